@@ -1,0 +1,32 @@
+// Profile (INI) files: the interface the settings are read through, and the
+// platform's implementation.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace pinemail {
+
+// Key lookups in one profile file. Names and values are the file's bytes
+// (system code page); callers decode them.
+class Profile {
+ public:
+  virtual ~Profile() = default;
+
+  // The value of `key` in `section` as the platform's profile reader returns
+  // it with a 511-byte buffer: at most 510 bytes, blanks and one pair of
+  // enclosing quotes removed. Empty when the file, section or key is missing.
+  virtual std::string Read(std::string_view section, std::string_view key) const = 0;
+
+  // Writes `key`=`value` in `section`, creating the file and the section when
+  // missing and replacing an existing key's line. False when it failed.
+  virtual bool Write(std::string_view section, std::string_view key, std::string_view value) = 0;
+};
+
+// The platform's profile functions on the file at `path` (UTF-8): Windows'
+// GetPrivateProfileStringA / WritePrivateProfileStringA, or on POSIX the
+// project's own reader and writer with the same observable behaviour.
+std::unique_ptr<Profile> OpenProfile(const std::string& path);
+
+}  // namespace pinemail

@@ -1,0 +1,80 @@
+// Start-up: the program's folder, the command text, the help option, the path
+// rule and the choice between a batch run and the help window.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pinemail {
+
+// How paths are written on a platform.
+enum class PathStyle {
+  kWindows,  // drive letters, "\\" UNC prefixes, "\" separators
+  kPosix,    // "/"-rooted absolute paths
+};
+
+#ifdef _WIN32
+inline constexpr PathStyle kNativePathStyle = PathStyle::kWindows;
+#else
+inline constexpr PathStyle kNativePathStyle = PathStyle::kPosix;
+#endif
+
+// The folder separator that `AppFolder` ends in.
+char FolderSeparator(PathStyle style);
+
+// Turns a list or template name into a path: relative names mean the
+// program's folder (`app_folder`, which ends in its separator). Windows: a
+// path containing ":" or starting with two backslashes is returned unchanged.
+// POSIX: a path starting with "/" is returned unchanged. Nothing else is
+// inspected (no trimming, no unquoting).
+std::string ResolvePath(std::string_view path, std::string_view app_folder,
+                        PathStyle style = kNativePathStyle);
+
+// Appends the separator to a folder that does not end in one.
+std::string WithTrailingSeparator(std::string folder, PathStyle style = kNativePathStyle);
+
+// The existence test's view of the file system, so that tests can fake it.
+class FileSystemView {
+ public:
+  virtual ~FileSystemView() = default;
+  // True when `path` names an existing ordinary file (not a folder; on
+  // Windows not hidden or system; a wildcard matching such a file passes).
+  // Any error of the lookup counts as false.
+  virtual bool IsOrdinaryFile(const std::string& path) const = 0;
+};
+
+// The platform's file system.
+const FileSystemView& NativeFileSystem();
+
+// What start-up decided.
+enum class StartMode {
+  kHelpAsked,    // no argument, " /H", or (POSIX) -h / --help: exit 0
+  kListMissing,  // an argument that names no usable list file: help, exit 2
+  kBatch,        // run the batch over `list_path`
+};
+
+struct StartDecision {
+  StartMode mode = StartMode::kHelpAsked;
+  // kBatch: the resolved list path (`ListPath`). kListMissing: the resolved
+  // path that was looked for.
+  std::string list_path;
+};
+
+// What the platform hands to start-up.
+struct StartInput {
+  std::string app_folder;    // `AppFolder`, ending in its separator
+  std::string command_text;  // the argument text, as the path is taken from it
+  std::string upper_text;    // the argument text upper-cased, for the option test
+  bool posix_help_words = false;  // accept "-h" and "--help" as the whole text
+};
+
+// Steps 3 to 8 of start-up over any input and file-system view.
+StartDecision DecideStart(const StartInput& input, const FileSystemView& fs,
+                          PathStyle style = kNativePathStyle);
+
+// The platform's start-up input: the executable's folder and the command text.
+// POSIX: arguments joined by single blanks. Windows: the argument part of
+// GetCommandLineW, upper-cased as the path too.
+StartInput NativeStartInput(int argc, char** argv);
+
+}  // namespace pinemail

@@ -1,0 +1,45 @@
+// Writes RFC 5322 / MIME messages for the smtp, sendmail and outbox transports.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pinemail {
+
+// A parsed "From" value: `山田 太郎 <taro@example.jp>` or a bare address.
+struct Mailbox {
+  std::string display_name;
+  std::string address;
+};
+
+// Parses a "From"-style value. False when it holds no plain addr-spec.
+bool ParseMailbox(std::string_view text, Mailbox* out);
+
+// True when `address` is a plain addr-spec: local@domain, no controls, no
+// blanks, no angle brackets, no quotes; it must not start with "-".
+bool IsPlainAddress(std::string_view address);
+
+struct MessageFields {
+  Mailbox from;
+  Mailbox to;
+  std::string subject;    // UTF-8
+  std::string text;       // UTF-8 body, CR LF lines
+  std::string date;       // RFC 5322 date, e.g. "Fri, 01 Jan 2027 00:00:05 +0900"
+  std::string message_id;  // without angle brackets, e.g. "x.y@host"
+};
+
+// The whole message: headers (Date, From, To, Subject, Message-ID,
+// MIME-Version, Content-Type text/plain; charset=UTF-8,
+// Content-Transfer-Encoding base64), an empty line, the base64 body in lines
+// of 76. Non-ASCII header text as RFC 2047 encoded-words of whole characters,
+// at most 75 characters each; header lines folded at 78. Lines end in
+// `line_end` ("\r\n" or "\n"). No header value carries a raw CR or LF.
+std::string WriteMessage(const MessageFields& fields, std::string_view line_end = "\r\n");
+
+// The current local time as an RFC 5322 date.
+std::string Rfc5322Date();
+
+// A unique Message-ID (without angle brackets) for a message from `from_address`.
+std::string NewMessageId(std::string_view from_address);
+
+}  // namespace pinemail

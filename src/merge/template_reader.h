@@ -1,0 +1,22 @@
+// Reads a message template: subject line, separator line, body.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace pinemail {
+
+inline constexpr std::size_t kSubjectLimit = 63;  // code points
+
+// Reads the template at `path` (UTF-8). True when usable: line 1 gives the
+// subject (first 63 characters), line 2 is dropped, every later line is
+// appended to the body followed by CR LF. False for a missing file, a folder,
+// an empty file or a one-line file. `subject` is set once line 1 was read and
+// `body` once line 2 was read.
+bool ReadTemplate(const std::string& path, std::string& subject, std::string& body);
+
+// The same over an open file (the caller closes it).
+bool ReadTemplate(std::FILE* file, std::string& subject, std::string& body);
+
+}  // namespace pinemail

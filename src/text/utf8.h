@@ -1,0 +1,26 @@
+// UTF-8 helpers: code point counting and cutting, blank trimming, validation.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace pinemail {
+
+// Number of code points in a UTF-8 text (an invalid byte counts as one).
+std::size_t CountCodePoints(std::string_view text);
+
+// The first `count` code points of `text`; never ends inside a sequence.
+std::string_view CutCodePoints(std::string_view text, std::size_t count);
+
+// Removes blanks at both ends: U+0020 and the ideographic space U+3000.
+// A tab is not a blank.
+std::string_view TrimBlanks(std::string_view text);
+
+// True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates).
+bool IsValidUtf8(std::string_view bytes);
+
+// Appends the UTF-8 form of a code point (U+FFFD for an invalid one).
+void AppendUtf8(std::string& out, char32_t code_point);
+
+}  // namespace pinemail
