@@ -1,9 +1,11 @@
 // The batch run: settings, run log, list, sign-on, one message per record.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/profile.h"
 #include "app/settings.h"

@@ -1,0 +1,282 @@
+// The batch run: loads the settings, opens the run log and the list, signs on
+// and sends one message per list record, reporting each step in the log.
+#include "batch/run_batch.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <utility>
+
+#include "app/product.h"
+#include "app/startup.h"
+#include "batch/banner.h"
+#include "merge/keywords.h"
+#include "merge/record.h"
+#include "merge/template_reader.h"
+#include "text/codepage.h"
+#include "text/file_io.h"
+#include "text/line_reader.h"
+#include "text/utf8.h"
+
+namespace pinemail {
+namespace {
+
+constexpr std::size_t kRuleLength = 57;
+
+constexpr std::string_view kEmptyListLine = "指定のファイルは空です。";
+constexpr std::string_view kNotRecognisedLine =
+    "指定のファイルは pinemail.exe 用であるとは認識できませんでした。";
+constexpr std::string_view kSignOnFailedLine = "ログインに失敗しました。";
+constexpr std::string_view kRejectedLine = "送信に十分なデータが取得できませんでした。";
+constexpr std::string_view kSentLine = "メッセージ送信";
+constexpr std::string_view kSendFailedLine = "送信に失敗しました。";
+
+constexpr std::string_view kUserNameLabel = "User Name: ";
+constexpr std::string_view kPasswordLabel = "Password : ";
+constexpr std::string_view kAddressLabel = "送信先アドレス: ";
+constexpr std::string_view kNameLabel = "表示送信者名　: ";
+constexpr std::string_view kTemplateLabel = "テンプレート　: ";
+constexpr std::string_view kSubjectLabel = "件名　　　　　: ";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Collects the lines of one log block in memory, so that the block reaches
+// the file in one write and a crash never leaves half a line behind.
+class Block {
+ public:
+  Block& Line(std::string_view text = {}) {
+    text_ += text;
+    text_ += "\r\n";
+    return *this;
+  }
+  Block& Line(std::string_view label, std::string_view value) {
+    text_ += label;
+    return Line(value);
+  }
+  Block& Rule(char mark) { return Line(std::string(kRuleLength, mark)); }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// Appends blocks to the open run log in the system's code page. Each block is
+// flushed at once, so a crash loses at most the record in flight. Write
+// errors are not reported: the run goes on and the mail still goes out.
+void Append(std::FILE* log, const Block& block) {
+  std::string bytes = EncodeSystemText(block.text());
+  std::fwrite(bytes.data(), 1, bytes.size(), log);
+  std::fflush(log);
+}
+
+std::string PasswordMask(std::string_view password) {
+  return std::string(CountCodePoints(password), '*');
+}
+
+// A transport's reason goes into one log line: control characters would
+// break the line apart, and the password must never reach the log even if a
+// transport echoed it.
+std::string CleanReason(std::string reason, std::string_view password) {
+  for (char& c : reason) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) c = ' ';
+  }
+  if (!password.empty()) {
+    std::string mask = PasswordMask(password);
+    for (std::size_t at = reason.find(password); at != std::string::npos;
+         at = reason.find(password, at + mask.size())) {
+      reason.replace(at, password.size(), mask);
+    }
+  }
+  return reason;
+}
+
+Settings LoadRunSettings(const BatchEnvironment& env) {
+  std::unique_ptr<Profile> profile =
+      env.open_profile ? env.open_profile()
+                       : OpenProfile(env.app_folder + std::string(kSettingsFileName));
+  // A settings file that cannot be read behaves as if every key were missing.
+  if (!profile) return Settings{};
+  return LoadSettings(*profile);
+}
+
+// Opens `path`, noting the failure. A folder opens for reading on some
+// systems but can never be read as a list, so it fails here as it would on
+// Windows.
+File OpenForRun(const std::string& path, const char* mode, std::vector<OpenFailure>& failures) {
+  std::string reason;
+  if (mode[0] == 'r' && IsFolder(path)) {
+    failures.push_back({path, std::strerror(EISDIR)});
+    return nullptr;
+  }
+  File file(OpenFile(path, mode, &reason));
+  if (!file) failures.push_back({path, reason});
+  return file;
+}
+
+// One run over an opened log and list.
+class BatchRun {
+ public:
+  BatchRun(const BatchEnvironment& env, Settings settings, std::FILE* log, std::FILE* list)
+      : env_(env), settings_(std::move(settings)), log_(log), list_(list) {
+    if (!settings_.SuppressBanner) banner_ = MailBanner();
+    BuildKeywordTable(TrimBlanks(settings_.keyword_list), table_);
+  }
+
+  BatchOutcome Run() {
+    WriteHeader();
+    if (!CheckFirstLine()) return BatchOutcome::kStoppedEarly;
+    std::unique_ptr<MailTransport> transport = SignOn();
+    if (!transport) return BatchOutcome::kStoppedEarly;
+    std::string line;
+    while (list_.Next(&line)) {
+      std::string_view record_line = RecordLine(line);
+      if (record_line.empty()) continue;
+      HandleRecord(record_line, *transport);
+    }
+    transport->SignOff();
+    return progress_.rejected + progress_.failed == 0 ? BatchOutcome::kAllSent
+                                                      : BatchOutcome::kSomeNotSent;
+  }
+
+  const BatchProgress& progress() const { return progress_; }
+
+ private:
+  void WriteHeader() {
+    std::string now = env_.now ? env_.now() : LocalTimestamp();
+    Append(log_, Block().Rule('*').Line().Line(now).Line());
+  }
+
+  // The list must have a first line, and that line must carry the mark.
+  bool CheckFirstLine() {
+    std::string first;
+    if (!list_.Next(&first)) {
+      Append(log_, Block().Line(kEmptyListLine).Line());
+      return false;
+    }
+    if (!IsListMarked(first)) {
+      Append(log_, Block().Line(kNotRecognisedLine).Line());
+      return false;
+    }
+    return true;
+  }
+
+  // Null when the transport cannot be made or refuses the sign-on; the log
+  // then says so and the run ends without a sign-off.
+  std::unique_ptr<MailTransport> SignOn() {
+    std::string reason;
+    std::unique_ptr<MailTransport> transport = env_.make_transport
+                                                   ? env_.make_transport(settings_, &reason)
+                                                   : nullptr;
+    Append(log_, Block()
+                     .Line(kUserNameLabel, settings_.user_name)
+                     .Line(kPasswordLabel, PasswordMask(settings_.password))
+                     .Line());
+    if (!transport || !transport->SignOn(settings_.user_name, settings_.password)) {
+      Append(log_, Block().Line(kSignOnFailedLine));
+      return nullptr;
+    }
+    return transport;
+  }
+
+  void HandleRecord(std::string_view line, MailTransport& transport) {
+    ParseRecord(line, record_, table_);
+    OutgoingMessage message;
+    message.recipient_name = record_.display_name;
+    message.recipient_address = record_.address;
+    std::string template_path = ResolvePath(record_.template_name, env_.app_folder);
+
+    Block block;
+    block.Line(kAddressLabel, record_.address)
+        .Line(kNameLabel, record_.display_name)
+        .Line(kTemplateLabel, record_.template_name);
+
+    // Read in every case, even when the name or address is already empty.
+    std::string body;
+    bool have_template = ReadTemplate(template_path, message.subject, body);
+    ++progress_.records;
+    if (message.recipient_name.empty() || message.recipient_address.empty() || !have_template) {
+      block.Line(kRejectedLine).Rule('=').Line();
+      ++progress_.rejected;
+    } else {
+      SubstituteKeywords(body, table_);
+      message.text = banner_ + body;
+      SendResult result = transport.Send(message);
+      block.Line(kSubjectLabel, message.subject);
+      if (result.sent) {
+        block.Line(kSentLine).Rule('-').Line();
+        ++progress_.sent;
+      } else {
+        std::string reason = CleanReason(std::move(result.reason), settings_.password);
+        block.Line(std::string(kSendFailedLine) + "(" + reason + ")").Rule('=').Line();
+        ++progress_.failed;
+      }
+    }
+    Append(log_, block);
+    if (env_.progress) env_.progress(progress_);
+  }
+
+  const BatchEnvironment& env_;
+  Settings settings_;
+  std::string banner_;
+  KeywordTable table_;
+  RecipientRecord record_;
+  std::FILE* log_;
+  LineReader list_;
+  BatchProgress progress_;
+};
+
+}  // namespace
+
+BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path) {
+  BatchEnvironment env;
+  env.app_folder = std::move(app_folder);
+  env.list_path = std::move(list_path);
+  std::string settings_path = env.app_folder + std::string(kSettingsFileName);
+  env.open_profile = [settings_path] { return OpenProfile(settings_path); };
+  std::string folder = env.app_folder;
+  env.make_transport = [folder](const Settings& settings, std::string* reason) {
+    return MakeTransport(settings, folder, reason);
+  };
+  env.now = LocalTimestamp;
+  return env;
+}
+
+BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
+  Settings settings = LoadRunSettings(env);
+  std::string log_path = env.app_folder + std::string(kLogFileName);
+  std::string list_path = ResolvePath(env.list_path, env.app_folder);
+
+  // Both opens are tried, so that the warning names every file at fault.
+  std::vector<OpenFailure> failures;
+  File log = OpenForRun(log_path, "ab", failures);
+  File list = OpenForRun(list_path, "rb", failures);
+  if (!failures.empty()) {
+    if (env.warn) env.warn(failures);
+    if (totals) *totals = BatchProgress{};
+    return BatchOutcome::kStoppedEarly;
+  }
+
+  BatchRun run(env, std::move(settings), log.get(), list.get());
+  BatchOutcome outcome = run.Run();
+  if (totals) *totals = run.progress();
+  return outcome;
+}
+
+std::string LocalTimestamp() {
+  std::time_t now = std::time(nullptr);
+  // The program has one thread, so the shared buffer of localtime is safe.
+  const std::tm* local = std::localtime(&now);
+  char text[32] = {};
+  if (local == nullptr || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", local) == 0) {
+    return "0000/00/00 00:00:00";
+  }
+  return text;
+}
+
+}  // namespace pinemail
