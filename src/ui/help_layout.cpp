@@ -1,0 +1,109 @@
+// The help window's design table and the anchoring rules that size and place
+// its labels for the captions and DPI at hand.
+#include "ui/help_layout.h"
+
+#include <algorithm>
+
+#include "app/product.h"
+
+namespace pinemail {
+namespace {
+
+constexpr Colour kFixedBack{ColourSource::kFixed, kHelpBackColour};
+constexpr Colour kButtonText{ColourSource::kButtonText, {}};
+constexpr Colour kGreen{ColourSource::kFixed, {0, 128, 0}};
+constexpr Colour kBlue{ColourSource::kFixed, {0, 0, 255}};
+
+// Font sizes in twips: 15.75, 11.25, 20.25 and 9.75 points.
+constexpr FontSpec kTitleFont{315, true, false};
+constexpr FontSpec kBodyFont{225, false, false};
+constexpr FontSpec kExecutableFont{405, true, false};
+constexpr FontSpec kVersionFont{195, true, false};
+constexpr FontSpec kSiteFont{225, true, false};
+constexpr FontSpec kAddressFont{225, true, true};
+
+constexpr std::array<HelpControlSpec, kHelpControlCount> kSpecs{{
+    {HelpControl::kLabel1, "Label1", {2685, 240, 3705, 315}, kTitleFont, kButtonText, kFixedBack,
+     TextAlign::kCenter, kToolTitle},
+    {HelpControl::kBody, "body", {120, 720, 8775, 4335}, kBodyFont,
+     {ColourSource::kWindowText, {}}, {ColourSource::kWindow, {}}, TextAlign::kLeft, {}},
+    {HelpControl::kLabel2, "Label2", {240, 5280, 2325, 405}, kExecutableFont, kGreen, kFixedBack,
+     TextAlign::kLeft, kExecutableName},
+    {HelpControl::kLabel4, "Label4", {2760, 5490, 1800, 195}, kVersionFont, kGreen, kFixedBack,
+     TextAlign::kLeft, kVersionCaption},
+    {HelpControl::kLabel3, "Label3", {4995, 5280, 3870, 225}, kSiteFont, kButtonText, kFixedBack,
+     TextAlign::kRight, kSiteTitle},
+    {HelpControl::kUrl, "URL", {5820, 5520, 3045, 225}, kAddressFont, kBlue, kFixedBack,
+     TextAlign::kRight, kSiteAddress},
+}};
+
+// The anchors the labels keep whatever their captions measure.
+constexpr int kRightAnchorTwips = 8865;   // Label3 and URL
+constexpr int kBottomAnchorTwips = 5685;  // Label2 and Label4
+// The least space between the executable name and the version caption.
+constexpr int kVersionGapTwips = 60;
+
+std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
+
+Rect ScaleRect(const Rect& twips, int dpi) {
+  return {TwipsToPixels(twips.left, dpi), TwipsToPixels(twips.top, dpi),
+          TwipsToPixels(twips.width, dpi), TwipsToPixels(twips.height, dpi)};
+}
+
+}  // namespace
+
+const std::array<HelpControlSpec, kHelpControlCount>& HelpControlSpecs() { return kSpecs; }
+
+const HelpControlSpec& SpecOf(HelpControl id) { return kSpecs[Index(id)]; }
+
+std::string HelpWindowCaption() {
+  std::string caption(kSiteTitle);
+  caption += "\u3000\u3000";
+  caption += kToolTitle;
+  return caption;
+}
+
+int TwipsToPixels(int twips, int dpi) {
+  // Rounded half away from zero, in 64 bits so that no DPI overflows.
+  const long long scaled = static_cast<long long>(twips) * dpi;
+  const long long half = scaled < 0 ? -720 : 720;
+  return static_cast<int>((scaled + half) / 1440);
+}
+
+Size HelpClientPixels(int dpi) {
+  return {TwipsToPixels(kHelpClientTwips.width, dpi), TwipsToPixels(kHelpClientTwips.height, dpi)};
+}
+
+int FontPixelHeight(const FontSpec& font, int dpi) { return TwipsToPixels(font.size_twips, dpi); }
+
+std::array<Rect, kHelpControlCount> ComputeHelpLayout(const CaptionSizes& captions, int dpi) {
+  std::array<Rect, kHelpControlCount> rects{};
+  for (const HelpControlSpec& spec : kSpecs) {
+    Rect& rect = rects[Index(spec.id)];
+    rect = ScaleRect(spec.twips, dpi);
+    if (spec.id == HelpControl::kBody) continue;
+    rect.width = captions[Index(spec.id)].width;
+    rect.height = captions[Index(spec.id)].height;
+  }
+
+  const int client_width = HelpClientPixels(dpi).width;
+  Rect& title = rects[Index(HelpControl::kLabel1)];
+  title.left = (client_width - title.width) / 2;
+
+  const int right = TwipsToPixels(kRightAnchorTwips, dpi);
+  for (HelpControl id : {HelpControl::kLabel3, HelpControl::kUrl}) {
+    rects[Index(id)].left = right - rects[Index(id)].width;
+  }
+
+  const int bottom = TwipsToPixels(kBottomAnchorTwips, dpi);
+  for (HelpControl id : {HelpControl::kLabel2, HelpControl::kLabel4}) {
+    rects[Index(id)].top = bottom - rects[Index(id)].height;
+  }
+
+  Rect& version = rects[Index(HelpControl::kLabel4)];
+  const Rect& executable = rects[Index(HelpControl::kLabel2)];
+  version.left = std::max(version.left, executable.right() + TwipsToPixels(kVersionGapTwips, dpi));
+  return rects;
+}
+
+}  // namespace pinemail
