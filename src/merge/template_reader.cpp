@@ -1,0 +1,39 @@
+// Reads a message template: subject line, separator line, body.
+#include "merge/template_reader.h"
+
+#include "text/file_io.h"
+#include "text/line_reader.h"
+#include "text/utf8.h"
+
+namespace pinemail {
+
+bool ReadTemplate(const std::string& path, std::string& subject, std::string& body) {
+  // Some systems open a folder for reading and fail only at the first read;
+  // refuse it up front so a folder never passes for an empty template.
+  if (IsFolder(path)) return false;
+  std::FILE* file = OpenFile(path, "rb", nullptr);
+  if (file == nullptr) return false;
+  const bool usable = ReadTemplate(file, subject, body);
+  std::fclose(file);  // nothing was written, so a failed close loses nothing
+  return usable;
+}
+
+bool ReadTemplate(std::FILE* file, std::string& subject, std::string& body) {
+  LineReader reader(file);
+  std::string line;
+  if (!reader.Next(&line)) return false;  // empty file
+  subject.assign(CutCodePoints(line, kSubjectLimit));
+
+  if (!reader.Next(&line)) return false;  // one line only: no separator, no body
+  // Line 2 is the separator and carries nothing.
+  body.clear();
+  while (reader.Next(&line)) {
+    body += line;
+    body += "\r\n";
+  }
+  // The reader stops at a read error as at the end of the file; a body cut
+  // short that way must not be sent as if it were the whole message.
+  return std::ferror(file) == 0;
+}
+
+}  // namespace pinemail
