@@ -1,0 +1,151 @@
+"""Runs the built pinemail executable in scratch program folders.
+
+A ProgramFolder is a fresh folder holding a copy of the executable beside its
+settings, list and templates. A Runner starts the program from another
+current folder and returns its exit status and output. NativeRunner runs the
+program directly; WineRunner runs a Windows build through cmake/wine-run, with
+Windows paths (Z:\\...) and the text files in code page 932.
+"""
+
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import tempfile
+from dataclasses import dataclass
+from email import message_from_bytes, policy
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+
+STARS = "*" * 57
+EQUALS = "=" * 57
+DASHES = "-" * 57
+DATE_MASK = "yyyy/mm/dd hh:mm:ss"
+BANNER = ("このメールは、pinemail 工房　にて公開された\r\n"
+          "年賀メール一括送信　　を使用して送付されました。\r\n"
+          "    URL   https://pinemail.example.org/\r\n\r\n\r\n")
+
+_DATE_LINE = re.compile(r"(?m)^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}(?=\r$)")
+
+
+def mask_dates(text):
+    """Replaces every run-header date line by DATE_MASK."""
+    return _DATE_LINE.sub(DATE_MASK, text)
+
+
+def crlf(text):
+    """Turns LF line ends into CR LF."""
+    return text.replace("\r\n", "\n").replace("\n", "\r\n")
+
+
+def log_block(*lines):
+    """One run block: the header (date masked) and `lines`, CR LF each."""
+    return "".join(line + "\r\n" for line in (STARS, "", DATE_MASK, "") + lines)
+
+
+def record_lines(address, name, template):
+    return ("送信先アドレス: " + address, "表示送信者名　: " + name,
+            "テンプレート　: " + template)
+
+
+def sent_lines(subject):
+    return ("件名　　　　　: " + subject, "メッセージ送信", DASHES, "")
+
+
+REJECTED_LINES = ("送信に十分なデータが取得できませんでした。", EQUALS, "")
+
+
+@dataclass
+class Result:
+    status: int
+    stdout: bytes
+    stderr: bytes
+
+
+class ProgramFolder:
+    """A scratch program folder with the executable copied in."""
+
+    def __init__(self, exe, encoding="utf-8"):
+        self.path = pathlib.Path(tempfile.mkdtemp(prefix="pinemail-bb-"))
+        self.exe = self.path / pathlib.Path(exe).name
+        shutil.copy2(exe, self.exe)
+        self.encoding = encoding
+
+    def cleanup(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def file(self, name):
+        return self.path / name
+
+    def write_bytes(self, name, data):
+        target = self.file(name)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data)
+
+    def write_text(self, name, text, encoding=None):
+        """Writes `text` with CR LF line ends in the folder's encoding."""
+        self.write_bytes(name, crlf(text).encode(encoding or self.encoding))
+
+    def read_bytes(self, name):
+        return self.file(name).read_bytes()
+
+    def exists(self, name):
+        return self.file(name).exists()
+
+    def log(self, encoding=None):
+        """The run log decoded, with its date lines masked."""
+        return mask_dates(self.read_bytes("pinemail.log").decode(encoding or self.encoding))
+
+    def messages(self, folder="outbox"):
+        """The messages of an outbox folder, in sending order."""
+        return [message_from_bytes(p.read_bytes(), policy=policy.default)
+                for p in sorted(self.file(folder).glob("*.eml"))]
+
+
+class NativeRunner:
+    """Runs the program directly, from a current folder of its own."""
+
+    log_encoding = "utf-8"
+    exe_name = "pinemail"
+
+    def __init__(self, env=None):
+        self.env = dict(os.environ)
+        # No window may open during a test, and the text files are UTF-8.
+        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+            self.env.pop(name, None)
+        self.env["LC_ALL"] = "C.UTF-8"
+        self.env.update(env or {})
+
+    def path_of(self, path):
+        """A path as the program expects it on its command line."""
+        return str(path)
+
+    def command(self, folder, args):
+        return [str(folder.exe)] + list(args)
+
+    def run(self, folder, args=(), env=None, cwd=None, timeout=120):
+        run_env = dict(self.env)
+        run_env.update(env or {})
+        with tempfile.TemporaryDirectory(prefix="pinemail-cwd-") as elsewhere:
+            done = subprocess.run(self.command(folder, args), cwd=cwd or elsewhere,
+                                  env=run_env, stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=timeout)
+        return Result(done.returncode, done.stdout, done.stderr)
+
+
+class WineRunner(NativeRunner):
+    """Runs a Windows build under Wine in the project's prefix (code page 932)."""
+
+    log_encoding = "cp932"
+    exe_name = "pinemail.exe"
+
+    def __init__(self, env=None):
+        super().__init__(env)
+        self.env["LC_ALL"] = "ja_JP.UTF-8"
+
+    def path_of(self, path):
+        return "Z:" + str(path).replace("/", "\\")
+
+    def command(self, folder, args):
+        return [str(REPO / "cmake" / "wine-run"), str(folder.exe)] + list(args)

@@ -1,0 +1,207 @@
+"""Black-box tests of the pinemail executable: exit statuses, the run log,
+the settings file, the outbox messages, the warning and the help.
+
+Usage: test_batch.py --exe PATH [--wine] [unittest options]
+"""
+
+import argparse
+import sys
+import unittest
+
+import harness
+from harness import (BANNER, DATE_MASK, REJECTED_LINES, log_block, record_lines,
+                     sent_lines)
+
+EXE = None
+RUNNER = None
+
+SETTINGS = """[Config]
+User Name=taro
+Password=himitsu
+Subst Key Word=NAME,KEN,GOBI
+Mail Server=outbox:outbox
+From=山田 太郎 <taro@example.jp>
+"""
+TEMPLATE = """あけましておめでとう
+
+%NAME%さん
+%KEN%はどう%GOBI%？
+"""
+LIST = """pinemail.exe の送信先
+#家族
+tanaka@example.jp,田中 一郎,newyear.txt,田中,北海道,だべ
+
+sato@example.jp,,newyear.txt,佐藤
+"""
+CREDENTIALS = ("User Name: taro", "Password : *******", "")
+
+
+class BatchTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = harness.ProgramFolder(EXE, encoding=RUNNER.log_encoding)
+        self.addCleanup(self.folder.cleanup)
+
+    def prepare(self, settings=SETTINGS, listing=LIST, template=TEMPLATE):
+        if settings is not None:
+            self.folder.write_text("pinemail.ini", settings)
+        self.folder.write_text("list.txt", listing)
+        self.folder.write_text("newyear.txt", template)
+
+    def run_program(self, *args, **kwargs):
+        return RUNNER.run(self.folder, args, **kwargs)
+
+    def test_sends_accepted_records_and_logs_every_record(self):
+        self.prepare()
+        result = self.run_program("list.txt")
+        self.assertEqual(1, result.status, result.stderr)
+        # Not a terminal: nothing on the standard streams.
+        self.assertEqual(b"", result.stdout)
+        self.assertEqual(b"", result.stderr)
+        expected = log_block(
+            *CREDENTIALS,
+            *record_lines("tanaka@example.jp", "田中 一郎", "newyear.txt"),
+            *sent_lines("あけましておめでとう"),
+            *record_lines("sato@example.jp", "", "newyear.txt"), *REJECTED_LINES)
+        self.assertEqual(expected, self.folder.log())
+        self.assertNotIn(b"himitsu", self.folder.read_bytes("pinemail.log"))
+
+        messages = self.folder.messages()
+        self.assertEqual(1, len(messages))
+        message = messages[0]
+        self.assertEqual("taro@example.jp", message["From"].addresses[0].addr_spec)
+        self.assertEqual("山田 太郎", message["From"].addresses[0].display_name)
+        self.assertEqual("田中 一郎", message["To"].addresses[0].display_name)
+        self.assertEqual("tanaka@example.jp", message["To"].addresses[0].addr_spec)
+        self.assertEqual("あけましておめでとう", message["Subject"])
+        self.assertEqual(BANNER + "田中さん\r\n北海道はどうだべ？\r\n", message.get_content())
+
+    def test_two_runs_append_two_blocks_and_keep_the_settings(self):
+        self.prepare(listing="pinemail.exe\ntanaka@example.jp,田中,newyear.txt\n")
+        self.assertEqual(0, self.run_program("list.txt").status)
+        self.assertEqual(0, self.run_program(RUNNER.path_of(self.folder.file("list.txt"))).status)
+        block = log_block(*CREDENTIALS,
+                          *record_lines("tanaka@example.jp", "田中", "newyear.txt"),
+                          *sent_lines("あけましておめでとう"))
+        self.assertEqual(block + block, self.folder.log())
+        self.assertEqual(2, len(self.folder.messages()))
+        self.assertEqual(harness.crlf(SETTINGS).encode(RUNNER.log_encoding),
+                         self.folder.read_bytes("pinemail.ini"))
+
+    def test_settings_file_created_and_sign_on_fails_without_a_sender(self):
+        self.prepare(settings=None)
+        result = self.run_program("list.txt")
+        self.assertEqual(2, result.status)
+        self.assertEqual(b"[Config]\r\nUser Name=\r\nPassword=\r\nSubst Key Word=\r\n",
+                         self.folder.read_bytes("pinemail.ini"))
+        self.assertEqual(
+            log_block("User Name: ", "Password : ", "")
+            + "ログインに失敗しました。\r\n", self.folder.log())
+
+    def test_banner_switch(self):
+        self.prepare(settings=SETTINGS + "NO_INSERT_TEXT=TRUE\n",
+                     listing="pinemail.exe\na@example.jp,A,newyear.txt,X,Y,Z\n")
+        self.assertEqual(0, self.run_program("list.txt").status)
+        self.assertEqual("Xさん\r\nYはどうZ？\r\n", self.folder.messages()[0].get_content())
+
+    def test_failed_send_is_logged_and_the_run_goes_on(self):
+        self.prepare(listing="pinemail.exe\n<bad>,Bad,newyear.txt\ngood@example.jp,Good,newyear.txt\n")
+        self.assertEqual(1, self.run_program("list.txt").status)
+        lines = self.folder.log().split("\r\n")
+        failed_at = lines.index("件名　　　　　: あけましておめでとう") + 1
+        self.assertRegex(lines[failed_at], r"^送信に失敗しました。\(.+\)$")
+        self.assertEqual(harness.EQUALS, lines[failed_at + 1])
+        self.assertEqual("good@example.jp",
+                         self.folder.messages()[0]["To"].addresses[0].addr_spec)
+
+    def test_lists_that_stop_the_run_early(self):
+        cases = {
+            "": "指定のファイルは空です。",
+            "PINEMAIL.EXE\na@example.jp,A,newyear.txt\n":
+                "指定のファイルは pinemail.exe 用であるとは認識できませんでした。",
+        }
+        expected = ""
+        for listing, line in cases.items():
+            with self.subTest(line=line):
+                self.prepare(listing=listing)
+                self.assertEqual(2, self.run_program("list.txt").status)
+                expected += log_block(line, "")
+                self.assertEqual(expected, self.folder.log())
+        self.assertFalse(self.folder.exists("outbox"))
+
+    def test_cp932_files_read_under_a_utf8_locale(self):
+        self.folder.write_text("pinemail.ini", SETTINGS)
+        self.folder.write_text("list.txt", LIST, encoding="cp932")
+        self.folder.write_text("newyear.txt", TEMPLATE, encoding="cp932")
+        self.assertEqual(1, self.run_program("list.txt", env={"LC_ALL": "C.UTF-8"}).status)
+        log = self.folder.log()
+        self.assertIn("表示送信者名　: 田中 一郎\r\n", log)
+        self.assertIn("件名　　　　　: あけましておめでとう\r\n", log)
+        self.assertEqual(BANNER + "田中さん\r\n北海道はどうだべ？\r\n",
+                         self.folder.messages()[0].get_content())
+
+    def test_relative_names_mean_the_program_folder(self):
+        self.prepare()
+        with harness.tempfile.TemporaryDirectory() as cwd:
+            # A list of the same name in the current folder is not looked at.
+            harness.pathlib.Path(cwd, "list.txt").write_bytes(b"not a list\r\n")
+            self.assertEqual(1, self.run_program("list.txt", cwd=cwd).status)
+        self.assertIn("メッセージ送信", self.folder.log())
+
+
+@unittest.skipIf("--wine" in sys.argv, "the warning and the help are windows under Wine")
+class TerminalTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = harness.ProgramFolder(EXE)
+        self.addCleanup(self.folder.cleanup)
+        self.folder.write_text("pinemail.ini", SETTINGS)
+        self.folder.write_text("list.txt", LIST)
+        self.folder.write_text("newyear.txt", TEMPLATE)
+
+    def assert_help_only(self, result):
+        text = result.stdout.decode("utf-8")
+        self.assertIn("年賀メール一括送信", text)
+        self.assertIn("pinemail.ini", text)
+        self.assertNotIn("\r", text)
+        self.assertFalse(self.folder.exists("pinemail.log"))
+
+    def test_help_asked(self):
+        for args in ((), ("list.txt", "/h")):
+            with self.subTest(args=args):
+                result = RUNNER.run(self.folder, args)
+                self.assertEqual(0, result.status)
+                self.assert_help_only(result)
+                self.assertEqual(b"", result.stderr)
+
+    def test_missing_list_shows_help_and_fails(self):
+        self.folder.file("pinemail.ini").unlink()
+        result = RUNNER.run(self.folder, ("nothere.txt",))
+        self.assertEqual(2, result.status)
+        self.assert_help_only(result)
+        self.assertIn(str(self.folder.file("nothere.txt")), result.stderr.decode("utf-8"))
+        self.assertFalse(self.folder.exists("pinemail.ini"))
+
+    def test_open_failure_warns_with_the_path(self):
+        self.folder.file("pinemail.log").mkdir()
+        result = RUNNER.run(self.folder, ("list.txt",))
+        self.assertEqual(2, result.status)
+        lines = result.stderr.decode("utf-8").splitlines()
+        self.assertEqual("指定ファイルのオープンに失敗しました。", lines[0])
+        self.assertTrue(lines[1].startswith(str(self.folder.file("pinemail.log")) + ": "),
+                        lines)
+        self.assertEqual(2, len(lines))
+        self.assertFalse(self.folder.exists("outbox"))
+
+
+def main():
+    global EXE, RUNNER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine", action="store_true")
+    args, rest = parser.parse_known_args()
+    EXE = args.exe
+    RUNNER = harness.WineRunner() if args.wine else harness.NativeRunner()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
