@@ -1,0 +1,59 @@
+// Tests of the Simple MAPI transport's reasons and address form.
+#include "batch/mapi_transport_win32.h"
+
+#include <gtest/gtest.h>
+
+namespace pinemail {
+namespace {
+
+TEST(MapiErrorReason, NamesTheCodesAClientReturnsFromSending) {
+  EXPECT_EQ(MapiErrorReason(1), "MAPI_E_USER_ABORT (1)");
+  EXPECT_EQ(MapiErrorReason(2), "MAPI_E_FAILURE (2)");
+  EXPECT_EQ(MapiErrorReason(3), "MAPI_E_LOGIN_FAILURE (3)");
+  EXPECT_EQ(MapiErrorReason(5), "MAPI_E_INSUFFICIENT_MEMORY (5)");
+  EXPECT_EQ(MapiErrorReason(10), "MAPI_E_TOO_MANY_RECIPIENTS (10)");
+  EXPECT_EQ(MapiErrorReason(14), "MAPI_E_UNKNOWN_RECIPIENT (14)");
+  EXPECT_EQ(MapiErrorReason(18), "MAPI_E_TEXT_TOO_LARGE (18)");
+  EXPECT_EQ(MapiErrorReason(21), "MAPI_E_AMBIGUOUS_RECIPIENT (21)");
+  EXPECT_EQ(MapiErrorReason(25), "MAPI_E_INVALID_RECIPS (25)");
+  EXPECT_EQ(MapiErrorReason(26), "MAPI_E_NOT_SUPPORTED (26)");
+}
+
+TEST(MapiErrorReason, KeepsTheNumberOfAnUnknownCode) {
+  EXPECT_EQ(MapiErrorReason(0), "MAPI error (0)");
+  EXPECT_EQ(MapiErrorReason(7), "MAPI error (7)");
+  EXPECT_EQ(MapiErrorReason(0x80004005UL), "MAPI error (2147500037)");
+}
+
+TEST(MapiRecipientAddress, GivesAPlainAddressTheSmtpType) {
+  EXPECT_EQ(MapiRecipientAddress("taro@example.jp"), "SMTP:taro@example.jp");
+  EXPECT_EQ(MapiRecipientAddress("a.b+c@example.co.jp"), "SMTP:a.b+c@example.co.jp");
+}
+
+TEST(MapiRecipientAddress, KeepsAnAddressThatNamesItsType) {
+  EXPECT_EQ(MapiRecipientAddress("SMTP:taro@example.jp"), "SMTP:taro@example.jp");
+  EXPECT_EQ(MapiRecipientAddress("smtp:taro@example.jp"), "smtp:taro@example.jp");
+  EXPECT_EQ(MapiRecipientAddress("FAX:206-555-1212"), "FAX:206-555-1212");
+  EXPECT_EQ(MapiRecipientAddress("EX:/o=Org/cn=taro"), "EX:/o=Org/cn=taro");
+}
+
+TEST(MapiRecipientAddress, DoesNotTakeAColonInsideTheAddressForAType) {
+  // A colon after "@", a quote or a blank is part of the address.
+  EXPECT_EQ(MapiRecipientAddress("taro@[IPv6:::1]"), "SMTP:taro@[IPv6:::1]");
+  EXPECT_EQ(MapiRecipientAddress("\"a:b\"@example.jp"), "SMTP:\"a:b\"@example.jp");
+  EXPECT_EQ(MapiRecipientAddress(":taro@example.jp"), "SMTP::taro@example.jp");
+  EXPECT_EQ(MapiRecipientAddress("山田:taro@example.jp"), "SMTP:山田:taro@example.jp");
+}
+
+TEST(MapiTransport, RefusesToSendBeforeSigningOn) {
+  MapiTransport transport;
+  OutgoingMessage message{"田中 一郎", "tanaka@example.jp", "件名", "本文\r\n"};
+  SendResult result = transport.Send(message);
+  EXPECT_FALSE(result.sent);
+  EXPECT_FALSE(result.reason.empty());
+  transport.SignOff();  // harmless without a session
+  EXPECT_FALSE(transport.Send(message).sent);
+}
+
+}  // namespace
+}  // namespace pinemail
