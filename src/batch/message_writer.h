@@ -1,6 +1,7 @@
 // Writes RFC 5322 / MIME messages for the smtp, sendmail and outbox transports.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -12,11 +13,15 @@ struct Mailbox {
   std::string address;
 };
 
-// Parses a "From"-style value. False when it holds no plain addr-spec.
+// Parses a "From"-style value: a bare address, or a display name (quoted or
+// not; blanks around it dropped) followed by the address in angle brackets.
+// False when it holds no plain addr-spec.
 bool ParseMailbox(std::string_view text, Mailbox* out);
 
-// True when `address` is a plain addr-spec: local@domain, no controls, no
-// blanks, no angle brackets, no quotes; it must not start with "-".
+// True when `address` is a plain addr-spec: local@domain, both parts
+// non-empty, exactly one "@", only ASCII atom characters and dots (so no
+// controls, blanks, angle brackets, quotes, commas or semicolons); it must not
+// start with "-", so that no program takes it for an option.
 bool IsPlainAddress(std::string_view address);
 
 struct MessageFields {
@@ -33,11 +38,18 @@ struct MessageFields {
 // Content-Transfer-Encoding base64), an empty line, the base64 body in lines
 // of 76. Non-ASCII header text as RFC 2047 encoded-words of whole characters,
 // at most 75 characters each; header lines folded at 78. Lines end in
-// `line_end` ("\r\n" or "\n"). No header value carries a raw CR or LF.
+// `line_end` ("\r\n" or "\n"). No header value carries a raw CR or LF:
+// controls in names and subjects become blanks, malformed UTF-8 becomes
+// U+FFFD. A display name empty after trimming gives the bare address.
 std::string WriteMessage(const MessageFields& fields, std::string_view line_end = "\r\n");
 
 // The current local time as an RFC 5322 date.
 std::string Rfc5322Date();
+
+// `local_time` (tm_wday, tm_mday, tm_mon, tm_year and the clock fields) as an
+// RFC 5322 date with the given offset from UTC, e.g.
+// "Fri, 01 Jan 2027 00:00:05 +0900"; English names whatever the locale.
+std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes);
 
 // A unique Message-ID (without angle brackets) for a message from `from_address`.
 std::string NewMessageId(std::string_view from_address);

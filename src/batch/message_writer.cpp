@@ -1,0 +1,531 @@
+// Builds the RFC 5322 / MIME text of one outgoing message and checks the
+// addresses that go into it.
+#include "batch/message_writer.h"
+
+#include <array>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include "batch/os_support.h"
+
+namespace pinemail {
+namespace {
+
+constexpr std::size_t kMaxHeaderLine = 78;
+constexpr std::size_t kMaxEncodedWord = 75;
+constexpr std::size_t kBase64LineLength = 76;
+constexpr std::string_view kEncodedWordOpen = "=?UTF-8?B?";
+constexpr std::string_view kEncodedWordClose = "?=";
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+constexpr std::string_view kBase64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// ---------------------------------------------------------------------------
+// UTF-8 scanning. Header text must reach the encoder as whole, valid
+// characters, so the writer walks the text itself rather than trusting it.
+
+// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 when
+// the first byte does not begin one.
+std::size_t SequenceLength(std::string_view text) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  auto is_tail = [&](std::size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
+  unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return is_tail(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (!is_tail(1) || !is_tail(2)) return 0;
+    if (lead == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
+    if (lead == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (!is_tail(1) || !is_tail(2) || !is_tail(3)) return 0;
+    if (lead == 0xF0 && byte(1) < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // beyond U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+// True for C0 controls, DEL and the C1 controls (U+0080..U+009F).
+bool IsControl(std::string_view character) {
+  auto lead = static_cast<unsigned char>(character[0]);
+  if (character.size() == 1) return lead < 0x20 || lead == 0x7F;
+  return character.size() == 2 && lead == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
+}
+
+// Splits valid UTF-8 text into its characters (byte ranges).
+std::vector<std::string_view> Characters(std::string_view text) {
+  std::vector<std::string_view> characters;
+  while (!text.empty()) {
+    std::size_t length = SequenceLength(text);
+    characters.push_back(text.substr(0, length));
+    text.remove_prefix(length);
+  }
+  return characters;
+}
+
+// Header values: every control (CR and LF above all) becomes a blank, so that
+// a value can never end its header line and start a header of its own;
+// malformed bytes become U+FFFD, so that encoded-words carry valid UTF-8.
+std::string CleanHeaderText(std::string_view text) {
+  std::string clean;
+  clean.reserve(text.size());
+  while (!text.empty()) {
+    std::size_t length = SequenceLength(text);
+    if (length == 0) {
+      clean += kReplacementCharacter;
+      text.remove_prefix(1);
+      continue;
+    }
+    std::string_view character = text.substr(0, length);
+    if (IsControl(character)) {
+      clean += ' ';
+    } else {
+      clean += character;
+    }
+    text.remove_prefix(length);
+  }
+  return clean;
+}
+
+// The body keeps its controls (line breaks, tabs) but not malformed bytes,
+// since it is declared as UTF-8.
+std::string CleanBodyText(std::string_view text) {
+  std::string clean;
+  clean.reserve(text.size());
+  while (!text.empty()) {
+    std::size_t length = SequenceLength(text);
+    if (length == 0) {
+      clean += kReplacementCharacter;
+      text.remove_prefix(1);
+    } else {
+      clean += text.substr(0, length);
+      text.remove_prefix(length);
+    }
+  }
+  return clean;
+}
+
+// Removes blanks at both ends: U+0020 and the ideographic space U+3000.
+std::string_view TrimSpaces(std::string_view text) {
+  constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+  for (;;) {
+    if (text.starts_with(' ')) {
+      text.remove_prefix(1);
+    } else if (text.starts_with(kIdeographicSpace)) {
+      text.remove_prefix(kIdeographicSpace.size());
+    } else if (text.ends_with(' ')) {
+      text.remove_suffix(1);
+    } else if (text.ends_with(kIdeographicSpace)) {
+      text.remove_suffix(kIdeographicSpace.size());
+    } else {
+      return text;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Base64.
+
+std::string Base64(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
+                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                          static_cast<unsigned char>(bytes[i + 2]);
+    out += kBase64Alphabet[group >> 18 & 63];
+    out += kBase64Alphabet[group >> 12 & 63];
+    out += kBase64Alphabet[group >> 6 & 63];
+    out += kBase64Alphabet[group & 63];
+  }
+  std::size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (rest == 2) group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    out += kBase64Alphabet[group >> 18 & 63];
+    out += kBase64Alphabet[group >> 12 & 63];
+    out += rest == 2 ? kBase64Alphabet[group >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Length of the encoded-word that carries `byte_count` bytes.
+std::size_t EncodedWordLength(std::size_t byte_count) {
+  return kEncodedWordOpen.size() + (byte_count + 2) / 3 * 4 + kEncodedWordClose.size();
+}
+
+std::string EncodedWord(std::string_view bytes) {
+  std::string word(kEncodedWordOpen);
+  word += Base64(bytes);
+  word += kEncodedWordClose;
+  return word;
+}
+
+// ---------------------------------------------------------------------------
+// Header lines. A header is written as a sequence of words; between two words
+// the writer may fold (CR LF and one blank) so that lines stay within 78.
+
+class HeaderLine {
+ public:
+  HeaderLine(std::string* out, std::string_view line_end, std::string_view name)
+      : out_(out), line_end_(line_end) {
+    *out_ += name;
+    *out_ += ':';
+    column_ = name.size() + 1;
+  }
+
+  // Room left for a word that follows a blank on the current line.
+  std::size_t Room() const {
+    return column_ + 1 < kMaxHeaderLine ? kMaxHeaderLine - column_ - 1 : 0;
+  }
+  // Room for a word that follows a blank on a fresh continuation line.
+  static constexpr std::size_t FreshRoom() { return kMaxHeaderLine - 1; }
+
+  // Appends a blank and `word`, folding first when the word does not fit and
+  // a fold would make room.
+  void AddWord(std::string_view word) {
+    if (word.size() > Room() && can_fold_) Fold();
+    *out_ += ' ';
+    *out_ += word;
+    column_ += 1 + word.size();
+    can_fold_ = true;
+  }
+
+  // Appends text that begins with its own white space (unstructured text
+  // kept as written); folding before it leaves the unfolded value unchanged.
+  void AddSpacedRun(std::string_view run) {
+    if (column_ + run.size() > kMaxHeaderLine && can_fold_) {
+      *out_ += line_end_;
+      column_ = 0;
+    }
+    *out_ += run;
+    column_ += run.size();
+    can_fold_ = true;
+  }
+
+  // Appends `text` as encoded-words of whole characters, each filling the
+  // room left on its line (at most 75 characters).
+  void AddEncodedText(std::string_view text) {
+    std::vector<std::string_view> characters = Characters(text);
+    std::size_t next = 0;
+    while (next < characters.size()) {
+      std::size_t room = std::min(Room(), kMaxEncodedWord);
+      if (EncodedWordLength(characters[next].size()) > room) {
+        Fold();
+        room = std::min(Room(), kMaxEncodedWord);
+      }
+      std::size_t bytes = 0;
+      std::size_t end = next;
+      while (end < characters.size() &&
+             EncodedWordLength(bytes + characters[end].size()) <= room) {
+        bytes += characters[end].size();
+        ++end;
+      }
+      std::string_view chunk(characters[next].data(), bytes);
+      AddWord(EncodedWord(chunk));
+      next = end;
+    }
+  }
+
+  void End() { *out_ += line_end_; }
+
+ private:
+  void Fold() {
+    *out_ += line_end_;
+    column_ = 0;
+    can_fold_ = false;
+  }
+
+  std::string* out_;
+  std::string_view line_end_;
+  std::size_t column_ = 0;
+  // False on a fresh continuation line, where folding again gains nothing.
+  bool can_fold_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// Display names.
+
+bool IsAtomCharacter(char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+bool IsPrintableAscii(std::string_view text) {
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+// True when text that a decoder might take for an encoded-word appears, which
+// must then be encoded itself to survive unchanged.
+bool LooksEncoded(std::string_view text) { return text.find("=?") != std::string_view::npos; }
+
+// Atoms separated by single blanks, each short enough to stand on a line.
+bool IsPlainPhrase(std::string_view name) {
+  std::size_t word_length = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == ' ') {
+      if (word_length == 0) return false;  // leading or double blank
+      word_length = 0;
+    } else if (IsAtomCharacter(name[i])) {
+      if (++word_length > HeaderLine::FreshRoom()) return false;
+    } else {
+      return false;
+    }
+  }
+  return word_length > 0;
+}
+
+std::string QuotedString(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+void AddDisplayName(HeaderLine& line, std::string_view name) {
+  if (IsPrintableAscii(name) && !LooksEncoded(name)) {
+    if (IsPlainPhrase(name)) {
+      std::size_t start = 0;
+      while (start < name.size()) {
+        std::size_t blank = name.find(' ', start);
+        if (blank == std::string_view::npos) blank = name.size();
+        line.AddWord(name.substr(start, blank - start));
+        start = blank + 1;
+      }
+      return;
+    }
+    std::string quoted = QuotedString(name);
+    if (quoted.size() <= HeaderLine::FreshRoom()) {
+      line.AddWord(quoted);
+      return;
+    }
+  }
+  // One encoded-word keeps the name whole for readers that show words
+  // separately; longer names are split between whole characters.
+  if (EncodedWordLength(name.size()) <= std::min(kMaxEncodedWord, line.Room())) {
+    line.AddWord(EncodedWord(name));
+  } else {
+    line.AddEncodedText(name);
+  }
+}
+
+void WriteMailboxHeader(std::string* out, std::string_view line_end, std::string_view header,
+                        const Mailbox& mailbox) {
+  HeaderLine line(out, line_end, header);
+  std::string name = CleanHeaderText(mailbox.display_name);
+  std::string address = CleanHeaderText(mailbox.address);
+  std::string_view trimmed = TrimSpaces(name);
+  if (trimmed.empty()) {
+    line.AddWord(address);
+  } else {
+    AddDisplayName(line, trimmed);
+    line.AddWord("<" + address + ">");
+  }
+  line.End();
+}
+
+// ---------------------------------------------------------------------------
+// Subjects.
+
+// An ASCII subject is written as it is when a reader will get exactly it
+// back: printable, no blanks at either end (they would be dropped), nothing
+// that looks like an encoded-word, and no word too long to fold.
+bool CanWriteRaw(std::string_view subject, std::size_t first_room) {
+  if (!IsPrintableAscii(subject) || LooksEncoded(subject)) return false;
+  if (subject.empty()) return true;
+  if (subject.front() == ' ' || subject.back() == ' ') return false;
+  std::size_t run_start = 0;
+  bool first = true;
+  for (std::size_t i = 0; i <= subject.size(); ++i) {
+    bool run_ends = i == subject.size() || (subject[i] == ' ' && subject[i - 1] != ' ');
+    if (!run_ends) continue;
+    std::size_t length = i - run_start;
+    if (length > (first ? first_room : kMaxHeaderLine)) return false;
+    first = false;
+    run_start = i;
+  }
+  return true;
+}
+
+void WriteSubjectHeader(std::string* out, std::string_view line_end, std::string_view subject) {
+  HeaderLine line(out, line_end, "Subject");
+  std::string clean = CleanHeaderText(subject);
+  if (clean.empty()) {
+    line.End();
+    return;
+  }
+  if (CanWriteRaw(clean, line.Room())) {
+    // Runs of blanks stay with the word after them, so every fold falls
+    // before a blank that was in the subject.
+    std::string_view rest = clean;
+    line.AddWord(rest.substr(0, rest.find(' ')));
+    rest.remove_prefix(std::min(rest.size(), rest.find(' ')));
+    while (!rest.empty()) {
+      std::size_t word = rest.find_first_not_of(' ');
+      std::size_t end = rest.find(' ', word);
+      if (end == std::string_view::npos) end = rest.size();
+      line.AddSpacedRun(rest.substr(0, end));
+      rest.remove_prefix(end);
+    }
+  } else {
+    line.AddEncodedText(clean);
+  }
+  line.End();
+}
+
+void WriteSimpleHeader(std::string* out, std::string_view line_end, std::string_view name,
+                       std::string_view value) {
+  HeaderLine line(out, line_end, name);
+  line.AddWord(CleanHeaderText(value));
+  line.End();
+}
+
+void WriteBase64Body(std::string* out, std::string_view line_end, std::string_view text) {
+  std::string encoded = Base64(CleanBodyText(text));
+  for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
+    *out += std::string_view(encoded).substr(i, kBase64LineLength);
+    *out += line_end;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dates.
+
+constexpr std::array<std::string_view, 7> kDayNames = {"Sun", "Mon", "Tue", "Wed",
+                                                        "Thu", "Fri", "Sat"};
+constexpr std::array<std::string_view, 12> kMonthNames = {
+    "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
+std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
+  year -= month <= 2;
+  std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  std::int64_t year_of_era = year - era * 400;
+  std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+std::int64_t SecondsAsIfUtc(const std::tm& time) {
+  return DaysFromCivil(time.tm_year + 1900LL, time.tm_mon + 1, time.tm_mday) * 86400 +
+         time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec;
+}
+
+}  // namespace
+
+bool IsPlainAddress(std::string_view address) {
+  if (address.empty() || address.front() == '-') return false;
+  std::size_t at = address.find('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == address.size()) return false;
+  if (address.find('@', at + 1) != std::string_view::npos) return false;
+  for (char c : address) {
+    // Dots may stand anywhere in the local part: addresses such as
+    // "taro..x.@docomo.ne.jp" are still in use and must be reachable.
+    if (c != '@' && c != '.' && !IsAtomCharacter(c)) return false;
+  }
+  return true;
+}
+
+bool ParseMailbox(std::string_view text, Mailbox* out) {
+  std::string_view whole = TrimSpaces(text);
+  Mailbox mailbox;
+  if (!whole.empty() && whole.back() == '>') {
+    std::size_t open = whole.rfind('<');
+    if (open == std::string_view::npos) return false;
+    mailbox.address = std::string(whole.substr(open + 1, whole.size() - open - 2));
+    std::string_view name = TrimSpaces(whole.substr(0, open));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+      name = name.substr(1, name.size() - 2);
+      for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 1 < name.size()) ++i;
+        mailbox.display_name += name[i];
+      }
+    } else {
+      mailbox.display_name = std::string(name);
+    }
+  } else {
+    mailbox.address = std::string(whole);
+  }
+  if (!IsPlainAddress(mailbox.address)) return false;
+  *out = std::move(mailbox);
+  return true;
+}
+
+std::string WriteMessage(const MessageFields& fields, std::string_view line_end) {
+  std::string out;
+  out.reserve(1024 + fields.text.size() * 4 / 3);
+  WriteSimpleHeader(&out, line_end, "Date", fields.date);
+  WriteMailboxHeader(&out, line_end, "From", fields.from);
+  WriteMailboxHeader(&out, line_end, "To", fields.to);
+  WriteSubjectHeader(&out, line_end, fields.subject);
+  WriteSimpleHeader(&out, line_end, "Message-ID", "<" + fields.message_id + ">");
+  WriteSimpleHeader(&out, line_end, "MIME-Version", "1.0");
+  WriteSimpleHeader(&out, line_end, "Content-Type", "text/plain; charset=UTF-8");
+  WriteSimpleHeader(&out, line_end, "Content-Transfer-Encoding", "base64");
+  out += line_end;
+  WriteBase64Body(&out, line_end, fields.text);
+  return out;
+}
+
+std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes) {
+  char sign = utc_offset_minutes < 0 ? '-' : '+';
+  int offset = utc_offset_minutes < 0 ? -utc_offset_minutes : utc_offset_minutes;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
+                std::string(kDayNames[static_cast<std::size_t>(local_time.tm_wday) % 7]).c_str(),
+                local_time.tm_mday,
+                std::string(kMonthNames[static_cast<std::size_t>(local_time.tm_mon) % 12]).c_str(),
+                local_time.tm_year + 1900, local_time.tm_hour, local_time.tm_min,
+                local_time.tm_sec, sign, offset / 60, offset % 60);
+  return text;
+}
+
+std::string Rfc5322Date() {
+  std::time_t now = std::time(nullptr);
+  // The program has one thread, so the shared results of localtime and
+  // gmtime are copied out at once and not raced.
+  std::tm local_time = *std::localtime(&now);
+  std::tm utc_time = *std::gmtime(&now);
+  auto offset_seconds = SecondsAsIfUtc(local_time) - SecondsAsIfUtc(utc_time);
+  return FormatRfc5322Date(local_time, static_cast<int>(offset_seconds / 60));
+}
+
+std::string NewMessageId(std::string_view from_address) {
+  static std::uint64_t counter = 0;
+  static const std::uint64_t process_random = [] {
+    std::random_device device;
+    return static_cast<std::uint64_t>(device()) << 32 | device();
+  }();
+  static std::mt19937_64 generator(process_random);
+
+  auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  std::string domain = "pinemail.invalid";
+  if (IsPlainAddress(from_address)) {
+    domain = std::string(from_address.substr(from_address.find('@') + 1));
+  }
+  char left[128];
+  std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
+                static_cast<unsigned long long>(microseconds), CurrentProcessId(),
+                static_cast<unsigned long long>(++counter),
+                static_cast<unsigned long long>(generator()));
+  return std::string(left) + "@" + domain;
+}
+
+}  // namespace pinemail
