@@ -1,0 +1,187 @@
+"""A recording SMTP server on 127.0.0.1 for the transport tests.
+
+Prints the port it listens on (a free one, chosen by the system) as the first
+line of standard output, then serves until it is terminated or its standard
+input closes. Every accepted message is written to the --store folder as
+NNNN.eml (the bytes as received) and NNNN.json (envelope sender and
+recipients); state.json there counts connections, TLS sessions, successful
+logins and the commands seen, updated after each event.
+"""
+
+import argparse
+import asyncio
+import json
+import os
+import ssl
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+class State:
+    def __init__(self, store):
+        self.store = store
+        self.connections = 0
+        self.starttls = 0
+        self.logins = 0
+        self.failed_logins = 0
+        self.commands = []
+        self.messages = 0
+        self.tempfails = {}
+        os.makedirs(store, exist_ok=True)
+        self.save()
+
+    def command(self, name):
+        self.commands.append(name)
+        self.save()
+
+    def save(self):
+        data = {key: getattr(self, key) for key in
+                ("connections", "starttls", "logins", "failed_logins", "commands", "messages")}
+        temp = os.path.join(self.store, "state.json.tmp")
+        with open(temp, "w") as f:
+            json.dump(data, f)
+        os.replace(temp, os.path.join(self.store, "state.json"))
+
+
+class Handler:
+    def __init__(self, state, options):
+        self.state = state
+        self.refused = set(options.refuse)
+        self.tempfail = {}
+        for item in options.tempfail:
+            address, count = item.rsplit(":", 1)
+            self.tempfail[address] = int(count)
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refused:
+            return f"550 5.1.1 <{address}>: Recipient address rejected"
+        if self.tempfail.get(address, 0) > 0:
+            self.tempfail[address] -= 1
+            return "451 4.3.0 Mailbox busy, try again later"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.state.messages += 1
+        base = os.path.join(self.state.store, f"{self.state.messages:04d}")
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        with open(base + ".json", "w") as f:
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos}, f)
+        self.state.save()
+        return "250 2.0.0 Message accepted"
+
+
+def make_server_class(state, options):
+    class RecordingSMTP(SMTP):
+        def connection_made(self, transport):
+            upgraded = self._original_transport is not None
+            super().connection_made(transport)
+            if upgraded:
+                state.starttls += 1
+                state.command("TLS")
+            else:
+                state.connections += 1
+                state.command("CONNECT")
+
+        async def smtp_EHLO(self, arg):
+            state.command("EHLO")
+            await super().smtp_EHLO(arg)
+
+        async def smtp_NOOP(self, arg):
+            state.command("NOOP")
+            await super().smtp_NOOP(arg)
+
+        async def smtp_RSET(self, arg):
+            state.command("RSET")
+            await super().smtp_RSET(arg)
+
+        async def smtp_MAIL(self, arg):
+            state.command("MAIL")
+            await super().smtp_MAIL(arg)
+
+        async def smtp_QUIT(self, arg):
+            state.command("QUIT")
+            await super().smtp_QUIT(arg)
+
+        async def smtp_DATA(self, arg):
+            before = state.messages
+            await super().smtp_DATA(arg)
+            # Drops the connection right after the reply to the message that
+            # reached the count, as a server restarting between messages would.
+            if (options.drop_after and before < options.drop_after <= state.messages
+                    and self.transport is not None):
+                state.command("DROP")
+                self.transport.close()
+
+    return RecordingSMTP
+
+
+def make_authenticator(state, user, password):
+    def authenticate(server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword)
+              and auth_data.login.decode() == user and auth_data.password.decode() == password)
+        if ok:
+            state.logins += 1
+        else:
+            state.failed_logins += 1
+        state.save()
+        return AuthResult(success=ok)
+    return authenticate
+
+
+def tls_context(cert, key):
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+async def serve(options):
+    state = State(options.store)
+    handler = Handler(state, options)
+    server_class = make_server_class(state, options)
+    kwargs = {"hostname": "test.invalid"}
+    listen_ssl = None
+    if options.starttls:
+        kwargs["tls_context"] = tls_context(*options.starttls)
+        kwargs["require_starttls"] = True
+    if options.implicit_tls:
+        listen_ssl = tls_context(*options.implicit_tls)
+        # The session is encrypted from the start; aiosmtpd only knows
+        # about STARTTLS, so it must not insist on it before AUTH.
+        kwargs["auth_require_tls"] = False
+    if options.auth:
+        user, password = options.auth.split(":", 1)
+        kwargs["authenticator"] = make_authenticator(state, user, password)
+        kwargs["auth_required"] = True
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(lambda: server_class(handler, **kwargs),
+                                      "127.0.0.1", 0, ssl=listen_ssl)
+    print(server.sockets[0].getsockname()[1], flush=True)
+    stdin_closed = loop.create_future()
+
+    def on_stdin():
+        if not sys.stdin.buffer.read1(4096):
+            loop.remove_reader(sys.stdin.fileno())
+            stdin_closed.set_result(None)
+
+    loop.add_reader(sys.stdin.fileno(), on_stdin)
+    async with server:
+        await stdin_closed
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--store", required=True)
+    parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--auth", metavar="USER:PASS")
+    parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
+    parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")
+    parser.add_argument("--drop-after", type=int, default=0, metavar="N")
+    asyncio.run(serve(parser.parse_args()))
+
+
+if __name__ == "__main__":
+    main()
