@@ -13,6 +13,9 @@ namespace pinemail {
 // is still a line. Lines may be of any length. Lines are decoded to UTF-8.
 class LineReader {
  public:
+  // The file is read in blocks of this many bytes.
+  static constexpr std::size_t kBlockSize = 64 * 1024;
+
   // Reads from `file`, which the caller owns and closes.
   explicit LineReader(std::FILE* file);
 
@@ -24,10 +27,12 @@ class LineReader {
   bool NextRaw(std::string* bytes);
 
  private:
+  // Reads the next block into buffer_; false at the end or on an error.
   bool Fill();
 
   std::FILE* file_;
   TextDecoder decoder_;
+  std::string raw_;  // the undecoded line, kept to reuse its storage
   std::string buffer_;
   std::size_t pos_ = 0;
   bool eof_ = false;

@@ -20,6 +20,14 @@ std::string_view TrimBlanks(std::string_view text);
 // True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
 
+// Decodes the code point that starts at byte `pos` (< text.size()) and
+// returns its length in bytes. An invalid byte has length 1 and decodes as
+// U+FFFD.
+std::size_t DecodeCodePoint(std::string_view text, std::size_t pos, char32_t* code_point);
+
+// `bytes` with every invalid byte replaced by U+FFFD.
+std::string SanitizeUtf8(std::string_view bytes);
+
 // Appends the UTF-8 form of a code point (U+FFFD for an invalid one).
 void AppendUtf8(std::string& out, char32_t code_point);
 

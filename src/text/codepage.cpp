@@ -1,0 +1,202 @@
+// The portable half of code-page conversion: the file decoder's choice of
+// encoding, the CP932 look-alikes and the ASCII fast paths.
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <optional>
+
+#include "text/codepage.h"
+#include "text/codepage_internal.h"
+#include "text/codepage_testing.h"
+#include "text/utf8.h"
+
+namespace pinemail {
+namespace detail {
+
+namespace {
+
+std::optional<CodePage>& TestCodePage() {
+  static std::optional<CodePage> code_page;
+  return code_page;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+// The number in "932", "CP932" or "WINDOWS-1252"; nullopt for anything else.
+std::optional<unsigned> CodePageNumber(std::string_view upper) {
+  for (std::string_view prefix : {"CP", "WINDOWS-"}) {
+    if (upper.starts_with(prefix)) {
+      upper.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  unsigned number = 0;
+  const auto [end, error] = std::from_chars(upper.data(), upper.data() + upper.size(), number);
+  if (upper.empty() || error != std::errc() || end != upper.data() + upper.size()) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+// Characters that CP932 lacks but has a look-alike for: the JIS forms that
+// Unicode tables other than Microsoft's use for the same CP932 bytes.
+char32_t Cp932LookAlike(char32_t code_point) {
+  switch (code_point) {
+    case 0x2212: return 0xFF0D;  // minus sign -> fullwidth hyphen-minus
+    case 0x301C: return 0xFF5E;  // wave dash -> fullwidth tilde
+    case 0x203E: return 0xFFE3;  // overline -> fullwidth macron
+    case 0x2016: return 0x2225;  // double vertical line -> parallel to
+    case 0x2014: return 0x2015;  // em dash -> horizontal bar
+    case 0x00A2: return 0xFFE0;  // cent sign
+    case 0x00A3: return 0xFFE1;  // pound sign
+    case 0x00A5: return 0xFFE5;  // yen sign
+    case 0x00A6: return 0xFFE4;  // broken bar
+    case 0x00AC: return 0xFFE2;  // not sign
+    default: return code_point;
+  }
+}
+
+std::string ApplyCp932LookAlikes(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t pos = 0;
+  char32_t code_point;
+  while (pos < utf8.size()) {
+    const std::size_t length = DecodeCodePoint(utf8, pos, &code_point);
+    const char32_t look_alike = Cp932LookAlike(code_point);
+    if (look_alike != code_point) {
+      AppendUtf8(out, look_alike);
+    } else {
+      out.append(utf8.substr(pos, length));
+    }
+    pos += length;
+  }
+  return out;
+}
+
+}  // namespace
+
+CodePage ClassifyCodePage(std::string_view name_or_number) {
+  const std::string upper = UpperCase(name_or_number);
+  // The C/POSIX locale is what cron and service managers give a program;
+  // its plain ASCII is read as UTF-8 so that such runs still handle text.
+  static constexpr std::string_view kUtf8Names[] = {
+      "", "C", "POSIX", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "UTF-8", "UTF8"};
+  static constexpr std::string_view kCp932Names[] = {
+      "MS932", "WINDOWS-31J", "SHIFT_JIS", "SHIFT-JIS", "SJIS", "SJIS-WIN", "MS_KANJI"};
+  const std::optional<unsigned> number = CodePageNumber(upper);
+  CodePage code_page;
+  if (number == 65001u || std::find(std::begin(kUtf8Names), std::end(kUtf8Names), upper) !=
+                              std::end(kUtf8Names)) {
+    return code_page;
+  }
+  if (number == 932u || std::find(std::begin(kCp932Names), std::end(kCp932Names), upper) !=
+                            std::end(kCp932Names)) {
+    code_page.kind = CodePageKind::kCp932;
+    code_page.iconv_name = "CP932";
+    code_page.number = 932;
+    return code_page;
+  }
+  code_page.kind = CodePageKind::kOther;
+  code_page.iconv_name = number ? "CP" + std::to_string(*number) : std::string(name_or_number);
+  code_page.number = number.value_or(0);
+  return code_page;
+}
+
+const CodePage& SystemCodePage() {
+  if (const std::optional<CodePage>& chosen = TestCodePage()) return *chosen;
+  // Detected once: main sets the locale before any text is converted.
+  static const CodePage detected = DetectSystemCodePage();
+  return detected;
+}
+
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace detail
+
+void SetSystemCodePageForTesting(std::string_view name_or_number) {
+  detail::TestCodePage() = detail::ClassifyCodePage(name_or_number);
+}
+
+void ResetSystemCodePageForTesting() { detail::TestCodePage().reset(); }
+
+std::string DecodeCp932(std::string_view bytes) {
+  // CP932 agrees with ASCII below 0x80 (0x5C is the backslash, 0x7E the tilde).
+  if (detail::IsAscii(bytes)) return std::string(bytes);
+  return detail::DecodeCp932Bytes(bytes);
+}
+
+std::string EncodeCp932(std::string_view utf8) {
+  if (detail::IsAscii(utf8)) return std::string(utf8);
+  return detail::EncodeCp932Text(detail::ApplyCp932LookAlikes(utf8));
+}
+
+bool SystemCodePageIsUtf8() {
+  return detail::SystemCodePage().kind == detail::CodePageKind::kUtf8;
+}
+
+std::string DecodeSystemText(std::string_view bytes) {
+  const detail::CodePage& code_page = detail::SystemCodePage();
+  switch (code_page.kind) {
+    case detail::CodePageKind::kUtf8:
+      // Text typed or saved on Japanese Windows is CP932, not UTF-8.
+      return IsValidUtf8(bytes) ? std::string(bytes) : DecodeCp932(bytes);
+    case detail::CodePageKind::kCp932:
+      return DecodeCp932(bytes);
+    case detail::CodePageKind::kOther:
+      break;
+  }
+  if (detail::IsAscii(bytes)) return std::string(bytes);
+  return detail::DecodeCodePage(code_page, bytes);
+}
+
+std::string EncodeSystemText(std::string_view utf8) {
+  const detail::CodePage& code_page = detail::SystemCodePage();
+  switch (code_page.kind) {
+    case detail::CodePageKind::kUtf8:
+      return SanitizeUtf8(utf8);
+    case detail::CodePageKind::kCp932:
+      return EncodeCp932(utf8);
+    case detail::CodePageKind::kOther:
+      break;
+  }
+  if (detail::IsAscii(utf8)) return std::string(utf8);
+  return detail::EncodeCodePage(code_page, utf8);
+}
+
+TextDecoder::TextDecoder() : mode_(Mode::kSystem) {}
+
+std::string TextDecoder::Decode(std::string_view bytes) {
+  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (at_start_) {
+    at_start_ = false;
+    if (bytes.starts_with(kByteOrderMark)) {
+      bytes.remove_prefix(kByteOrderMark.size());
+      mode_ = Mode::kUtf8;
+    }
+  }
+  switch (mode_) {
+    case Mode::kUtf8:
+      return SanitizeUtf8(bytes);
+    case Mode::kCp932:
+      return DecodeCp932(bytes);
+    case Mode::kSystem:
+      break;
+  }
+  if (SystemCodePageIsUtf8() && !IsValidUtf8(bytes)) {
+    // The file was not written in UTF-8; it most likely came from Japanese
+    // Windows, so read this line and the rest of the file as CP932.
+    mode_ = Mode::kCp932;
+    return DecodeCp932(bytes);
+  }
+  return DecodeSystemText(bytes);
+}
+
+}  // namespace pinemail
