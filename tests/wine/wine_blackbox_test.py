@@ -1,0 +1,419 @@
+#!/usr/bin/python3
+"""Runs pinemail.exe under Wine in scratch program folders, with a recording
+MAPI32.DLL installed as the prefix's system DLL, and checks what reached the
+mail client, the run log and the settings file byte for byte.
+
+Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL
+"""
+
+import fcntl
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+WINE_RUN = ROOT / "cmake" / "wine-run"
+PREFIX = Path(os.environ.get("PINEMAIL_WINEPREFIX", ROOT / "build" / "wineprefix"))
+SYSTEM_MAPI = PREFIX / "drive_c" / "windows" / "system32" / "mapi32.dll"
+WINE_ORIGINAL = SYSTEM_MAPI.with_name("mapi32.dll.wine-original")
+
+EXE = DOUBLE = DOUBLE_ANSI = None  # set from the command line
+
+BANNER = ("このメールは、pinemail 工房　にて公開された\r\n"
+          "年賀メール一括送信　　を使用して送付されました。\r\n"
+          "    URL   https://pinemail.example.org/\r\n"
+          "\r\n\r\n")
+STARS, DASHES, EQUALS = "*" * 57, "-" * 57, "=" * 57
+DATE = re.compile(rb"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}")
+
+TEMPLATE = "謹賀新年　%NAME%様\r\n\r\n%NAME% 様\r\n%KEN%の皆様によろしく。①髙\r\n"
+LIST = ("pinemail.exe 用 年賀状リスト\r\n"
+        "# 宛先,表示名,テンプレート,NAME,KEN\r\n"
+        "tanaka@example.jp,田中 一郎,newyear.txt,田中,北海道\r\n"
+        "\r\n"
+        "  sato@example.jp,佐藤 花子,newyear.txt,佐藤,大阪  \r\n")
+
+
+def cp932(text):
+    return text.encode("cp932")
+
+
+def windows_path(path):
+    """Wine maps the Unix root to drive Z:."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def install_double(dll):
+    """Puts `dll` in place of the prefix's system MAPI32.DLL, keeping Wine's
+    own file once so that the install can be repeated and undone."""
+    if not WINE_ORIGINAL.exists() and SYSTEM_MAPI.exists():
+        shutil.copy2(SYSTEM_MAPI, WINE_ORIGINAL)
+    shutil.copyfile(dll, SYSTEM_MAPI)
+
+
+def read_calls(folder):
+    """The stand-in's record: one (call, fields) pair per call; texts decoded
+    from hex to bytes, recipients collected in fields["recip"]."""
+    path = Path(folder) / "mapi_calls.txt"
+    if not path.exists():
+        return []
+    calls = []
+    for line in path.read_text("ascii").splitlines():
+        name, *pairs = line.split("\t")
+        fields = {"recip": []}
+        for pair in pairs:
+            key, value = pair.split("=", 1)
+            if key == "recip":
+                kind, who, address, eid = value.split(",")
+                fields["recip"].append((int(kind), bytes.fromhex(who), bytes.fromhex(address),
+                                        int(eid)))
+            elif key in ("subject", "text", "profile", "password", "type"):
+                fields[key] = None if value == "-" else bytes.fromhex(value)
+            else:
+                fields[key] = value
+        calls.append((name, fields))
+    return calls
+
+
+class ProgramFolder:
+    """A scratch program folder holding a copy of pinemail.exe."""
+
+    def __init__(self, name="prog"):
+        self.root = Path(tempfile.mkdtemp(prefix="pinemail-wine-"))
+        self.path = self.root / name
+        self.path.mkdir()
+        shutil.copy2(EXE, self.path / "pinemail.exe")
+
+    def write(self, name, data):
+        target = self.path / name
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data if isinstance(data, bytes) else cp932(data))
+        return target
+
+    def read(self, name):
+        return (self.path / name).read_bytes()
+
+    def log(self):
+        """The run log with its timestamps masked, decoded from CP932."""
+        return DATE.sub(b"yyyy/mm/dd hh:mm:ss", self.read("pinemail.log")).decode("cp932")
+
+    def run(self, *args, cwd=None, timeout=60):
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)  # a batch run must need no window
+        env.pop("WAYLAND_DISPLAY", None)
+        env["WINEDLLOVERRIDES"] = "mapi32=n,b;winedbg.exe=d"
+        return subprocess.run([str(WINE_RUN), str(self.path / "pinemail.exe"), *args],
+                              cwd=cwd or self.root, env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def settings(user="", password="", keywords="NAME,KEN", extra=""):
+    return (f"[Config]\r\nUser Name={user}\r\nPassword={password}\r\n"
+            f"Subst Key Word={keywords}\r\n{extra}")
+
+
+def header():
+    return f"{STARS}\r\n\r\nyyyy/mm/dd hh:mm:ss\r\n\r\n"
+
+
+def credentials(user, password):
+    return f"User Name: {user}\r\nPassword : {'*' * len(password)}\r\n\r\n"
+
+
+def record(address, name, template, tail):
+    return (f"送信先アドレス: {address}\r\n表示送信者名　: {name}\r\n"
+            f"テンプレート　: {template}\r\n{tail}")
+
+
+def sent(subject):
+    return f"件名　　　　　: {subject}\r\nメッセージ送信\r\n{DASHES}\r\n\r\n"
+
+
+def failed(subject, reason):
+    return f"件名　　　　　: {subject}\r\n送信に失敗しました。({reason})\r\n{EQUALS}\r\n\r\n"
+
+
+REJECTED = f"送信に十分なデータが取得できませんでした。\r\n{EQUALS}\r\n\r\n"
+
+
+def body(name, ken):
+    return BANNER + f"{name} 様\r\n{ken}の皆様によろしく。①髙\r\n"
+
+
+class WineTestCase(unittest.TestCase):
+    double = None  # the stand-in the case needs; DOUBLE unless set
+
+    def setUp(self):
+        install_double(self.double or DOUBLE)
+        self.folder = ProgramFolder()
+        self.addCleanup(self.folder.remove)
+
+    def standard_folder(self, user="taro", password="s3cret", extra=""):
+        self.folder.write("pinemail.ini", settings(user, password, extra=extra))
+        self.folder.write("newyear.txt", TEMPLATE)
+        self.folder.write("list.txt", LIST)
+
+    def assertExit(self, result, status):
+        self.assertEqual(result.returncode, status,
+                         f"stdout={result.stdout!r} stderr={result.stderr[-2000:]!r}")
+
+
+class MapiRunTest(WineTestCase):
+    def test_every_record_goes_to_the_client_in_unicode(self):
+        self.standard_folder(user="山田", password="s3cret")
+        result = self.folder.run("list.txt")
+        self.assertExit(result, 0)
+
+        calls = read_calls(self.folder.path)
+        self.assertEqual([name for name, _ in calls],
+                         ["MAPILogon", "MAPISendMailW", "MAPISendMailW", "MAPILogoff"])
+        logon = calls[0][1]
+        self.assertEqual(logon["profile"], cp932("山田"))
+        self.assertEqual(logon["password"], b"s3cret")
+        self.assertEqual((logon["flags"], logon["ui"], logon["reserved"]), ("0", "0", "0"))
+        session = str(0x5150)
+        expected = [("tanaka@example.jp", "田中 一郎", "田中", "北海道"),
+                    ("sato@example.jp", "佐藤 花子", "佐藤", "大阪")]
+        for (_, send), (address, name, short, ken) in zip(calls[1:3], expected):
+            self.assertEqual((send["session"], send["ui"], send["flags"]), (session, "0", "0"))
+            self.assertEqual(send["recip"],
+                             [(1, name.encode(), f"SMTP:{address}".encode(), 0)])
+            # The subject is never substituted.
+            self.assertEqual(send["subject"], "謹賀新年　%NAME%様".encode())
+            self.assertEqual(send["text"].decode(), body(short, ken))
+            self.assertEqual((send["originator"], send["files"], send["type"]), ("-", "0", None))
+        self.assertEqual(calls[3][1]["session"], session)
+
+        self.assertEqual(self.folder.log(),
+                         header() + credentials("山田", "s3cret")
+                         + record("tanaka@example.jp", "田中 一郎", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様"))
+                         + record("sato@example.jp", "佐藤 花子", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様")))
+        self.assertEqual(result.stdout, b"")
+
+    def test_two_runs_append_two_blocks_and_a_rejected_record_gives_status_1(self):
+        self.standard_folder()
+        self.folder.write("list.txt", LIST + "ito@example.jp,,newyear.txt,伊藤,沖縄\r\n"
+                          "kato@example.jp,加藤,missing.txt,加藤,京都\r\n")
+        self.assertExit(self.folder.run("list.txt"), 1)
+        self.assertExit(self.folder.run("list.txt"), 1)
+        block = (header() + credentials("taro", "s3cret")
+                 + record("tanaka@example.jp", "田中 一郎", "newyear.txt", sent("謹賀新年　%NAME%様"))
+                 + record("sato@example.jp", "佐藤 花子", "newyear.txt", sent("謹賀新年　%NAME%様"))
+                 + record("ito@example.jp", "", "newyear.txt", REJECTED)
+                 + record("kato@example.jp", "加藤", "missing.txt", REJECTED))
+        self.assertEqual(self.folder.log(), block + block)
+        sends = [f for name, f in read_calls(self.folder.path) if name.startswith("MAPISend")]
+        self.assertEqual(len(sends), 4)
+
+    def test_a_failed_send_is_logged_with_its_reason_and_the_run_goes_on(self):
+        self.standard_folder()
+        self.folder.write("list.txt", LIST + "ito@example.jp,伊藤 三郎,newyear.txt,伊藤,沖縄\r\n")
+        self.folder.write("mapi_control.txt", b"fail_send=2\n")
+        self.assertExit(self.folder.run("list.txt"), 1)
+        self.assertEqual(self.folder.log(),
+                         header() + credentials("taro", "s3cret")
+                         + record("tanaka@example.jp", "田中 一郎", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様"))
+                         + record("sato@example.jp", "佐藤 花子", "newyear.txt",
+                                  failed("謹賀新年　%NAME%様", "MAPI_E_FAILURE (2)"))
+                         + record("ito@example.jp", "伊藤 三郎", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様")))
+        names = [name for name, _ in read_calls(self.folder.path)]
+        self.assertEqual(names, ["MAPILogon"] + ["MAPISendMailW"] * 3 + ["MAPILogoff"])
+
+    def test_a_reason_code_from_the_client_is_named(self):
+        self.standard_folder()
+        self.folder.write("mapi_control.txt", b"fail_send=1\nsend_code=14\n")
+        self.assertExit(self.folder.run("list.txt"), 1)
+        self.assertIn("送信に失敗しました。(MAPI_E_UNKNOWN_RECIPIENT (14))\r\n", self.folder.log())
+
+    def test_a_failed_logon_sends_nothing_and_stops_the_run(self):
+        self.standard_folder()
+        self.folder.write("mapi_control.txt", b"fail_logon\n")
+        self.assertExit(self.folder.run("list.txt"), 2)
+        self.assertEqual(self.folder.log(),
+                         header() + credentials("taro", "s3cret") + "ログインに失敗しました。\r\n")
+        self.assertEqual([name for name, _ in read_calls(self.folder.path)], ["MAPILogon"])
+
+    def test_empty_credentials_go_over_as_none_given(self):
+        self.folder.write("newyear.txt", TEMPLATE)
+        self.folder.write("list.txt", LIST)
+        self.assertExit(self.folder.run("list.txt"), 0)
+        logon = read_calls(self.folder.path)[0][1]
+        self.assertEqual((logon["profile"], logon["password"]), (None, None))
+        # The settings file the run created holds exactly the three empty keys.
+        self.assertEqual(self.folder.read("pinemail.ini"),
+                         b"[Config]\r\nUser Name=\r\nPassword=\r\nSubst Key Word=\r\n")
+        # Without keywords nothing is substituted.
+        send = read_calls(self.folder.path)[1][1]
+        self.assertEqual(send["text"].decode(),
+                         BANNER + "%NAME% 様\r\n%KEN%の皆様によろしく。①髙\r\n")
+
+    def test_banner_switch_and_missing_keys(self):
+        self.folder.write("pinemail.ini", "[Config]\r\nSubst Key Word= NAME , KEN \r\n"
+                          "NO_INSERT_TEXT=TRUE\r\n")
+        self.folder.write("newyear.txt", TEMPLATE)
+        self.folder.write("list.txt", LIST)
+        self.assertExit(self.folder.run("list.txt"), 0)
+        send = read_calls(self.folder.path)[1][1]
+        self.assertEqual(send["text"].decode(), "田中 様\r\n北海道の皆様によろしく。①髙\r\n")
+        ini = self.folder.read("pinemail.ini").decode("cp932")
+        self.assertIn("User Name=\r\n", ini)
+        self.assertIn("Password=\r\n", ini)
+        self.assertIn("NO_INSERT_TEXT=TRUE\r\n", ini)
+
+    def test_list_path_with_japanese_characters(self):
+        self.standard_folder()
+        folder = self.folder.root / "年賀リスト"
+        folder.mkdir()
+        (folder / "宛先一覧.txt").write_bytes(cp932(LIST))
+        self.assertExit(self.folder.run(windows_path(folder / "宛先一覧.txt")), 0)
+        self.assertEqual(len(read_calls(self.folder.path)), 4)
+
+    def test_a_quoted_list_path_is_taken_with_its_quotes(self):
+        # A path with blanks arrives quoted (Wine quotes such an argument as
+        # Explorer does for a drop); start-up keeps the quotes as part of the
+        # path, finds no such file and shows the help: status 2, nothing sent.
+        self.standard_folder()
+        folder = self.folder.root / "年賀 リスト"
+        folder.mkdir()
+        (folder / "宛先 一覧.txt").write_bytes(cp932(LIST))
+        self.assertExit(self.folder.run(windows_path(folder / "宛先 一覧.txt")), 2)
+        self.assertEqual(read_calls(self.folder.path), [])
+        self.assertFalse((self.folder.path / "pinemail.log").exists())
+
+    def test_an_absolute_list_path_and_the_current_folder(self):
+        self.standard_folder()
+        elsewhere = self.folder.root / "elsewhere"
+        elsewhere.mkdir()
+        (elsewhere / "list.txt").write_bytes(cp932(LIST.replace("sato", "kimura")))
+        # A relative name is looked up in the program's folder, not the
+        # current folder.
+        self.assertExit(self.folder.run("list.txt", cwd=elsewhere), 0)
+        self.assertIn("sato@example.jp", self.folder.log())
+        self.assertNotIn("kimura", self.folder.log())
+
+
+class AnsiClientTest(WineTestCase):
+    double = None  # set to DOUBLE_ANSI at start
+
+    def test_a_client_without_the_unicode_call_gets_cp932_texts(self):
+        self.standard_folder()
+        self.assertExit(self.folder.run("list.txt"), 0)
+        calls = read_calls(self.folder.path)
+        self.assertEqual([name for name, _ in calls],
+                         ["MAPILogon", "MAPISendMail", "MAPISendMail", "MAPILogoff"])
+        send = calls[1][1]
+        self.assertEqual(send["recip"], [(1, cp932("田中 一郎"), b"SMTP:tanaka@example.jp", 0)])
+        self.assertEqual(send["subject"], cp932("謹賀新年　%NAME%様"))
+        # Compared as text: Windows writes 髙 as FBFC, Python's codec as EEE0.
+        self.assertEqual(send["text"].decode("cp932"), body("田中", "北海道"))
+        self.assertTrue(send["text"].startswith(cp932(BANNER)))
+        self.assertEqual(send["flags"], "0")
+
+    def test_a_dll_beside_the_program_or_in_the_current_folder_is_not_loaded(self):
+        # The system folder holds the ANSI-only stand-in; a Unicode one is
+        # planted beside the program and in the current folder. Only the
+        # system one may answer.
+        self.standard_folder()
+        shutil.copyfile(DOUBLE, self.folder.path / "mapi32.dll")
+        shutil.copyfile(DOUBLE, self.folder.root / "mapi32.dll")
+        self.assertExit(self.folder.run("list.txt", cwd=self.folder.root), 0)
+        names = [name for name, _ in read_calls(self.folder.path)]
+        self.assertEqual(names, ["MAPILogon", "MAPISendMail", "MAPISendMail", "MAPILogoff"])
+
+
+class OtherTransportTest(WineTestCase):
+    def test_outbox_writes_one_message_file_per_record_and_no_mapi_call(self):
+        self.standard_folder(extra="Mail Server=outbox:outbox\r\nFrom=山田 太郎 <taro@example.jp>\r\n")
+        self.assertExit(self.folder.run("list.txt"), 0)
+        messages = sorted((self.folder.path / "outbox").glob("*.eml"))
+        self.assertEqual(len(messages), 2)
+        self.assertIn(b"tanaka@example.jp", messages[0].read_bytes())
+        self.assertIn(b"sato@example.jp", messages[1].read_bytes())
+        self.assertEqual(read_calls(self.folder.path), [])
+
+    def test_an_unknown_mail_server_fails_the_sign_on(self):
+        self.standard_folder(extra="Mail Server=carrier-pigeon\r\n")
+        self.assertExit(self.folder.run("list.txt"), 2)
+        self.assertTrue(self.folder.log().endswith("ログインに失敗しました。\r\n"))
+        self.assertEqual(read_calls(self.folder.path), [])
+
+
+class StartAndStopTest(WineTestCase):
+    """Runs that end before any mail: the exit statuses and what is left on
+    disk. No display is set, so no window can appear and none may be waited
+    for."""
+
+    def test_help_asked_or_list_missing_without_a_display(self):
+        for args, status in ((["/H"], 2), (["list.txt /h"], 0), ([], 0), (["nothing.txt"], 2)):
+            with self.subTest(args=args):
+                self.folder.write("list.txt", LIST)
+                self.assertExit(self.folder.run(*args), status)
+                self.assertFalse((self.folder.path / "pinemail.log").exists())
+                self.assertFalse((self.folder.path / "pinemail.ini").exists())
+        self.assertEqual(read_calls(self.folder.path), [])
+
+    def test_an_unopenable_list_writes_nothing_to_the_log(self):
+        # A wildcard passes the existence test but cannot be opened.
+        self.standard_folder()
+        self.folder.write("pinemail.log", b"earlier\r\n")
+        self.assertExit(self.folder.run("lis?.txt"), 2)
+        self.assertEqual(self.folder.read("pinemail.log"), b"earlier\r\n")
+        self.assertEqual(read_calls(self.folder.path), [])
+
+    def test_empty_and_unrecognised_lists_stop_before_the_client(self):
+        for content, line in ((b"", "指定のファイルは空です。"),
+                              (cp932("PINEMAIL.EXE 用\r\na@example.jp,A,newyear.txt\r\n"),
+                               "指定のファイルは pinemail.exe 用であるとは認識できませんでした。")):
+            with self.subTest(line=line):
+                self.standard_folder()
+                self.folder.write("list.txt", content)
+                (self.folder.path / "pinemail.log").unlink(missing_ok=True)
+                self.assertExit(self.folder.run("list.txt"), 2)
+                self.assertEqual(self.folder.log(), header() + line + "\r\n\r\n")
+        self.assertEqual(read_calls(self.folder.path), [])
+
+    def test_a_list_of_only_its_mark_signs_on_and_off(self):
+        self.standard_folder()
+        self.folder.write("list.txt", "pinemail.exe\r\n")
+        self.assertExit(self.folder.run("list.txt"), 0)
+        self.assertEqual(self.folder.log(), header() + credentials("taro", "s3cret"))
+        self.assertEqual([name for name, _ in read_calls(self.folder.path)],
+                         ["MAPILogon", "MAPILogoff"])
+
+
+def main():
+    global EXE, DOUBLE, DOUBLE_ANSI
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    EXE, DOUBLE, DOUBLE_ANSI = (Path(p) for p in sys.argv[1:4])
+    AnsiClientTest.double = DOUBLE_ANSI
+    # One stand-in serves the whole shared prefix: runs of this suite take
+    # turns, and Wine's own file is put back at the end.
+    PREFIX.parent.mkdir(parents=True, exist_ok=True)
+    with open(str(PREFIX) + ".mapi-double.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        subprocess.run([str(WINE_RUN), "cmd.exe", "/c", "exit"], stdin=subprocess.DEVNULL,
+                       capture_output=True, env={k: v for k, v in os.environ.items()
+                                                 if k != "DISPLAY"})
+        try:
+            program = unittest.main(argv=[sys.argv[0]] + sys.argv[4:], exit=False)
+        finally:
+            if WINE_ORIGINAL.exists():
+                shutil.copyfile(WINE_ORIGINAL, SYSTEM_MAPI)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
