@@ -3,7 +3,9 @@
 MAPI32.DLL installed as the prefix's system DLL, and checks what reached the
 mail client, the run log and the settings file byte for byte.
 
-Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL
+Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_DIR
+       [unittest arguments]
+(BUILD_DIR: the Windows build folder the release package is made from.)
 """
 
 import fcntl
@@ -14,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -22,7 +25,7 @@ PREFIX = Path(os.environ.get("PINEMAIL_WINEPREFIX", ROOT / "build" / "wineprefix
 SYSTEM_MAPI = PREFIX / "drive_c" / "windows" / "system32" / "mapi32.dll"
 WINE_ORIGINAL = SYSTEM_MAPI.with_name("mapi32.dll.wine-original")
 
-EXE = DOUBLE = DOUBLE_ANSI = None  # set from the command line
+EXE = DOUBLE = DOUBLE_ANSI = BUILD = None  # set from the command line
 
 BANNER = ("このメールは、pinemail 工房　にて公開された\r\n"
           "年賀メール一括送信　　を使用して送付されました。\r\n"
@@ -102,13 +105,17 @@ class ProgramFolder:
         """The run log with its timestamps masked, decoded from CP932."""
         return DATE.sub(b"yyyy/mm/dd hh:mm:ss", self.read("pinemail.log")).decode("cp932")
 
-    def run(self, *args, cwd=None, timeout=60):
+    @staticmethod
+    def run_env():
         env = dict(os.environ)
         env.pop("DISPLAY", None)  # a batch run must need no window
         env.pop("WAYLAND_DISPLAY", None)
         env["WINEDLLOVERRIDES"] = "mapi32=n,b;winedbg.exe=d"
+        return env
+
+    def run(self, *args, cwd=None, timeout=60):
         return subprocess.run([str(WINE_RUN), str(self.path / "pinemail.exe"), *args],
-                              cwd=cwd or self.root, env=env, stdin=subprocess.DEVNULL,
+                              cwd=cwd or self.root, env=self.run_env(), stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=timeout)
 
     def remove(self):
@@ -393,11 +400,57 @@ class StartAndStopTest(WineTestCase):
                          ["MAPILogon", "MAPILogoff"])
 
 
+class PackageTest(WineTestCase):
+    """The release zip: its files, their encoding, and a run of the packed
+    program over the packed examples."""
+
+    def test_the_zip_holds_the_program_and_windows_texts_that_work(self):
+        out = self.folder.root / "package"
+        env = dict(os.environ, PINEMAIL_PACKAGE_BUILD=str(BUILD), PINEMAIL_PACKAGE_OUT=str(out))
+        made = subprocess.run([str(ROOT / "scripts" / "package-windows")], env=env,
+                              capture_output=True, text=True, timeout=300)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        archives = list(out.glob("pinemail-*-win64.zip"))
+        self.assertEqual(len(archives), 1)
+        top = archives[0].name[:-len(".zip")]
+        texts = ["pinemail.ini", "list.txt", "newyear.txt", "newyear-business.txt", "readme.txt"]
+        with zipfile.ZipFile(archives[0]) as archive:
+            self.assertEqual(sorted(archive.namelist()),
+                             sorted(f"{top}/{name}" for name in texts + ["pinemail.exe"]))
+            archive.extractall(self.folder.root / "unpacked")
+        unpacked = self.folder.root / "unpacked" / top
+        self.assertEqual((unpacked / "pinemail.exe").read_bytes(), EXE.read_bytes())
+        self.assertEqual((unpacked / "pinemail.ini").read_bytes(),
+                         b"[Config]\r\nUser Name=\r\nPassword=\r\nSubst Key Word=NAME,KEN,GOBI\r\n")
+        for name in texts:
+            with self.subTest(name=name):
+                data = (unpacked / name).read_bytes()
+                data.decode("cp932")  # strict: raises on anything else
+                self.assertFalse(data.startswith(b"\xef\xbb\xbf"))
+                self.assertTrue(data.endswith(b"\r\n"))
+                self.assertEqual(data.count(b"\n"), data.count(b"\r\n"))
+                self.assertEqual(data.count(b"\r"), data.count(b"\r\n"))
+        self.assertIn("pinemail.exe", (unpacked / "list.txt").read_bytes().decode("cp932")
+                      .splitlines()[0])
+
+        # The packed program runs the packed list through the mail client.
+        result = subprocess.run([str(WINE_RUN), str(unpacked / "pinemail.exe"), "list.txt"],
+                                env=dict(self.folder.run_env()), stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=60)
+        self.assertIn(result.returncode, (0, 1))
+        sends = [f for name, f in read_calls(unpacked) if name == "MAPISendMailW"]
+        self.assertGreater(len(sends), 0)
+        for send in sends:
+            self.assertNotIn(b"%NAME%", send["text"])
+        log = (unpacked / "pinemail.log").read_bytes().decode("cp932")
+        self.assertEqual(log.count("メッセージ送信"), len(sends))
+
+
 def main():
-    global EXE, DOUBLE, DOUBLE_ANSI
-    if len(sys.argv) < 4:
+    global EXE, DOUBLE, DOUBLE_ANSI, BUILD
+    if len(sys.argv) < 5:
         sys.exit(__doc__)
-    EXE, DOUBLE, DOUBLE_ANSI = (Path(p) for p in sys.argv[1:4])
+    EXE, DOUBLE, DOUBLE_ANSI, BUILD = (Path(p) for p in sys.argv[1:5])
     AnsiClientTest.double = DOUBLE_ANSI
     # One stand-in serves the whole shared prefix: runs of this suite take
     # turns, and Wine's own file is put back at the end.
@@ -408,7 +461,7 @@ def main():
                        capture_output=True, env={k: v for k, v in os.environ.items()
                                                  if k != "DISPLAY"})
         try:
-            program = unittest.main(argv=[sys.argv[0]] + sys.argv[4:], exit=False)
+            program = unittest.main(argv=[sys.argv[0]] + sys.argv[5:], exit=False)
         finally:
             if WINE_ORIGINAL.exists():
                 shutil.copyfile(WINE_ORIGINAL, SYSTEM_MAPI)
