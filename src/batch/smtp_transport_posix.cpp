@@ -253,8 +253,8 @@ CURLcode SmtpTransport::Perform() {
 
 SendResult SmtpTransport::Failure(CURLcode code) const {
   std::string library_error = error_[0] != '\0' ? error_ : curl_easy_strerror(code);
-  return {false, SmtpFailureReason(replies_.last_code(), replies_.last_reply(), library_error,
-                                   password_)};
+  return {false, SmtpFailureReason(replies_.last_refusal_code(), replies_.last_refusal(),
+                                   library_error, password_)};
 }
 
 bool SmtpTransport::SignOn(const std::string& user_name, const std::string& password) {
@@ -305,7 +305,7 @@ SendResult SmtpTransport::Deliver(const std::string& bytes, const std::string& r
       curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
       continue;
     }
-    if (replies_.last_code() / 100 == 4 && retries < std::size(kRetryPauseSeconds)) {
+    if (replies_.last_refusal_code() / 100 == 4 && retries < std::size(kRetryPauseSeconds)) {
       std::this_thread::sleep_for(std::chrono::seconds(kRetryPauseSeconds[retries]));
       ++retries;
       continue;
@@ -418,6 +418,10 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   joined += text;
   last_code_ = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
   last_reply_ = Printable(std::string(line.substr(0, 3)) + (joined.empty() ? "" : " " + joined));
+  if (last_code_ >= 400) {
+    last_refusal_ = last_reply_;
+    last_refusal_code_ = last_code_;
+  }
 }
 
 std::string SmtpFailureReason(int reply_code, std::string_view reply, std::string_view library_error,

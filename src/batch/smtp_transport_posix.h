@@ -44,6 +44,10 @@ class SmtpReplyTracker {
   const std::string& last_reply() const { return last_reply_; }
   // Its three-digit code; 0 when none.
   int last_code() const { return last_code_; }
+  // The last refusal (4xx or 5xx) and its code: what a failure is logged
+  // with, even when the library says QUIT after it.
+  const std::string& last_refusal() const { return last_refusal_; }
+  int last_refusal_code() const { return last_refusal_code_; }
   // True when any reply line arrived since Clear().
   bool any_reply() const { return any_reply_; }
 
@@ -54,6 +58,8 @@ class SmtpReplyTracker {
   std::string pending_text_;  // the text of "NNN-" lines so far
   std::string last_reply_;
   int last_code_ = 0;
+  std::string last_refusal_;
+  int last_refusal_code_ = 0;
   bool any_reply_ = false;
 };
 

@@ -72,12 +72,19 @@ TEST(SmtpReplies, MultiLineRepliesJoinAndSplitFeedsAreReassembled) {
   EXPECT_EQ(tracker.last_code(), 550);
   EXPECT_EQ(tracker.last_reply(), "550 5.1.1 The account does not 5.1.1 exist  here");
 
+  // A refusal outlives the replies after it, such as the one to QUIT.
+  tracker.Feed("221 Bye\r\n");
+  EXPECT_EQ(tracker.last_reply(), "221 Bye");
+  EXPECT_EQ(tracker.last_refusal_code(), 550);
+  EXPECT_EQ(tracker.last_refusal(), "550 5.1.1 The account does not 5.1.1 exist  here");
+
   tracker.Feed("354\r\n");
   EXPECT_EQ(tracker.last_reply(), "354");
   tracker.Clear();
   EXPECT_FALSE(tracker.any_reply());
   EXPECT_EQ(tracker.last_code(), 0);
   EXPECT_EQ(tracker.last_reply(), "");
+  EXPECT_EQ(tracker.last_refusal_code(), 0);
 }
 
 TEST(SmtpReplies, TextThatIsNotUtf8IsMadeSafe) {

@@ -14,6 +14,7 @@ import json
 import os
 import ssl
 import sys
+import threading
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
@@ -161,12 +162,12 @@ async def serve(options):
     print(server.sockets[0].getsockname()[1], flush=True)
     stdin_closed = loop.create_future()
 
-    def on_stdin():
-        if not sys.stdin.buffer.read1(4096):
-            loop.remove_reader(sys.stdin.fileno())
-            stdin_closed.set_result(None)
+    def wait_for_stdin_end():
+        while sys.stdin.buffer.read1(4096):
+            pass
+        loop.call_soon_threadsafe(stdin_closed.set_result, None)
 
-    loop.add_reader(sys.stdin.fileno(), on_stdin)
+    threading.Thread(target=wait_for_stdin_end, daemon=True).start()
     async with server:
         await stdin_closed
 
