@@ -400,6 +400,46 @@ class StartAndStopTest(WineTestCase):
                          ["MAPILogon", "MAPILogoff"])
 
 
+class WarningBoxTest(WineTestCase):
+    """With a display, the open failure shows the box and waits for it."""
+
+    def start_display(self):
+        read_end, write_end = os.pipe()
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                   "1024x768x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        self.addCleanup(server.wait)
+        self.addCleanup(server.terminate)
+        return f":{number}"
+
+    def test_the_box_says_the_open_failed_and_the_run_ends_when_it_is_closed(self):
+        if shutil.which("Xvfb") is None or shutil.which("xdotool") is None:
+            self.skipTest("Xvfb and xdotool are needed")
+        display = self.start_display()
+        self.standard_folder()
+        self.folder.write("pinemail.log", b"earlier\r\n")
+        env = dict(self.folder.run_env(), DISPLAY=display)
+        program = subprocess.Popen([str(WINE_RUN), str(self.folder.path / "pinemail.exe"),
+                                    "lis?.txt"], cwd=self.folder.root, env=env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: program.poll() is None and program.kill())
+        # xdotool waits until the box exists; the run must be waiting on it.
+        found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                "^pinemail$"], env=env, capture_output=True, text=True,
+                               timeout=60)
+        window = found.stdout.split()[0]
+        self.assertIsNone(program.poll())
+        self.assertEqual(self.folder.read("pinemail.log"), b"earlier\r\n")
+        subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, timeout=30)
+        subprocess.run(["xdotool", "key", "--window", window, "Return"], env=env, timeout=30)
+        self.assertEqual(program.wait(timeout=60), 2)
+        self.assertEqual(self.folder.read("pinemail.log"), b"earlier\r\n")
+
+
 class PackageTest(WineTestCase):
     """The release zip: its files, their encoding, and a run of the packed
     program over the packed examples."""
