@@ -112,6 +112,10 @@ std::string CleanBodyText(std::string_view text) {
   return clean;
 }
 
+bool IsBlank(std::string_view character) {
+  return character == " " || character == "\xE3\x80\x80";
+}
+
 // Removes blanks at both ends: U+0020 and the ideographic space U+3000.
 std::string_view TrimSpaces(std::string_view text) {
   constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
@@ -213,8 +217,11 @@ class HeaderLine {
   }
 
   // Appends `text` as encoded-words of whole characters, each filling the
-  // room left on its line (at most 75 characters).
-  void AddEncodedText(std::string_view text) {
+  // room left on its line (at most 75 characters). With `break_after_blank`
+  // a word that cannot take the rest of the text ends after a blank of the
+  // text where there is one: readers that wrongly show a space between
+  // adjacent encoded-words then show it where the text has one anyway.
+  void AddEncodedText(std::string_view text, bool break_after_blank) {
     std::vector<std::string_view> characters = Characters(text);
     std::size_t next = 0;
     while (next < characters.size()) {
@@ -230,10 +237,51 @@ class HeaderLine {
         bytes += characters[end].size();
         ++end;
       }
+      if (break_after_blank && end < characters.size()) {
+        std::size_t cut = end;
+        while (cut > next + 1 && !IsBlank(characters[cut - 1])) --cut;
+        if (cut > next + 1 && IsBlank(characters[cut - 1])) {
+          for (; end > cut; --end) bytes -= characters[end - 1].size();
+        } else if (can_fold_ && room < kMaxEncodedWord) {
+          Fold();  // a full line may reach the next blank
+          continue;
+        }
+      }
       std::string_view chunk(characters[next].data(), bytes);
       AddWord(EncodedWord(chunk));
       next = end;
     }
+  }
+
+  // Appends text made of words separated by runs of blanks, folding only
+  // before a blank of the text, so that unfolding gives the text back.
+  // FitsFolded tells whether every piece can stand on a line.
+  void AddFoldableText(std::string_view text) {
+    std::size_t first_blank = std::min(text.size(), text.find(' '));
+    AddWord(text.substr(0, first_blank));
+    text.remove_prefix(first_blank);
+    while (!text.empty()) {
+      std::size_t word = text.find_first_not_of(' ');
+      std::size_t end = std::min(text.size(), text.find(' ', word));
+      AddSpacedRun(text.substr(0, end));
+      text.remove_prefix(end);
+    }
+  }
+
+  // True when AddFoldableText can write `text` within the line limit: each
+  // run of blanks with the word after it fits on a continuation line, and
+  // the first word fits in `first_room`.
+  static bool FitsFolded(std::string_view text, std::size_t first_room) {
+    if (text.empty() || text.front() == ' ' || text.back() == ' ') return false;
+    std::size_t limit = first_room;
+    std::size_t run_start = 0;
+    for (std::size_t i = 1; i <= text.size(); ++i) {
+      if (i < text.size() && !(text[i] == ' ' && text[i - 1] != ' ')) continue;
+      if (i - run_start > limit) return false;
+      limit = kMaxHeaderLine;
+      run_start = i;
+    }
+    return true;
   }
 
   void End() { *out_ += line_end_; }
@@ -309,9 +357,10 @@ void AddDisplayName(HeaderLine& line, std::string_view name) {
       }
       return;
     }
+    // A quoted-string may be folded at its blanks like any other text.
     std::string quoted = QuotedString(name);
-    if (quoted.size() <= HeaderLine::FreshRoom()) {
-      line.AddWord(quoted);
+    if (HeaderLine::FitsFolded(quoted, HeaderLine::FreshRoom())) {
+      line.AddFoldableText(quoted);
       return;
     }
   }
@@ -320,7 +369,7 @@ void AddDisplayName(HeaderLine& line, std::string_view name) {
   if (EncodedWordLength(name.size()) <= std::min(kMaxEncodedWord, line.Room())) {
     line.AddWord(EncodedWord(name));
   } else {
-    line.AddEncodedText(name);
+    line.AddEncodedText(name, true);
   }
 }
 
@@ -346,20 +395,8 @@ void WriteMailboxHeader(std::string* out, std::string_view line_end, std::string
 // back: printable, no blanks at either end (they would be dropped), nothing
 // that looks like an encoded-word, and no word too long to fold.
 bool CanWriteRaw(std::string_view subject, std::size_t first_room) {
-  if (!IsPrintableAscii(subject) || LooksEncoded(subject)) return false;
-  if (subject.empty()) return true;
-  if (subject.front() == ' ' || subject.back() == ' ') return false;
-  std::size_t run_start = 0;
-  bool first = true;
-  for (std::size_t i = 0; i <= subject.size(); ++i) {
-    bool run_ends = i == subject.size() || (subject[i] == ' ' && subject[i - 1] != ' ');
-    if (!run_ends) continue;
-    std::size_t length = i - run_start;
-    if (length > (first ? first_room : kMaxHeaderLine)) return false;
-    first = false;
-    run_start = i;
-  }
-  return true;
+  return IsPrintableAscii(subject) && !LooksEncoded(subject) &&
+         HeaderLine::FitsFolded(subject, first_room);
 }
 
 void WriteSubjectHeader(std::string* out, std::string_view line_end, std::string_view subject) {
@@ -370,20 +407,9 @@ void WriteSubjectHeader(std::string* out, std::string_view line_end, std::string
     return;
   }
   if (CanWriteRaw(clean, line.Room())) {
-    // Runs of blanks stay with the word after them, so every fold falls
-    // before a blank that was in the subject.
-    std::string_view rest = clean;
-    line.AddWord(rest.substr(0, rest.find(' ')));
-    rest.remove_prefix(std::min(rest.size(), rest.find(' ')));
-    while (!rest.empty()) {
-      std::size_t word = rest.find_first_not_of(' ');
-      std::size_t end = rest.find(' ', word);
-      if (end == std::string_view::npos) end = rest.size();
-      line.AddSpacedRun(rest.substr(0, end));
-      rest.remove_prefix(end);
-    }
+    line.AddFoldableText(clean);
   } else {
-    line.AddEncodedText(clean);
+    line.AddEncodedText(clean, false);
   }
   line.End();
 }
