@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -106,9 +108,8 @@ TEST_F(ReadTemplateTest, LargeBody) {
   EXPECT_EQ(body_, body + long_line + "\r\n");
 }
 
-TEST(ReadTemplateFile, ReadErrorMakesTemplateUnusable) {
-  // Where a folder opens as a file, reading it fails: the reader must not
-  // treat that as a complete template.
+TEST(ReadTemplateFile, FolderIsUnusable) {
+  // Where a folder opens as a file, its first read fails.
   testing::ScratchFolder folder;
   std::FILE* file = std::fopen(folder.path().c_str(), "rb");
   if (file == nullptr) GTEST_SKIP() << "folders do not open as files here";
@@ -117,6 +118,35 @@ TEST(ReadTemplateFile, ReadErrorMakesTemplateUnusable) {
   EXPECT_FALSE(ReadTemplate(file, subject, body));
   std::fclose(file);
 }
+
+#if defined(__GLIBC__)
+// A stream that yields `text` once and then fails every read, like a file on
+// a device that goes away in the middle of the template.
+ssize_t ReadThenFail(void* cookie, char* buffer, std::size_t size) {
+  auto* text = static_cast<std::string*>(cookie);
+  if (text->empty()) {
+    errno = EIO;
+    return -1;
+  }
+  const std::size_t count = std::min(size, text->size());
+  text->copy(buffer, count);
+  text->erase(0, count);
+  return static_cast<ssize_t>(count);
+}
+
+TEST(ReadTemplateFile, ReadErrorAfterSomeLinesIsUnusable) {
+  std::string text = "Subject\r\n\r\nfirst body line\r\n";
+  cookie_io_functions_t functions{};
+  functions.read = ReadThenFail;
+  std::FILE* file = fopencookie(&text, "r", functions);
+  ASSERT_NE(file, nullptr);
+  std::string subject;
+  std::string body;
+  EXPECT_FALSE(ReadTemplate(file, subject, body));
+  EXPECT_EQ(subject, "Subject");
+  std::fclose(file);
+}
+#endif
 
 }  // namespace
 }  // namespace pinemail
