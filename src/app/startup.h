@@ -72,6 +72,15 @@ struct StartInput {
 StartDecision DecideStart(const StartInput& input, const FileSystemView& fs,
                           PathStyle style = kNativePathStyle);
 
+// The argument part of a Windows command line: the program name skipped
+// (quoted: up to the closing quote; unquoted: up to the first blank or tab),
+// then the blanks and tabs after it; the rest exactly as given.
+std::string_view ArgumentText(std::string_view command_line);
+
+// The platform's upper-casing of UTF-8 text (Windows: the system's case
+// mapping; POSIX: ASCII and full-width Latin letters).
+std::string UpperCaseText(std::string_view text);
+
 // The platform's start-up input: the executable's folder and the command text.
 // POSIX: arguments joined by single blanks. Windows: the argument part of
 // GetCommandLineW, upper-cased as the path too.

@@ -1,0 +1,60 @@
+// The POSIX existence test and start-up input on the real file system.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "test_support.h"
+
+namespace pinemail {
+namespace {
+
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+TEST(PosixFileSystemTest, OnlyRegularFilesPassAfterFollowingLinks) {
+  ScratchFolder dir;
+  const FileSystemView& fs = NativeFileSystem();
+  WriteBytes(dir / "list.txt", "x");
+  ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink((dir / "list.txt").c_str(), (dir / "link.txt").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "gone.txt").c_str(), (dir / "dangling.txt").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "folder").c_str(), (dir / "folder-link").c_str()), 0);
+
+  EXPECT_TRUE(fs.IsOrdinaryFile(dir / "list.txt"));
+  EXPECT_TRUE(fs.IsOrdinaryFile(dir / "link.txt"));
+  EXPECT_FALSE(fs.IsOrdinaryFile(dir / "folder"));
+  EXPECT_FALSE(fs.IsOrdinaryFile(dir / "folder-link"));
+  EXPECT_FALSE(fs.IsOrdinaryFile(dir / "dangling.txt"));
+  EXPECT_FALSE(fs.IsOrdinaryFile(dir / "missing.txt"));
+  EXPECT_FALSE(fs.IsOrdinaryFile(dir / "list.txt/below"));
+  EXPECT_FALSE(fs.IsOrdinaryFile(""));
+  // No wildcard matching: the pattern is just a name that does not exist.
+  EXPECT_FALSE(fs.IsOrdinaryFile(dir / "*.txt"));
+}
+
+TEST(PosixStartInputTest, JoinsArgumentsAndFindsTheExecutableFolder) {
+  char program[] = "pinemail";
+  char first[] = "my list.txt";
+  char second[] = "/h";
+  char* argv[] = {program, first, second, nullptr};
+  StartInput input = NativeStartInput(3, argv);
+  EXPECT_EQ(input.command_text, "my list.txt /h");
+  EXPECT_EQ(input.upper_text, "MY LIST.TXT /H");
+  EXPECT_TRUE(input.posix_help_words);
+
+  ASSERT_FALSE(input.app_folder.empty());
+  EXPECT_EQ(input.app_folder.front(), '/');
+  EXPECT_EQ(input.app_folder.back(), '/');
+  char exe[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  std::string exe_path(exe);
+  EXPECT_EQ(exe_path.substr(0, exe_path.rfind('/') + 1), input.app_folder);
+
+  char* none[] = {program, nullptr};
+  EXPECT_EQ(NativeStartInput(1, none).command_text, "");
+}
+
+}  // namespace
+}  // namespace pinemail
