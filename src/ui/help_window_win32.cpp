@@ -1,0 +1,436 @@
+// The Win32 help window frmMain: the labels, the read-only help text and the
+// address link, laid out in twips for the window's DPI.
+#include <windows.h>
+// windows.h first: these need its types.
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "app/product.h"
+#include "ui/help_layout.h"
+#include "ui/help_text.h"
+#include "ui/help_window.h"
+#include "ui/help_window_win32.h"
+#include "ui/resources/resource_ids.h"
+
+namespace pinemail {
+
+LOGFONTW HelpFontRequest(const FontSpec& font, const std::wstring& face, int dpi) {
+  LOGFONTW request{};
+  request.lfHeight = -FontPixelHeight(font, dpi);  // negative: the em height
+  request.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+  request.lfUnderline = font.underline ? TRUE : FALSE;
+  request.lfCharSet = static_cast<BYTE>(kHelpFontCharset);
+  request.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  request.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  request.lfQuality = DEFAULT_QUALITY;
+  request.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+  face.copy(request.lfFaceName, LF_FACESIZE - 1);
+  return request;
+}
+
+namespace {
+
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kFrameExStyle = 0;
+constexpr int kDefaultDpi = 96;
+
+std::wstring Widen(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  return wide;
+}
+
+// The per-monitor DPI functions exist from Windows 10 1607 on; they are looked
+// up at run time so that the program still starts on older systems.
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+
+struct DpiFunctions {
+  GetDpiForWindowFn get_dpi_for_window = nullptr;
+  AdjustWindowRectExForDpiFn adjust_window_rect_ex_for_dpi = nullptr;
+};
+
+template <typename Fn>
+Fn LookUp(HMODULE module, const char* name) {
+  // Through void (*)(void), which the compiler accepts as a cast to any
+  // function type.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const DpiFunctions& Dpi() {
+  static const DpiFunctions functions = [] {
+    DpiFunctions found;
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+      found.get_dpi_for_window = LookUp<GetDpiForWindowFn>(user32, "GetDpiForWindow");
+      found.adjust_window_rect_ex_for_dpi =
+          LookUp<AdjustWindowRectExForDpiFn>(user32, "AdjustWindowRectExForDpi");
+    }
+    return found;
+  }();
+  return functions;
+}
+
+int WindowDpi(HWND window) {
+  if (Dpi().get_dpi_for_window) {
+    const UINT dpi = Dpi().get_dpi_for_window(window);
+    if (dpi != 0) return static_cast<int>(dpi);
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDefaultDpi;
+}
+
+// The window's state, reached from the window procedure through GWLP_USERDATA.
+struct HelpWindow {
+  HWND frame = nullptr;
+  std::array<HWND, kHelpControlCount> controls{};
+  std::array<HFONT, kHelpControlCount> fonts{};
+  HBRUSH back_brush = nullptr;
+  HCURSOR hand = nullptr;
+  std::wstring face;
+  int dpi = kDefaultDpi;
+
+  HWND control(HelpControl id) const { return controls[static_cast<std::size_t>(id)]; }
+};
+
+std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
+
+COLORREF ToColorRef(const Colour& colour) {
+  switch (colour.source) {
+    case ColourSource::kButtonText:
+      return GetSysColor(COLOR_BTNTEXT);
+    case ColourSource::kWindow:
+      return GetSysColor(COLOR_WINDOW);
+    case ColourSource::kWindowText:
+      return GetSysColor(COLOR_WINDOWTEXT);
+    case ColourSource::kFixed:
+      break;
+  }
+  return RGB(colour.rgb.red, colour.rgb.green, colour.rgb.blue);
+}
+
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+bool FaceIsInstalled(HDC dc, const std::wstring& face) {
+  LOGFONTW query{};
+  query.lfCharSet = static_cast<BYTE>(kHelpFontCharset);
+  face.copy(query.lfFaceName, LF_FACESIZE - 1);
+  bool found = false;
+  EnumFontFamiliesExW(dc, &query, NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+  return found;
+}
+
+// Font substitution can answer for a face name with a fixed-width face (Wine
+// maps the design's name to one), so the face actually drawn is measured.
+bool FaceIsProportional(HDC dc, const std::wstring& face) {
+  const LOGFONTW request = HelpFontRequest(SpecOf(HelpControl::kBody).font, face, kDefaultDpi);
+  HFONT font = CreateFontIndirectW(&request);
+  if (!font) return false;
+  HGDIOBJ previous = SelectObject(dc, font);
+  SIZE narrow{}, wide{};
+  GetTextExtentPoint32W(dc, L"iiiii", 5, &narrow);
+  GetTextExtentPoint32W(dc, L"WWWWW", 5, &wide);
+  SelectObject(dc, previous);
+  DeleteObject(font);
+  return narrow.cx != wide.cx;
+}
+
+std::wstring ChooseFace(HWND window) {
+  HDC dc = GetDC(window);
+  if (!dc) return Widen(kHelpFontFace);
+  std::wstring face = ChooseHelpFontFace(dc);
+  ReleaseDC(window, dc);
+  return face;
+}
+
+// Builds every control's font for the window's DPI, hands it to the control
+// and deletes the fonts it replaces.
+void ApplyFonts(HelpWindow& help) {
+  for (const HelpControlSpec& spec : HelpControlSpecs()) {
+    const LOGFONTW request = HelpFontRequest(spec.font, help.face, help.dpi);
+    HFONT font = CreateFontIndirectW(&request);
+    HFONT old = help.fonts[Index(spec.id)];
+    help.fonts[Index(spec.id)] = font;
+    SendMessageW(help.control(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (old) DeleteObject(old);
+  }
+}
+
+// The size a label's caption takes in its font, measured the way the label
+// itself draws it.
+Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
+  const std::wstring text = Widen(caption);
+  HGDIOBJ previous = SelectObject(dc, font);
+  RECT bounds{0, 0, 0, 0};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
+            DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, previous);
+  return {static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top)};
+}
+
+void LayOutControls(HelpWindow& help) {
+  CaptionSizes captions{};
+  if (HDC dc = GetDC(help.frame)) {
+    for (const HelpControlSpec& spec : HelpControlSpecs()) {
+      if (spec.id == HelpControl::kBody) continue;
+      captions[Index(spec.id)] = MeasureCaption(dc, help.fonts[Index(spec.id)], spec.caption);
+    }
+    ReleaseDC(help.frame, dc);
+  }
+  const auto rects = ComputeHelpLayout(captions, help.dpi);
+  for (const HelpControlSpec& spec : HelpControlSpecs()) {
+    const Rect& rect = rects[Index(spec.id)];
+    MoveWindow(help.control(spec.id), rect.left, rect.top, rect.width, rect.height, TRUE);
+  }
+}
+
+// Sizes the frame so that its client area is the design's at the window's
+// DPI, keeping the frame's top left corner at `left`, `top`.
+void SizeFrame(const HelpWindow& help, int left, int top) {
+  const Size client = HelpClientPixels(help.dpi);
+  RECT bounds{0, 0, client.width, client.height};
+  if (Dpi().adjust_window_rect_ex_for_dpi) {
+    Dpi().adjust_window_rect_ex_for_dpi(&bounds, kFrameStyle, FALSE, kFrameExStyle,
+                                        static_cast<UINT>(help.dpi));
+  } else {
+    AdjustWindowRectEx(&bounds, kFrameStyle, FALSE, kFrameExStyle);
+  }
+  SetWindowPos(help.frame, nullptr, left, top, bounds.right - bounds.left,
+               bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Opens with the frame centred on its monitor's work area.
+void PlaceFrame(const HelpWindow& help) {
+  SizeFrame(help, 0, 0);
+  RECT frame{};
+  GetWindowRect(help.frame, &frame);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (!GetMonitorInfoW(MonitorFromWindow(help.frame, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  const RECT& area = monitor.rcWork;
+  const int left = area.left + ((area.right - area.left) - (frame.right - frame.left)) / 2;
+  const int top = area.top + ((area.bottom - area.top) - (frame.bottom - frame.top)) / 2;
+  SizeFrame(help, left > area.left ? left : area.left, top > area.top ? top : area.top);
+}
+
+DWORD ControlStyle(const HelpControlSpec& spec) {
+  if (spec.id == HelpControl::kBody) {
+    // Read-only, wrapped (no ES_AUTOHSCROLL), vertical scroll bar only.
+    return WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
+           ES_AUTOVSCROLL;
+  }
+  DWORD style = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
+  switch (spec.align) {
+    case TextAlign::kLeft:
+      style |= SS_LEFTNOWORDWRAP;
+      break;
+    case TextAlign::kCenter:
+      style |= SS_CENTER;
+      break;
+    case TextAlign::kRight:
+      style |= SS_RIGHT;
+      break;
+  }
+  // Only the address reacts to the mouse; SS_NOTIFY also makes it a hit-test
+  // target, so that it can set its own cursor.
+  if (spec.id == HelpControl::kUrl) style |= SS_NOTIFY;
+  return style;
+}
+
+bool CreateControls(HelpWindow& help, HINSTANCE instance) {
+  for (const HelpControlSpec& spec : HelpControlSpecs()) {
+    const bool is_body = spec.id == HelpControl::kBody;
+    const std::wstring text = Widen(is_body ? HelpText() : spec.caption);
+    const std::intptr_t id = kHelpControlIdBase + static_cast<int>(spec.id);
+    HWND control = CreateWindowExW(is_body ? WS_EX_CLIENTEDGE : 0, is_body ? L"EDIT" : L"STATIC",
+                                   text.c_str(), ControlStyle(spec), 0, 0, 0, 0, help.frame,
+                                   reinterpret_cast<HMENU>(id), instance, nullptr);
+    if (!control) return false;
+    help.controls[Index(spec.id)] = control;
+  }
+  // The help text opens at its first line, nothing selected.
+  HWND body = help.control(HelpControl::kBody);
+  SendMessageW(body, EM_SETSEL, 0, 0);
+  SendMessageW(body, EM_SCROLLCARET, 0, 0);
+  return true;
+}
+
+void OpenSiteAddress() {
+  const std::string address(kSiteAddress);
+  // A failure (no program for web addresses) is deliberately not reported.
+  (void)ShellExecuteA(GetDesktopWindow(), "open", address.c_str(), nullptr, "", SW_SHOWNORMAL);
+}
+
+LRESULT PaintControl(const HelpWindow& help, HDC dc, HWND control) {
+  for (const HelpControlSpec& spec : HelpControlSpecs()) {
+    if (help.control(spec.id) != control) continue;
+    SetTextColor(dc, ToColorRef(spec.text));
+    SetBkColor(dc, ToColorRef(spec.back));
+    HBRUSH brush = spec.back.source == ColourSource::kWindow ? GetSysColorBrush(COLOR_WINDOW)
+                                                             : help.back_brush;
+    return reinterpret_cast<LRESULT>(brush);
+  }
+  return 0;
+}
+
+void OnDpiChanged(HelpWindow& help, int dpi, const RECT& suggested) {
+  help.dpi = dpi;
+  ApplyFonts(help);
+  LayOutControls(help);
+  SizeFrame(help, suggested.left, suggested.top);
+}
+
+LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* help = reinterpret_cast<HelpWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!help) return DefWindowProcW(window, message, wparam, lparam);
+
+  switch (message) {
+    case WM_CTLCOLORSTATIC:  // labels, and the read-only text box
+    case WM_CTLCOLOREDIT:
+      if (LRESULT brush = PaintControl(*help, reinterpret_cast<HDC>(wparam),
+                                       reinterpret_cast<HWND>(lparam))) {
+        return brush;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wparam) == help->control(HelpControl::kUrl) &&
+          LOWORD(lparam) == HTCLIENT && help->hand) {
+        SetCursor(help->hand);
+        return TRUE;
+      }
+      break;
+    case WM_COMMAND:
+      if (reinterpret_cast<HWND>(lparam) == help->control(HelpControl::kUrl) &&
+          HIWORD(wparam) == STN_CLICKED) {
+        OpenSiteAddress();
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      // Keys scroll the help text whenever the window is active.
+      if (help->control(HelpControl::kBody)) SetFocus(help->control(HelpControl::kBody));
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(*help, HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      // The controls are gone by now, so their fonts can go too.
+      for (HFONT& font : help->fonts) {
+        if (font) DeleteObject(font);
+        font = nullptr;
+      }
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+HICON LoadAppIcon(HINSTANCE instance, int size) {
+  // The executable carries the icon; other programs (the tests) use the stock one.
+  if (auto* icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                                 size, size, LR_SHARED))) {
+    return icon;
+  }
+  return LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+HCURSOR LoadHandCursor(HINSTANCE instance) {
+  if (HCURSOR hand = LoadCursorW(instance, MAKEINTRESOURCEW(IDC_HAND_POINTER))) return hand;
+  return LoadCursorW(nullptr, IDC_HAND);
+}
+
+bool RegisterFrameClass(HINSTANCE instance, const std::wstring& class_name, HBRUSH back) {
+  WNDCLASSEXW frame_class{};
+  frame_class.cbSize = sizeof(frame_class);
+  frame_class.lpfnWndProc = HelpWindowProc;
+  frame_class.hInstance = instance;
+  frame_class.hIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXICON));
+  frame_class.hIconSm = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON));
+  frame_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  frame_class.hbrBackground = back;
+  frame_class.lpszClassName = class_name.c_str();
+  return RegisterClassExW(&frame_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+void RunMessageLoop() {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_name) {
+  const std::wstring caption = Widen(HelpWindowCaption());
+  help.frame = CreateWindowExW(kFrameExStyle, class_name.c_str(), caption.c_str(), kFrameStyle,
+                               CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance,
+                               &help);
+  if (!help.frame) return false;  // no display to show it on
+  help.dpi = WindowDpi(help.frame);
+  help.face = ChooseFace(help.frame);
+  if (!CreateControls(help, instance)) {
+    DestroyWindow(help.frame);
+    return false;
+  }
+  ApplyFonts(help);
+  LayOutControls(help);
+  PlaceFrame(help);
+  ShowWindow(help.frame, SW_SHOWNORMAL);
+  UpdateWindow(help.frame);
+  SetFocus(help.control(HelpControl::kBody));
+  return true;
+}
+
+}  // namespace
+
+std::wstring ChooseHelpFontFace(HDC dc) {
+  const std::wstring design = Widen(kHelpFontFace);
+  const std::array<std::wstring, 6> candidates = {
+      design, L"MS PGothic", L"IPAPGothic", L"Meiryo UI", L"Yu Gothic UI", L"Noto Sans CJK JP"};
+  for (const std::wstring& face : candidates) {
+    if (FaceIsInstalled(dc, face) && FaceIsProportional(dc, face)) return face;
+  }
+  return design;
+}
+
+bool ShowHelpWindow() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  const std::wstring class_name = Widen(kHelpWindowClass);
+  HelpWindow help;
+  help.back_brush =
+      CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue));
+  help.hand = LoadHandCursor(instance);
+  // The shell may hand the address to COM-based handlers.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+  const bool shown = RegisterFrameClass(instance, class_name, help.back_brush) &&
+                     ShowFrame(help, instance, class_name);
+  if (shown) RunMessageLoop();
+
+  UnregisterClassW(class_name.c_str(), instance);
+  DeleteObject(help.back_brush);
+  if (SUCCEEDED(com)) CoUninitialize();
+  return shown;
+}
+
+}  // namespace pinemail
