@@ -1,0 +1,86 @@
+// The POSIX entry point: decides between the help and a batch run, and turns
+// the outcome into the exit status a scheduler can act on.
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include "app/product.h"
+#include "app/startup.h"
+#include "batch/run_batch.h"
+#include "text/codepage.h"
+#include "ui/ui.h"
+
+namespace {
+
+using pinemail::BatchOutcome;
+using pinemail::BatchProgress;
+
+constexpr int kExitDone = 0;
+constexpr int kExitSomeNotSent = 1;
+constexpr int kExitStopped = 2;
+
+void PrintError(const std::string& utf8) {
+  std::string bytes = pinemail::EncodeSystemText(utf8);
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+  std::fflush(stderr);
+}
+
+std::string ProgressText(const BatchProgress& progress) {
+  return std::to_string(progress.records) + " 件処理　送信 " + std::to_string(progress.sent) +
+         "　不備 " + std::to_string(progress.rejected) + "　送信失敗 " +
+         std::to_string(progress.failed);
+}
+
+std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals,
+                        const std::string& log_path) {
+  std::string head = outcome == BatchOutcome::kStoppedEarly ? "中断しました　" : "完了　";
+  return head + ProgressText(totals) + "　ログ: " + log_path;
+}
+
+int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::string& app_folder) {
+  // Progress and summary go to a person only; scheduled runs stay quiet.
+  bool on_terminal = isatty(fileno(stderr)) != 0;
+  pinemail::BatchEnvironment env = pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
+  env.warn = pinemail::ShowOpenFailure;
+  if (on_terminal) {
+    env.progress = [](const BatchProgress& progress) { PrintError("\r" + ProgressText(progress)); };
+  }
+  BatchProgress totals;
+  BatchOutcome outcome = pinemail::RunBatch(env, &totals);
+  if (on_terminal) {
+    std::string log_path = app_folder + std::string(pinemail::kLogFileName);
+    PrintError((totals.records > 0 ? "\n" : "") + SummaryText(outcome, totals, log_path) + "\n");
+  }
+  switch (outcome) {
+    case BatchOutcome::kAllSent:
+      return kExitDone;
+    case BatchOutcome::kSomeNotSent:
+      return kExitSomeNotSent;
+    case BatchOutcome::kStoppedEarly:
+      break;
+  }
+  return kExitStopped;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  pinemail::StartInput input = pinemail::NativeStartInput(argc, argv);
+  pinemail::StartDecision decision = pinemail::DecideStart(input, pinemail::NativeFileSystem());
+  switch (decision.mode) {
+    case pinemail::StartMode::kHelpAsked:
+      pinemail::ShowHelp();
+      return kExitDone;
+    case pinemail::StartMode::kListMissing:
+      // A mistyped path in a scheduled task must leave a trace and fail.
+      PrintError("指定ファイルが見つかりません: " + decision.list_path + "\n");
+      pinemail::ShowHelp();
+      return kExitStopped;
+    case pinemail::StartMode::kBatch:
+      break;
+  }
+  return RunBatchFromTerminal(decision, input.app_folder);
+}

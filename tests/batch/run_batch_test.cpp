@@ -1,0 +1,306 @@
+// Tests of the batch run over a recording transport in a scratch program folder.
+#include "batch/run_batch.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "text/codepage.h"
+
+namespace pinemail {
+namespace {
+
+using testing::PathExists;
+using testing::ReadBytes;
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+const std::string kStars(57, '*');
+const std::string kEquals(57, '=');
+const std::string kDashes(57, '-');
+const std::string kHeader = kStars + "\r\n\r\n2027/01/01 00:00:05\r\n\r\n";
+const std::string kBanner =
+    "このメールは、pinemail 工房　にて公開された\r\n"
+    "年賀メール一括送信　　を使用して送付されました。\r\n"
+    "    URL   https://pinemail.example.org/\r\n\r\n\r\n";
+const std::string kSettings =
+    "[Config]\r\nUser Name=taro\r\nPassword=secret\r\nSubst Key Word= NAME , KEN \r\n";
+const std::string kCredentials = "User Name: taro\r\nPassword : ******\r\n\r\n";
+const std::string kNewYear = "A Happy New Year\r\n\r\nDear %NAME%,\r\nGreetings from %KEN%.\r\n";
+
+// What the run did with its transport.
+struct Recording {
+  int made = 0;
+  bool make_null = false;
+  bool refuse_sign_on = false;
+  std::set<std::string> failing_addresses;
+  std::vector<std::string> sign_ons;
+  std::vector<OutgoingMessage> messages;
+  int sign_offs = 0;
+};
+
+class RecordingTransport : public MailTransport {
+ public:
+  explicit RecordingTransport(Recording& recording) : recording_(recording) {}
+
+  bool SignOn(const std::string& user_name, const std::string& password) override {
+    recording_.sign_ons.push_back(user_name + "/" + password);
+    return !recording_.refuse_sign_on;
+  }
+  SendResult Send(const OutgoingMessage& message) override {
+    if (recording_.failing_addresses.count(message.recipient_address)) {
+      return {false, "server said\r\nno (secret)"};
+    }
+    recording_.messages.push_back(message);
+    return {true, {}};
+  }
+  void SignOff() override { ++recording_.sign_offs; }
+
+ private:
+  Recording& recording_;
+};
+
+class RunBatchTest : public ::testing::Test {
+ protected:
+  BatchEnvironment Env(const std::string& list_name = "list.txt") {
+    BatchEnvironment env = DefaultBatchEnvironment(folder_.path(), list_name);
+    env.now = [] { return std::string("2027/01/01 00:00:05"); };
+    env.make_transport = [this](const Settings&, std::string* reason) {
+      ++recording_.made;
+      std::unique_ptr<MailTransport> transport;
+      if (recording_.make_null) {
+        *reason = "no such server";
+      } else {
+        transport = std::make_unique<RecordingTransport>(recording_);
+      }
+      return transport;
+    };
+    env.warn = [this](const std::vector<OpenFailure>& failures) {
+      warnings_.insert(warnings_.end(), failures.begin(), failures.end());
+    };
+    env.progress = [this](const BatchProgress& progress) { progress_.push_back(progress); };
+    return env;
+  }
+
+  BatchOutcome Run(const std::string& list_name = "list.txt") {
+    return RunBatch(Env(list_name), &totals_);
+  }
+
+  // Input files and the log are in the system's code page.
+  void Write(const std::string& name, std::string_view text) {
+    WriteBytes(folder_ / name, EncodeSystemText(text));
+  }
+  std::string Log() const { return DecodeSystemText(ReadBytes(folder_ / "pinemail.log")); }
+
+  // The log lines of one record, without its outcome.
+  static std::string RecordHead(const std::string& address, const std::string& name,
+                                const std::string& template_name) {
+    return "送信先アドレス: " + address + "\r\n表示送信者名　: " + name +
+           "\r\nテンプレート　: " + template_name + "\r\n";
+  }
+  static std::string Sent(const std::string& subject) {
+    return "件名　　　　　: " + subject + "\r\nメッセージ送信\r\n" + kDashes + "\r\n\r\n";
+  }
+  static std::string Rejected() {
+    return "送信に十分なデータが取得できませんでした。\r\n" + kEquals + "\r\n\r\n";
+  }
+
+  ScratchFolder folder_;
+  Recording recording_;
+  std::vector<OpenFailure> warnings_;
+  std::vector<BatchProgress> progress_;
+  BatchProgress totals_;
+};
+
+TEST_F(RunBatchTest, OpenFailuresWarnAndWriteNothing) {
+  // A missing list: the log is opened first and left behind empty.
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("missing.txt"));
+  ASSERT_EQ(1u, warnings_.size());
+  EXPECT_EQ(folder_ / "missing.txt", warnings_[0].path);
+  EXPECT_FALSE(warnings_[0].reason.empty());
+  EXPECT_TRUE(PathExists(folder_ / "pinemail.log"));
+  EXPECT_EQ("", Log());
+  EXPECT_EQ(0, recording_.made);
+
+  // A log that cannot be opened, and a list that is a folder: both named.
+  ScratchFolder other;
+  BatchEnvironment env = Env(other.path());
+  env.app_folder = other.path();
+  WriteBytes(other / "pinemail.ini", kSettings);
+  ASSERT_TRUE(std::filesystem::create_directory(other / "pinemail.log"));
+  warnings_.clear();
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, RunBatch(env));
+  ASSERT_EQ(2u, warnings_.size());
+  EXPECT_EQ(other / "pinemail.log", warnings_[0].path);
+  EXPECT_EQ(other.path(), warnings_[1].path);
+  EXPECT_EQ(0, recording_.made);
+}
+
+TEST_F(RunBatchTest, EmptyAndUnrecognisedListsStopBeforeSignOn) {
+  Write("pinemail.ini", kSettings);
+  Write("empty.txt", "");
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("empty.txt"));
+  std::string expected = kHeader + "指定のファイルは空です。\r\n\r\n";
+  EXPECT_EQ(expected, Log());
+
+  // The mark is case-sensitive; a list with only an empty line has a line.
+  Write("capitals.txt", "PINEMAIL.EXE list\r\na@example.jp,A,newyear.txt\r\n");
+  Write("blank.txt", "\r\n");
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("capitals.txt"));
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("blank.txt"));
+  std::string refused = kHeader + "指定のファイルは pinemail.exe 用であるとは認識できませんでした。\r\n\r\n";
+  EXPECT_EQ(expected + refused + refused, Log());
+  EXPECT_EQ(0, recording_.made);
+}
+
+TEST_F(RunBatchTest, SignOnFailureEndsTheRunWithoutSignOff) {
+  // A password of multi-byte characters: one asterisk per character.
+  Write("pinemail.ini", "[Config]\r\nUser Name=taro\r\nPassword=秘密pw\r\nSubst Key Word=\r\n");
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+  Write("newyear.txt", kNewYear);
+  std::string expected = kHeader + "User Name: taro\r\nPassword : ****\r\n\r\nログインに失敗しました。\r\n";
+
+  recording_.make_null = true;
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  EXPECT_EQ(expected, Log());
+
+  recording_.make_null = false;
+  recording_.refuse_sign_on = true;
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  EXPECT_EQ(expected + expected, Log());
+  EXPECT_EQ(std::vector<std::string>{"taro/秘密pw"}, recording_.sign_ons);
+  EXPECT_EQ(0, recording_.sign_offs);
+  EXPECT_TRUE(recording_.messages.empty());
+  EXPECT_EQ(std::string::npos, Log().find("秘密"));
+}
+
+TEST_F(RunBatchTest, SendsAcceptedRecordsAndRejectsTheRest) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("short.txt", "Only a subject\r\n");
+  Write("list.txt",
+        "Greetings for pinemail.exe\r\n"
+        "#family\r\n"
+        "  a@example.jp,Tanaka Taro,newyear.txt,田中,北海道  \r\n"
+        "\r\n"
+        "   \r\n"
+        "b@example.jp,,newyear.txt,Sato\r\n"
+        ",Nobody,newyear.txt\r\n"
+        "c@example.jp,One Line,short.txt\r\n"
+        "d@example.jp,Missing,missing.txt\r\n"
+        "e@example.jp, Sato Hanako ,newyear.txt,Sato#,Osaka,ignored");
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
+
+  std::string expected = kHeader + kCredentials +
+                         RecordHead("a@example.jp", "Tanaka Taro", "newyear.txt") +
+                         Sent("A Happy New Year") +
+                         RecordHead("b@example.jp", "", "newyear.txt") + Rejected() +
+                         RecordHead("", "Nobody", "newyear.txt") + Rejected() +
+                         RecordHead("c@example.jp", "One Line", "short.txt") + Rejected() +
+                         RecordHead("d@example.jp", "Missing", "missing.txt") + Rejected() +
+                         RecordHead("e@example.jp", " Sato Hanako ", "newyear.txt") +
+                         Sent("A Happy New Year");
+  EXPECT_EQ(expected, Log());
+
+  ASSERT_EQ(2u, recording_.messages.size());
+  const OutgoingMessage& first = recording_.messages[0];
+  EXPECT_EQ("Tanaka Taro", first.recipient_name);
+  EXPECT_EQ("a@example.jp", first.recipient_address);
+  EXPECT_EQ("A Happy New Year", first.subject);
+  EXPECT_EQ(kBanner + "Dear 田中,\r\nGreetings from 北海道.\r\n", first.text);
+  // Values of one record never carry over to the next.
+  EXPECT_EQ(kBanner + "Dear Sato#,\r\nGreetings from Osaka.\r\n", recording_.messages[1].text);
+  EXPECT_EQ(" Sato Hanako ", recording_.messages[1].recipient_name);
+
+  EXPECT_EQ(std::vector<std::string>{"taro/secret"}, recording_.sign_ons);
+  EXPECT_EQ(1, recording_.sign_offs);
+  EXPECT_EQ(6u, totals_.records);
+  EXPECT_EQ(2u, totals_.sent);
+  EXPECT_EQ(4u, totals_.rejected);
+  EXPECT_EQ(0u, totals_.failed);
+  ASSERT_EQ(6u, progress_.size());
+  EXPECT_EQ(1u, progress_[0].sent);
+  EXPECT_EQ(1u, progress_[1].rejected);
+}
+
+TEST_F(RunBatchTest, FailedSendIsLoggedAndTheRunGoesOn) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt",
+        "pinemail.exe\r\n"
+        "bad@example.jp,Bad,newyear.txt\r\n"
+        "good@example.jp,Good,newyear.txt\r\n");
+  recording_.failing_addresses = {"bad@example.jp"};
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
+
+  // The reason stays on one line and the password is masked in it.
+  std::string expected = kHeader + kCredentials + RecordHead("bad@example.jp", "Bad", "newyear.txt") +
+                         "件名　　　　　: A Happy New Year\r\n"
+                         "送信に失敗しました。(server said  no (******))\r\n" +
+                         kEquals + "\r\n\r\n" +
+                         RecordHead("good@example.jp", "Good", "newyear.txt") +
+                         Sent("A Happy New Year");
+  EXPECT_EQ(expected, Log());
+  ASSERT_EQ(1u, recording_.messages.size());
+  EXPECT_EQ("good@example.jp", recording_.messages[0].recipient_address);
+  EXPECT_EQ(1u, totals_.failed);
+  EXPECT_EQ(1u, totals_.sent);
+  EXPECT_EQ(1, recording_.sign_offs);
+}
+
+TEST_F(RunBatchTest, ListWithOnlyItsMarkSignsOnAndOff) {
+  Write("pinemail.ini", "[Config]\r\nUser Name=\r\nPassword=\r\nSubst Key Word=\r\n");
+  Write("list.txt", "pinemail.exe");
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  EXPECT_EQ(kHeader + "User Name: \r\nPassword : \r\n\r\n", Log());
+  EXPECT_EQ(std::vector<std::string>{"/"}, recording_.sign_ons);
+  EXPECT_EQ(1, recording_.sign_offs);
+  EXPECT_TRUE(progress_.empty());
+}
+
+TEST_F(RunBatchTest, BannerSwitchAndMissingSettings) {
+  // Without a settings file: the keys are created, nothing is substituted.
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt,X\r\n");
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  EXPECT_EQ("[Config]\r\nUser Name=\r\nPassword=\r\nSubst Key Word=\r\n",
+            ReadBytes(folder_ / "pinemail.ini"));
+  ASSERT_EQ(1u, recording_.messages.size());
+  EXPECT_EQ(kBanner + "Dear %NAME%,\r\nGreetings from %KEN%.\r\n", recording_.messages[0].text);
+
+  // Only "TRUE" exactly suppresses the banner.
+  Write("pinemail.ini", kSettings + "NO_INSERT_TEXT=true\r\n");
+  Run();
+  Write("pinemail.ini", kSettings + "NO_INSERT_TEXT=TRUE\r\n");
+  Run();
+  ASSERT_EQ(3u, recording_.messages.size());
+  EXPECT_EQ(kBanner + "Dear X,\r\nGreetings from .\r\n", recording_.messages[1].text);
+  EXPECT_EQ("Dear X,\r\nGreetings from .\r\n", recording_.messages[2].text);
+}
+
+TEST_F(RunBatchTest, RunsAppendBlocksAndResolveTemplatePaths) {
+  ScratchFolder elsewhere;
+  WriteBytes(elsewhere / "list.txt",
+             EncodeSystemText("pinemail.exe\r\na@example.jp,A," + elsewhere.path() + "far.txt\r\n"));
+  WriteBytes(elsewhere / "far.txt", "Far\r\n\r\nbody\r\n");
+  Write("pinemail.ini", kSettings);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,far.txt\r\n");
+
+  // An absolute list path and an absolute template path are used as they are;
+  // a bare template name means the program's folder, where far.txt is not.
+  EXPECT_EQ(BatchOutcome::kAllSent, Run(elsewhere / "list.txt"));
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
+  std::string first = kHeader + kCredentials +
+                      RecordHead("a@example.jp", "A", elsewhere.path() + "far.txt") + Sent("Far");
+  std::string second = kHeader + kCredentials + RecordHead("a@example.jp", "A", "far.txt") +
+                       Rejected();
+  EXPECT_EQ(first + second, Log());
+  EXPECT_FALSE(PathExists(elsewhere / "pinemail.log"));
+}
+
+}  // namespace
+}  // namespace pinemail
