@@ -1,0 +1,33 @@
+// Chooses the Windows build's mail transport from the settings.
+#include <memory>
+
+#include "app/startup.h"
+#include "batch/outbox_transport.h"
+#include "batch/transport.h"
+#include "batch/transport_config.h"
+
+namespace pinemail {
+
+std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
+                                             const std::string& app_folder, std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  TransportConfig config;
+  if (!ReadTransportConfig(settings, TransportKind::kMapi, &config, reason)) return nullptr;
+  switch (config.kind) {
+    case TransportKind::kOutbox:
+      return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
+                                               config.sender);
+    case TransportKind::kMapi:
+      *reason = "この送信方法はまだ使えません";
+      return nullptr;
+    case TransportKind::kSendmail:
+    case TransportKind::kSmtp:
+    case TransportKind::kSmtps:
+      break;
+  }
+  *reason = "この送信方法はこの環境では使えません";
+  return nullptr;
+}
+
+}  // namespace pinemail
