@@ -100,8 +100,11 @@ struct ProgramRun {
 // signal blocked.
 bool Spawn(const std::string& program, const std::vector<std::string>& arguments, int input_fd,
            int error_fd, pid_t* pid, std::string* error) {
+  // The program's own name as argv[0]: sendmail, msmtp and the like decide
+  // how to behave by it.
+  std::string name = program.substr(program.rfind('/') + 1);
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>("sendmail"));
+  argv.push_back(name.data());
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
