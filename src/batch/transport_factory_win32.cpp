@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "app/startup.h"
+#include "batch/mapi_transport_win32.h"
 #include "batch/outbox_transport.h"
 #include "batch/transport.h"
 #include "batch/transport_config.h"
@@ -19,8 +20,7 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
       return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
                                                config.sender);
     case TransportKind::kMapi:
-      *reason = "この送信方法はまだ使えません";
-      return nullptr;
+      return std::make_unique<MapiTransport>();
     case TransportKind::kSendmail:
     case TransportKind::kSmtp:
     case TransportKind::kSmtps:
