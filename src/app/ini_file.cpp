@@ -124,7 +124,8 @@ std::string_view CutValue(std::string_view value, std::size_t limit) {
 
 bool IsStorableName(std::string_view name) {
   name = TrimGaps(name);
-  return !name.empty() && name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+  return !name.empty() &&
+         name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 bool IsStorableKey(std::string_view key) {
@@ -212,8 +213,8 @@ std::string LookupProfileValue(std::string_view content, std::string_view sectio
   return {};
 }
 
-bool UpdateProfileContent(std::string_view content, std::string_view section,
-                          std::string_view key, std::string_view value, std::string* updated) {
+bool UpdateProfileContent(std::string_view content, std::string_view section, std::string_view key,
+                          std::string_view value, std::string* updated) {
   if (!IsStorableName(section) || !IsStorableKey(key) ||
       value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
     return false;
@@ -275,8 +276,7 @@ std::string IniFileProfile::Read(std::string_view section, std::string_view key)
   return LookupProfileValue(content, section, key);
 }
 
-bool IniFileProfile::Write(std::string_view section, std::string_view key,
-                           std::string_view value) {
+bool IniFileProfile::Write(std::string_view section, std::string_view key, std::string_view value) {
   std::string target = WriteTarget(path_);
   std::string content;
   ReadResult read = ReadWholeFile(target, &content);

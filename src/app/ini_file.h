@@ -31,8 +31,8 @@ std::string LookupProfileValue(std::string_view content, std::string_view sectio
 // The value loses its leading blanks and tabs.
 // False (and `updated` untouched) when a name or the value cannot be stored
 // in a profile file (empty name, line breaks, NUL, "=" in the key).
-bool UpdateProfileContent(std::string_view content, std::string_view section,
-                          std::string_view key, std::string_view value, std::string* updated);
+bool UpdateProfileContent(std::string_view content, std::string_view section, std::string_view key,
+                          std::string_view value, std::string* updated);
 
 // A profile file on disk, read whole on every lookup and replaced atomically
 // (temporary file, then rename) on every write.

@@ -1,13 +1,13 @@
 // Profile files on Windows: the system's own profile functions.
 #include <windows.h>
 
-#include <climits>
 #include <cstring>
 #include <memory>
 
+#include "app/ansi_text.h"
 #include "app/ini_file.h"
 #include "app/profile.h"
-#include "app/wide_text.h"
+#include "text/wide_win32.h"
 
 namespace pinemail {
 
@@ -15,19 +15,10 @@ namespace {
 
 constexpr DWORD kBufferSize = 511;
 
-std::wstring WidenAnsi(std::string_view ansi) {
-  if (ansi.empty() || ansi.size() > INT_MAX) return {};
-  int length = static_cast<int>(ansi.size());
-  int count = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(count > 0 ? count : 0), L'\0');
-  if (count > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), count);
-  return wide;
-}
-
 class Win32Profile : public Profile {
  public:
-  explicit Win32Profile(const std::string& path) : wide_path_(WidenUtf8(path)) {
-    has_ansi_path_ = NarrowToAnsi(wide_path_, &ansi_path_);
+  explicit Win32Profile(const std::string& path) : wide_path_(Utf8ToWide(path)) {
+    has_ansi_path_ = WideToAnsi(wide_path_, &ansi_path_);
   }
 
   std::string Read(std::string_view section, std::string_view key) const override {
@@ -43,12 +34,12 @@ class Win32Profile : public Profile {
     // A folder name the ANSI code page cannot spell: the wide functions reach
     // the same file, and the value comes back in the code page all the same.
     wchar_t buffer[kBufferSize + 1] = {};
-    DWORD copied = GetPrivateProfileStringW(WidenAnsi(section_text).c_str(),
-                                            WidenAnsi(key_text).c_str(), L"", buffer,
-                                            kBufferSize, wide_path_.c_str());
+    DWORD copied =
+        GetPrivateProfileStringW(AnsiToWide(section_text).c_str(), AnsiToWide(key_text).c_str(),
+                                 L"", buffer, kBufferSize, wide_path_.c_str());
     if (copied == 0) return {};
     std::string ansi;
-    NarrowToAnsi(std::wstring_view(buffer, wcsnlen(buffer, copied)), &ansi);
+    WideToAnsi(std::wstring_view(buffer, wcsnlen(buffer, copied)), &ansi);
     return std::string(CutProfileValue(ansi));
   }
 
@@ -57,12 +48,12 @@ class Win32Profile : public Profile {
     std::string key_text(key);
     std::string value_text(value);
     if (has_ansi_path_) {
-      return WritePrivateProfileStringA(section_text.c_str(), key_text.c_str(),
-                                        value_text.c_str(), ansi_path_.c_str()) != FALSE;
+      return WritePrivateProfileStringA(section_text.c_str(), key_text.c_str(), value_text.c_str(),
+                                        ansi_path_.c_str()) != FALSE;
     }
-    return WritePrivateProfileStringW(WidenAnsi(section_text).c_str(),
-                                      WidenAnsi(key_text).c_str(),
-                                      WidenAnsi(value_text).c_str(), wide_path_.c_str()) != FALSE;
+    return WritePrivateProfileStringW(AnsiToWide(section_text).c_str(),
+                                      AnsiToWide(key_text).c_str(), AnsiToWide(value_text).c_str(),
+                                      wide_path_.c_str()) != FALSE;
   }
 
  private:

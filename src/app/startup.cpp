@@ -18,8 +18,7 @@ bool IsAbsolute(std::string_view path, PathStyle style) {
 bool AsksForHelp(const StartInput& input) {
   if (input.upper_text.find(" /H") != std::string::npos) return true;
   if (input.command_text.empty()) return true;
-  return input.posix_help_words &&
-         (input.command_text == "-h" || input.command_text == "--help");
+  return input.posix_help_words && (input.command_text == "-h" || input.command_text == "--help");
 }
 
 }  // namespace
@@ -55,8 +54,8 @@ StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, Pat
   StartDecision decision;
   if (AsksForHelp(input)) return decision;
   decision.list_path = ResolvePath(input.command_text, input.app_folder, style);
-  decision.mode = fs.IsOrdinaryFile(decision.list_path) ? StartMode::kBatch
-                                                        : StartMode::kListMissing;
+  decision.mode =
+      fs.IsOrdinaryFile(decision.list_path) ? StartMode::kBatch : StartMode::kListMissing;
   return decision;
 }
 

@@ -62,9 +62,9 @@ struct StartDecision {
 
 // What the platform hands to start-up.
 struct StartInput {
-  std::string app_folder;    // `AppFolder`, ending in its separator
-  std::string command_text;  // the argument text, as the path is taken from it
-  std::string upper_text;    // the argument text upper-cased, for the option test
+  std::string app_folder;         // `AppFolder`, ending in its separator
+  std::string command_text;       // the argument text, as the path is taken from it
+  std::string upper_text;         // the argument text upper-cased, for the option test
   bool posix_help_words = false;  // accept "-h" and "--help" as the whole text
 };
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "app/wide_text.h"
+#include "text/wide_win32.h"
 
 namespace pinemail {
 
@@ -32,14 +32,14 @@ std::string AppFolder() {
   std::wstring exe = ModuleFileName();
   std::size_t backslash = exe.rfind(L'\\');
   std::wstring folder = backslash == std::wstring::npos ? exe : exe.substr(0, backslash + 1);
-  return WithTrailingSeparator(NarrowToUtf8(folder), PathStyle::kWindows);
+  return WithTrailingSeparator(WideToUtf8(folder), PathStyle::kWindows);
 }
 
 class Win32FileSystem : public FileSystemView {
  public:
   bool IsOrdinaryFile(const std::string& path) const override {
     if (path.empty()) return false;
-    std::wstring wide = WidenUtf8(path);
+    std::wstring wide = Utf8ToWide(path);
     if (wide.empty() || wide.find(L'\0') != std::wstring::npos) return false;
     // A drive without a medium must count as missing, not raise the system's
     // "insert a disk" box in an unattended run.
@@ -64,23 +64,23 @@ class Win32FileSystem : public FileSystemView {
 }  // namespace
 
 std::string UpperCaseText(std::string_view text) {
-  std::wstring wide = WidenUtf8(text);
+  std::wstring wide = Utf8ToWide(text);
   if (wide.empty() || wide.size() > INT_MAX) return std::string(text);
   int length = static_cast<int>(wide.size());
-  int count = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), length, nullptr,
-                            0, nullptr, nullptr, 0);
+  int count = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), length, nullptr, 0,
+                            nullptr, nullptr, 0);
   if (count <= 0) return std::string(text);
   std::wstring upper(static_cast<std::size_t>(count), L'\0');
   LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), length, upper.data(), count,
                 nullptr, nullptr, 0);
-  return NarrowToUtf8(upper);
+  return WideToUtf8(upper);
 }
 
 StartInput NativeStartInput(int /*argc*/, char** /*argv*/) {
   StartInput input;
   input.app_folder = AppFolder();
   const wchar_t* command_line = GetCommandLineW();
-  std::string utf8 = NarrowToUtf8(command_line == nullptr ? L"" : command_line);
+  std::string utf8 = WideToUtf8(command_line == nullptr ? L"" : command_line);
   // File names are case-insensitive here, so the upper-cased text serves as
   // the path as well.
   input.upper_text = UpperCaseText(ArgumentText(utf8));

@@ -9,6 +9,7 @@
 #include "app/ini_file.h"
 #include "app/profile.h"
 #include "test_support.h"
+#include "text/file_io.h"
 
 namespace pinemail {
 namespace {
@@ -71,10 +72,17 @@ TEST_F(ProfileDifferentialTest, NamesAndSections) {
       "[Config]\r\nUser Name=a\r\n  Password  =b\r\n\tTabbed\t=c\r\n"
       "[ Spaced Sec ]\r\nKey=d\r\n[\tTab Sec\t]\r\nKey=e\r\n"
       "[Other]\r\nUser Name=f\r\n[CONFIG]\r\nLate=g\r\nUser Name=h\r\n",
-      {{"Config", "User Name"}, {"config", "USER NAME"}, {"Config", "Password"},
-       {"Config", "Tabbed"}, {"Spaced Sec", "Key"}, {" Spaced Sec ", "key"},
-       {"Tab Sec", "Key"}, {"Other", "User Name"}, {"Config", "Late"},
-       {"Config", "Missing"}, {"Missing", "Key"}});
+      {{"Config", "User Name"},
+       {"config", "USER NAME"},
+       {"Config", "Password"},
+       {"Config", "Tabbed"},
+       {"Spaced Sec", "Key"},
+       {" Spaced Sec ", "key"},
+       {"Tab Sec", "Key"},
+       {"Other", "User Name"},
+       {"Config", "Late"},
+       {"Config", "Missing"},
+       {"Missing", "Key"}});
 }
 
 TEST_F(ProfileDifferentialTest, ValueTrimmingAndQuotes) {
@@ -85,12 +93,12 @@ TEST_F(ProfileDifferentialTest, ValueTrimmingAndQuotes) {
       "open=\"abc\r\nclose=abc\"\r\nmiddle=a\"b\"c\r\ntrailing=\"abc\"   \r\n"
       "mixed=\"abc'\r\nlone=\"\r\nnested=\"'x'\"\r\ntwice=\"\"x\"\"\r\n"
       "quotedblank=\" \"\r\nonlyblanks=    \r\nnothing=\r\n",
-      {{"Config", "plain"},   {"Config", "blanks"},      {"Config", "tabs"},
-       {"Config", "inner"},   {"Config", "dq"},          {"Config", "sq"},
-       {"Config", "spaced"},  {"Config", "empty"},       {"Config", "emptysq"},
-       {"Config", "open"},    {"Config", "close"},       {"Config", "middle"},
-       {"Config", "trailing"}, {"Config", "mixed"},      {"Config", "lone"},
-       {"Config", "nested"},  {"Config", "twice"},       {"Config", "quotedblank"},
+      {{"Config", "plain"},      {"Config", "blanks"}, {"Config", "tabs"},
+       {"Config", "inner"},      {"Config", "dq"},     {"Config", "sq"},
+       {"Config", "spaced"},     {"Config", "empty"},  {"Config", "emptysq"},
+       {"Config", "open"},       {"Config", "close"},  {"Config", "middle"},
+       {"Config", "trailing"},   {"Config", "mixed"},  {"Config", "lone"},
+       {"Config", "nested"},     {"Config", "twice"},  {"Config", "quotedblank"},
        {"Config", "onlyblanks"}, {"Config", "nothing"}});
 }
 
@@ -99,8 +107,12 @@ TEST_F(ProfileDifferentialTest, DuplicatesCommentsAndOddLines) {
       "; a comment\r\n[Config]\r\nKey=first\r\nKEY=second\r\nNoEquals\r\n"
       "semi=a;b ; c\r\nequals=a=b=c\r\n# hash=1\r\n"
       "[Config]\r\nKey=other section\r\nOnlyHere=x\r\n",
-      {{"Config", "Key"}, {"Config", "NoEquals"}, {"Config", "semi"}, {"Config", "equals"},
-       {"Config", "OnlyHere"}, {"Config", "# hash"}});
+      {{"Config", "Key"},
+       {"Config", "NoEquals"},
+       {"Config", "semi"},
+       {"Config", "equals"},
+       {"Config", "OnlyHere"},
+       {"Config", "# hash"}});
 }
 
 TEST_F(ProfileDifferentialTest, LineEnds) {
@@ -109,24 +121,29 @@ TEST_F(ProfileDifferentialTest, LineEnds) {
 }
 
 TEST_F(ProfileDifferentialTest, LongAndShiftJisValues) {
-  const std::string hyo = "\x95\x5C";     // 表, trail byte 0x5C
+  const std::string hyo = "\x95\x5C";             // 表, trail byte 0x5C
   const std::string yamada = "\x8E\x52\x93\x63";  // 山田
   std::string long_sjis;
   for (int i = 0; i < 300; ++i) long_sjis += hyo;
-  ExpectSameValues("[Config]\r\nv510=" + std::string(510, 'a') + "\r\nv511=" +
-                       std::string(511, 'b') + "\r\nv600=" + std::string(600, 'c') +
+  ExpectSameValues("[Config]\r\nv510=" + std::string(510, 'a') +
+                       "\r\nv511=" + std::string(511, 'b') + "\r\nv600=" + std::string(600, 'c') +
                        "\r\nsjis=" + yamada + "\r\nback=x" + hyo + "\r\nlong=" + long_sjis +
-                       "\r\nquoted=\"" + std::string(520, 'q') + "\"\r\nstraddle=" +
-                       std::string(509, 'x') + hyo + hyo + "\r\n",
-                   {{"Config", "v510"}, {"Config", "v511"}, {"Config", "v600"},
-                    {"Config", "sjis"}, {"Config", "back"}, {"Config", "long"},
-                    {"Config", "quoted"}, {"Config", "straddle"}});
+                       "\r\nquoted=\"" + std::string(520, 'q') +
+                       "\"\r\nstraddle=" + std::string(509, 'x') + hyo + hyo + "\r\n",
+                   {{"Config", "v510"},
+                    {"Config", "v511"},
+                    {"Config", "v600"},
+                    {"Config", "sjis"},
+                    {"Config", "back"},
+                    {"Config", "long"},
+                    {"Config", "quoted"},
+                    {"Config", "straddle"}});
 }
 
 TEST_F(ProfileDifferentialTest, WritesGiveTheSameFiles) {
-  ExpectSameFiles(nullptr, {{"Config", "User Name", ""},
-                            {"Config", "Password", ""},
-                            {"Config", "Subst Key Word", ""}});
+  ExpectSameFiles(
+      nullptr,
+      {{"Config", "User Name", ""}, {"Config", "Password", ""}, {"Config", "Subst Key Word", ""}});
   const std::string canonical = "[Config]\r\nUser Name=taro\r\nPassword=old\r\n[Other]\r\nA=1\r\n";
   ExpectSameFiles(&canonical, {{"Config", "Password", "new"}});
   ExpectSameFiles(&canonical, {{"config", "password", ""}});
@@ -134,6 +151,21 @@ TEST_F(ProfileDifferentialTest, WritesGiveTheSameFiles) {
   ExpectSameFiles(&canonical, {{"Other", "B", "2"}});
   ExpectSameFiles(&canonical, {{"New", "Key", "v"}});
   ExpectSameFiles(&canonical, {{"Config", "Password", "  padded  "}});
+}
+
+// A folder name that the ANSI code page cannot spell still reaches the file.
+TEST(Win32ProfileTest, WorksInAFolderOutsideTheAnsiCodePage) {
+  ScratchFolder dir;
+  const std::string folder = dir / "設定é😀";
+  ASSERT_TRUE(MakeFolders(folder, nullptr));
+  const std::string path = folder + "\\pinemail.ini";
+  auto profile = OpenProfile(path);
+  ASSERT_TRUE(profile->Write("Config", "User Name", ""));
+  EXPECT_EQ(ReadBytes(path), "[Config]\r\nUser Name=\r\n");
+  WriteBytes(path,
+             "[Config]\r\nUser Name=\x8E\x52\x93\x63\r\nLong=" + std::string(600, 'v') + "\r\n");
+  EXPECT_EQ(profile->Read("config", "user name"), "\x8E\x52\x93\x63");
+  EXPECT_EQ(profile->Read("Config", "Long"), std::string(510, 'v'));
 }
 
 }  // namespace

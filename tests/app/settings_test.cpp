@@ -58,13 +58,15 @@ TEST_F(SettingsFileTest, ValuesAreReadTrimmedUnquotedAndDecoded) {
 
 TEST_F(SettingsFileTest, OnlyExactlyTrueSuppressesTheBanner) {
   auto suppressed = [&](const std::string& value) {
-    WriteBytes(path(), "[Config]\r\nUser Name=u\r\nPassword=p\r\nSubst Key Word=K\r\n"
-                       "NO_INSERT_TEXT=" + value + "\r\n");
+    WriteBytes(path(),
+               "[Config]\r\nUser Name=u\r\nPassword=p\r\nSubst Key Word=K\r\n"
+               "NO_INSERT_TEXT=" +
+                   value + "\r\n");
     return Load().SuppressBanner;
   };
   EXPECT_TRUE(suppressed("TRUE"));
-  EXPECT_TRUE(suppressed("  TRUE "));     // blanks go before the comparison
-  EXPECT_TRUE(suppressed("\"TRUE\""));    // and so do quotes
+  EXPECT_TRUE(suppressed("  TRUE "));   // blanks go before the comparison
+  EXPECT_TRUE(suppressed("\"TRUE\""));  // and so do quotes
   EXPECT_FALSE(suppressed("true"));
   EXPECT_FALSE(suppressed("True"));
   EXPECT_FALSE(suppressed("TRUE1"));

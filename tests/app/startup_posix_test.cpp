@@ -1,8 +1,7 @@
 // The POSIX existence test and start-up input on the real file system.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "app/startup.h"
 #include "test_support.h"

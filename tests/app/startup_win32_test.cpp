@@ -1,11 +1,10 @@
 // The Windows existence test (attributes, wildcards) and start-up input.
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include "app/startup.h"
-#include "app/wide_text.h"
 #include "test_support.h"
+#include "text/wide_win32.h"
 
 namespace pinemail {
 namespace {
@@ -14,7 +13,7 @@ using testing::ScratchFolder;
 using testing::WriteBytes;
 
 void SetAttributes(const std::string& path, DWORD attributes) {
-  ASSERT_TRUE(SetFileAttributesW(WidenUtf8(path).c_str(), attributes));
+  ASSERT_TRUE(SetFileAttributesW(Utf8ToWide(path).c_str(), attributes));
 }
 
 TEST(Win32FileSystemTest, FoldersHiddenAndSystemFilesFail) {
@@ -27,7 +26,7 @@ TEST(Win32FileSystemTest, FoldersHiddenAndSystemFilesFail) {
   SetAttributes(dir / "hidden.txt", FILE_ATTRIBUTE_HIDDEN);
   SetAttributes(dir / "system.txt", FILE_ATTRIBUTE_SYSTEM);
   SetAttributes(dir / "readonly.txt", FILE_ATTRIBUTE_READONLY);
-  ASSERT_TRUE(CreateDirectoryW(WidenUtf8(dir / "folder").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(dir / "folder").c_str(), nullptr));
 
   EXPECT_TRUE(fs.IsOrdinaryFile(dir / "list.txt"));
   EXPECT_TRUE(fs.IsOrdinaryFile(dir / "LIST.TXT"));  // names are case-insensitive
@@ -49,7 +48,7 @@ TEST(Win32FileSystemTest, AWildcardPassesWhenAnyMatchIsAnOrdinaryFile) {
   const FileSystemView& fs = NativeFileSystem();
   WriteBytes(dir / "a-hidden.lst", "x");
   SetAttributes(dir / "a-hidden.lst", FILE_ATTRIBUTE_HIDDEN);
-  ASSERT_TRUE(CreateDirectoryW(WidenUtf8(dir / "b-folder.lst").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(dir / "b-folder.lst").c_str(), nullptr));
   EXPECT_FALSE(fs.IsOrdinaryFile(dir / "*.lst"));
   WriteBytes(dir / "c-plain.lst", "x");
   EXPECT_TRUE(fs.IsOrdinaryFile(dir / "*.lst"));
