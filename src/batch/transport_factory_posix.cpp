@@ -3,6 +3,8 @@
 
 #include "app/startup.h"
 #include "batch/outbox_transport.h"
+#include "batch/sendmail_transport_posix.h"
+#include "batch/smtp_transport_posix.h"
 #include "batch/transport.h"
 #include "batch/transport_config.h"
 
@@ -19,10 +21,16 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
       return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
                                                config.sender);
     case TransportKind::kSendmail:
+      return MakeSendmailTransport(
+          config.target.empty() ? std::string() : ResolvePath(config.target, app_folder),
+          config.sender);
     case TransportKind::kSmtp:
-    case TransportKind::kSmtps:
-      *reason = "この送信方法はまだ使えません";
-      return nullptr;
+    case TransportKind::kSmtps: {
+      SmtpEndpoint endpoint;
+      const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
+      if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
+      return MakeSmtpTransport(endpoint, config.sender);
+    }
     case TransportKind::kMapi:
       break;
   }
