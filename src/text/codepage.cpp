@@ -1,11 +1,12 @@
 // The portable half of code-page conversion: the file decoder's choice of
 // encoding, the CP932 look-alikes and the ASCII fast paths.
+#include "text/codepage.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <optional>
 
-#include "text/codepage.h"
 #include "text/codepage_internal.h"
 #include "text/codepage_testing.h"
 #include "text/utf8.h"
@@ -44,27 +45,35 @@ std::optional<unsigned> CodePageNumber(std::string_view upper) {
 
 // Characters that CP932 lacks but has a look-alike for: the JIS forms that
 // Unicode tables other than Microsoft's use for the same CP932 bytes.
+struct LookAlike {
+  char32_t missing;
+  char32_t present;
+};
+constexpr LookAlike kCp932LookAlikes[] = {
+    {0x2212, 0xFF0D},  // minus sign -> fullwidth hyphen-minus
+    {0x301C, 0xFF5E},  // wave dash -> fullwidth tilde
+    {0x203E, 0xFFE3},  // overline -> fullwidth macron
+    {0x2016, 0x2225},  // double vertical line -> parallel to
+    {0x2014, 0x2015},  // em dash -> horizontal bar
+    {0x00A2, 0xFFE0},  // cent sign
+    {0x00A3, 0xFFE1},  // pound sign
+    {0x00A5, 0xFFE5},  // yen sign
+    {0x00A6, 0xFFE4},  // broken bar
+    {0x00AC, 0xFFE2},  // not sign
+};
+
 char32_t Cp932LookAlike(char32_t code_point) {
-  switch (code_point) {
-    case 0x2212: return 0xFF0D;  // minus sign -> fullwidth hyphen-minus
-    case 0x301C: return 0xFF5E;  // wave dash -> fullwidth tilde
-    case 0x203E: return 0xFFE3;  // overline -> fullwidth macron
-    case 0x2016: return 0x2225;  // double vertical line -> parallel to
-    case 0x2014: return 0x2015;  // em dash -> horizontal bar
-    case 0x00A2: return 0xFFE0;  // cent sign
-    case 0x00A3: return 0xFFE1;  // pound sign
-    case 0x00A5: return 0xFFE5;  // yen sign
-    case 0x00A6: return 0xFFE4;  // broken bar
-    case 0x00AC: return 0xFFE2;  // not sign
-    default: return code_point;
+  for (const LookAlike& look_alike : kCp932LookAlikes) {
+    if (look_alike.missing == code_point) return look_alike.present;
   }
+  return code_point;
 }
 
 std::string ApplyCp932LookAlikes(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   while (pos < utf8.size()) {
     const std::size_t length = DecodeCodePoint(utf8, pos, &code_point);
     const char32_t look_alike = Cp932LookAlike(code_point);
@@ -84,18 +93,18 @@ CodePage ClassifyCodePage(std::string_view name_or_number) {
   const std::string upper = UpperCase(name_or_number);
   // The C/POSIX locale is what cron and service managers give a program;
   // its plain ASCII is read as UTF-8 so that such runs still handle text.
-  static constexpr std::string_view kUtf8Names[] = {
-      "", "C", "POSIX", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "UTF-8", "UTF8"};
+  static constexpr std::string_view kUtf8Names[] = {"",      "C",        "POSIX", "ANSI_X3.4-1968",
+                                                    "ASCII", "US-ASCII", "UTF-8", "UTF8"};
   static constexpr std::string_view kCp932Names[] = {
       "MS932", "WINDOWS-31J", "SHIFT_JIS", "SHIFT-JIS", "SJIS", "SJIS-WIN", "MS_KANJI"};
   const std::optional<unsigned> number = CodePageNumber(upper);
   CodePage code_page;
-  if (number == 65001u || std::find(std::begin(kUtf8Names), std::end(kUtf8Names), upper) !=
-                              std::end(kUtf8Names)) {
+  if (number == 65001U ||
+      std::find(std::begin(kUtf8Names), std::end(kUtf8Names), upper) != std::end(kUtf8Names)) {
     return code_page;
   }
-  if (number == 932u || std::find(std::begin(kCp932Names), std::end(kCp932Names), upper) !=
-                            std::end(kCp932Names)) {
+  if (number == 932U ||
+      std::find(std::begin(kCp932Names), std::end(kCp932Names), upper) != std::end(kCp932Names)) {
     code_page.kind = CodePageKind::kCp932;
     code_page.iconv_name = "CP932";
     code_page.number = 932;
@@ -138,9 +147,7 @@ std::string EncodeCp932(std::string_view utf8) {
   return detail::EncodeCp932Text(detail::ApplyCp932LookAlikes(utf8));
 }
 
-bool SystemCodePageIsUtf8() {
-  return detail::SystemCodePage().kind == detail::CodePageKind::kUtf8;
-}
+bool SystemCodePageIsUtf8() { return detail::SystemCodePage().kind == detail::CodePageKind::kUtf8; }
 
 std::string DecodeSystemText(std::string_view bytes) {
   const detail::CodePage& code_page = detail::SystemCodePage();

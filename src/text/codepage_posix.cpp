@@ -24,6 +24,8 @@ class Converter {
   Converter() = default;
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
+  Converter(Converter&&) = delete;
+  Converter& operator=(Converter&&) = delete;
   ~Converter() { Close(); }
 
   // The descriptor for `from` -> `to`; kNoConverter when iconv lacks it.
@@ -78,7 +80,7 @@ std::string Convert(iconv_t cd, std::string_view in, Direction direction) {
     if (direction == Direction::kDecode) {
       mark = kReplacementUtf8;
     } else {
-      char32_t code_point;
+      char32_t code_point = 0;
       skip = DecodeCodePoint(std::string_view(in_ptr, in_left), 0, &code_point);
     }
     out.resize(out_used);
@@ -98,7 +100,7 @@ std::string Fallback(std::string_view in, Direction direction) {
   if (direction == Direction::kDecode) return SanitizeUtf8(in);
   std::string out;
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   while (pos < in.size()) {
     const std::size_t length = DecodeCodePoint(in, pos, &code_point);
     out += code_point < 0x80 ? static_cast<char>(code_point) : '?';

@@ -92,7 +92,7 @@ std::wstring DecodeCp932Wide(std::string_view bytes) {
 std::string EncodeSlowly(UINT code_page, std::string_view utf8) {
   std::string out;
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   while (pos < utf8.size()) {
     const std::size_t length = DecodeCodePoint(utf8, pos, &code_point);
     bool lossy = false;
@@ -139,9 +139,7 @@ std::string EncodeCodePage(const CodePage& code_page, std::string_view utf8) {
   return Encode(code_page.number, utf8);
 }
 
-std::string DecodeCp932Bytes(std::string_view bytes) {
-  return WideToUtf8(DecodeCp932Wide(bytes));
-}
+std::string DecodeCp932Bytes(std::string_view bytes) { return WideToUtf8(DecodeCp932Wide(bytes)); }
 
 std::string EncodeCp932Text(std::string_view utf8) { return Encode(932, utf8); }
 

@@ -20,12 +20,12 @@ std::string SystemMessage(DWORD code) {
   wchar_t* text = nullptr;
   const DWORD flags =
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const DWORD length = FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&text),
-                                      0, nullptr);
+  const DWORD length =
+      FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring message(text != nullptr ? text : L"", length);
   if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
-                              message.back() == L' ')) {
+  while (!message.empty() &&
+         (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
     message.pop_back();
   }
   if (message.empty()) return "error " + std::to_string(code);

@@ -16,7 +16,7 @@ bool LineReader::Fill() {
   buffer_.resize(got);
   // A short read may only be a pipe delivering less; the end (or an error,
   // which must not be retried forever) shows as a read of nothing.
-  if (got == 0 || std::ferror(file_)) eof_ = true;
+  if (got == 0 || std::ferror(file_) != 0) eof_ = true;
   return got > 0;
 }
 

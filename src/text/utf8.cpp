@@ -48,7 +48,7 @@ std::size_t DecodeCodePoint(std::string_view text, std::size_t pos, char32_t* co
 std::size_t CountCodePoints(std::string_view text) {
   std::size_t count = 0;
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   while (pos < text.size()) {
     pos += DecodeCodePoint(text, pos, &code_point);
     ++count;
@@ -58,7 +58,7 @@ std::size_t CountCodePoints(std::string_view text) {
 
 std::string_view CutCodePoints(std::string_view text, std::size_t count) {
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   for (std::size_t taken = 0; taken < count && pos < text.size(); ++taken) {
     pos += DecodeCodePoint(text, pos, &code_point);
   }
@@ -90,7 +90,7 @@ std::string_view TrimBlanks(std::string_view text) {
 
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   while (pos < bytes.size()) {
     // Runs of ASCII are the common case; step over them without decoding.
     if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
@@ -130,7 +130,7 @@ std::string SanitizeUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + 8);
   std::size_t pos = 0;
-  char32_t code_point;
+  char32_t code_point = 0;
   while (pos < bytes.size()) {
     const std::size_t length = DecodeCodePoint(bytes, pos, &code_point);
     if (code_point == kReplacement && length == 1) {

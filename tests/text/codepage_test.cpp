@@ -37,8 +37,8 @@ TEST(Cp932Test, NecSelectedIbmExtensionEncodesAsTheIbmForm) {
 }
 
 TEST(Cp932Test, UndecodableBytesBecomeReplacementCharactersAndNothingIsDropped) {
-  EXPECT_EQ(DecodeCp932("ab\x93"), "ab\uFFFD");               // trailing lead byte
-  EXPECT_EQ(DecodeCp932("\x81\x20x"), "\uFFFD x");             // lead byte, bad trail
+  EXPECT_EQ(DecodeCp932("ab\x93"), "ab\uFFFD");     // trailing lead byte
+  EXPECT_EQ(DecodeCp932("\x81\x20x"), "\uFFFD x");  // lead byte, bad trail
   EXPECT_EQ(DecodeCp932("\x80\xA0\xFD\xFF"), "\uFFFD\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(DecodeCp932("\x93\xFA\xFF\x96\x7B"), "日\uFFFD本");
 }

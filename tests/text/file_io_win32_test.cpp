@@ -1,8 +1,7 @@
 // Windows-only file failures: the reason comes from the system's error code,
 // which says more than the C library's errno.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cerrno>
 

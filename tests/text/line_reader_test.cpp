@@ -72,7 +72,9 @@ TEST_F(LineReaderTest, ReadsTenMegabyteLinesWhole) {
 
 TEST_F(LineReaderTest, NextDecodesWithOneDecoderPerFile) {
   SetSystemCodePageForTesting("UTF-8");
-  std::FILE* file = Open("\xEF\xBB\xBF" "先頭\r\n\x93\xFA\x96\x7B\r\n");
+  std::FILE* file = Open(
+      "\xEF\xBB\xBF"
+      "先頭\r\n\x93\xFA\x96\x7B\r\n");
   LineReader reader(file);
   std::string line;
   ASSERT_TRUE(reader.Next(&line));

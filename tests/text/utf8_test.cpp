@@ -12,10 +12,12 @@ TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
   EXPECT_EQ(CountCodePoints("日本語"), 3u);
   EXPECT_EQ(CountCodePoints("a\U0001F600b"), 3u);
   EXPECT_EQ(CountCodePoints("\xFF\xFE"), 2u);
-  EXPECT_EQ(CountCodePoints("\xE3\x81"), 2u);        // cut-off sequence
-  EXPECT_EQ(CountCodePoints("\xC0\xAF"), 2u);        // overlong "/"
-  EXPECT_EQ(CountCodePoints("\xED\xA0\x80"), 3u);    // surrogate
-  EXPECT_EQ(CountCodePoints("\xE3\x81" "a"), 3u);    // lead byte before ASCII
+  EXPECT_EQ(CountCodePoints("\xE3\x81"), 2u);      // cut-off sequence
+  EXPECT_EQ(CountCodePoints("\xC0\xAF"), 2u);      // overlong "/"
+  EXPECT_EQ(CountCodePoints("\xED\xA0\x80"), 3u);  // surrogate
+  EXPECT_EQ(CountCodePoints("\xE3\x81"
+                            "a"),
+            3u);  // lead byte before ASCII
 }
 
 TEST(Utf8Test, CutsWholeCodePointsOnly) {
@@ -23,7 +25,10 @@ TEST(Utf8Test, CutsWholeCodePointsOnly) {
   EXPECT_EQ(CutCodePoints("日本語", 0), "");
   EXPECT_EQ(CutCodePoints("日本語", 99), "日本語");
   EXPECT_EQ(CutCodePoints("a\U0001F600b", 2), "a\U0001F600");
-  EXPECT_EQ(CutCodePoints("\xFF" "あ", 1), "\xFF");
+  EXPECT_EQ(CutCodePoints("\xFF"
+                          "あ",
+                          1),
+            "\xFF");
   // A 63-character subject made of 3-byte characters is 189 bytes.
   std::string kana;
   for (int i = 0; i < 100; ++i) kana += "か";
@@ -42,20 +47,20 @@ TEST(Utf8Test, TrimsSpacesAndIdeographicSpacesButNotTabs) {
 }
 
 TEST(Utf8Test, ValidatesWellFormedSequencesOnly) {
-  for (std::string_view good : {"", "plain", "日本語", "\U0001F600", "\xF4\x8F\xBF\xBF",
-                                "\xEF\xBB\xBF"}) {
+  for (std::string_view good :
+       {"", "plain", "日本語", "\U0001F600", "\xF4\x8F\xBF\xBF", "\xEF\xBB\xBF"}) {
     EXPECT_TRUE(IsValidUtf8(good)) << good;
   }
-  for (std::string_view bad : {"\x80", "\xC3", "\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80",
-                               "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x93\xFA\x96\x7B",
-                               "ok\xE3\x81"}) {
+  for (std::string_view bad :
+       {"\x80", "\xC3", "\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+        "\xF5\x80\x80\x80", "\x93\xFA\x96\x7B", "ok\xE3\x81"}) {
     EXPECT_FALSE(IsValidUtf8(bad)) << ::testing::PrintToString(bad);
   }
 }
 
 TEST(Utf8Test, AppendsAndDecodesEveryLengthAndReplacesNonCharacters) {
-  for (char32_t code_point : {0x00u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFDu, 0xFFFFu, 0x10000u,
-                              0x10FFFFu}) {
+  for (char32_t code_point :
+       {0x00u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFDu, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
     std::string text;
     AppendUtf8(text, code_point);
     char32_t decoded = 0;
@@ -69,7 +74,10 @@ TEST(Utf8Test, AppendsAndDecodesEveryLengthAndReplacesNonCharacters) {
 }
 
 TEST(Utf8Test, SanitizeReplacesEachInvalidByte) {
-  EXPECT_EQ(SanitizeUtf8("a\xFF" "b\xE3\x81"), "a\uFFFD" "b\uFFFD\uFFFD");
+  EXPECT_EQ(SanitizeUtf8("a\xFF"
+                         "b\xE3\x81"),
+            "a\uFFFD"
+            "b\uFFFD\uFFFD");
   EXPECT_EQ(SanitizeUtf8("日本"), "日本");
 }
 
