@@ -17,7 +17,10 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
 
-bool IsGap(char c) { return c == ' ' || c == '\t'; }
+// Blanks and tabs, plus the rarer controls that the system's profile reader
+// also drops around names and values (vertical tab, form feed, and the old
+// end-of-file mark 0x1A).
+bool IsGap(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 std::string_view TrimGaps(std::string_view text) {
   while (!text.empty() && IsGap(text.front())) text.remove_prefix(1);

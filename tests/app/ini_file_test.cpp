@@ -48,6 +48,8 @@ TEST(ProfileLookupTest, ValuesLoseBlanksTabsAndOnePairOfQuotes) {
   const std::string file =
       "[Config]\r\n"
       "a=\t value with  inner blanks \t\r\n"
+      "controls=\v\f x \x1A\r\n"
+      "fullwidth=\x81\x40x\x81\x40\r\n"
       "dq=\"abc\"\r\n"
       "sq='abc'\r\n"
       "inner=\"  x  \"\r\n"
@@ -61,6 +63,8 @@ TEST(ProfileLookupTest, ValuesLoseBlanksTabsAndOnePairOfQuotes) {
       "semicolon=a;b ; c\r\n"
       "equals=a=b\r\n";
   EXPECT_EQ(Lookup(file, "a"), "value with  inner blanks");
+  EXPECT_EQ(Lookup(file, "controls"), "x");
+  EXPECT_EQ(Lookup(file, "fullwidth"), "\x81\x40x\x81\x40");  // an ideographic space stays
   EXPECT_EQ(Lookup(file, "dq"), "abc");
   EXPECT_EQ(Lookup(file, "sq"), "abc");
   EXPECT_EQ(Lookup(file, "inner"), "  x  ");

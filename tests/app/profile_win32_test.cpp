@@ -115,6 +115,14 @@ TEST_F(ProfileDifferentialTest, DuplicatesCommentsAndOddLines) {
        {"Config", "# hash"}});
 }
 
+TEST_F(ProfileDifferentialTest, OddWhitespaceAndHeaders) {
+  ExpectSameValues(
+      "Loose=before\r\n[Config] ; trailing text\r\nfw=\x81\x40" "abc\x81\x40\r\n"
+      "vt=\vabc\f\r\neof=abc\x1A\r\n[Broken\r\nAfter=1\r\n[]\r\nEmpty=2\r\n",
+      {{"Config", "fw"}, {"Config", "vt"}, {"Config", "eof"}, {"Config", "After"},
+       {"Config", "[Broken"}, {"Config", "Loose"}, {"Config", "Empty"}});
+}
+
 TEST_F(ProfileDifferentialTest, LineEnds) {
   ExpectSameValues("[Config]\nA=1\nB=2\r\nC=3\r\n\r\n\nD=4",
                    {{"Config", "A"}, {"Config", "B"}, {"Config", "C"}, {"Config", "D"}});
