@@ -13,6 +13,10 @@
 namespace pinemail {
 namespace {
 
+// Without it, UTF-8 text reads as UTF-8 only where the system's code page is
+// UTF-8.
+const std::string kBom = "\xEF\xBB\xBF";
+
 class ReadTemplateTest : public ::testing::Test {
  protected:
   // Writes `bytes` as a template and reads it; subject and body start out
@@ -83,7 +87,7 @@ TEST_F(ReadTemplateTest, LoneCrEndsLinesLoneLfDoesNot) {
 TEST_F(ReadTemplateTest, SubjectIsCutAt63Characters) {
   std::string line;
   for (int i = 0; i < 70; ++i) line += i % 2 ? "賀" : "年";
-  EXPECT_TRUE(Read(line + "\r\n\r\nbody\r\n"));
+  EXPECT_TRUE(Read(kBom + line + "\r\n\r\nbody\r\n"));
   EXPECT_EQ(subject_, line.substr(0, 63 * 3));
   EXPECT_TRUE(Read(std::string(63, 's') + "\r\n\r\n"));
   EXPECT_EQ(subject_.size(), 63u);
@@ -95,7 +99,7 @@ TEST_F(ReadTemplateTest, DecodesCp932AndUtf8WithBom) {
   EXPECT_EQ(subject_, "件名");
   EXPECT_EQ(body_, "ソ表\r\n本文です\r\n");
 
-  EXPECT_TRUE(Read("\xEF\xBB\xBF件名\r\n\r\n本文です\r\n"));
+  EXPECT_TRUE(Read(kBom + "件名\r\n\r\n本文です\r\n"));
   EXPECT_EQ(subject_, "件名");
   EXPECT_EQ(body_, "本文です\r\n");
 }
@@ -104,7 +108,7 @@ TEST_F(ReadTemplateTest, LargeBody) {
   std::string body;
   for (int i = 0; i < 5000; ++i) body += std::string(20, 'x') + "明けまして\r\n";
   const std::string long_line(100000, 'y');
-  EXPECT_TRUE(Read("S\r\n\r\n" + body + long_line));
+  EXPECT_TRUE(Read(kBom + "S\r\n\r\n" + body + long_line));
   EXPECT_EQ(body_, body + long_line + "\r\n");
 }
 
