@@ -10,7 +10,6 @@ Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_
 
 import fcntl
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -20,19 +19,18 @@ import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "blackbox"))
+import harness  # noqa: E402  (the scratch folders and the Wine runner)
+from harness import BANNER, DASHES, DATE_MASK, EQUALS, STARS  # noqa: E402
+
 WINE_RUN = ROOT / "cmake" / "wine-run"
 PREFIX = Path(os.environ.get("PINEMAIL_WINEPREFIX", ROOT / "build" / "wineprefix"))
 SYSTEM_MAPI = PREFIX / "drive_c" / "windows" / "system32" / "mapi32.dll"
 WINE_ORIGINAL = SYSTEM_MAPI.with_name("mapi32.dll.wine-original")
 
 EXE = DOUBLE = DOUBLE_ANSI = BUILD = None  # set from the command line
-
-BANNER = ("このメールは、pinemail 工房　にて公開された\r\n"
-          "年賀メール一括送信　　を使用して送付されました。\r\n"
-          "    URL   https://pinemail.example.org/\r\n"
-          "\r\n\r\n")
-STARS, DASHES, EQUALS = "*" * 57, "-" * 57, "=" * 57
-DATE = re.compile(rb"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}")
+# No DISPLAY (the harness drops it): a batch run must need no window.
+RUNNER = harness.WineRunner(env={"WINEDLLOVERRIDES": "mapi32=n,b;winedbg.exe=d"})
 
 TEMPLATE = "謹賀新年　%NAME%様\r\n\r\n%NAME% 様\r\n%KEN%の皆様によろしく。①髙\r\n"
 LIST = ("pinemail.exe 用 年賀状リスト\r\n"
@@ -46,9 +44,7 @@ def cp932(text):
     return text.encode("cp932")
 
 
-def windows_path(path):
-    """Wine maps the Unix root to drive Z:."""
-    return "Z:" + str(path).replace("/", "\\")
+windows_path = RUNNER.path_of
 
 
 def install_double(dll):
@@ -83,42 +79,28 @@ def read_calls(folder):
     return calls
 
 
-class ProgramFolder:
-    """A scratch program folder holding a copy of pinemail.exe."""
+class ProgramFolder(harness.ProgramFolder):
+    """The harness's scratch program folder, with CP932 texts, and a second
+    scratch folder (`root`) for lists and DLLs kept elsewhere."""
 
-    def __init__(self, name="prog"):
+    def __init__(self):
+        super().__init__(EXE, encoding="cp932")
         self.root = Path(tempfile.mkdtemp(prefix="pinemail-wine-"))
-        self.path = self.root / name
-        self.path.mkdir()
-        shutil.copy2(EXE, self.path / "pinemail.exe")
 
     def write(self, name, data):
-        target = self.path / name
-        target.parent.mkdir(parents=True, exist_ok=True)
-        target.write_bytes(data if isinstance(data, bytes) else cp932(data))
-        return target
+        if isinstance(data, bytes):
+            self.write_bytes(name, data)
+        else:
+            self.write_text(name, data)
 
     def read(self, name):
-        return (self.path / name).read_bytes()
+        return self.read_bytes(name)
 
-    def log(self):
-        """The run log with its timestamps masked, decoded from CP932."""
-        return DATE.sub(b"yyyy/mm/dd hh:mm:ss", self.read("pinemail.log")).decode("cp932")
-
-    @staticmethod
-    def run_env():
-        env = dict(os.environ)
-        env.pop("DISPLAY", None)  # a batch run must need no window
-        env.pop("WAYLAND_DISPLAY", None)
-        env["WINEDLLOVERRIDES"] = "mapi32=n,b;winedbg.exe=d"
-        return env
-
-    def run(self, *args, cwd=None, timeout=60):
-        return subprocess.run([str(WINE_RUN), str(self.path / "pinemail.exe"), *args],
-                              cwd=cwd or self.root, env=self.run_env(), stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+    def run(self, *args, cwd=None):
+        return RUNNER.run(self, args, cwd=cwd, timeout=60)
 
     def remove(self):
+        self.cleanup()
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -128,7 +110,7 @@ def settings(user="", password="", keywords="NAME,KEN", extra=""):
 
 
 def header():
-    return f"{STARS}\r\n\r\nyyyy/mm/dd hh:mm:ss\r\n\r\n"
+    return f"{STARS}\r\n\r\n{DATE_MASK}\r\n\r\n"
 
 
 def credentials(user, password):
@@ -169,7 +151,7 @@ class WineTestCase(unittest.TestCase):
         self.folder.write("list.txt", LIST)
 
     def assertExit(self, result, status):
-        self.assertEqual(result.returncode, status,
+        self.assertEqual(result.status, status,
                          f"stdout={result.stdout!r} stderr={result.stderr[-2000:]!r}")
 
 
@@ -421,9 +403,9 @@ class WarningBoxTest(WineTestCase):
         display = self.start_display()
         self.standard_folder()
         self.folder.write("pinemail.log", b"earlier\r\n")
-        env = dict(self.folder.run_env(), DISPLAY=display)
-        program = subprocess.Popen([str(WINE_RUN), str(self.folder.path / "pinemail.exe"),
-                                    "lis?.txt"], cwd=self.folder.root, env=env,
+        env = dict(RUNNER.env, DISPLAY=display)
+        program = subprocess.Popen(RUNNER.command(self.folder, ["lis?.txt"]),
+                                   cwd=self.folder.root, env=env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: program.poll() is None and program.kill())
@@ -475,7 +457,7 @@ class PackageTest(WineTestCase):
 
         # The packed program runs the packed list through the mail client.
         result = subprocess.run([str(WINE_RUN), str(unpacked / "pinemail.exe"), "list.txt"],
-                                env=dict(self.folder.run_env()), stdin=subprocess.DEVNULL,
+                                env=RUNNER.env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=60)
         self.assertIn(result.returncode, (0, 1))
         sends = [f for name, f in read_calls(unpacked) if name == "MAPISendMailW"]
