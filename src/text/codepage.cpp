@@ -69,7 +69,19 @@ char32_t Cp932LookAlike(char32_t code_point) {
   return code_point;
 }
 
+// Cheap test before the character-by-character pass: every character in the
+// table starts with C2 or E2, apart from the wave dash E3 80 9C.
+bool MayNeedLookAlikes(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte == 0xC2 || byte == 0xE2) return true;
+    if (byte == 0xE3 && utf8.substr(i + 1, 2) == "\x80\x9C") return true;
+  }
+  return false;
+}
+
 std::string ApplyCp932LookAlikes(std::string_view utf8) {
+  if (!MayNeedLookAlikes(utf8)) return std::string(utf8);
   std::string out;
   out.reserve(utf8.size());
   std::size_t pos = 0;
