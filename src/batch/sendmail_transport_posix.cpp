@@ -33,8 +33,7 @@ constexpr std::size_t kReasonLineCodePoints = 200;
 
 bool IsExecutableFile(const std::string& path) {
   struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         access(path.c_str(), X_OK) == 0;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 std::string FirstLine(std::string_view text) {

@@ -202,7 +202,7 @@ std::string SmtpTransport::Url() const {
   std::string url = endpoint_.implicit_tls ? "smtps://" : "smtp://";
   const bool ipv6 = endpoint_.host.find(':') != std::string::npos;
   url += ipv6 ? "[" + endpoint_.host + "]" : endpoint_.host;
-  const int port = endpoint_.port != 0 ? endpoint_.port
+  const int port = endpoint_.port != 0      ? endpoint_.port
                    : endpoint_.implicit_tls ? kImplicitTlsPort
                                             : kSubmissionPort;
   // No path: libcurl then greets with the local host name.
@@ -219,9 +219,9 @@ void SmtpTransport::SetSessionOptions(const std::string& user_name, const std::s
 #endif
   // Plain text only to this machine itself; anywhere else STARTTLS must work.
   const bool loopback = IsLoopbackHost(endpoint_.host);
-  curl_easy_setopt(curl_, CURLOPT_USE_SSL,
-                   static_cast<long>(loopback && !endpoint_.implicit_tls ? CURLUSESSL_TRY
-                                                                         : CURLUSESSL_ALL));
+  curl_easy_setopt(
+      curl_, CURLOPT_USE_SSL,
+      static_cast<long>(loopback && !endpoint_.implicit_tls ? CURLUSESSL_TRY : CURLUSESSL_ALL));
   curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
   if (const char* ca_file = CaFileFromEnvironment()) {
@@ -401,9 +401,8 @@ void SmtpReplyTracker::Feed(std::string_view bytes) {
 
 void SmtpReplyTracker::TakeLine(std::string_view line) {
   any_reply_ = true;
-  const bool coded = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3, [](char c) {
-                       return c >= '0' && c <= '9';
-                     });
+  const bool coded = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3,
+                                                     [](char c) { return c >= '0' && c <= '9'; });
   if (!coded) return;
   const char separator = line.size() > 3 ? line[3] : ' ';
   const std::string_view text = TrimAscii(line.size() > 4 ? line.substr(4) : std::string_view());
@@ -424,8 +423,8 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   }
 }
 
-std::string SmtpFailureReason(int reply_code, std::string_view reply, std::string_view library_error,
-                              std::string_view password) {
+std::string SmtpFailureReason(int reply_code, std::string_view reply,
+                              std::string_view library_error, std::string_view password) {
   std::string reason;
   if (reply_code >= 400 && !reply.empty()) {
     reason = Printable(reply);

@@ -66,8 +66,8 @@ class SmtpReplyTracker {
 // The text logged for a failed send: the server's refusal when the last reply
 // was one (4xx/5xx), else the library's error text. `password`, when not
 // empty, is masked wherever it occurs.
-std::string SmtpFailureReason(int reply_code, std::string_view reply, std::string_view library_error,
-                              std::string_view password);
+std::string SmtpFailureReason(int reply_code, std::string_view reply,
+                              std::string_view library_error, std::string_view password);
 
 // The transport for `endpoint`, sending as `sender` (its address is the
 // envelope sender). Certificates are verified against the system's store, or

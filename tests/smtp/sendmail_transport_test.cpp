@@ -83,8 +83,9 @@ TEST(SendmailSend, FailuresCarryTheStatusAndFirstErrorLine) {
     return transport->Send(Message("to@example.org", size));
   };
 
-  SendResult refused = run("cat >/dev/null\necho >&2\necho 'sendmail: fatal: no queue' >&2\n"
-                           "echo 'second line' >&2\nexit 75");
+  SendResult refused =
+      run("cat >/dev/null\necho >&2\necho 'sendmail: fatal: no queue' >&2\n"
+          "echo 'second line' >&2\nexit 75");
   EXPECT_FALSE(refused.sent);
   EXPECT_EQ(refused.reason, "終了状態 75: sendmail: fatal: no queue");
 
