@@ -332,6 +332,15 @@ class OtherTransportTest(WineTestCase):
         self.assertIn(b"sato@example.jp", messages[1].read_bytes())
         self.assertEqual(read_calls(self.folder.path), [])
 
+    def test_mapi_named_explicitly_ignores_the_sender(self):
+        # The client's default account sends; "From" has no say.
+        self.standard_folder(extra="Mail Server= mapi \r\nFrom=山田 太郎 <taro@example.jp>\r\n")
+        self.assertExit(self.folder.run("list.txt"), 0)
+        sends = [f for name, f in read_calls(self.folder.path) if name == "MAPISendMailW"]
+        self.assertEqual(len(sends), 2)
+        self.assertEqual({send["originator"] for send in sends}, {"-"})
+        self.assertFalse((self.folder.path / "outbox").exists())
+
     def test_an_unknown_mail_server_fails_the_sign_on(self):
         self.standard_folder(extra="Mail Server=carrier-pigeon\r\n")
         self.assertExit(self.folder.run("list.txt"), 2)
