@@ -22,6 +22,8 @@ constexpr FontSpec kVersionFont{195, true, false};
 constexpr FontSpec kSiteFont{225, true, false};
 constexpr FontSpec kAddressFont{225, true, true};
 
+// One row per control, as the design table reads.
+// clang-format off
 constexpr std::array<HelpControlSpec, kHelpControlCount> kSpecs{{
     {HelpControl::kLabel1, "Label1", {2685, 240, 3705, 315}, kTitleFont, kButtonText, kFixedBack,
      TextAlign::kCenter, kToolTitle},
@@ -36,6 +38,7 @@ constexpr std::array<HelpControlSpec, kHelpControlCount> kSpecs{{
     {HelpControl::kUrl, "URL", {5820, 5520, 3045, 225}, kAddressFont, kBlue, kFixedBack,
      TextAlign::kRight, kSiteAddress},
 }};
+// clang-format on
 
 // The anchors the labels keep whatever their captions measure.
 constexpr int kRightAnchorTwips = 8865;   // Label3 and URL

@@ -42,10 +42,9 @@ std::string CssRgb(const Rgb& rgb) {
 // One rule per control, selected by its name; the system colours are left to
 // the theme, which is GTK's counterpart of them.
 std::string ControlCss(const HelpControlSpec& spec) {
-  std::string css = "#" + std::string(spec.name) + " { font-family: " +
-                    std::string(kFontFamilies) + "; font-size: " +
-                    std::to_string(FontPixelHeight(spec.font, kLayoutDpi)) + "px; font-weight: " +
-                    (spec.font.bold ? "bold" : "normal") + ";";
+  std::string css = "#" + std::string(spec.name) + " { font-family: " + std::string(kFontFamilies) +
+                    "; font-size: " + std::to_string(FontPixelHeight(spec.font, kLayoutDpi)) +
+                    "px; font-weight: " + (spec.font.bold ? "bold" : "normal") + ";";
   if (spec.text.source == ColourSource::kFixed) css += " color: " + CssRgb(spec.text.rgb) + ";";
   if (spec.back.source == ColourSource::kFixed) {
     css += " background-color: " + CssRgb(spec.back.rgb) + ";";
@@ -130,8 +129,8 @@ gboolean OnAddressReleased(GtkWidget* widget, GdkEventButton* event, gpointer) {
   GError* error = nullptr;
   // A failure (no browser) is deliberately not reported: the click just has
   // no visible effect.
-  gtk_show_uri_on_window(GTK_WINDOW(gtk_widget_get_toplevel(widget)), address.c_str(),
-                         event->time, &error);
+  gtk_show_uri_on_window(GTK_WINDOW(gtk_widget_get_toplevel(widget)), address.c_str(), event->time,
+                         &error);
   g_clear_error(&error);
   return TRUE;
 }

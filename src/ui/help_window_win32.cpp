@@ -97,6 +97,9 @@ struct HelpWindow {
   HCURSOR hand = nullptr;
   std::wstring face;
   int dpi = kDefaultDpi;
+  // Set once the window is up; a window torn down half-built must not post a
+  // quit message that a later message loop of the program would pick up.
+  bool shown = false;
 
   HWND control(HelpControl id) const { return controls[static_cast<std::size_t>(id)]; }
 };
@@ -176,7 +179,8 @@ Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
             DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(dc, previous);
-  return {static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top)};
+  return {static_cast<int>(bounds.right - bounds.left),
+          static_cast<int>(bounds.bottom - bounds.top)};
 }
 
 void LayOutControls(HelpWindow& help) {
@@ -302,8 +306,8 @@ LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
   switch (message) {
     case WM_CTLCOLORSTATIC:  // labels, and the read-only text box
     case WM_CTLCOLOREDIT:
-      if (LRESULT brush = PaintControl(*help, reinterpret_cast<HDC>(wparam),
-                                       reinterpret_cast<HWND>(lparam))) {
+      if (LRESULT brush =
+              PaintControl(*help, reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam))) {
         return brush;
       }
       break;
@@ -329,7 +333,7 @@ LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnDpiChanged(*help, HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
     case WM_DESTROY:
-      PostQuitMessage(0);
+      if (help->shown) PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
       // The controls are gone by now, so their fonts can go too.
@@ -347,8 +351,8 @@ LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 
 HICON LoadAppIcon(HINSTANCE instance, int size) {
   // The executable carries the icon; other programs (the tests) use the stock one.
-  if (auto* icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                                 size, size, LR_SHARED))) {
+  if (auto* icon = static_cast<HICON>(
+          LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, size, size, LR_SHARED))) {
     return icon;
   }
   return LoadIconW(nullptr, IDI_APPLICATION);
@@ -382,9 +386,9 @@ void RunMessageLoop() {
 
 bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_name) {
   const std::wstring caption = Widen(HelpWindowCaption());
-  help.frame = CreateWindowExW(kFrameExStyle, class_name.c_str(), caption.c_str(), kFrameStyle,
-                               CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance,
-                               &help);
+  help.frame =
+      CreateWindowExW(kFrameExStyle, class_name.c_str(), caption.c_str(), kFrameStyle,
+                      CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, &help);
   if (!help.frame) return false;  // no display to show it on
   help.dpi = WindowDpi(help.frame);
   help.face = ChooseFace(help.frame);
@@ -395,6 +399,7 @@ bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_n
   ApplyFonts(help);
   LayOutControls(help);
   PlaceFrame(help);
+  help.shown = true;
   ShowWindow(help.frame, SW_SHOWNORMAL);
   UpdateWindow(help.frame);
   SetFocus(help.control(HelpControl::kBody));

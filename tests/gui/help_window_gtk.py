@@ -36,17 +36,24 @@ def program_env(base):
 
 
 def check_without_display(executable):
-    with xvfb.ProgramFolder(executable) as folder:
-        env = program_env(os.environ)
-        env.pop('DISPLAY', None)
-        env.pop('WAYLAND_DISPLAY', None)
-        result = subprocess.run([folder.program], env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=60)
-        text = result.stdout.decode('utf-8', 'replace')
-        expect(result.returncode == 0, 'help without a display exits 0, got %d' % result.returncode)
-        expect('年賀メール一括送信' in text, 'help text on standard output')
-        expect('URL : https://pinemail.example.org/' in text, 'help text ends with the banner')
-        expect(folder.created_files() == [], 'no files created: %s' % folder.created_files())
+    # No display at all, and a display that cannot be reached.
+    for display in (None, ':4242'):
+        with xvfb.ProgramFolder(executable) as folder:
+            env = program_env(os.environ)
+            env.pop('WAYLAND_DISPLAY', None)
+            env.pop('DISPLAY', None)
+            if display:
+                env['DISPLAY'] = display
+            result = subprocess.run([folder.program], env=env, stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=60)
+            text = result.stdout.decode('utf-8', 'replace')
+            where = ' (DISPLAY=%s)' % display
+            expect(result.returncode == 0, 'help exits 0, got %d%s' % (result.returncode, where))
+            expect('年賀メール一括送信' in text, 'help text on standard output' + where)
+            expect('URL : https://pinemail.example.org/' in text,
+                   'help text ends with the banner' + where)
+            expect(folder.created_files() == [],
+                   'no files created: %s%s' % (folder.created_files(), where))
 
 
 def xdotool(display, *args):

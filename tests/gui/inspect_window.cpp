@@ -34,7 +34,8 @@ std::wstring Widen(std::string_view utf8) {
 std::string Narrow(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
   return utf8;
@@ -78,7 +79,8 @@ Rect ClientRectOf(HWND control, HWND parent) {
   GetWindowRect(control, &bounds);
   MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&bounds), 2);
   return {static_cast<int>(bounds.left), static_cast<int>(bounds.top),
-          static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top)};
+          static_cast<int>(bounds.right - bounds.left),
+          static_cast<int>(bounds.bottom - bounds.top)};
 }
 
 HWND FindHelpWindow() {
@@ -202,8 +204,10 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
   check.ExpectNear(rect_of(HelpControl::kUrl).right(), TwipsToPixels(8865, dpi), "URL right");
   check.ExpectNear(rect_of(HelpControl::kLabel3).top, TwipsToPixels(5280, dpi), "Label3 top");
   check.ExpectNear(rect_of(HelpControl::kUrl).top, TwipsToPixels(5520, dpi), "URL top");
-  check.ExpectNear(rect_of(HelpControl::kLabel2).bottom(), TwipsToPixels(5685, dpi), "Label2 bottom");
-  check.ExpectNear(rect_of(HelpControl::kLabel4).bottom(), TwipsToPixels(5685, dpi), "Label4 bottom");
+  check.ExpectNear(rect_of(HelpControl::kLabel2).bottom(), TwipsToPixels(5685, dpi),
+                   "Label2 bottom");
+  check.ExpectNear(rect_of(HelpControl::kLabel4).bottom(), TwipsToPixels(5685, dpi),
+                   "Label4 bottom");
   check.ExpectNear(rect_of(HelpControl::kLabel2).left, TwipsToPixels(240, dpi), "Label2 left");
   // The version caption stands at its designed left edge unless the executable
   // name reaches past it; it never overlaps the name.
@@ -211,8 +215,8 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
   check.ExpectNear(rect_of(HelpControl::kLabel4).left,
                    std::max(TwipsToPixels(2760, dpi), name_right + TwipsToPixels(60, dpi)),
                    "Label4 left");
-  const LONG_PTR url_style = GetWindowLongPtrW(controls[static_cast<std::size_t>(HelpControl::kUrl)],
-                                               GWL_STYLE);
+  const LONG_PTR url_style =
+      GetWindowLongPtrW(controls[static_cast<std::size_t>(HelpControl::kUrl)], GWL_STYLE);
   check.Expect((url_style & SS_NOTIFY) != 0, "URL reacts to clicks");
 }
 
