@@ -86,7 +86,10 @@ std::array<Rect, kHelpControlCount> ComputeHelpLayout(const CaptionSizes& captio
     rect = ScaleRect(spec.twips, dpi);
     if (spec.id == HelpControl::kBody) continue;
     rect.width = captions[Index(spec.id)].width;
-    rect.height = captions[Index(spec.id)].height;
+    // One line of the font's em height (13, 15, 21, 27 pixels at 96 DPI), not
+    // the measured one: a fallback face with a taller line would otherwise
+    // move the labels that hang from the bottom anchor.
+    rect.height = FontPixelHeight(spec.font, dpi);
   }
 
   const int client_width = HelpClientPixels(dpi).width;

@@ -109,12 +109,12 @@ TEST(HelpLayoutTest, LabelsSizeToTheirCaptionsAndKeepTheirAnchors) {
   sizes[Index(HelpControl::kLabel3)] = {50, 16};
   sizes[Index(HelpControl::kUrl)] = {400, 16};
   const auto rects = ComputeHelpLayout(sizes, 96);
-  EXPECT_EQ(rects[Index(HelpControl::kLabel1)], (Rect{252, 16, 100, 22}));
+  EXPECT_EQ(rects[Index(HelpControl::kLabel1)], (Rect{252, 16, 100, 21}));
   EXPECT_EQ(rects[Index(HelpControl::kBody)], (Rect{8, 48, 585, 289}));
-  EXPECT_EQ(rects[Index(HelpControl::kLabel2)], (Rect{16, 349, 90, 30}));
-  EXPECT_EQ(rects[Index(HelpControl::kLabel4)], (Rect{184, 365, 70, 14}));
-  EXPECT_EQ(rects[Index(HelpControl::kLabel3)], (Rect{541, 352, 50, 16}));
-  EXPECT_EQ(rects[Index(HelpControl::kUrl)], (Rect{191, 368, 400, 16}));
+  EXPECT_EQ(rects[Index(HelpControl::kLabel2)], (Rect{16, 352, 90, 27}));
+  EXPECT_EQ(rects[Index(HelpControl::kLabel4)], (Rect{184, 366, 70, 13}));
+  EXPECT_EQ(rects[Index(HelpControl::kLabel3)], (Rect{541, 352, 50, 15}));
+  EXPECT_EQ(rects[Index(HelpControl::kUrl)], (Rect{191, 368, 400, 15}));
 }
 
 TEST(HelpLayoutTest, WideExecutableNamePushesTheVersionRight) {
