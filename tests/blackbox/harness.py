@@ -108,6 +108,8 @@ class NativeRunner:
 
     log_encoding = "utf-8"
     exe_name = "pinemail"
+    # sendmail, the default here, needs a sender address to sign on.
+    default_transport_needs_sender = True
 
     def __init__(self, env=None):
         self.env = dict(os.environ)
@@ -139,6 +141,8 @@ class WineRunner(NativeRunner):
 
     log_encoding = "cp932"
     exe_name = "pinemail.exe"
+    # Simple MAPI sends from the mail client's default account.
+    default_transport_needs_sender = False
 
     def __init__(self, env=None):
         super().__init__(env)
