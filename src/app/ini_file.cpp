@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <system_error>
 #include <utility>
 
@@ -163,7 +164,9 @@ ReadResult ReadWholeFile(const std::string& path, std::string* content) {
 // old file or the new one, never half of one. The old file's permissions
 // carry over: a settings file holds a password.
 bool ReplaceFile(const std::string& path, std::string_view content, bool had_file) {
-  std::string temporary = path + ".new";
+  // A name of its own, so that two runs started at the same moment never
+  // write into the same temporary file.
+  std::string temporary = path + "." + std::to_string(std::random_device{}()) + ".new";
   std::FILE* file = OpenFile(temporary, "wb", nullptr);
   if (file == nullptr) return false;
   bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
