@@ -42,7 +42,8 @@ std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals,
 int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::string& app_folder) {
   // Progress and summary go to a person only; scheduled runs stay quiet.
   bool on_terminal = isatty(fileno(stderr)) != 0;
-  pinemail::BatchEnvironment env = pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
+  pinemail::BatchEnvironment env =
+      pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
   env.warn = pinemail::ShowOpenFailure;
   if (on_terminal) {
     env.progress = [](const BatchProgress& progress) { PrintError("\r" + ProgressText(progress)); };

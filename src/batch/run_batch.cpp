@@ -170,9 +170,8 @@ class BatchRun {
   // then says so and the run ends without a sign-off.
   std::unique_ptr<MailTransport> SignOn() {
     std::string reason;
-    std::unique_ptr<MailTransport> transport = env_.make_transport
-                                                   ? env_.make_transport(settings_, &reason)
-                                                   : nullptr;
+    std::unique_ptr<MailTransport> transport =
+        env_.make_transport ? env_.make_transport(settings_, &reason) : nullptr;
     Append(log_, Block()
                      .Line(kUserNameLabel, settings_.user_name)
                      .Line(kPasswordLabel, PasswordMask(settings_.password))

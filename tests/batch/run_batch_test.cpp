@@ -152,7 +152,8 @@ TEST_F(RunBatchTest, EmptyAndUnrecognisedListsStopBeforeSignOn) {
   Write("blank.txt", "\r\n");
   EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("capitals.txt"));
   EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("blank.txt"));
-  std::string refused = kHeader + "指定のファイルは pinemail.exe 用であるとは認識できませんでした。\r\n\r\n";
+  std::string refused =
+      kHeader + "指定のファイルは pinemail.exe 用であるとは認識できませんでした。\r\n\r\n";
   EXPECT_EQ(expected + refused + refused, Log());
   EXPECT_EQ(0, recording_.made);
 }
@@ -162,7 +163,8 @@ TEST_F(RunBatchTest, SignOnFailureEndsTheRunWithoutSignOff) {
   Write("pinemail.ini", "[Config]\r\nUser Name=taro\r\nPassword=秘密pw\r\nSubst Key Word=\r\n");
   Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
   Write("newyear.txt", kNewYear);
-  std::string expected = kHeader + "User Name: taro\r\nPassword : ****\r\n\r\nログインに失敗しました。\r\n";
+  std::string expected =
+      kHeader + "User Name: taro\r\nPassword : ****\r\n\r\nログインに失敗しました。\r\n";
 
   recording_.make_null = true;
   EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
@@ -195,15 +197,13 @@ TEST_F(RunBatchTest, SendsAcceptedRecordsAndRejectsTheRest) {
         "e@example.jp, Sato Hanako ,newyear.txt,Sato#,Osaka,ignored");
   EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
 
-  std::string expected = kHeader + kCredentials +
-                         RecordHead("a@example.jp", "Tanaka Taro", "newyear.txt") +
-                         Sent("A Happy New Year") +
-                         RecordHead("b@example.jp", "", "newyear.txt") + Rejected() +
-                         RecordHead("", "Nobody", "newyear.txt") + Rejected() +
-                         RecordHead("c@example.jp", "One Line", "short.txt") + Rejected() +
-                         RecordHead("d@example.jp", "Missing", "missing.txt") + Rejected() +
-                         RecordHead("e@example.jp", " Sato Hanako ", "newyear.txt") +
-                         Sent("A Happy New Year");
+  std::string expected =
+      kHeader + kCredentials + RecordHead("a@example.jp", "Tanaka Taro", "newyear.txt") +
+      Sent("A Happy New Year") + RecordHead("b@example.jp", "", "newyear.txt") + Rejected() +
+      RecordHead("", "Nobody", "newyear.txt") + Rejected() +
+      RecordHead("c@example.jp", "One Line", "short.txt") + Rejected() +
+      RecordHead("d@example.jp", "Missing", "missing.txt") + Rejected() +
+      RecordHead("e@example.jp", " Sato Hanako ", "newyear.txt") + Sent("A Happy New Year");
   EXPECT_EQ(expected, Log());
 
   ASSERT_EQ(2u, recording_.messages.size());
@@ -238,12 +238,12 @@ TEST_F(RunBatchTest, FailedSendIsLoggedAndTheRunGoesOn) {
   EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
 
   // The reason stays on one line and the password is masked in it.
-  std::string expected = kHeader + kCredentials + RecordHead("bad@example.jp", "Bad", "newyear.txt") +
-                         "件名　　　　　: A Happy New Year\r\n"
-                         "送信に失敗しました。(server said  no (******))\r\n" +
-                         kEquals + "\r\n\r\n" +
-                         RecordHead("good@example.jp", "Good", "newyear.txt") +
-                         Sent("A Happy New Year");
+  std::string expected =
+      kHeader + kCredentials + RecordHead("bad@example.jp", "Bad", "newyear.txt") +
+      "件名　　　　　: A Happy New Year\r\n"
+      "送信に失敗しました。(server said  no (******))\r\n" +
+      kEquals + "\r\n\r\n" + RecordHead("good@example.jp", "Good", "newyear.txt") +
+      Sent("A Happy New Year");
   EXPECT_EQ(expected, Log());
   ASSERT_EQ(1u, recording_.messages.size());
   EXPECT_EQ("good@example.jp", recording_.messages[0].recipient_address);
@@ -284,8 +284,8 @@ TEST_F(RunBatchTest, BannerSwitchAndMissingSettings) {
 
 TEST_F(RunBatchTest, RunsAppendBlocksAndResolveTemplatePaths) {
   ScratchFolder elsewhere;
-  WriteBytes(elsewhere / "list.txt",
-             EncodeSystemText("pinemail.exe\r\na@example.jp,A," + elsewhere.path() + "far.txt\r\n"));
+  WriteBytes(elsewhere / "list.txt", EncodeSystemText("pinemail.exe\r\na@example.jp,A," +
+                                                      elsewhere.path() + "far.txt\r\n"));
   WriteBytes(elsewhere / "far.txt", "Far\r\n\r\nbody\r\n");
   Write("pinemail.ini", kSettings);
   Write("list.txt", "pinemail.exe\r\na@example.jp,A,far.txt\r\n");
@@ -296,8 +296,8 @@ TEST_F(RunBatchTest, RunsAppendBlocksAndResolveTemplatePaths) {
   EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
   std::string first = kHeader + kCredentials +
                       RecordHead("a@example.jp", "A", elsewhere.path() + "far.txt") + Sent("Far");
-  std::string second = kHeader + kCredentials + RecordHead("a@example.jp", "A", "far.txt") +
-                       Rejected();
+  std::string second =
+      kHeader + kCredentials + RecordHead("a@example.jp", "A", "far.txt") + Rejected();
   EXPECT_EQ(first + second, Log());
   EXPECT_FALSE(PathExists(elsewhere / "pinemail.log"));
 }

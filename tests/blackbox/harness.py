@@ -9,6 +9,7 @@ Windows paths (Z:\\...) and the text files in code page 932.
 
 import os
 import pathlib
+import pty
 import re
 import shutil
 import subprocess

@@ -5,6 +5,7 @@ Usage: test_batch.py --exe PATH [--wine] [unittest options]
 """
 
 import argparse
+import os
 import sys
 import unittest
 
@@ -181,6 +182,32 @@ class TerminalTest(unittest.TestCase):
         self.assert_help_only(result)
         self.assertIn(str(self.folder.file("nothere.txt")), result.stderr.decode("utf-8"))
         self.assertFalse(self.folder.exists("pinemail.ini"))
+
+    def test_terminal_shows_progress_and_a_summary(self):
+        main, secondary = harness.pty.openpty()
+        with os.fdopen(main, "rb", buffering=0) as terminal:
+            done = harness.subprocess.run([str(self.folder.exe), "list.txt"], stderr=secondary,
+                                          stdout=harness.subprocess.DEVNULL,
+                                          env=RUNNER.env, cwd="/", timeout=120)
+            os.close(secondary)
+            shown = b""
+            while True:
+                try:
+                    chunk = terminal.read(4096)
+                except OSError:  # the terminal's other end is closed
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+        self.assertEqual(1, done.returncode)
+        text = shown.decode("utf-8")
+        # One progress line rewritten per record (the terminal turns LF into
+        # CR LF), then the summary with the log's path.
+        self.assertEqual(2, len(harness.re.findall("\r(?!\n)", text)), text)
+        last = text.strip().splitlines()[-1]
+        self.assertIn("送信 1", last)
+        self.assertIn("不備 1", last)
+        self.assertTrue(last.endswith(str(self.folder.file("pinemail.log"))), last)
 
     def test_open_failure_warns_with_the_path(self):
         self.folder.file("pinemail.log").mkdir()
