@@ -65,13 +65,15 @@ class Block {
   std::string text_;
 };
 
-// Appends blocks to the open run log in the system's code page. Each block is
-// flushed at once, so a crash loses at most the record in flight. Write
-// errors are not reported: the run goes on and the mail still goes out.
-void Append(std::FILE* log, const Block& block) {
+// Appends a block to the open run log in the system's code page, in one write,
+// flushed at once, so that a crash loses at most the record in flight. False
+// with the system's reason when the block did not reach the file.
+bool Append(std::FILE* log, const Block& block, std::string* reason) {
   std::string bytes = EncodeSystemText(block.text());
-  std::fwrite(bytes.data(), 1, bytes.size(), log);
-  std::fflush(log);
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), log) == bytes.size();
+  written = std::fflush(log) == 0 && written;
+  if (!written) *reason = std::strerror(errno);
+  return written;
 }
 
 std::string PasswordMask(std::string_view password) {
@@ -128,16 +130,20 @@ class BatchRun {
     BuildKeywordTable(TrimBlanks(settings_.keyword_list), table_);
   }
 
+  // A log that cannot be written stops the run: mail sent after that point
+  // would leave no record of having been sent.
   BatchOutcome Run() {
-    WriteHeader();
-    if (!CheckFirstLine()) return BatchOutcome::kStoppedEarly;
+    if (!WriteHeader() || !CheckFirstLine()) return BatchOutcome::kStoppedEarly;
     std::unique_ptr<MailTransport> transport = SignOn();
     if (!transport) return BatchOutcome::kStoppedEarly;
     std::string line;
     while (list_.Next(&line)) {
       std::string_view record_line = RecordLine(line);
       if (record_line.empty()) continue;
-      HandleRecord(record_line, *transport);
+      if (!HandleRecord(record_line, *transport)) {
+        transport->SignOff();
+        return BatchOutcome::kStoppedEarly;
+      }
     }
     transport->SignOff();
     return progress_.rejected + progress_.failed == 0 ? BatchOutcome::kAllSent
@@ -145,22 +151,26 @@ class BatchRun {
   }
 
   const BatchProgress& progress() const { return progress_; }
+  // Why the log could not be written; empty when it could.
+  const std::string& log_error() const { return log_error_; }
 
  private:
-  void WriteHeader() {
+  bool Log(const Block& block) { return Append(log_, block, &log_error_); }
+
+  bool WriteHeader() {
     std::string now = env_.now ? env_.now() : LocalTimestamp();
-    Append(log_, Block().Rule('*').Line().Line(now).Line());
+    return Log(Block().Rule('*').Line().Line(now).Line());
   }
 
   // The list must have a first line, and that line must carry the mark.
   bool CheckFirstLine() {
     std::string first;
     if (!list_.Next(&first)) {
-      Append(log_, Block().Line(kEmptyListLine).Line());
+      Log(Block().Line(kEmptyListLine).Line());
       return false;
     }
     if (!IsListMarked(first)) {
-      Append(log_, Block().Line(kNotRecognisedLine).Line());
+      Log(Block().Line(kNotRecognisedLine).Line());
       return false;
     }
     return true;
@@ -172,18 +182,21 @@ class BatchRun {
     std::string reason;
     std::unique_ptr<MailTransport> transport =
         env_.make_transport ? env_.make_transport(settings_, &reason) : nullptr;
-    Append(log_, Block()
-                     .Line(kUserNameLabel, settings_.user_name)
-                     .Line(kPasswordLabel, PasswordMask(settings_.password))
-                     .Line());
+    if (!Log(Block()
+                 .Line(kUserNameLabel, settings_.user_name)
+                 .Line(kPasswordLabel, PasswordMask(settings_.password))
+                 .Line())) {
+      return nullptr;
+    }
     if (!transport || !transport->SignOn(settings_.user_name, settings_.password)) {
-      Append(log_, Block().Line(kSignOnFailedLine));
+      Log(Block().Line(kSignOnFailedLine));
       return nullptr;
     }
     return transport;
   }
 
-  void HandleRecord(std::string_view line, MailTransport& transport) {
+  // False when the record's lines could not be logged.
+  bool HandleRecord(std::string_view line, MailTransport& transport) {
     ParseRecord(line, record_, table_);
     OutgoingMessage message;
     message.recipient_name = record_.display_name;
@@ -216,8 +229,9 @@ class BatchRun {
         ++progress_.failed;
       }
     }
-    Append(log_, block);
+    bool logged = Log(block);
     if (env_.progress) env_.progress(progress_);
+    return logged;
   }
 
   const BatchEnvironment& env_;
@@ -228,6 +242,7 @@ class BatchRun {
   std::FILE* log_;
   LineReader list_;
   BatchProgress progress_;
+  std::string log_error_;
 };
 
 }  // namespace
@@ -264,6 +279,7 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   BatchRun run(env, std::move(settings), log.get(), list.get());
   BatchOutcome outcome = run.Run();
   if (totals) *totals = run.progress();
+  if (!run.log_error().empty() && env.warn) env.warn({{log_path, run.log_error()}});
   return outcome;
 }
 

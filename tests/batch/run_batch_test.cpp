@@ -302,5 +302,21 @@ TEST_F(RunBatchTest, RunsAppendBlocksAndResolveTemplatePaths) {
   EXPECT_FALSE(PathExists(elsewhere / "pinemail.log"));
 }
 
+TEST_F(RunBatchTest, LogThatCannotBeWrittenStopsTheRunBeforeAnyMail) {
+  // /dev/full opens for appending but refuses every write.
+  if (!PathExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  std::filesystem::create_symlink("/dev/full", folder_ / "pinemail.log");
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  EXPECT_TRUE(recording_.sign_ons.empty());
+  EXPECT_TRUE(recording_.messages.empty());
+  ASSERT_EQ(1u, warnings_.size());
+  EXPECT_EQ(folder_ / "pinemail.log", warnings_[0].path);
+  EXPECT_FALSE(warnings_[0].reason.empty());
+}
+
 }  // namespace
 }  // namespace pinemail
