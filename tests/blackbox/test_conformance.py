@@ -287,6 +287,47 @@ class StartUpTest(ProgramTest):
         self.assertFalse(self.folder.exists("outbox"))
 
 
+@unittest.skipUnless("--wine" in sys.argv, "Windows start-up rules")
+class WindowsStartUpTest(ProgramTest):
+    def setUp(self):
+        super().setUp()
+        self.write("pinemail.ini", settings())
+        self.write("t.txt", "S\n\nb\n")
+
+    def run_args(self, *args):
+        if self.folder.exists("pinemail.log"):
+            self.folder.file("pinemail.log").unlink()
+        return RUNNER.run(self.folder, args)
+
+    def test_slash_h_alone_names_a_file_h(self):
+        # No blank before the slash: the program folder's file H is the list.
+        self.assertEqual(2, self.run_args("/H").status)
+        self.assertFalse(self.folder.exists("pinemail.log"))
+        self.write("H", "pinemail.exe\na@example.jp,A,t.txt\n")
+        self.assertEqual(0, self.run_args("/h").status)
+        self.assertIn("メッセージ送信", self.folder.log())
+
+    def test_hidden_or_system_lists_are_not_found(self):
+        for flag in ("+h", "+s"):
+            with self.subTest(flag=flag):
+                self.write("list.txt", "pinemail.exe\na@example.jp,A,t.txt\n")
+                attrib = harness.subprocess.run(
+                    [str(harness.REPO / "cmake" / "wine-run"), "cmd.exe", "/c", "attrib", flag,
+                     RUNNER.path_of(self.folder.file("list.txt"))],
+                    env=RUNNER.env, stdin=harness.subprocess.DEVNULL, capture_output=True)
+                self.assertEqual(0, attrib.returncode, attrib.stderr)
+                self.assertEqual(2, self.run_args("list.txt").status)
+                self.assertFalse(self.folder.exists("pinemail.log"))
+                self.folder.file("list.txt").unlink()
+
+    def test_a_wildcard_passes_the_test_but_cannot_be_opened(self):
+        self.write("list.txt", "pinemail.exe\na@example.jp,A,t.txt\n")
+        self.assertEqual(2, self.run_args("l*.txt").status)
+        # The log was opened first: left behind empty, nothing written.
+        self.assertEqual(b"", self.folder.read_bytes("pinemail.log"))
+        self.assertFalse(self.folder.exists("outbox"))
+
+
 def main():
     global EXE, RUNNER
     parser = argparse.ArgumentParser()
