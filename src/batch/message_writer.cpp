@@ -455,7 +455,9 @@ std::int64_t SecondsAsIfUtc(const std::tm& time) {
 }  // namespace
 
 bool IsPlainAddress(std::string_view address) {
-  if (address.empty() || address.front() == '-') return false;
+  // 254 is the longest address SMTP can carry; a longer one would also break
+  // the 998-byte line limit of the To header, which is never folded inside it.
+  if (address.empty() || address.size() > 254 || address.front() == '-') return false;
   std::size_t at = address.find('@');
   if (at == std::string_view::npos || at == 0 || at + 1 == address.size()) return false;
   if (address.find('@', at + 1) != std::string_view::npos) return false;
