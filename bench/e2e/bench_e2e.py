@@ -1,0 +1,206 @@
+"""End-to-end throughput of pinemail against postfix's smtp-sink on loopback.
+
+For lists of 1,000, 10,000 and 100,000 Japanese records (the same every
+time: a seeded generator) it measures pinemail's messages per second over one
+SMTP connection and its peak resident set size (/usr/bin/time -v), and
+smtp-source sending as many messages of the same size over one session as
+the ceiling; then the time of a 100,000-record run into an outbox folder.
+Prints a table and checks the goals: at least 0.9 of smtp-source's rate,
+peak RSS at most 16 MB and the same at 1k and 100k records, the outbox run
+under 10 s. Exit status 1 when a goal is missed.
+
+Usage: bench_e2e.py --exe PATH --work FOLDER [--sizes 1000,10000,100000]
+"""
+
+import argparse
+import os
+import pathlib
+import random
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+SMTP_SINK = "/usr/sbin/smtp-sink"
+SMTP_SOURCE = "/usr/sbin/smtp-source"
+TIME = "/usr/bin/time"
+
+FAMILY = ["佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺", "山本", "中村", "小林", "加藤",
+          "吉田", "山田", "佐々木", "山口", "松本", "井上", "木村", "林", "斎藤", "清水",
+          "髙橋", "齋藤", "渡邊"]
+GIVEN = ["太郎", "花子", "一郎", "美咲", "翔太", "陽菜", "大輔", "さくら", "健", "愛",
+         "蓮", "結衣", "悠真", "葵", "湊", "凛"]
+PREFECTURES = ["北海道", "青森県", "岩手県", "宮城県", "東京都", "神奈川県", "愛知県",
+               "京都府", "大阪府", "兵庫県", "広島県", "福岡県", "沖縄県"]
+GREETINGS = ["だべ", "やね", "ばい", "さー", "でんがな", "ずら"]
+
+TEMPLATE = """謹賀新年　旧年中は大変お世話になりました
+
+%NAME%様
+
+新年あけましておめでとうございます。
+%KEN%の皆様におかれましては、健やかに新春をお迎えのことと存じます。
+旧年中は格別のご厚情を賜り、誠にありがとうございました。
+本年も変わらぬお付き合いのほど、よろしくお願い申し上げます%GOBI%。
+
+皆様のご健康とご多幸を心よりお祈り申し上げます。
+
+令和九年　元旦
+"""
+
+
+def write_crlf(path, text):
+    path.write_bytes(text.replace("\n", "\r\n").encode("utf-8"))
+
+
+def make_list(path, count):
+    """`count` records, the same for every run of the benchmark."""
+    rng = random.Random(count)
+    lines = ["pinemail.exe 年賀状リスト"]
+    for n in range(1, count + 1):
+        family, given = rng.choice(FAMILY), rng.choice(GIVEN)
+        lines.append(f"user{n:06d}@example.jp,{family} {given},nenga.txt,"
+                     f"{family}{given},{rng.choice(PREFECTURES)},{rng.choice(GREETINGS)}")
+    write_crlf(path, "\n".join(lines) + "\n")
+
+
+def program_folder(root, exe, mail_server):
+    root.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(exe, root / "pinemail")
+    write_crlf(root / "pinemail.ini",
+               "[Config]\nUser Name=\nPassword=\nSubst Key Word=NAME,KEN,GOBI\n"
+               f"NO_INSERT_TEXT=\nMail Server={mail_server}\nFrom=年賀 係 <nenga@example.jp>\n")
+    write_crlf(root / "nenga.txt", TEMPLATE)
+    log = root / "pinemail.log"
+    if log.exists():
+        log.unlink()
+    return root
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_sink(port):
+    command = [SMTP_SINK]
+    if os.geteuid() == 0:
+        command += ["-u", "nobody"]
+    command += [f"127.0.0.1:{port}", "256"]
+    sink = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return sink
+        except OSError:
+            time.sleep(0.01)
+    sink.kill()
+    raise RuntimeError("smtp-sink did not start")
+
+
+def timed_run(command, cwd):
+    """(seconds, peak RSS in KiB, exit status) of one run under /usr/bin/time -v."""
+    start = time.monotonic()
+    done = subprocess.run([TIME, "-v"] + command, cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          env=dict(os.environ, LC_ALL="C.UTF-8"))
+    seconds = time.monotonic() - start
+    match = re.search(rb"Maximum resident set size \(kbytes\): (\d+)", done.stderr)
+    status = re.search(rb"Exit status: (\d+)", done.stderr)
+    return seconds, int(match.group(1)) if match else 0, int(status.group(1)) if status else -1
+
+
+def count_sent(log_path):
+    return log_path.read_bytes().count("メッセージ送信\r\n".encode("utf-8"))
+
+
+def message_size(work, exe):
+    """The average size of pinemail's messages for this template and list."""
+    folder = program_folder(work / "size", exe, "outbox:out")
+    make_list(folder / "list.txt", 200)
+    subprocess.run([str(folder / "pinemail"), "list.txt"], cwd=folder, check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   env=dict(os.environ, LC_ALL="C.UTF-8"))
+    sizes = [p.stat().st_size for p in (folder / "out").glob("*.eml")]
+    shutil.rmtree(folder)
+    if len(sizes) != 200:
+        raise RuntimeError(f"the outbox run wrote {len(sizes)} messages, not 200")
+    return sum(sizes) // len(sizes)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--sizes", default="1000,10000,100000")
+    options = parser.parse_args()
+    exe = pathlib.Path(options.exe).resolve()
+    work = pathlib.Path(options.work).resolve()
+    work.mkdir(parents=True, exist_ok=True)
+    sizes = [int(s) for s in options.sizes.split(",")]
+
+    size = message_size(work, exe)
+    print(f"message size: {size} bytes (headers and base64 body)")
+    rows = []
+    missed = []
+    for count in sizes:
+        port = free_port()
+        sink = start_sink(port)
+        try:
+            folder = program_folder(work / f"smtp-{count}", exe, f"smtp://127.0.0.1:{port}")
+            make_list(folder / "list.txt", count)
+            seconds, rss, status = timed_run([str(folder / "pinemail"), "list.txt"], folder)
+            sent = count_sent(folder / "pinemail.log")
+            if status != 0 or sent != count:
+                missed.append(f"{count}: pinemail sent {sent} of {count} (status {status})")
+            start = time.monotonic()
+            subprocess.run([SMTP_SOURCE, "-s", "1", "-d", "-m", str(count), "-l", str(size),
+                            "-f", "nenga@example.jp", "-t", "user@example.jp",
+                            f"127.0.0.1:{port}"], check=True)
+            source_seconds = time.monotonic() - start
+        finally:
+            sink.terminate()
+            sink.wait()
+        rate, source_rate = count / seconds, count / source_seconds
+        rows.append((count, rate, source_rate, rate / source_rate, rss / 1024))
+        shutil.rmtree(folder)
+
+    folder = program_folder(work / "outbox", exe, "outbox:out")
+    outbox_count = max(sizes)
+    make_list(folder / "list.txt", outbox_count)
+    outbox_seconds, outbox_rss, status = timed_run([str(folder / "pinemail"), "list.txt"], folder)
+    written = sum(1 for _ in (folder / "out").glob("*.eml"))
+    if status != 0 or written != outbox_count:
+        missed.append(f"outbox: {written} of {outbox_count} files (status {status})")
+    shutil.rmtree(folder)
+
+    print()
+    print(f"{'records':>9} {'pinemail msg/s':>15} {'smtp-source msg/s':>18} {'ratio':>6} "
+          f"{'peak RSS MiB':>13}")
+    for count, rate, source_rate, ratio, rss in rows:
+        print(f"{count:>9} {rate:>15.0f} {source_rate:>18.0f} {ratio:>6.2f} {rss:>13.1f}")
+    print(f"outbox, {outbox_count} records: {outbox_seconds:.2f} s "
+          f"({outbox_count / outbox_seconds:.0f} msg/s), peak RSS {outbox_rss / 1024:.1f} MiB")
+
+    for count, _, _, ratio, rss in rows:
+        if ratio < 0.9:
+            missed.append(f"{count}: {ratio:.2f} of smtp-source's rate (goal 0.9)")
+        if rss > 16:
+            missed.append(f"{count}: peak RSS {rss:.1f} MiB (goal 16)")
+    if len(rows) > 1 and rows[-1][4] > rows[0][4] * 1.1 + 0.5:
+        missed.append(f"peak RSS grows with the list: {rows[0][4]:.1f} -> {rows[-1][4]:.1f} MiB")
+    if outbox_seconds >= 10:
+        missed.append(f"outbox run {outbox_seconds:.1f} s (goal under 10)")
+    print()
+    if missed:
+        print("goals missed:\n  " + "\n  ".join(missed))
+        return 1
+    print("all goals met")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
