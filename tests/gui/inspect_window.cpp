@@ -1,9 +1,13 @@
 // Finds the help window of a running pinemail.exe and checks it from outside:
 // caption, frame, controls, fonts and rectangles against the layout, the text
-// box's behaviour; or closes it and reports the program's exit status.
+// box's behaviour; or closes it and reports the program's exit status. Also
+// answers the open-failure warning box.
 //
 //   inspect_window [--desktop NAME] check   exit 0 when every check passes
 //   inspect_window [--desktop NAME] close   exit 0 when the program ended with 0
+//   inspect_window [--desktop NAME] box     exit 0 when the warning box says the
+//                                           open failed and, after OK, the
+//                                           program ended with 2
 #include <windows.h>
 
 #include <algorithm>
@@ -15,6 +19,7 @@
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window_win32.h"
+#include "ui/ui.h"
 
 namespace pinemail {
 namespace {
@@ -319,22 +324,51 @@ int Check(HWND frame) {
   return check.failures() == 0 ? 0 : 1;
 }
 
-int Close(HWND frame) {
+// Posts `message` to the window and waits for its program to end. Returns its
+// exit status, or STILL_ACTIVE when it did not end in time.
+DWORD PostAndWaitForExit(HWND window, UINT message, WPARAM wparam) {
   DWORD process_id = 0;
-  GetWindowThreadProcessId(frame, &process_id);
+  GetWindowThreadProcessId(window, &process_id);
   HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
   if (!process) {
     std::printf("FAIL: cannot open the window's process\n");
-    return 1;
+    return STILL_ACTIVE;
   }
-  PostMessageW(frame, WM_CLOSE, 0, 0);
+  PostMessageW(window, message, wparam, 0);
   DWORD status = STILL_ACTIVE;
   if (WaitForSingleObject(process, kExitTimeoutMs) == WAIT_OBJECT_0) {
     GetExitCodeProcess(process, &status);
   }
   CloseHandle(process);
   std::printf("program exit status: %lu\n", status);
-  return status == 0 ? 0 : 1;
+  return status;
+}
+
+int Close(HWND frame) { return PostAndWaitForExit(frame, WM_CLOSE, 0) == 0 ? 0 : 1; }
+
+BOOL CALLBACK CollectText(HWND child, LPARAM texts) {
+  reinterpret_cast<std::wstring*>(texts)->append(WindowText(child)).append(L"\n");
+  return TRUE;
+}
+
+int AnswerWarningBox() {
+  HWND box = nullptr;
+  for (DWORD waited = 0; !box && waited < kFindTimeoutMs; waited += 100) {
+    box = FindWindowW(L"#32770", Widen(kWarningTitle).c_str());
+    if (!box) Sleep(100);
+  }
+  if (!box) {
+    std::printf("FAIL: no warning box found\n");
+    return 1;
+  }
+  Checker check;
+  std::wstring texts;
+  EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
+  check.Expect(texts.find(Widen(kOpenFailedText)) != std::wstring::npos,
+               "the box says the open failed: " + Narrow(texts));
+  check.Expect(GetDlgItem(box, IDOK) != nullptr, "the box has an OK button");
+  check.Expect(PostAndWaitForExit(box, WM_COMMAND, IDOK) == 2, "OK ends the program with 2");
+  return check.failures() == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -360,6 +394,7 @@ int wmain(int argc, wchar_t** argv) {
       mode = argv[i];
     }
   }
+  if (mode == L"box") return pinemail::AnswerWarningBox();
   HWND frame = pinemail::FindHelpWindow();
   if (!frame) {
     std::printf("FAIL: no help window found\n");
@@ -367,6 +402,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"check") return pinemail::Check(frame);
   if (mode == L"close") return pinemail::Close(frame);
-  std::printf("usage: inspect_window [--desktop NAME] check|close\n");
+  std::printf("usage: inspect_window [--desktop NAME] check|close|box\n");
   return 2;
 }
