@@ -7,6 +7,7 @@
 #include <string>
 
 #include "text/codepage.h"
+#include "text/wide_win32.h"
 
 namespace pinemail {
 namespace {
@@ -50,15 +51,6 @@ using LogonFn = ULONG(WINAPI*)(ULONG_PTR, LPSTR, LPSTR, FLAGS, ULONG, LPLHANDLE)
 using LogoffFn = ULONG(WINAPI*)(LHANDLE, ULONG_PTR, FLAGS, ULONG);
 using SendMailFn = ULONG(WINAPI*)(LHANDLE, ULONG_PTR, lpMapiMessage, FLAGS, ULONG);
 using SendMailWFn = ULONG(WINAPI*)(LHANDLE, ULONG_PTR, MessageW*, FLAGS, ULONG);
-
-std::wstring Widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                 nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
 
 // Loads MAPI32.DLL from the system folder and nowhere else. Windows 7 without
 // its loader update rejects LOAD_LIBRARY_SEARCH_SYSTEM32; the full path to
@@ -151,10 +143,10 @@ SendResult MapiTransport::Send(const OutgoingMessage& message) {
   std::string address = MapiRecipientAddress(message.recipient_address);
   ULONG result;
   if (api_->send_mail_w != nullptr) {
-    std::wstring name = Widen(message.recipient_name);
-    std::wstring wide_address = Widen(address);
-    std::wstring subject = Widen(message.subject);
-    std::wstring text = Widen(message.text);
+    std::wstring name = Utf8ToWide(message.recipient_name);
+    std::wstring wide_address = Utf8ToWide(address);
+    std::wstring subject = Utf8ToWide(message.subject);
+    std::wstring text = Utf8ToWide(message.text);
     RecipDescW recipient{};
     recipient.ulRecipClass = MAPI_TO;
     recipient.lpszName = Mutable(name);

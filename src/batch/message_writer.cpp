@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch/os_support.h"
+#include "text/utf8.h"
 
 namespace pinemail {
 namespace {
@@ -114,24 +115,6 @@ std::string CleanBodyText(std::string_view text) {
 
 bool IsBlank(std::string_view character) {
   return character == " " || character == "\xE3\x80\x80";
-}
-
-// Removes blanks at both ends: U+0020 and the ideographic space U+3000.
-std::string_view TrimSpaces(std::string_view text) {
-  constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
-  for (;;) {
-    if (text.starts_with(' ')) {
-      text.remove_prefix(1);
-    } else if (text.starts_with(kIdeographicSpace)) {
-      text.remove_prefix(kIdeographicSpace.size());
-    } else if (text.ends_with(' ')) {
-      text.remove_suffix(1);
-    } else if (text.ends_with(kIdeographicSpace)) {
-      text.remove_suffix(kIdeographicSpace.size());
-    } else {
-      return text;
-    }
-  }
 }
 
 // ---------------------------------------------------------------------------
@@ -378,7 +361,7 @@ void WriteMailboxHeader(std::string* out, std::string_view line_end, std::string
   HeaderLine line(out, line_end, header);
   std::string name = CleanHeaderText(mailbox.display_name);
   std::string address = CleanHeaderText(mailbox.address);
-  std::string_view trimmed = TrimSpaces(name);
+  std::string_view trimmed = TrimBlanks(name);
   if (trimmed.empty()) {
     line.AddWord(address);
   } else {
@@ -470,13 +453,13 @@ bool IsPlainAddress(std::string_view address) {
 }
 
 bool ParseMailbox(std::string_view text, Mailbox* out) {
-  std::string_view whole = TrimSpaces(text);
+  std::string_view whole = TrimBlanks(text);
   Mailbox mailbox;
   if (!whole.empty() && whole.back() == '>') {
     std::size_t open = whole.rfind('<');
     if (open == std::string_view::npos) return false;
     mailbox.address = std::string(whole.substr(open + 1, whole.size() - open - 2));
-    std::string_view name = TrimSpaces(whole.substr(0, open));
+    std::string_view name = TrimBlanks(whole.substr(0, open));
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
       name = name.substr(1, name.size() - 2);
       for (std::size_t i = 0; i < name.size(); ++i) {

@@ -3,25 +3,10 @@
 
 #include <array>
 
+#include "text/utf8.h"
+
 namespace pinemail {
 namespace {
-
-std::string_view TrimBlanksAtEnds(std::string_view text) {
-  constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
-  for (;;) {
-    if (text.starts_with(' ')) {
-      text.remove_prefix(1);
-    } else if (text.starts_with(kIdeographicSpace)) {
-      text.remove_prefix(kIdeographicSpace.size());
-    } else if (text.ends_with(' ')) {
-      text.remove_suffix(1);
-    } else if (text.ends_with(kIdeographicSpace)) {
-      text.remove_suffix(kIdeographicSpace.size());
-    } else {
-      return text;
-    }
-  }
-}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -63,7 +48,7 @@ bool ParseMailServer(std::string_view value, TransportKind platform_default,
                                     StartsWithNoCase(value, form.prefix)
                               : StartsWithNoCase(value, form.prefix);
     if (!matches) continue;
-    std::string_view target = TrimBlanksAtEnds(value.substr(form.prefix.size()));
+    std::string_view target = TrimBlanks(value.substr(form.prefix.size()));
     if (form.needs_target && target.empty()) {
       *reason = "Mail Server の値に宛先がありません";
       return false;
@@ -78,13 +63,13 @@ bool ParseMailServer(std::string_view value, TransportKind platform_default,
 }
 
 bool ChooseSender(const Settings& settings, Mailbox* sender, std::string* reason) {
-  std::string_view from = TrimBlanksAtEnds(settings.from);
+  std::string_view from = TrimBlanks(settings.from);
   if (!from.empty()) {
     if (ParseMailbox(from, sender)) return true;
     *reason = "From の値に送信者のアドレスがありません: " + std::string(from);
     return false;
   }
-  std::string_view user_name = TrimBlanksAtEnds(settings.user_name);
+  std::string_view user_name = TrimBlanks(settings.user_name);
   if (IsPlainAddress(user_name)) {
     *sender = Mailbox{"", std::string(user_name)};
     return true;
@@ -102,7 +87,7 @@ bool ReadTransportConfig(const Settings& settings, TransportKind platform_defaul
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
   TransportConfig config;
-  if (!ParseMailServer(TrimBlanksAtEnds(settings.mail_server), platform_default, &config,
+  if (!ParseMailServer(TrimBlanks(settings.mail_server), platform_default, &config,
                        reason)) {
     return false;
   }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/product.h"
+#include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window.h"
@@ -37,15 +38,6 @@ namespace {
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = 0;
 constexpr int kDefaultDpi = 96;
-
-std::wstring Widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  return wide;
-}
 
 // The per-monitor DPI functions exist from Windows 10 1607 on; they are looked
 // up at run time so that the program still starts on older systems.
@@ -151,7 +143,7 @@ bool FaceIsProportional(HDC dc, const std::wstring& face) {
 
 std::wstring ChooseFace(HWND window) {
   HDC dc = GetDC(window);
-  if (!dc) return Widen(kHelpFontFace);
+  if (!dc) return Utf8ToWide(kHelpFontFace);
   std::wstring face = ChooseHelpFontFace(dc);
   ReleaseDC(window, dc);
   return face;
@@ -173,7 +165,7 @@ void ApplyFonts(HelpWindow& help) {
 // The size a label's caption takes in its font, measured the way the label
 // itself draws it.
 Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
-  const std::wstring text = Widen(caption);
+  const std::wstring text = Utf8ToWide(caption);
   HGDIOBJ previous = SelectObject(dc, font);
   RECT bounds{0, 0, 0, 0};
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
@@ -255,7 +247,7 @@ DWORD ControlStyle(const HelpControlSpec& spec) {
 bool CreateControls(HelpWindow& help, HINSTANCE instance) {
   for (const HelpControlSpec& spec : HelpControlSpecs()) {
     const bool is_body = spec.id == HelpControl::kBody;
-    const std::wstring text = Widen(is_body ? HelpText() : spec.caption);
+    const std::wstring text = Utf8ToWide(is_body ? HelpText() : spec.caption);
     const std::intptr_t id = kHelpControlIdBase + static_cast<int>(spec.id);
     HWND control = CreateWindowExW(is_body ? WS_EX_CLIENTEDGE : 0, is_body ? L"EDIT" : L"STATIC",
                                    text.c_str(), ControlStyle(spec), 0, 0, 0, 0, help.frame,
@@ -385,7 +377,7 @@ void RunMessageLoop() {
 }
 
 bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_name) {
-  const std::wstring caption = Widen(HelpWindowCaption());
+  const std::wstring caption = Utf8ToWide(HelpWindowCaption());
   help.frame =
       CreateWindowExW(kFrameExStyle, class_name.c_str(), caption.c_str(), kFrameStyle,
                       CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, &help);
@@ -409,7 +401,7 @@ bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_n
 }  // namespace
 
 std::wstring ChooseHelpFontFace(HDC dc) {
-  const std::wstring design = Widen(kHelpFontFace);
+  const std::wstring design = Utf8ToWide(kHelpFontFace);
   const std::array<std::wstring, 6> candidates = {
       design, L"MS PGothic", L"IPAPGothic", L"Meiryo UI", L"Yu Gothic UI", L"Noto Sans CJK JP"};
   for (const std::wstring& face : candidates) {
@@ -420,7 +412,7 @@ std::wstring ChooseHelpFontFace(HDC dc) {
 
 bool ShowHelpWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  const std::wstring class_name = Widen(kHelpWindowClass);
+  const std::wstring class_name = Utf8ToWide(kHelpWindowClass);
   HelpWindow help;
   help.back_brush =
       CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue));

@@ -5,19 +5,11 @@
 
 #include <string>
 
+#include "text/wide_win32.h"
 #include "ui/help_window.h"
 
 namespace pinemail {
 namespace {
-
-std::wstring Widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                 nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
 
 // False when the process runs on a window station nobody sees: a task run
 // "whether the user is logged on or not", a service. A box or window there
@@ -38,8 +30,8 @@ bool DesktopIsVisible() {
 // fails at once.
 void ShowOpenFailure(const std::vector<OpenFailure>& /*failures*/) {
   if (!DesktopIsVisible()) return;
-  std::wstring text = Widen(kOpenFailedText);
-  std::wstring title = Widen(kWarningTitle);
+  std::wstring text = Utf8ToWide(kOpenFailedText);
+  std::wstring title = Utf8ToWide(kWarningTitle);
   MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 

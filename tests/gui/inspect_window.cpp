@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window_win32.h"
@@ -26,25 +27,6 @@ namespace {
 
 constexpr DWORD kFindTimeoutMs = 60000;
 constexpr DWORD kExitTimeoutMs = 30000;
-
-std::wstring Widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
-  return utf8;
-}
 
 class Checker {
  public:
@@ -89,8 +71,8 @@ Rect ClientRectOf(HWND control, HWND parent) {
 }
 
 HWND FindHelpWindow() {
-  const std::wstring class_name = Widen(kHelpWindowClass);
-  const std::wstring caption = Widen(HelpWindowCaption());
+  const std::wstring class_name = Utf8ToWide(kHelpWindowClass);
+  const std::wstring caption = Utf8ToWide(HelpWindowCaption());
   for (DWORD waited = 0; waited < kFindTimeoutMs; waited += 100) {
     if (HWND window = FindWindowW(class_name.c_str(), caption.c_str())) {
       if (IsWindowVisible(window)) return window;
@@ -131,7 +113,7 @@ class LocalFont {
 };
 
 void CheckFrame(Checker& check, HWND frame, int dpi) {
-  check.Expect(ClassOf(frame) == Widen(kHelpWindowClass), "window class is frmMain");
+  check.Expect(ClassOf(frame) == Utf8ToWide(kHelpWindowClass), "window class is frmMain");
   const LONG_PTR style = GetWindowLongPtrW(frame, GWL_STYLE);
   check.Expect((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU),
                "frame has a caption and a system menu");
@@ -149,7 +131,7 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
   HDC dc = GetDC(nullptr);
   const std::wstring face = ChooseHelpFontFace(dc);
   ReleaseDC(nullptr, dc);
-  std::printf("font face: %s\n", Narrow(face).c_str());
+  std::printf("font face: %s\n", WideToUtf8(face).c_str());
   CaptionSizes captions{};
   std::array<HWND, kHelpControlCount> controls{};
   for (const HelpControlSpec& spec : HelpControlSpecs()) {
@@ -162,11 +144,11 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
     const std::wstring text = WindowText(control);
     const Rect rect = ClientRectOf(control, frame);
     std::printf("%s: class %s, rect %d,%d %dx%d, text \"%s\"\n", name.c_str(),
-                Narrow(ClassOf(control)).c_str(), rect.left, rect.top, rect.width, rect.height,
-                Narrow(text.substr(0, is_body ? 12 : text.size())).c_str());
+                WideToUtf8(ClassOf(control)).c_str(), rect.left, rect.top, rect.width, rect.height,
+                WideToUtf8(text.substr(0, is_body ? 12 : text.size())).c_str());
     check.Expect(_wcsicmp(ClassOf(control).c_str(), is_body ? L"Edit" : L"Static") == 0,
                  name + " class");
-    check.Expect(text == Widen(is_body ? HelpText() : spec.caption), name + " text");
+    check.Expect(text == Utf8ToWide(is_body ? HelpText() : spec.caption), name + " text");
     check.Expect(IsWindowVisible(control) != 0, name + " visible");
     if (!is_body) {
       captions[static_cast<std::size_t>(spec.id)] = LocalFont(spec, face, dpi).Measure(text);
@@ -312,7 +294,7 @@ int Check(HWND frame) {
   HDC dc = GetDC(frame);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   ReleaseDC(frame, dc);
-  check.Expect(WindowText(frame) == Widen(HelpWindowCaption()), "caption");
+  check.Expect(WindowText(frame) == Utf8ToWide(HelpWindowCaption()), "caption");
   CheckFrame(check, frame, dpi);
   CheckControls(check, frame, dpi);
   if (HWND body = GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(HelpControl::kBody))) {
@@ -354,7 +336,7 @@ BOOL CALLBACK CollectText(HWND child, LPARAM texts) {
 int AnswerWarningBox() {
   HWND box = nullptr;
   for (DWORD waited = 0; !box && waited < kFindTimeoutMs; waited += 100) {
-    box = FindWindowW(L"#32770", Widen(kWarningTitle).c_str());
+    box = FindWindowW(L"#32770", Utf8ToWide(kWarningTitle).c_str());
     if (!box) Sleep(100);
   }
   if (!box) {
@@ -364,8 +346,8 @@ int AnswerWarningBox() {
   Checker check;
   std::wstring texts;
   EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
-  check.Expect(texts.find(Widen(kOpenFailedText)) != std::wstring::npos,
-               "the box says the open failed: " + Narrow(texts));
+  check.Expect(texts.find(Utf8ToWide(kOpenFailedText)) != std::wstring::npos,
+               "the box says the open failed: " + WideToUtf8(texts));
   check.Expect(GetDlgItem(box, IDOK) != nullptr, "the box has an OK button");
   check.Expect(PostAndWaitForExit(box, WM_COMMAND, IDOK) == 2, "OK ends the program with 2");
   return check.failures() == 0 ? 0 : 1;
