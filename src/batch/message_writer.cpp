@@ -539,4 +539,15 @@ std::string NewMessageId(std::string_view from_address) {
   return std::string(left) + "@" + domain;
 }
 
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
+  MessageFields fields;
+  fields.from = from;
+  fields.to = Mailbox{message.recipient_name, message.recipient_address};
+  fields.subject = message.subject;
+  fields.text = message.text;
+  fields.date = Rfc5322Date();
+  fields.message_id = NewMessageId(from.address);
+  return fields;
+}
+
 }  // namespace pinemail

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "batch/transport.h"
+
 namespace pinemail {
 
 // A parsed "From" value: `山田 太郎 <taro@example.jp>` or a bare address.
@@ -32,6 +34,14 @@ struct MessageFields {
   std::string date;       // RFC 5322 date, e.g. "Fri, 01 Jan 2027 00:00:05 +0900"
   std::string message_id;  // without angle brackets, e.g. "x.y@host"
 };
+
+// Why a transport that writes messages refuses a recipient address that is
+// not a plain addr-spec.
+inline constexpr std::string_view kBadAddressReason = "宛先アドレスの形式が正しくありません";
+
+// The fields of one outgoing message from `from`, dated now, with a new
+// message id.
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
 
 // The whole message: headers (Date, From, To, Subject, Message-ID,
 // MIME-Version, Content-Type text/plain; charset=UTF-8,

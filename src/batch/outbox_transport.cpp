@@ -125,18 +125,12 @@ bool OutboxTransport::WriteTemporary(const std::string& bytes, std::string* temp
 SendResult OutboxTransport::Send(const OutgoingMessage& message) {
   SendResult result;
   if (!IsPlainAddress(message.recipient_address)) {
-    result.reason = "宛先アドレスの形式が正しくありません";
+    result.reason = std::string(kBadAddressReason);
     return result;
   }
   if (!numbered_) FindNextNumber();
 
-  MessageFields fields;
-  fields.from = from_;
-  fields.to = Mailbox{message.recipient_name, message.recipient_address};
-  fields.subject = message.subject;
-  fields.text = message.text;
-  fields.date = Rfc5322Date();
-  fields.message_id = NewMessageId(from_.address);
+  const MessageFields fields = FieldsFor(message, from_);
 
   std::string temp_path;
   if (!WriteTemporary(WriteMessage(fields, "\r\n"), &temp_path, &result.reason)) return result;

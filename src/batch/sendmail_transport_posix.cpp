@@ -237,15 +237,9 @@ bool SendmailTransport::SignOn(const std::string&, const std::string&) {
 SendResult SendmailTransport::Send(const OutgoingMessage& message) {
   if (chosen_.empty()) return {false, "not signed on"};
   if (!IsPlainAddress(message.recipient_address)) {
-    return {false, "宛先アドレスの形式が正しくありません"};
+    return {false, std::string(kBadAddressReason)};
   }
-  MessageFields fields;
-  fields.from = sender_;
-  fields.to = Mailbox{message.recipient_name, message.recipient_address};
-  fields.subject = message.subject;
-  fields.text = message.text;
-  fields.date = Rfc5322Date();
-  fields.message_id = NewMessageId(sender_.address);
+  const MessageFields fields = FieldsFor(message, sender_);
 
   const ProgramRun run =
       RunProgram(chosen_, SendmailArguments(sender_.address, message.recipient_address),

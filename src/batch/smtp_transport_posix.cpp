@@ -334,15 +334,9 @@ SendResult SmtpTransport::Deliver(const std::string& bytes, const std::string& r
 SendResult SmtpTransport::Send(const OutgoingMessage& message) {
   if (curl_ == nullptr) return {false, "not signed on"};
   if (!IsPlainAddress(message.recipient_address)) {
-    return {false, "宛先アドレスの形式が正しくありません"};
+    return {false, std::string(kBadAddressReason)};
   }
-  MessageFields fields;
-  fields.from = sender_;
-  fields.to = Mailbox{message.recipient_name, message.recipient_address};
-  fields.subject = message.subject;
-  fields.text = message.text;
-  fields.date = Rfc5322Date();
-  fields.message_id = NewMessageId(sender_.address);
+  const MessageFields fields = FieldsFor(message, sender_);
   return Deliver(WriteMessage(fields, "\r\n"), message.recipient_address);
 }
 
