@@ -46,13 +46,20 @@ int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::str
       pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
   env.warn = pinemail::ShowOpenFailure;
   if (on_terminal) {
-    env.progress = [](const BatchProgress& progress) { PrintError("\r" + ProgressText(progress)); };
+    env.progress = [](const BatchProgress& progress) {
+      std::string line(1, '\r');
+      line += ProgressText(progress);
+      PrintError(line);
+    };
   }
   BatchProgress totals;
   BatchOutcome outcome = pinemail::RunBatch(env, &totals);
   if (on_terminal) {
     std::string log_path = app_folder + std::string(pinemail::kLogFileName);
-    PrintError((totals.records > 0 ? "\n" : "") + SummaryText(outcome, totals, log_path) + "\n");
+    std::string summary = totals.records > 0 ? "\n" : "";
+    summary += SummaryText(outcome, totals, log_path);
+    summary += '\n';
+    PrintError(summary);
   }
   switch (outcome) {
     case BatchOutcome::kAllSent:

@@ -42,9 +42,10 @@ std::string CssRgb(const Rgb& rgb) {
 // One rule per control, selected by its name; the system colours are left to
 // the theme, which is GTK's counterpart of them.
 std::string ControlCss(const HelpControlSpec& spec) {
-  std::string css = "#" + std::string(spec.name) + " { font-family: " + std::string(kFontFamilies) +
-                    "; font-size: " + std::to_string(FontPixelHeight(spec.font, kLayoutDpi)) +
-                    "px; font-weight: " + (spec.font.bold ? "bold" : "normal") + ";";
+  std::string css = "#";
+  css.append(spec.name).append(" { font-family: ").append(kFontFamilies);
+  css.append("; font-size: ").append(std::to_string(FontPixelHeight(spec.font, kLayoutDpi)));
+  css.append("px; font-weight: ").append(spec.font.bold ? "bold" : "normal").append(";");
   if (spec.text.source == ColourSource::kFixed) css += " color: " + CssRgb(spec.text.rgb) + ";";
   if (spec.back.source == ColourSource::kFixed) {
     css += " background-color: " + CssRgb(spec.back.rgb) + ";";
@@ -53,8 +54,9 @@ std::string ControlCss(const HelpControlSpec& spec) {
 }
 
 std::string WindowCss() {
-  std::string css = "#" + std::string(kHelpWindowClass) +
-                    " { background-color: " + CssRgb(kHelpBackColour) + "; }\n";
+  std::string css = "#";
+  css.append(kHelpWindowClass).append(" { background-color: ").append(CssRgb(kHelpBackColour));
+  css.append("; }\n");
   // The address's event box paints the window's colour under its label.
   css += "#URLBox { background-color: " + CssRgb(kHelpBackColour) + "; }\n";
   for (const HelpControlSpec& spec : HelpControlSpecs()) css += ControlCss(spec);
