@@ -21,7 +21,11 @@ namespace pinemail {
 
 LOGFONTW HelpFontRequest(const FontSpec& font, const std::wstring& face, int dpi) {
   LOGFONTW request{};
-  request.lfHeight = -FontPixelHeight(font, dpi);  // negative: the em height
+  // Positive: the cell height, ascent plus descent. The design's face has no
+  // internal leading, so this is its em height; a fallback face with more
+  // leading is scaled down to fit the label's one-line height, underline
+  // included.
+  request.lfHeight = FontPixelHeight(font, dpi);
   request.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
   request.lfUnderline = font.underline ? TRUE : FALSE;
   request.lfCharSet = static_cast<BYTE>(kHelpFontCharset);
