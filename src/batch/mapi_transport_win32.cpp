@@ -140,7 +140,9 @@ SendResult MapiTransport::Send(const OutgoingMessage& message) {
     out.reason = "not signed on";
     return out;
   }
-  std::string address = MapiRecipientAddress(message.recipient_address);
+  // The address goes to the client exactly as the list gives it, with no
+  // address type added: the client resolves a plain address itself.
+  const std::string& address = message.recipient_address;
   ULONG result;
   if (api_->send_mail_w != nullptr) {
     std::wstring name = Utf8ToWide(message.recipient_name);
@@ -224,20 +226,6 @@ std::string MapiErrorReason(unsigned long code) {
     if (entry.code == code) return std::string(entry.name) + " (" + number + ")";
   }
   return "MAPI error (" + number + ")";
-}
-
-std::string MapiRecipientAddress(std::string_view address) {
-  // An address type is a run of letters, digits, "-" or "_" before the first
-  // colon; a colon after an "@" or a blank belongs to the address itself.
-  std::size_t colon = address.find(':');
-  bool typed = colon != std::string_view::npos && colon > 0;
-  for (std::size_t i = 0; typed && i < colon; ++i) {
-    char c = address[i];
-    typed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-            c == '-' || c == '_';
-  }
-  if (typed) return std::string(address);
-  return "SMTP:" + std::string(address);
 }
 
 }  // namespace pinemail

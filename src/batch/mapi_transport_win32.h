@@ -39,9 +39,4 @@ class MapiTransport : public MailTransport {
 // codes as "MAPI error (n)".
 std::string MapiErrorReason(unsigned long code);
 
-// The recipient address as Simple MAPI expects it: "type:address". A plain
-// address gets the "SMTP:" type; one that already names its type
-// ("SMTP:a@b", "FAX:123") is passed as written.
-std::string MapiRecipientAddress(std::string_view address);
-
 }  // namespace pinemail

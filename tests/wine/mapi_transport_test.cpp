@@ -25,26 +25,6 @@ TEST(MapiErrorReason, KeepsTheNumberOfAnUnknownCode) {
   EXPECT_EQ(MapiErrorReason(0x80004005UL), "MAPI error (2147500037)");
 }
 
-TEST(MapiRecipientAddress, GivesAPlainAddressTheSmtpType) {
-  EXPECT_EQ(MapiRecipientAddress("taro@example.jp"), "SMTP:taro@example.jp");
-  EXPECT_EQ(MapiRecipientAddress("a.b+c@example.co.jp"), "SMTP:a.b+c@example.co.jp");
-}
-
-TEST(MapiRecipientAddress, KeepsAnAddressThatNamesItsType) {
-  EXPECT_EQ(MapiRecipientAddress("SMTP:taro@example.jp"), "SMTP:taro@example.jp");
-  EXPECT_EQ(MapiRecipientAddress("smtp:taro@example.jp"), "smtp:taro@example.jp");
-  EXPECT_EQ(MapiRecipientAddress("FAX:206-555-1212"), "FAX:206-555-1212");
-  EXPECT_EQ(MapiRecipientAddress("EX:/o=Org/cn=taro"), "EX:/o=Org/cn=taro");
-}
-
-TEST(MapiRecipientAddress, DoesNotTakeAColonInsideTheAddressForAType) {
-  // A colon after "@", a quote or a blank is part of the address.
-  EXPECT_EQ(MapiRecipientAddress("taro@[IPv6:::1]"), "SMTP:taro@[IPv6:::1]");
-  EXPECT_EQ(MapiRecipientAddress("\"a:b\"@example.jp"), "SMTP:\"a:b\"@example.jp");
-  EXPECT_EQ(MapiRecipientAddress(":taro@example.jp"), "SMTP::taro@example.jp");
-  EXPECT_EQ(MapiRecipientAddress("山田:taro@example.jp"), "SMTP:山田:taro@example.jp");
-}
-
 TEST(MapiTransport, RefusesToSendBeforeSigningOn) {
   MapiTransport transport;
   OutgoingMessage message{"田中 一郎", "tanaka@example.jp", "件名", "本文\r\n"};
