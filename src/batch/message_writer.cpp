@@ -508,12 +508,18 @@ std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes)
 
 std::string Rfc5322Date() {
   std::time_t now = std::time(nullptr);
-  // The program has one thread, so the shared results of localtime and
-  // gmtime are copied out at once and not raced.
+  // Thousands of messages go out per second; the time zone is looked up once
+  // per second, not once per message. The program has one thread.
+  static std::time_t last_time = -1;
+  static std::string last_date;
+  if (now == last_time) return last_date;
+  // The shared results of localtime and gmtime are copied out at once.
   std::tm local_time = *std::localtime(&now);
   std::tm utc_time = *std::gmtime(&now);
   auto offset_seconds = SecondsAsIfUtc(local_time) - SecondsAsIfUtc(utc_time);
-  return FormatRfc5322Date(local_time, static_cast<int>(offset_seconds / 60));
+  last_date = FormatRfc5322Date(local_time, static_cast<int>(offset_seconds / 60));
+  last_time = now;
+  return last_date;
 }
 
 std::string NewMessageId(std::string_view from_address) {
@@ -523,6 +529,7 @@ std::string NewMessageId(std::string_view from_address) {
     return static_cast<std::uint64_t>(device()) << 32 | device();
   }();
   static std::mt19937_64 generator(process_random);
+  static const unsigned long process_id = CurrentProcessId();
 
   auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
@@ -533,7 +540,7 @@ std::string NewMessageId(std::string_view from_address) {
   }
   char left[128];
   std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
-                static_cast<unsigned long long>(microseconds), CurrentProcessId(),
+                static_cast<unsigned long long>(microseconds), process_id,
                 static_cast<unsigned long long>(++counter),
                 static_cast<unsigned long long>(generator()));
   return std::string(left) + "@" + domain;

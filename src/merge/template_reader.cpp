@@ -8,9 +8,7 @@
 namespace pinemail {
 
 bool ReadTemplate(const std::string& path, std::string& subject, std::string& body) {
-  // Some systems open a folder for reading and fail only at the first read;
-  // refuse it up front so a folder never passes for an empty template.
-  if (IsFolder(path)) return false;
+  // OpenFile refuses a folder, so a folder never passes for an empty template.
   std::FILE* file = OpenFile(path, "rb", nullptr);
   if (file == nullptr) return false;
   const bool usable = ReadTemplate(file, subject, body);

@@ -1,10 +1,10 @@
 // Files by UTF-8 path on POSIX, where paths are bytes and UTF-8 is taken
 // as it is.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "text/codepage.h"
 #include "text/file_io.h"
@@ -22,7 +22,11 @@ void StoreReason(int error, std::string* reason) {
 }  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reason) {
-  std::FILE* file = std::fopen(path.c_str(), mode);
+  // "e": close on exec, so that the programs a transport runs inherit
+  // neither the list nor the log.
+  std::string mode_e(mode);
+  mode_e += 'e';
+  std::FILE* file = std::fopen(path.c_str(), mode_e.c_str());
   if (file == nullptr) {
     StoreReason(errno, reason);
     return nullptr;
@@ -35,8 +39,6 @@ std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reas
     StoreReason(EISDIR, reason);
     return nullptr;
   }
-  // A transport runs programs; they must not inherit the list or the log.
-  fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
   return file;
 }
 

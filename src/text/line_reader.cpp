@@ -14,9 +14,10 @@ bool LineReader::Fill() {
   buffer_.resize(kBlockSize);
   const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
   buffer_.resize(got);
-  // A short read may only be a pipe delivering less; the end (or an error,
-  // which must not be retried forever) shows as a read of nothing.
-  if (got == 0 || std::ferror(file_) != 0) eof_ = true;
+  // A short read may only be a pipe delivering less; the end of the file (or
+  // an error, which must not be retried forever) ends the reading, without a
+  // further read that could only return nothing.
+  if (got == 0 || std::feof(file_) != 0 || std::ferror(file_) != 0) eof_ = true;
   return got > 0;
 }
 
