@@ -2,7 +2,9 @@
 """The Linux build's help: the GTK window under a private Xvfb (found by its
 caption, sized as designed, still open after a click on the address, gone
 with exit status 0 once closed), and the help text on standard output when
-there is no display. Help never creates the settings file or the log."""
+there is no display. Help never creates the settings file or the log. The
+executable does not depend on GTK's libraries: it loads them only to show the
+window, so a batch run does not carry them."""
 
 import argparse
 import os
@@ -54,6 +56,18 @@ def check_without_display(executable):
                    'help text ends with the banner' + where)
             expect(folder.created_files() == [],
                    'no files created: %s%s' % (folder.created_files(), where))
+
+
+def check_not_linked(executable):
+    result = subprocess.run(['readelf', '--dynamic', executable], capture_output=True,
+                            timeout=60)
+    expect(result.returncode == 0, 'readelf reads the executable')
+    needed = [line.split('[', 1)[1].split(']', 1)[0]
+              for line in result.stdout.decode('utf-8', 'replace').splitlines()
+              if '(NEEDED)' in line and '[' in line]
+    toolkit = [name for name in needed
+               if name.startswith(('libgtk', 'libgdk', 'libglib', 'libgobject', 'libpango'))]
+    expect(needed and not toolkit, 'no GTK libraries among the needed ones: %s' % toolkit)
 
 
 def xdotool(display, *args):
@@ -116,6 +130,7 @@ def main():
     parser.add_argument('--exe', required=True)
     parser.add_argument('--out', required=True)
     args = parser.parse_args()
+    check_not_linked(args.exe)
     check_without_display(args.exe)
     check_window(args.exe, os.path.join(args.out, 'help_window_gtk.png'))
     print('%d failure(s)' % len(failures))
