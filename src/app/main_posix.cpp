@@ -46,6 +46,11 @@ int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::str
       pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
   env.warn = pinemail::ShowOpenFailure;
   if (on_terminal) {
+    env.sign_on_failed = [](const std::string& reason) {
+      std::string line(pinemail::kSignOnFailedLine);
+      if (!reason.empty()) line += "(" + reason + ")";
+      PrintError(line + "\n");
+    };
     env.progress = [](const BatchProgress& progress) {
       std::string line(1, '\r');
       line += ProgressText(progress);

@@ -28,6 +28,7 @@ class MapiTransport : public MailTransport {
 
   // Why the last SignOn failed, for diagnostics (never holds the password).
   const std::string& sign_on_failure() const { return sign_on_failure_; }
+  std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
   struct Api;

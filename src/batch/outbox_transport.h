@@ -32,6 +32,7 @@ class OutboxTransport : public MailTransport {
 
   // Why the last SignOn failed (the system's reason), for diagnostics.
   const std::string& sign_on_error() const { return sign_on_error_; }
+  std::string SignOnFailure() const override { return sign_on_error_; }
 
   // The final name of message number `number`: eight digits and ".eml".
   static std::string FileName(std::uint64_t number);

@@ -28,7 +28,6 @@ constexpr std::size_t kRuleLength = 57;
 constexpr std::string_view kEmptyListLine = "指定のファイルは空です。";
 constexpr std::string_view kNotRecognisedLine =
     "指定のファイルは pinemail.exe 用であるとは認識できませんでした。";
-constexpr std::string_view kSignOnFailedLine = "ログインに失敗しました。";
 constexpr std::string_view kRejectedLine = "送信に十分なデータが取得できませんでした。";
 constexpr std::string_view kSentLine = "メッセージ送信";
 constexpr std::string_view kSendFailedLine = "送信に失敗しました。";
@@ -190,6 +189,10 @@ class BatchRun {
     }
     if (!transport || !transport->SignOn(settings_.user_name, settings_.password)) {
       Log(Block().Line(kSignOnFailedLine));
+      if (env_.sign_on_failed) {
+        if (transport) reason = transport->SignOnFailure();
+        env_.sign_on_failed(CleanReason(std::move(reason), settings_.password));
+      }
       return nullptr;
     }
     return transport;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/profile.h"
@@ -34,6 +35,9 @@ enum class BatchOutcome {
 };
 
 // What the run needs from outside, so that tests can stand in for each part.
+// The log's line when sign-on failed.
+inline constexpr std::string_view kSignOnFailedLine = "ログインに失敗しました。";
+
 struct BatchEnvironment {
   std::string app_folder;  // `AppFolder`
   std::string list_path;   // `ListPath`
@@ -48,6 +52,9 @@ struct BatchEnvironment {
   std::function<void(const std::vector<OpenFailure>&)> warn;
   // Called after each record (may be empty).
   std::function<void(const BatchProgress&)> progress;
+  // Called with the reason when sign-on failed, for a person watching (may be
+  // empty); the log keeps its one fixed line. Never holds the password.
+  std::function<void(const std::string&)> sign_on_failed;
 };
 
 // Fills the defaults of the members left empty.

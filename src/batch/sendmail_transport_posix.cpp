@@ -211,9 +211,11 @@ class SendmailTransport final : public MailTransport {
   bool SignOn(const std::string&, const std::string&) override;
   SendResult Send(const OutgoingMessage& message) override;
   void SignOff() override {}
+  std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
   std::string program_;  // as configured; empty means the system's default
+  std::string sign_on_failure_;
   std::string chosen_;   // the program signed on with
   Mailbox sender_;
 };
@@ -231,7 +233,18 @@ bool SendmailTransport::SignOn(const std::string&, const std::string&) {
       }
     }
   }
-  return !chosen_.empty() && IsPlainAddress(sender_.address);
+  if (chosen_.empty()) {
+    sign_on_failure_ = "sendmail が見つからないか実行できません: " +
+                       (program_.empty() ? std::string("/usr/sbin/sendmail, /usr/lib/sendmail")
+                                         : program_);
+    return false;
+  }
+  if (!IsPlainAddress(sender_.address)) {
+    sign_on_failure_ = "差出人のアドレスがありません (From)";
+    return false;
+  }
+  sign_on_failure_.clear();
+  return true;
 }
 
 SendResult SendmailTransport::Send(const OutgoingMessage& message) {

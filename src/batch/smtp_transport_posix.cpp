@@ -180,6 +180,7 @@ class SmtpTransport final : public MailTransport {
   bool SignOn(const std::string& user_name, const std::string& password) override;
   SendResult Send(const OutgoingMessage& message) override;
   void SignOff() override;
+  std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
   std::string Url() const;
@@ -196,6 +197,7 @@ class SmtpTransport final : public MailTransport {
   char error_[CURL_ERROR_SIZE] = {};
   SmtpReplyTracker replies_;
   UploadSource upload_;
+  std::string sign_on_failure_;
 };
 
 std::string SmtpTransport::Url() const {
@@ -267,9 +269,11 @@ SendResult SmtpTransport::Failure(CURLcode code) const {
 
 bool SmtpTransport::SignOn(const std::string& user_name, const std::string& password) {
   SignOff();
+  sign_on_failure_ = "libcurl could not be started";
   if (!InitCurlOnce()) return false;
   curl_ = curl_easy_init();
   if (curl_ == nullptr) return false;
+  sign_on_failure_.clear();
   password_ = password;
   SetSessionOptions(user_name, password);
   // A NOOP without recipients makes libcurl connect, start TLS, greet and
@@ -278,6 +282,7 @@ bool SmtpTransport::SignOn(const std::string& user_name, const std::string& pass
   const CURLcode code = Perform();
   curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, nullptr);
   if (code != CURLE_OK) {
+    sign_on_failure_ = Failure(code).reason;
     SignOff();
     return false;
   }

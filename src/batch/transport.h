@@ -34,6 +34,10 @@ class MailTransport {
 
   // Ends the session.
   virtual void SignOff() = 0;
+
+  // Why the last SignOn failed, for a person at a terminal; empty when not
+  // known. Never contains the password.
+  virtual std::string SignOnFailure() const { return {}; }
 };
 
 // Creates the transport the settings name ("Mail Server"; empty means the

@@ -59,6 +59,7 @@ class RecordingTransport : public MailTransport {
     return {true, {}};
   }
   void SignOff() override { ++recording_.sign_offs; }
+  std::string SignOnFailure() const override { return "server said 秘密pw is wrong\r\n"; }
 
  private:
   Recording& recording_;
@@ -83,6 +84,7 @@ class RunBatchTest : public ::testing::Test {
       warnings_.insert(warnings_.end(), failures.begin(), failures.end());
     };
     env.progress = [this](const BatchProgress& progress) { progress_.push_back(progress); };
+    env.sign_on_failed = [this](const std::string& reason) { sign_on_failures_.push_back(reason); };
     return env;
   }
 
@@ -113,6 +115,7 @@ class RunBatchTest : public ::testing::Test {
   Recording recording_;
   std::vector<OpenFailure> warnings_;
   std::vector<BatchProgress> progress_;
+  std::vector<std::string> sign_on_failures_;
   BatchProgress totals_;
 };
 
@@ -178,6 +181,9 @@ TEST_F(RunBatchTest, SignOnFailureEndsTheRunWithoutSignOff) {
   EXPECT_EQ(0, recording_.sign_offs);
   EXPECT_TRUE(recording_.messages.empty());
   EXPECT_EQ(std::string::npos, Log().find("秘密"));
+  // The reasons reach the person watching, one line each, password masked.
+  EXPECT_EQ((std::vector<std::string>{"no such server", "server said **** is wrong  "}),
+            sign_on_failures_);
 }
 
 TEST_F(RunBatchTest, SendsAcceptedRecordsAndRejectsTheRest) {
