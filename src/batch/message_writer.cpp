@@ -360,7 +360,10 @@ void WriteMailboxHeader(std::string* out, std::string_view line_end, std::string
                         const Mailbox& mailbox) {
   HeaderLine line(out, line_end, header);
   std::string name = CleanHeaderText(mailbox.display_name);
+  // An address has no blanks of its own; controls turned into blanks are
+  // dropped, so that no fold can leave a continuation line of blanks alone.
   std::string address = CleanHeaderText(mailbox.address);
+  std::erase(address, ' ');
   std::string_view trimmed = TrimBlanks(name);
   if (trimmed.empty()) {
     line.AddWord(address);

@@ -302,6 +302,18 @@ TEST(WriteMessageTest, NeverLetsANameOrSubjectStartAHeader) {
   }
 }
 
+TEST(WriteMessageTest, NeverWritesAContinuationLineOfBlanksOnly) {
+  // An address of controls (refused by every transport, but the writer must
+  // still write a well-formed header) once folded into a line of blanks.
+  MessageFields fields = SampleFields();
+  fields.to = Mailbox{"", std::string(82, '\x02')};
+  ParsedMessage parsed = Parse(WriteMessage(fields, "\r\n"), "\r\n");
+  EXPECT_EQ(parsed.headers.size(), 8u);
+  for (const std::string& line : parsed.raw_lines) {
+    EXPECT_NE(line.find_first_not_of(" \t"), std::string::npos) << "a line of blanks";
+  }
+}
+
 TEST(WriteMessageTest, EncodesTheBodyInBase64LinesOf76) {
   MessageFields fields = SampleFields();
   std::string text;
