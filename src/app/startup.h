@@ -26,7 +26,7 @@ char FolderSeparator(PathStyle style);
 // program's folder (`app_folder`, which ends in its separator). Windows: a
 // path containing ":" or starting with two backslashes is returned unchanged.
 // POSIX: a path starting with "/" is returned unchanged. Nothing else is
-// inspected (no trimming, no unquoting).
+// examined (no trimming, no unquoting).
 std::string ResolvePath(std::string_view path, std::string_view app_folder,
                         PathStyle style = kNativePathStyle);
 

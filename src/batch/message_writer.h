@@ -17,10 +17,10 @@ struct Mailbox {
 
 // Parses a "From"-style value: a bare address, or a display name (quoted or
 // not; blanks around it dropped) followed by the address in angle brackets.
-// False when it holds no plain addr-spec.
+// False when it holds no plain addr-design.
 bool ParseMailbox(std::string_view text, Mailbox* out);
 
-// True when `address` is a plain addr-spec: local@domain, both parts
+// True when `address` is a plain addr-design: local@domain, both parts
 // non-empty, exactly one "@", only ASCII atom characters and dots (so no
 // controls, blanks, angle brackets, quotes, commas or semicolons); it must not
 // start with "-", so that no program takes it for an option.
@@ -29,14 +29,14 @@ bool IsPlainAddress(std::string_view address);
 struct MessageFields {
   Mailbox from;
   Mailbox to;
-  std::string subject;    // UTF-8
-  std::string text;       // UTF-8 body, CR LF lines
-  std::string date;       // RFC 5322 date, e.g. "Fri, 01 Jan 2027 00:00:05 +0900"
+  std::string subject;     // UTF-8
+  std::string text;        // UTF-8 body, CR LF lines
+  std::string date;        // RFC 5322 date, e.g. "Fri, 01 Jan 2027 00:00:05 +0900"
   std::string message_id;  // without angle brackets, e.g. "x.y@host"
 };
 
 // Why a transport that writes messages refuses a recipient address that is
-// not a plain addr-spec.
+// not a plain addr-design.
 inline constexpr std::string_view kBadAddressReason = "宛先アドレスの形式が正しくありません";
 
 // The fields of one outgoing message from `from`, dated now, with a new

@@ -24,7 +24,7 @@ class OutboxTransport : public MailTransport {
   bool SignOn(const std::string& user_name, const std::string& password) override;
 
   // Writes one message. Fails, writing nothing, when the address is not a
-  // plain addr-spec; fails with the system's reason when the file cannot be
+  // plain addr-design; fails with the system's reason when the file cannot be
   // written.
   SendResult Send(const OutgoingMessage& message) override;
 

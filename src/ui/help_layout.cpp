@@ -15,16 +15,16 @@ constexpr Colour kGreen{ColourSource::kFixed, {0, 128, 0}};
 constexpr Colour kBlue{ColourSource::kFixed, {0, 0, 255}};
 
 // Font sizes in twips: 15.75, 11.25, 20.25 and 9.75 points.
-constexpr FontSpec kTitleFont{315, true, false};
-constexpr FontSpec kBodyFont{225, false, false};
-constexpr FontSpec kExecutableFont{405, true, false};
-constexpr FontSpec kVersionFont{195, true, false};
-constexpr FontSpec kSiteFont{225, true, false};
-constexpr FontSpec kAddressFont{225, true, true};
+constexpr FontStyle kTitleFont{315, true, false};
+constexpr FontStyle kBodyFont{225, false, false};
+constexpr FontStyle kExecutableFont{405, true, false};
+constexpr FontStyle kVersionFont{195, true, false};
+constexpr FontStyle kSiteFont{225, true, false};
+constexpr FontStyle kAddressFont{225, true, true};
 
 // One row per control, as the design table reads.
 // clang-format off
-constexpr std::array<HelpControlSpec, kHelpControlCount> kSpecs{{
+constexpr std::array<HelpControlDesign, kHelpControlCount> kDesigns{{
     {HelpControl::kLabel1, "Label1", {2685, 240, 3705, 315}, kTitleFont, kButtonText, kFixedBack,
      TextAlign::kCenter, kToolTitle},
     {HelpControl::kBody, "body", {120, 720, 8775, 4335}, kBodyFont,
@@ -55,9 +55,9 @@ Rect ScaleRect(const Rect& twips, int dpi) {
 
 }  // namespace
 
-const std::array<HelpControlSpec, kHelpControlCount>& HelpControlSpecs() { return kSpecs; }
+const std::array<HelpControlDesign, kHelpControlCount>& HelpControlDesigns() { return kDesigns; }
 
-const HelpControlSpec& SpecOf(HelpControl id) { return kSpecs[Index(id)]; }
+const HelpControlDesign& DesignOf(HelpControl id) { return kDesigns[Index(id)]; }
 
 std::string HelpWindowCaption() {
   std::string caption(kSiteTitle);
@@ -77,19 +77,19 @@ Size HelpClientPixels(int dpi) {
   return {TwipsToPixels(kHelpClientTwips.width, dpi), TwipsToPixels(kHelpClientTwips.height, dpi)};
 }
 
-int FontPixelHeight(const FontSpec& font, int dpi) { return TwipsToPixels(font.size_twips, dpi); }
+int FontPixelHeight(const FontStyle& font, int dpi) { return TwipsToPixels(font.size_twips, dpi); }
 
 std::array<Rect, kHelpControlCount> ComputeHelpLayout(const CaptionSizes& captions, int dpi) {
   std::array<Rect, kHelpControlCount> rects{};
-  for (const HelpControlSpec& spec : kSpecs) {
-    Rect& rect = rects[Index(spec.id)];
-    rect = ScaleRect(spec.twips, dpi);
-    if (spec.id == HelpControl::kBody) continue;
-    rect.width = captions[Index(spec.id)].width;
+  for (const HelpControlDesign& design : kDesigns) {
+    Rect& rect = rects[Index(design.id)];
+    rect = ScaleRect(design.twips, dpi);
+    if (design.id == HelpControl::kBody) continue;
+    rect.width = captions[Index(design.id)].width;
     // One line of the font's em height (13, 15, 21, 27 pixels at 96 DPI), not
     // the measured one: a fallback face with a taller line would otherwise
     // move the labels that hang from the bottom anchor.
-    rect.height = FontPixelHeight(spec.font, dpi);
+    rect.height = FontPixelHeight(design.font, dpi);
   }
 
   const int client_width = HelpClientPixels(dpi).width;

@@ -1,6 +1,6 @@
 // The help window's layout in twips and the rules that turn it into pixel
 // rectangles for a given DPI and the captions' measured sizes; shared by the
-// Win32 and GTK windows and by the tests that inspect them.
+// Win32 and GTK windows and by the tests that examine them.
 #pragma once
 
 #include <array>
@@ -50,7 +50,7 @@ struct Size {
   int height = 0;
 };
 
-struct FontSpec {
+struct FontStyle {
   int size_twips = 0;  // the point size times 20, so that it scales like positions
   bool bold = false;
   bool underline = false;
@@ -58,11 +58,11 @@ struct FontSpec {
 
 // One control of the design: its rectangle in twips, its font, colours,
 // alignment and caption (empty for the text box, which shows HelpText()).
-struct HelpControlSpec {
+struct HelpControlDesign {
   HelpControl id;
   std::string_view name;
   Rect twips;
-  FontSpec font;
+  FontStyle font;
   Colour text;
   Colour back;
   TextAlign align;
@@ -80,8 +80,8 @@ inline constexpr Size kHelpClientTwips{9060, 5895};
 inline constexpr std::string_view kHelpWindowClass = "frmMain";
 
 // The design table, indexed by HelpControl.
-const std::array<HelpControlSpec, kHelpControlCount>& HelpControlSpecs();
-const HelpControlSpec& SpecOf(HelpControl id);
+const std::array<HelpControlDesign, kHelpControlCount>& HelpControlDesigns();
+const HelpControlDesign& DesignOf(HelpControl id);
 
 // The window caption: the site title, two ideographic spaces, the tool title.
 std::string HelpWindowCaption();
@@ -94,7 +94,7 @@ int TwipsToPixels(int twips, int dpi);
 Size HelpClientPixels(int dpi);
 
 // The pixel height of a control's font (its em height) at `dpi`.
-int FontPixelHeight(const FontSpec& font, int dpi);
+int FontPixelHeight(const FontStyle& font, int dpi);
 
 // Measured caption sizes in pixels at the layout's DPI, one per label
 // (the entry for the text box is ignored).

@@ -137,14 +137,14 @@ std::string CssRgb(const Rgb& rgb) {
 
 // One rule per control, selected by its name; the system colours are left to
 // the theme, which is GTK's counterpart of them.
-std::string ControlCss(const HelpControlSpec& spec) {
+std::string ControlCss(const HelpControlDesign& design) {
   std::string css = "#";
-  css.append(spec.name).append(" { font-family: ").append(kFontFamilies);
-  css.append("; font-size: ").append(std::to_string(FontPixelHeight(spec.font, kLayoutDpi)));
-  css.append("px; font-weight: ").append(spec.font.bold ? "bold" : "normal").append(";");
-  if (spec.text.source == ColourSource::kFixed) css += " color: " + CssRgb(spec.text.rgb) + ";";
-  if (spec.back.source == ColourSource::kFixed) {
-    css += " background-color: " + CssRgb(spec.back.rgb) + ";";
+  css.append(design.name).append(" { font-family: ").append(kFontFamilies);
+  css.append("; font-size: ").append(std::to_string(FontPixelHeight(design.font, kLayoutDpi)));
+  css.append("px; font-weight: ").append(design.font.bold ? "bold" : "normal").append(";");
+  if (design.text.source == ColourSource::kFixed) css += " color: " + CssRgb(design.text.rgb) + ";";
+  if (design.back.source == ColourSource::kFixed) {
+    css += " background-color: " + CssRgb(design.back.rgb) + ";";
   }
   return css + " }\n";
 }
@@ -155,7 +155,7 @@ std::string WindowCss() {
   css.append("; }\n");
   // The address's event box paints the window's colour under its label.
   css += "#URLBox { background-color: " + CssRgb(kHelpBackColour) + "; }\n";
-  for (const HelpControlSpec& spec : HelpControlSpecs()) css += ControlCss(spec);
+  for (const HelpControlDesign& design : HelpControlDesigns()) css += ControlCss(design);
   return css;
 }
 
@@ -182,16 +182,16 @@ std::string BodyText() {
   return text;
 }
 
-GtkWidget* MakeLabel(const HelpControlSpec& spec) {
-  const std::string caption(spec.caption);
+GtkWidget* MakeLabel(const HelpControlDesign& design) {
+  const std::string caption(design.caption);
   GtkWidget* label = api.gtk_label_new(caption.c_str());
-  api.gtk_widget_set_name(label, std::string(spec.name).c_str());
-  const float xalign = spec.align == TextAlign::kLeft     ? 0.0f
-                       : spec.align == TextAlign::kCenter ? 0.5f
-                                                          : 1.0f;
+  api.gtk_widget_set_name(label, std::string(design.name).c_str());
+  const float xalign = design.align == TextAlign::kLeft     ? 0.0f
+                       : design.align == TextAlign::kCenter ? 0.5f
+                                                            : 1.0f;
   api.gtk_label_set_xalign(reinterpret_cast<GtkLabel*>(label), xalign);
   api.gtk_label_set_yalign(reinterpret_cast<GtkLabel*>(label), 0.0f);
-  if (spec.font.underline) {
+  if (design.font.underline) {
     PangoAttrList* attributes = api.pango_attr_list_new();
     api.pango_attr_list_insert(attributes, api.pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     api.gtk_label_set_attributes(reinterpret_cast<GtkLabel*>(label), attributes);
@@ -202,7 +202,7 @@ GtkWidget* MakeLabel(const HelpControlSpec& spec) {
 
 GtkWidget* MakeBody() {
   GtkWidget* view = api.gtk_text_view_new();
-  api.gtk_widget_set_name(view, std::string(SpecOf(HelpControl::kBody).name).c_str());
+  api.gtk_widget_set_name(view, std::string(DesignOf(HelpControl::kBody).name).c_str());
   api.gtk_text_view_set_editable(reinterpret_cast<GtkTextView*>(view), FALSE);
   api.gtk_text_view_set_wrap_mode(reinterpret_cast<GtkTextView*>(view), GTK_WRAP_WORD_CHAR);
   api.gtk_text_view_set_left_margin(reinterpret_cast<GtkTextView*>(view), 2);
@@ -269,32 +269,32 @@ struct Controls {
 // Puts every control into `fixed`, measures the labels once their styles
 // apply, and moves each control to its rectangle.
 void PlaceControls(GtkWidget* fixed, Controls& controls) {
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
     GtkWidget* widget = nullptr;
-    if (spec.id == HelpControl::kBody) {
+    if (design.id == HelpControl::kBody) {
       widget = MakeBody();
     } else {
-      GtkWidget* label = MakeLabel(spec);
-      controls.labels[Index(spec.id)] = label;
-      widget = spec.id == HelpControl::kUrl ? MakeAddress(label) : label;
+      GtkWidget* label = MakeLabel(design);
+      controls.labels[Index(design.id)] = label;
+      widget = design.id == HelpControl::kUrl ? MakeAddress(label) : label;
     }
     api.gtk_widget_show_all(widget);  // hidden widgets measure as nothing
-    controls.placed[Index(spec.id)] = widget;
+    controls.placed[Index(design.id)] = widget;
     api.gtk_fixed_put(reinterpret_cast<GtkFixed*>(fixed), widget, 0, 0);
   }
 
   CaptionSizes captions{};
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    GtkWidget* label = controls.labels[Index(spec.id)];
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    GtkWidget* label = controls.labels[Index(design.id)];
     if (!label) continue;
     GtkRequisition natural{};
     api.gtk_widget_get_preferred_size(label, nullptr, &natural);
-    captions[Index(spec.id)] = {natural.width, natural.height};
+    captions[Index(design.id)] = {natural.width, natural.height};
   }
   const auto rects = ComputeHelpLayout(captions, kLayoutDpi);
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    const Rect& rect = rects[Index(spec.id)];
-    GtkWidget* widget = controls.placed[Index(spec.id)];
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    const Rect& rect = rects[Index(design.id)];
+    GtkWidget* widget = controls.placed[Index(design.id)];
     api.gtk_fixed_move(reinterpret_cast<GtkFixed*>(fixed), widget, rect.left, rect.top);
     api.gtk_widget_set_size_request(widget, rect.width, rect.height);
   }

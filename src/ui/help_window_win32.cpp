@@ -19,7 +19,7 @@
 
 namespace pinemail {
 
-LOGFONTW HelpFontRequest(const FontSpec& font, const std::wstring& face, int dpi) {
+LOGFONTW HelpFontRequest(const FontStyle& font, const std::wstring& face, int dpi) {
   LOGFONTW request{};
   // Positive: the cell height, ascent plus descent. The design's face has no
   // internal leading, so this is its em height; a fallback face with more
@@ -133,7 +133,7 @@ bool FaceIsInstalled(HDC dc, const std::wstring& face) {
 // Font substitution can answer for a face name with a fixed-width face (Wine
 // maps the design's name to one), so the face actually drawn is measured.
 bool FaceIsProportional(HDC dc, const std::wstring& face) {
-  const LOGFONTW request = HelpFontRequest(SpecOf(HelpControl::kBody).font, face, kDefaultDpi);
+  const LOGFONTW request = HelpFontRequest(DesignOf(HelpControl::kBody).font, face, kDefaultDpi);
   HFONT font = CreateFontIndirectW(&request);
   if (!font) return false;
   HGDIOBJ previous = SelectObject(dc, font);
@@ -156,12 +156,12 @@ std::wstring ChooseFace(HWND window) {
 // Builds every control's font for the window's DPI, hands it to the control
 // and deletes the fonts it replaces.
 void ApplyFonts(HelpWindow& help) {
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    const LOGFONTW request = HelpFontRequest(spec.font, help.face, help.dpi);
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    const LOGFONTW request = HelpFontRequest(design.font, help.face, help.dpi);
     HFONT font = CreateFontIndirectW(&request);
-    HFONT old = help.fonts[Index(spec.id)];
-    help.fonts[Index(spec.id)] = font;
-    SendMessageW(help.control(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    HFONT old = help.fonts[Index(design.id)];
+    help.fonts[Index(design.id)] = font;
+    SendMessageW(help.control(design.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (old) DeleteObject(old);
   }
 }
@@ -182,16 +182,16 @@ Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
 void LayOutControls(HelpWindow& help) {
   CaptionSizes captions{};
   if (HDC dc = GetDC(help.frame)) {
-    for (const HelpControlSpec& spec : HelpControlSpecs()) {
-      if (spec.id == HelpControl::kBody) continue;
-      captions[Index(spec.id)] = MeasureCaption(dc, help.fonts[Index(spec.id)], spec.caption);
+    for (const HelpControlDesign& design : HelpControlDesigns()) {
+      if (design.id == HelpControl::kBody) continue;
+      captions[Index(design.id)] = MeasureCaption(dc, help.fonts[Index(design.id)], design.caption);
     }
     ReleaseDC(help.frame, dc);
   }
   const auto rects = ComputeHelpLayout(captions, help.dpi);
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    const Rect& rect = rects[Index(spec.id)];
-    MoveWindow(help.control(spec.id), rect.left, rect.top, rect.width, rect.height, TRUE);
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    const Rect& rect = rects[Index(design.id)];
+    MoveWindow(help.control(design.id), rect.left, rect.top, rect.width, rect.height, TRUE);
   }
 }
 
@@ -224,14 +224,14 @@ void PlaceFrame(const HelpWindow& help) {
   SizeFrame(help, left > area.left ? left : area.left, top > area.top ? top : area.top);
 }
 
-DWORD ControlStyle(const HelpControlSpec& spec) {
-  if (spec.id == HelpControl::kBody) {
+DWORD ControlStyle(const HelpControlDesign& design) {
+  if (design.id == HelpControl::kBody) {
     // Read-only, wrapped (no ES_AUTOHSCROLL), vertical scroll bar only.
     return WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
            ES_AUTOVSCROLL;
   }
   DWORD style = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
-  switch (spec.align) {
+  switch (design.align) {
     case TextAlign::kLeft:
       style |= SS_LEFTNOWORDWRAP;
       break;
@@ -244,20 +244,20 @@ DWORD ControlStyle(const HelpControlSpec& spec) {
   }
   // Only the address reacts to the mouse; SS_NOTIFY also makes it a hit-test
   // target, so that it can set its own cursor.
-  if (spec.id == HelpControl::kUrl) style |= SS_NOTIFY;
+  if (design.id == HelpControl::kUrl) style |= SS_NOTIFY;
   return style;
 }
 
 bool CreateControls(HelpWindow& help, HINSTANCE instance) {
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    const bool is_body = spec.id == HelpControl::kBody;
-    const std::wstring text = Utf8ToWide(is_body ? HelpText() : spec.caption);
-    const std::intptr_t id = kHelpControlIdBase + static_cast<int>(spec.id);
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    const bool is_body = design.id == HelpControl::kBody;
+    const std::wstring text = Utf8ToWide(is_body ? HelpText() : design.caption);
+    const std::intptr_t id = kHelpControlIdBase + static_cast<int>(design.id);
     HWND control = CreateWindowExW(is_body ? WS_EX_CLIENTEDGE : 0, is_body ? L"EDIT" : L"STATIC",
-                                   text.c_str(), ControlStyle(spec), 0, 0, 0, 0, help.frame,
+                                   text.c_str(), ControlStyle(design), 0, 0, 0, 0, help.frame,
                                    reinterpret_cast<HMENU>(id), instance, nullptr);
     if (!control) return false;
-    help.controls[Index(spec.id)] = control;
+    help.controls[Index(design.id)] = control;
   }
   // The help text opens at its first line, nothing selected.
   HWND body = help.control(HelpControl::kBody);
@@ -273,12 +273,12 @@ void OpenSiteAddress() {
 }
 
 LRESULT PaintControl(const HelpWindow& help, HDC dc, HWND control) {
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    if (help.control(spec.id) != control) continue;
-    SetTextColor(dc, ToColorRef(spec.text));
-    SetBkColor(dc, ToColorRef(spec.back));
-    HBRUSH brush = spec.back.source == ColourSource::kWindow ? GetSysColorBrush(COLOR_WINDOW)
-                                                             : help.back_brush;
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    if (help.control(design.id) != control) continue;
+    SetTextColor(dc, ToColorRef(design.text));
+    SetBkColor(dc, ToColorRef(design.back));
+    HBRUSH brush = design.back.source == ColourSource::kWindow ? GetSysColorBrush(COLOR_WINDOW)
+                                                               : help.back_brush;
     return reinterpret_cast<LRESULT>(brush);
   }
   return 0;

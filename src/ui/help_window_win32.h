@@ -1,5 +1,5 @@
 // The help window's font choice on Windows, shared with the test program that
-// inspects the window from another process (fonts cannot cross processes).
+// examines the window from another process (fonts cannot cross processes).
 #pragma once
 
 #include <windows.h>
@@ -17,6 +17,6 @@ std::wstring ChooseHelpFontFace(HDC dc);
 
 // The font request for one control: `font`'s em height at `dpi`, weight and
 // underline, the Shift-JIS character set and `face`.
-LOGFONTW HelpFontRequest(const FontSpec& font, const std::wstring& face, int dpi);
+LOGFONTW HelpFontRequest(const FontStyle& font, const std::wstring& face, int dpi);
 
 }  // namespace pinemail

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The Windows build's help window under Wine and a private Xvfb: started
-without an argument in a scratch program folder, inspected from another
+without an argument in a scratch program folder, examined from another
 Windows process (controls, layout, text box), the pointer's shape read from
 the X server, a screenshot taken, then closed; the program must end with 0
 and leave no settings file or log behind.
@@ -28,8 +28,8 @@ def expect(ok, what):
         print('FAIL:', what)
 
 
-def run_inspector(wine_run, inspector, desktop, mode, env):
-    result = subprocess.run([wine_run, inspector, '--desktop', desktop, mode], env=env,
+def run_probe(wine_run, probe, desktop, mode, env):
+    result = subprocess.run([wine_run, probe, '--desktop', desktop, mode], env=env,
                             stdin=subprocess.DEVNULL, capture_output=True, timeout=180)
     output = result.stdout.decode('utf-8', 'replace')
     print(output, end='')
@@ -37,7 +37,7 @@ def run_inspector(wine_run, inspector, desktop, mode, env):
 
 
 def point_targets(output):
-    """The screen points that the inspector printed as `point NAME X Y`."""
+    """The screen points that the probe printed as `point NAME X Y`."""
     points = {}
     for line in output.splitlines():
         parts = line.split()
@@ -64,7 +64,7 @@ def shape_at(display, point, accept):
 
 def check_pointer(display, points):
     if 'URL' not in points or 'Label3' not in points:
-        expect(False, 'inspector printed the points to check the pointer at')
+        expect(False, 'probe printed the points to check the pointer at')
         return
     over_url = shape_at(display, points['URL'], lambda shape: shape[:2] == HAND_HOT_SPOT)
     over_site = shape_at(display, points['Label3'], lambda shape: shape[:2] != HAND_HOT_SPOT)
@@ -76,12 +76,12 @@ def check_pointer(display, points):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--exe', required=True)
-    parser.add_argument('--inspector', required=True)
+    parser.add_argument('--probe', required=True)
     parser.add_argument('--wine-run', required=True)
     parser.add_argument('--out', required=True)
     args = parser.parse_args()
     args.wine_run = os.path.abspath(args.wine_run)
-    args.inspector = os.path.abspath(args.inspector)
+    args.probe = os.path.abspath(args.probe)
 
     desktop = 'pinemail-gui-%d' % os.getpid()
     with xvfb.Xvfb() as server, xvfb.ProgramFolder(args.exe) as folder:
@@ -92,11 +92,11 @@ def main():
              os.path.basename(folder.program)],
             cwd=folder.path, env=env, stdin=subprocess.DEVNULL)
         try:
-            status, output = run_inspector(args.wine_run, args.inspector, desktop, 'check', env)
-            expect(status == 0, 'the window passes the inspection')
+            status, output = run_probe(args.wine_run, args.probe, desktop, 'check', env)
+            expect(status == 0, 'the window passes the checks')
             check_pointer(server.display, point_targets(output))
             server.screenshot(os.path.join(args.out, 'help_window_win32.png'))
-            status, _ = run_inspector(args.wine_run, args.inspector, desktop, 'close', env)
+            status, _ = run_probe(args.wine_run, args.probe, desktop, 'close', env)
             expect(status == 0, 'closing the window ends the program with 0')
             program.wait(timeout=120)
             expect(folder.created_files() == [], 'no files created: %s' % folder.created_files())

@@ -19,7 +19,8 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "blackbox"))
 
 import harness  # noqa: E402
-from harness import BANNER, EQUALS, log_block, record_lines, sent_lines  # noqa: E402
+from harness import (BANNER, EQUALS, log_block, plain_address, record_lines,  # noqa: E402
+                     sent_lines)
 
 PYTHON = "/usr/bin/python3"
 EXE = None
@@ -114,9 +115,9 @@ class TransportTest(unittest.TestCase):
             self.assertEqual("taro@example.jp", envelope["mail_from"])
             self.assertEqual([address], envelope["rcpt_tos"])
             self.assertEqual("山田 太郎", message["From"].addresses[0].display_name)
-            self.assertEqual("taro@example.jp", message["From"].addresses[0].addr_spec)
+            self.assertEqual("taro@example.jp", plain_address(message["From"].addresses[0]))
             self.assertEqual(name, message["To"].addresses[0].display_name)
-            self.assertEqual(address, message["To"].addresses[0].addr_spec)
+            self.assertEqual(address, plain_address(message["To"].addresses[0]))
             self.assertEqual("あけましておめでとう", message["Subject"])
             self.assertEqual(BANNER + f"{short}さん、今年もよろしく。\r\n", message.get_content())
             self.assertIsNotNone(message["Message-ID"])
@@ -266,7 +267,7 @@ class SendmailTest(TransportTest):
             self.assertNotIn(b"\r", data)  # LF lines for a local program
             message = message_from_bytes(data, policy=policy.default)
             self.assertEqual(name, message["To"].addresses[0].display_name)
-            self.assertEqual(address, message["To"].addresses[0].addr_spec)
+            self.assertEqual(address, plain_address(message["To"].addresses[0]))
             self.assertEqual("山田 太郎", message["From"].addresses[0].display_name)
             self.assertEqual("あけましておめでとう", message["Subject"])
             self.assertEqual(BANNER.replace("\r\n", "\n") + f"{short}さん、今年もよろしく。\n",

@@ -13,9 +13,9 @@ std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
 // The captions measured exactly as designed, at `dpi`.
 CaptionSizes DesignedCaptions(int dpi) {
   CaptionSizes sizes{};
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    sizes[Index(spec.id)] = {TwipsToPixels(spec.twips.width, dpi),
-                             TwipsToPixels(spec.twips.height, dpi)};
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    sizes[Index(design.id)] = {TwipsToPixels(design.twips.width, dpi),
+                               TwipsToPixels(design.twips.height, dpi)};
   }
   return sizes;
 }
@@ -34,44 +34,44 @@ TEST(HelpLayoutTest, DesignCaptionsAt96DpiGiveTheDesignedPixels) {
 }
 
 TEST(HelpLayoutTest, DesignTableKeepsItsOwnAnchorsAndLineHeights) {
-  const auto& specs = HelpControlSpecs();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    EXPECT_EQ(Index(specs[i].id), i) << specs[i].name;
+  const auto& designs = HelpControlDesigns();
+  for (std::size_t i = 0; i < designs.size(); ++i) {
+    EXPECT_EQ(Index(designs[i].id), i) << designs[i].name;
   }
-  EXPECT_EQ(SpecOf(HelpControl::kLabel3).twips.right(), 8865);
-  EXPECT_EQ(SpecOf(HelpControl::kUrl).twips.right(), 8865);
-  EXPECT_EQ(SpecOf(HelpControl::kLabel2).twips.bottom(), 5685);
-  EXPECT_EQ(SpecOf(HelpControl::kLabel4).twips.bottom(), 5685);
-  EXPECT_EQ(SpecOf(HelpControl::kBody).twips.right(), 8895);
-  EXPECT_EQ(SpecOf(HelpControl::kBody).twips.bottom(), 5055);
+  EXPECT_EQ(DesignOf(HelpControl::kLabel3).twips.right(), 8865);
+  EXPECT_EQ(DesignOf(HelpControl::kUrl).twips.right(), 8865);
+  EXPECT_EQ(DesignOf(HelpControl::kLabel2).twips.bottom(), 5685);
+  EXPECT_EQ(DesignOf(HelpControl::kLabel4).twips.bottom(), 5685);
+  EXPECT_EQ(DesignOf(HelpControl::kBody).twips.right(), 8895);
+  EXPECT_EQ(DesignOf(HelpControl::kBody).twips.bottom(), 5055);
   // A label's height is its font's line height: 13, 15, 21 and 27 pixels.
   for (HelpControl id : {HelpControl::kLabel1, HelpControl::kLabel2, HelpControl::kLabel4,
                          HelpControl::kLabel3, HelpControl::kUrl}) {
-    EXPECT_EQ(FontPixelHeight(SpecOf(id).font, 96), TwipsToPixels(SpecOf(id).twips.height, 96))
-        << SpecOf(id).name;
+    EXPECT_EQ(FontPixelHeight(DesignOf(id).font, 96), TwipsToPixels(DesignOf(id).twips.height, 96))
+        << DesignOf(id).name;
   }
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kLabel4).font, 96), 13);
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kBody).font, 96), 15);
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kLabel1).font, 96), 21);
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kLabel2).font, 96), 27);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kLabel4).font, 96), 13);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kBody).font, 96), 15);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kLabel1).font, 96), 21);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kLabel2).font, 96), 27);
 }
 
 TEST(HelpLayoutTest, ControlsShowTheFixedTextsInTheirColours) {
-  EXPECT_EQ(SpecOf(HelpControl::kLabel1).caption, kToolTitle);
-  EXPECT_EQ(SpecOf(HelpControl::kLabel2).caption, "pinemail.exe");
-  EXPECT_EQ(SpecOf(HelpControl::kLabel4).caption, "Version Prototype");
-  EXPECT_EQ(SpecOf(HelpControl::kLabel3).caption, kSiteTitle);
-  EXPECT_EQ(SpecOf(HelpControl::kUrl).caption, kSiteAddress);
-  EXPECT_TRUE(SpecOf(HelpControl::kUrl).font.underline);
-  EXPECT_FALSE(SpecOf(HelpControl::kBody).font.bold);
-  EXPECT_EQ(SpecOf(HelpControl::kUrl).text.rgb, (Rgb{0, 0, 255}));
-  EXPECT_EQ(SpecOf(HelpControl::kLabel2).text.rgb, (Rgb{0, 128, 0}));
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    if (spec.id == HelpControl::kBody) {
-      EXPECT_EQ(spec.back.source, ColourSource::kWindow);
+  EXPECT_EQ(DesignOf(HelpControl::kLabel1).caption, kToolTitle);
+  EXPECT_EQ(DesignOf(HelpControl::kLabel2).caption, "pinemail.exe");
+  EXPECT_EQ(DesignOf(HelpControl::kLabel4).caption, "Version Prototype");
+  EXPECT_EQ(DesignOf(HelpControl::kLabel3).caption, kSiteTitle);
+  EXPECT_EQ(DesignOf(HelpControl::kUrl).caption, kSiteAddress);
+  EXPECT_TRUE(DesignOf(HelpControl::kUrl).font.underline);
+  EXPECT_FALSE(DesignOf(HelpControl::kBody).font.bold);
+  EXPECT_EQ(DesignOf(HelpControl::kUrl).text.rgb, (Rgb{0, 0, 255}));
+  EXPECT_EQ(DesignOf(HelpControl::kLabel2).text.rgb, (Rgb{0, 128, 0}));
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    if (design.id == HelpControl::kBody) {
+      EXPECT_EQ(design.back.source, ColourSource::kWindow);
     } else {
-      EXPECT_EQ(spec.back.source, ColourSource::kFixed) << spec.name;
-      EXPECT_EQ(spec.back.rgb, kHelpBackColour) << spec.name;
+      EXPECT_EQ(design.back.source, ColourSource::kFixed) << design.name;
+      EXPECT_EQ(design.back.rgb, kHelpBackColour) << design.name;
     }
   }
   EXPECT_EQ(HelpWindowCaption(), "pinemail 工房\u3000\u3000年賀メール一括送信");
@@ -83,10 +83,10 @@ TEST(HelpLayoutTest, ScalesWithTheDpi) {
   EXPECT_EQ(HelpClientPixels(192).width, 1208);
   EXPECT_EQ(HelpClientPixels(192).height, 786);
   // Font heights at 144 DPI: 19.5, 22.5, 31.5 and 40.5 pixels, rounded up.
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kLabel4).font, 144), 20);
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kBody).font, 144), 23);
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kLabel1).font, 144), 32);
-  EXPECT_EQ(FontPixelHeight(SpecOf(HelpControl::kLabel2).font, 144), 41);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kLabel4).font, 144), 20);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kBody).font, 144), 23);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kLabel1).font, 144), 32);
+  EXPECT_EQ(FontPixelHeight(DesignOf(HelpControl::kLabel2).font, 144), 41);
 
   const auto rects = ComputeHelpLayout(DesignedCaptions(144), 144);
   EXPECT_EQ(rects[Index(HelpControl::kBody)], (Rect{12, 72, 878, 434}));

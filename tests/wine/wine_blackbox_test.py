@@ -407,9 +407,9 @@ class WarningBoxTest(WineTestCase):
         return f":{number}"
 
     def test_the_box_says_the_open_failed_and_the_run_ends_when_it_is_closed(self):
-        inspector = BUILD / "tests" / "gui" / "inspect_window.exe"
-        if shutil.which("Xvfb") is None or not inspector.exists():
-            self.skipTest("Xvfb and the window inspector are needed")
+        probe = BUILD / "tests" / "gui" / "probe_window.exe"
+        if shutil.which("Xvfb") is None or not probe.exists():
+            self.skipTest("Xvfb and the window probe are needed")
         display = self.start_display()
         self.standard_folder()
         self.folder.write("pinemail.log", b"earlier\r\n")
@@ -423,9 +423,9 @@ class WarningBoxTest(WineTestCase):
                                    cwd=self.folder.path, env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: program.poll() is None and program.kill())
-        # The inspector finds the box (so the run waits on it), checks its
+        # The probe finds the box (so the run waits on it), checks its
         # text, presses OK and reports the program's exit status.
-        answered = subprocess.run([wine_run, str(inspector), "--desktop", desktop, "box"],
+        answered = subprocess.run([wine_run, str(probe), "--desktop", desktop, "box"],
                                   env=env, capture_output=True, text=True, timeout=180)
         self.assertEqual(answered.returncode, 0, answered.stdout + answered.stderr)
         self.assertIn("program exit status: 2", answered.stdout)

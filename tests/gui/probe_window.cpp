@@ -3,9 +3,9 @@
 // box's behaviour; or closes it and reports the program's exit status. Also
 // answers the open-failure warning box.
 //
-//   inspect_window [--desktop NAME] check   exit 0 when every check passes
-//   inspect_window [--desktop NAME] close   exit 0 when the program ended with 0
-//   inspect_window [--desktop NAME] box     exit 0 when the warning box says the
+//   probe_window [--desktop NAME] check   exit 0 when every check passes
+//   probe_window [--desktop NAME] close   exit 0 when the program ended with 0
+//   probe_window [--desktop NAME] box     exit 0 when the warning box says the
 //                                           open failed and, after OK, the
 //                                           program ended with 2
 #include <windows.h>
@@ -83,11 +83,11 @@ HWND FindHelpWindow() {
 }
 
 // A control's font as the window builds it. Font handles are private to a
-// process, so the inspector builds its own from the same request.
+// process, so the probe builds its own from the same request.
 class LocalFont {
  public:
-  LocalFont(const HelpControlSpec& spec, const std::wstring& face, int dpi) {
-    const LOGFONTW request = HelpFontRequest(spec.font, face, dpi);
+  LocalFont(const HelpControlDesign& design, const std::wstring& face, int dpi) {
+    const LOGFONTW request = HelpFontRequest(design.font, face, dpi);
     font_ = CreateFontIndirectW(&request);
   }
   ~LocalFont() { DeleteObject(font_); }
@@ -134,13 +134,13 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
   std::printf("font face: %s\n", WideToUtf8(face).c_str());
   CaptionSizes captions{};
   std::array<HWND, kHelpControlCount> controls{};
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    const std::string name(spec.name);
-    HWND control = GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(spec.id));
-    controls[static_cast<std::size_t>(spec.id)] = control;
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    const std::string name(design.name);
+    HWND control = GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(design.id));
+    controls[static_cast<std::size_t>(design.id)] = control;
     check.Expect(control != nullptr, name + " exists");
     if (!control) continue;
-    const bool is_body = spec.id == HelpControl::kBody;
+    const bool is_body = design.id == HelpControl::kBody;
     const std::wstring text = WindowText(control);
     const Rect rect = ClientRectOf(control, frame);
     std::printf("%s: class %s, rect %d,%d %dx%d, text \"%s\"\n", name.c_str(),
@@ -148,28 +148,28 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
                 WideToUtf8(text.substr(0, is_body ? 12 : text.size())).c_str());
     check.Expect(_wcsicmp(ClassOf(control).c_str(), is_body ? L"Edit" : L"Static") == 0,
                  name + " class");
-    check.Expect(text == Utf8ToWide(is_body ? HelpText() : spec.caption), name + " text");
+    check.Expect(text == Utf8ToWide(is_body ? HelpText() : design.caption), name + " text");
     check.Expect(IsWindowVisible(control) != 0, name + " visible");
     if (!is_body) {
-      captions[static_cast<std::size_t>(spec.id)] = LocalFont(spec, face, dpi).Measure(text);
+      captions[static_cast<std::size_t>(design.id)] = LocalFont(design, face, dpi).Measure(text);
     }
   }
 
   const auto expected = ComputeHelpLayout(captions, dpi);
-  for (const HelpControlSpec& spec : HelpControlSpecs()) {
-    HWND control = controls[static_cast<std::size_t>(spec.id)];
+  for (const HelpControlDesign& design : HelpControlDesigns()) {
+    HWND control = controls[static_cast<std::size_t>(design.id)];
     if (!control) continue;
     const Rect actual = ClientRectOf(control, frame);
-    const Rect& want = expected[static_cast<std::size_t>(spec.id)];
-    const std::string name(spec.name);
+    const Rect& want = expected[static_cast<std::size_t>(design.id)];
+    const std::string name(design.name);
     check.ExpectNear(actual.left, want.left, name + " left");
     check.ExpectNear(actual.top, want.top, name + " top");
     check.ExpectNear(actual.width, want.width, name + " width");
     check.ExpectNear(actual.height, want.height, name + " height");
-    if (spec.id != HelpControl::kBody) {
+    if (design.id != HelpControl::kBody) {
       // A label is as high as its font's line: the design's 13, 15, 21 or 27
       // pixels in the design's face, a little more in some others.
-      const int em = FontPixelHeight(spec.font, dpi);
+      const int em = FontPixelHeight(design.font, dpi);
       check.Expect(actual.height >= em && actual.height <= em + em / 8 + 1,
                    name + " is one line of its font: " + std::to_string(actual.height));
     }
@@ -284,7 +284,7 @@ void PrintPointTargets(HWND frame) {
   for (HelpControl id : {HelpControl::kUrl, HelpControl::kLabel3}) {
     RECT bounds{};
     GetWindowRect(GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(id)), &bounds);
-    std::printf("point %s %ld %ld\n", std::string(SpecOf(id).name).c_str(),
+    std::printf("point %s %ld %ld\n", std::string(DesignOf(id).name).c_str(),
                 (bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
   }
 }
@@ -384,6 +384,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"check") return pinemail::Check(frame);
   if (mode == L"close") return pinemail::Close(frame);
-  std::printf("usage: inspect_window [--desktop NAME] check|close|box\n");
+  std::printf("usage: probe_window [--desktop NAME] check|close|box\n");
   return 2;
 }
