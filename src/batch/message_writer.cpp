@@ -95,24 +95,6 @@ std::string CleanHeaderText(std::string_view text) {
   return clean;
 }
 
-// The body keeps its controls (line breaks, tabs) but not malformed bytes,
-// since it is declared as UTF-8.
-std::string CleanBodyText(std::string_view text) {
-  std::string clean;
-  clean.reserve(text.size());
-  while (!text.empty()) {
-    std::size_t length = SequenceLength(text);
-    if (length == 0) {
-      clean += kReplacementCharacter;
-      text.remove_prefix(1);
-    } else {
-      clean += text.substr(0, length);
-      text.remove_prefix(length);
-    }
-  }
-  return clean;
-}
-
 bool IsBlank(std::string_view character) {
   return character == " " || character == "\xE3\x80\x80";
 }
@@ -408,7 +390,9 @@ void WriteSimpleHeader(std::string* out, std::string_view line_end, std::string_
 }
 
 void WriteBase64Body(std::string* out, std::string_view line_end, std::string_view text) {
-  std::string encoded = Base64(CleanBodyText(text));
+  // The body keeps its controls (line breaks, tabs) but not malformed bytes,
+  // since it is declared as UTF-8.
+  std::string encoded = Base64(SanitizeUtf8(text));
   for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
     *out += std::string_view(encoded).substr(i, kBase64LineLength);
     *out += line_end;

@@ -106,15 +106,9 @@ Settings LoadRunSettings(const BatchEnvironment& env) {
   return LoadSettings(*profile);
 }
 
-// Opens `path`, noting the failure. A folder opens for reading on some
-// systems but can never be read as a list, so it fails here as it would on
-// Windows.
+// Opens `path`, noting the failure (OpenFile refuses a folder as well).
 File OpenForRun(const std::string& path, const char* mode, std::vector<OpenFailure>& failures) {
   std::string reason;
-  if (mode[0] == 'r' && IsFolder(path)) {
-    failures.push_back({path, std::strerror(EISDIR)});
-    return nullptr;
-  }
   File file(OpenFile(path, mode, &reason));
   if (!file) failures.push_back({path, reason});
   return file;
