@@ -3,8 +3,6 @@
 // line feed, then the file's bytes. Reads and writes must not crash; after a
 // write, a read gives the value back whenever a profile file can hold it,
 // and the other keys of the section keep their values.
-#include <unistd.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -57,37 +55,29 @@ bool IsStorable(std::string_view section, std::string_view key, std::string_view
   std::string_view s = TrimGaps(section);
   std::string_view k = TrimGaps(key);
   return !s.empty() && !k.empty() && !HasLineBreakOrNul(s) && !HasLineBreakOrNul(k) &&
-         !HasLineBreakOrNul(value) && k.find('=') == std::string_view::npos &&
-         k.front() != '[' && k.front() != ';';
+         !HasLineBreakOrNul(value) && k.find('=') == std::string_view::npos && k.front() != '[' &&
+         k.front() != ';';
 }
 
-const std::string& ScratchPath() {
-  static const std::string path = [] {
-    char folder[] = "/tmp/pinemail-fuzz-profile-XXXXXX";
-    if (mkdtemp(folder) == nullptr) std::abort();
-    return std::string(folder) + "/pinemail.ini";
-  }();
-  return path;
-}
-
-constexpr std::array<std::string_view, 5> kOtherKeys = {"User Name", "Password",
-                                                        "Subst Key Word", "From", "Mail Server"};
+constexpr std::array<std::string_view, 5> kOtherKeys = {"User Name", "Password", "Subst Key Word",
+                                                        "From", "Mail Server"};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::string scratch = pinemail::fuzz::ScratchFile("pinemail.ini");
   auto fields = pinemail::fuzz::SplitFields(pinemail::fuzz::AsText(data, size), '\n', 4);
   std::string_view section = fields[0];
   std::string_view key = fields[1];
   std::string_view value = fields[2];
   std::string_view content = fields[3];
 
-  std::FILE* file = std::fopen(ScratchPath().c_str(), "wb");
+  std::FILE* file = std::fopen(scratch.c_str(), "wb");
   Check(file != nullptr, "scratch file");
   std::fwrite(content.data(), 1, content.size(), file);
   std::fclose(file);
 
-  pinemail::IniFileProfile profile(ScratchPath());
+  pinemail::IniFileProfile profile(scratch);
   std::array<std::string, kOtherKeys.size()> before;
   for (std::size_t i = 0; i < kOtherKeys.size(); ++i) {
     before[i] = profile.Read(section, kOtherKeys[i]);
@@ -98,9 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   bool written = profile.Write(section, key, value);
   if (!IsStorable(section, key, value)) return 0;
-  Check(written, "a storable key and value are written", std::string(section) + "|" +
-                                                             std::string(key) + "|" +
-                                                             std::string(value));
+  Check(written, "a storable key and value are written",
+        std::string(section) + "|" + std::string(key) + "|" + std::string(value));
   std::string read_back = profile.Read(section, key);
   if (ReadsBackUnchanged(value)) {
     Check(read_back == value, "the written value reads back", read_back + "|" + std::string(value));

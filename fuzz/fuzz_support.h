@@ -2,6 +2,8 @@
 // failing loudly, so that libFuzzer keeps the input that broke a check.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +35,19 @@ inline std::vector<std::string_view> SplitFields(std::string_view input, char se
   }
   fields.push_back(input);
   return fields;
+}
+
+// The path of a file in a private scratch folder made once per process.
+// Memory-backed /dev/shm is preferred: the targets that go through real
+// files spend most of their time in the file system otherwise.
+inline std::string ScratchFile(std::string_view name) {
+  static const std::string folder = [] {
+    std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    pattern += "/pinemail-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+  }();
+  return folder + "/" + std::string(name);
 }
 
 // Prints what went wrong and aborts: libFuzzer then writes the crash input.

@@ -1,7 +1,5 @@
 // Fuzzes the template reader on arbitrary file bytes, read from memory and
 // from a file on disk, which must give the same result.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,18 +34,10 @@ std::size_t CountLines(std::string_view bytes) {
   return lines + (open ? 1 : 0);
 }
 
-const std::string& ScratchPath() {
-  static const std::string path = [] {
-    char folder[] = "/tmp/pinemail-fuzz-template-XXXXXX";
-    if (mkdtemp(folder) == nullptr) std::abort();
-    return std::string(folder) + "/template.txt";
-  }();
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::string scratch = pinemail::fuzz::ScratchFile("template.txt");
   std::string_view bytes = pinemail::fuzz::AsText(data, size);
 
   std::string subject = "unset";
@@ -60,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(memory);
   }
 
-  std::FILE* file = std::fopen(ScratchPath().c_str(), "wb");
+  std::FILE* file = std::fopen(scratch.c_str(), "wb");
   Check(file != nullptr, "scratch file");
   std::fwrite(data, 1, size, file);
   std::fclose(file);
   std::string file_subject = "unset";
   std::string file_body = "unset";
-  bool file_usable = pinemail::ReadTemplate(ScratchPath(), file_subject, file_body);
+  bool file_usable = pinemail::ReadTemplate(scratch, file_subject, file_body);
   if (size > 0) {
     Check(file_usable == usable && file_subject == subject && file_body == body,
           "memory and file give the same template", bytes);
