@@ -1,10 +1,12 @@
-// Sends mail over SMTP with libcurl: one easy handle per run, so that one
-// connection (one EHLO, one AUTH) carries every message.
+// Sends mail over SMTP: libcurl connects, starts TLS, greets and
+// authenticates once per run; the mail transactions on that connection are
+// spoken here, pipelined when the server offers it.
 #include "batch/smtp_transport_posix.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <charconv>
@@ -24,6 +26,7 @@ constexpr long kConnectTimeoutSeconds = 30;
 // instead of hanging an unattended run.
 constexpr long kReplyTimeoutSeconds = 60;
 constexpr long kStallSeconds = 60;
+constexpr int kQuitReplySeconds = 5;
 // A temporary refusal (4xx) is tried again after these pauses, then logged.
 constexpr int kRetryPauseSeconds[] = {1, 2};
 
@@ -126,23 +129,8 @@ void MaskAll(std::string* text, std::string_view secret) {
   }
 }
 
-// Where the read callback takes the message bytes from.
-struct UploadSource {
-  std::string_view bytes;
-  std::size_t offset = 0;
-};
-
-size_t ReadUpload(char* buffer, size_t size, size_t count, void* data) {
-  auto* source = static_cast<UploadSource*>(data);
-  const std::size_t room = size * count;
-  const std::size_t left = source->bytes.size() - source->offset;
-  const std::size_t n = std::min(room, left);
-  std::memcpy(buffer, source->bytes.data() + source->offset, n);
-  source->offset += n;
-  return n;
-}
-
-// Replies to NOOP arrive as "body" data; nothing in them is needed.
+// Replies to the connection's set-up arrive as "body" data only when a
+// command is run; nothing in them is needed.
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
 
 // Only the server's reply lines are watched; everything else (including the
@@ -169,6 +157,12 @@ bool InitCurlOnce() {
   return ok;
 }
 
+int PollMilliseconds(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
+}
+
 class SmtpTransport final : public MailTransport {
  public:
   SmtpTransport(SmtpEndpoint endpoint, Mailbox sender)
@@ -183,20 +177,30 @@ class SmtpTransport final : public MailTransport {
   std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
+  // How one attempt at a mail transaction ended.
+  enum class Outcome { kSent, kRefused, kConnectionLost };
+
   std::string Url() const;
-  void SetSessionOptions(const std::string& user_name, const std::string& password);
-  CURLcode Perform();
-  SendResult Deliver(const std::string& bytes, const std::string& recipient);
-  SendResult Failure(CURLcode code) const;
+  void SetSessionOptions();
+  bool Connect(std::string* failure);
+  void Disconnect();
+  bool SendAll(std::string_view bytes, std::string* error);
+  bool ReadReply(SmtpReply* reply, int timeout_seconds, std::string* error);
+  Outcome Transact(const std::string& commands, const std::string& payload, std::string* reason,
+                   int* refusal_code, bool* replied);
+  SendResult Deliver(const std::string& payload, const std::string& recipient);
 
   SmtpEndpoint endpoint_;
   Mailbox sender_;
   std::string url_;
-  std::string password_;  // only to mask it in failure texts
+  std::string user_name_;
+  std::string password_;  // for AUTH on a new connection, and to mask it in failure texts
   CURL* curl_ = nullptr;
+  curl_socket_t socket_ = CURL_SOCKET_BAD;
+  bool pipelining_ = false;
+  bool signed_on_ = false;  // a connection that was lost is made again
   char error_[CURL_ERROR_SIZE] = {};
   SmtpReplyTracker replies_;
-  UploadSource upload_;
   std::string sign_on_failure_;
 };
 
@@ -211,7 +215,7 @@ std::string SmtpTransport::Url() const {
   return url + ":" + std::to_string(port);
 }
 
-void SmtpTransport::SetSessionOptions(const std::string& user_name, const std::string& password) {
+void SmtpTransport::SetSessionOptions() {
   url_ = Url();
   curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -219,6 +223,9 @@ void SmtpTransport::SetSessionOptions(const std::string& user_name, const std::s
 #else
   curl_easy_setopt(curl_, CURLOPT_PROTOCOLS, CURLPROTO_SMTP | CURLPROTO_SMTPS);
 #endif
+  // Connect, start TLS, greet and authenticate, then hand the connection
+  // over for the mail transactions.
+  curl_easy_setopt(curl_, CURLOPT_CONNECT_ONLY, 1L);
   // Plain text only to this machine itself; anywhere else STARTTLS must work.
   const bool loopback = IsLoopbackHost(endpoint_.host);
   curl_easy_setopt(
@@ -229,127 +236,250 @@ void SmtpTransport::SetSessionOptions(const std::string& user_name, const std::s
   if (const char* ca_file = CaFileFromEnvironment()) {
     curl_easy_setopt(curl_, CURLOPT_CAINFO, ca_file);
   }
-  if (!user_name.empty()) {
-    curl_easy_setopt(curl_, CURLOPT_USERNAME, user_name.c_str());
-    curl_easy_setopt(curl_, CURLOPT_PASSWORD, password.c_str());
+  if (!user_name_.empty()) {
+    curl_easy_setopt(curl_, CURLOPT_USERNAME, user_name_.c_str());
+    curl_easy_setopt(curl_, CURLOPT_PASSWORD, password_.c_str());
   }
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, kReplyTimeoutSeconds);
-  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(curl_, CURLOPT_TCP_KEEPALIVE, 1L);
-  // Without this libcurl sets and restores the SIGPIPE handler around every
-  // step, some fifteen system calls per message; its sends carry
-  // MSG_NOSIGNAL anyway, and names are resolved on a thread, not by alarm.
+  // Names are resolved on a thread, not by alarm, and sends carry
+  // MSG_NOSIGNAL: no signal handler needs changing.
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-  // The smallest upload buffer: libcurl allocates it, and twice its size for
-  // dot-stuffing, for every message; at the default the heap is grown and
-  // trimmed again each time. Messages are a few kilobytes.
-  curl_easy_setopt(curl_, CURLOPT_UPLOAD_BUFFERSIZE, 16384L);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_);
   curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, WatchReplies);
   curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &replies_);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, DiscardBody);
-  curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
-  curl_easy_setopt(curl_, CURLOPT_READDATA, &upload_);
 }
 
-CURLcode SmtpTransport::Perform() {
+// Opens a new connection; on failure `failure` says why, from the server's
+// refusal or from libcurl.
+bool SmtpTransport::Connect(std::string* failure) {
+  Disconnect();
+  curl_ = curl_easy_init();
+  if (curl_ == nullptr) {
+    *failure = "libcurl could not be started";
+    return false;
+  }
+  SetSessionOptions();
   replies_.Clear();
   error_[0] = '\0';
-  return curl_easy_perform(curl_);
+  const CURLcode code = curl_easy_perform(curl_);
+  if (code == CURLE_OK) {
+    curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &socket_);
+  }
+  if (code != CURLE_OK || socket_ == CURL_SOCKET_BAD) {
+    const std::string library_error =
+        error_[0] != '\0' ? error_
+                          : curl_easy_strerror(code != CURLE_OK ? code : CURLE_FAILED_INIT);
+    *failure = SmtpFailureReason(replies_.last_refusal_code(), replies_.last_refusal(),
+                                 library_error, password_);
+    Disconnect();
+    return false;
+  }
+  pipelining_ = replies_.offers_pipelining();
+  replies_.Clear();
+  return true;
 }
 
-SendResult SmtpTransport::Failure(CURLcode code) const {
-  std::string library_error = error_[0] != '\0' ? error_ : curl_easy_strerror(code);
-  return {false, SmtpFailureReason(replies_.last_refusal_code(), replies_.last_refusal(),
-                                   library_error, password_)};
+void SmtpTransport::Disconnect() {
+  if (curl_ != nullptr) {
+    curl_easy_cleanup(curl_);
+    curl_ = nullptr;
+  }
+  socket_ = CURL_SOCKET_BAD;
+}
+
+bool SmtpTransport::SendAll(std::string_view bytes, std::string* error) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStallSeconds);
+  while (!bytes.empty()) {
+    std::size_t sent = 0;
+    const CURLcode code = curl_easy_send(curl_, bytes.data(), bytes.size(), &sent);
+    if (code == CURLE_OK) {
+      bytes.remove_prefix(sent);
+      continue;
+    }
+    if (code != CURLE_AGAIN) {
+      *error = std::string("connection lost while sending: ") + curl_easy_strerror(code);
+      return false;
+    }
+    // TLS may need to read before it can write again.
+    pollfd wait{socket_, POLLIN | POLLOUT, 0};
+    if (poll(&wait, 1, PollMilliseconds(deadline)) <= 0 &&
+        std::chrono::steady_clock::now() >= deadline) {
+      *error = "the server took no data for " + std::to_string(kStallSeconds) + " s";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads until one whole reply is there. Bytes of later replies stay in the
+// tracker for the next call.
+bool SmtpTransport::ReadReply(SmtpReply* reply, int timeout_seconds, std::string* error) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  char buffer[4096];
+  while (!replies_.TakeReply(reply)) {
+    std::size_t got = 0;
+    const CURLcode code = curl_easy_recv(curl_, buffer, sizeof buffer, &got);
+    if (code == CURLE_OK) {
+      if (got == 0) {
+        *error = "the server closed the connection";
+        return false;
+      }
+      replies_.Feed(std::string_view(buffer, got));
+      continue;
+    }
+    if (code != CURLE_AGAIN) {
+      *error = std::string("connection lost while receiving: ") + curl_easy_strerror(code);
+      return false;
+    }
+    pollfd wait{socket_, POLLIN, 0};
+    if (poll(&wait, 1, PollMilliseconds(deadline)) <= 0 &&
+        std::chrono::steady_clock::now() >= deadline) {
+      *error = "no reply from the server within " + std::to_string(timeout_seconds) + " s";
+      return false;
+    }
+  }
+  return true;
+}
+
+// One attempt at MAIL, RCPT, DATA and the message. With PIPELINING the three
+// commands go out together and their replies are read in order; without it
+// each waits for the reply before. A refused transaction is reset, so the
+// connection is ready for the next message.
+SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
+                                               const std::string& payload, std::string* reason,
+                                               int* refusal_code, bool* replied) {
+  *replied = false;
+  auto lost = [&](const std::string& error) {
+    *reason = error;
+    Disconnect();
+    return Outcome::kConnectionLost;
+  };
+  std::string error;
+  if (pipelining_ && !SendAll(commands, &error)) return lost(error);
+
+  // The reply codes that let the message follow: 2xx to MAIL and RCPT, 354
+  // to DATA.
+  SmtpReply refusal;
+  bool data_accepted = false;
+  std::string_view rest = commands;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t end = rest.find('\n') + 1;
+    if (!pipelining_ && !SendAll(rest.substr(0, end), &error)) return lost(error);
+    rest.remove_prefix(end);
+    SmtpReply reply;
+    if (!ReadReply(&reply, kReplyTimeoutSeconds, &error)) return lost(error);
+    *replied = true;
+    const bool ok = i < 2 ? reply.code / 100 == 2 : reply.code == 354;
+    if (ok && i == 2) data_accepted = true;
+    if (!ok && refusal.code == 0) refusal = std::move(reply);
+    if (refusal.code != 0 && !pipelining_) break;
+  }
+
+  if (refusal.code == 0) {
+    SmtpReply reply;
+    if (!SendAll(payload, &error) || !ReadReply(&reply, kReplyTimeoutSeconds, &error)) {
+      return lost(error);
+    }
+    if (reply.code / 100 == 2) return Outcome::kSent;
+    // The transaction is over either way; nothing to reset.
+    *reason =
+        SmtpFailureReason(reply.code, reply.text, "unexpected reply: " + reply.text, password_);
+    *refusal_code = reply.code;
+    return Outcome::kRefused;
+  }
+
+  *reason =
+      SmtpFailureReason(refusal.code, refusal.text, "unexpected reply: " + refusal.text, password_);
+  *refusal_code = refusal.code;
+  SmtpReply reply;
+  // A server that took DATA although a recipient was refused gets an empty
+  // message, which it must refuse for want of recipients.
+  if (data_accepted &&
+      (!SendAll(".\r\n", &error) || !ReadReply(&reply, kReplyTimeoutSeconds, &error))) {
+    Disconnect();
+    return Outcome::kRefused;
+  }
+  if (!SendAll("RSET\r\n", &error) || !ReadReply(&reply, kReplyTimeoutSeconds, &error) ||
+      reply.code / 100 != 2) {
+    Disconnect();
+  }
+  return Outcome::kRefused;
+}
+
+SendResult SmtpTransport::Deliver(const std::string& payload, const std::string& recipient) {
+  const std::string commands =
+      "MAIL FROM:<" + sender_.address + ">\r\nRCPT TO:<" + recipient + ">\r\nDATA\r\n";
+  std::size_t retries = 0;
+  bool reconnected = false;
+  for (;;) {
+    std::string reason;
+    if (curl_ == nullptr) {
+      // The connection was lost after an earlier message.
+      if (!Connect(&reason)) return {false, reason};
+      reconnected = true;
+    }
+    int refusal_code = 0;
+    bool replied = false;
+    switch (Transact(commands, payload, &reason, &refusal_code, &replied)) {
+      case Outcome::kSent:
+        return {true, {}};
+      case Outcome::kConnectionLost:
+        // The kept connection had died (the server closed it between
+        // messages) and not one reply came back: nothing reached the server,
+        // so the message goes again over a new connection, once.
+        if (!reconnected && !replied) continue;
+        return {false, reason};
+      case Outcome::kRefused:
+        if (refusal_code / 100 == 4 && retries < std::size(kRetryPauseSeconds)) {
+          std::this_thread::sleep_for(std::chrono::seconds(kRetryPauseSeconds[retries]));
+          ++retries;
+          continue;
+        }
+        return {false, reason};
+    }
+  }
 }
 
 bool SmtpTransport::SignOn(const std::string& user_name, const std::string& password) {
   SignOff();
   sign_on_failure_ = "libcurl could not be started";
   if (!InitCurlOnce()) return false;
-  curl_ = curl_easy_init();
-  if (curl_ == nullptr) return false;
-  sign_on_failure_.clear();
+  user_name_ = user_name;
   password_ = password;
-  SetSessionOptions(user_name, password);
-  // A NOOP without recipients makes libcurl connect, start TLS, greet and
-  // authenticate, and then keep the connection for the messages.
-  curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, "NOOP");
-  const CURLcode code = Perform();
-  curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, nullptr);
-  if (code != CURLE_OK) {
-    sign_on_failure_ = Failure(code).reason;
-    SignOff();
+  std::string failure;
+  if (!Connect(&failure)) {
+    sign_on_failure_ = failure;
+    password_.clear();
     return false;
   }
+  sign_on_failure_.clear();
+  signed_on_ = true;
   return true;
 }
 
-SendResult SmtpTransport::Deliver(const std::string& bytes, const std::string& recipient) {
-  const std::string envelope_to = "<" + recipient + ">";
-  const std::string envelope_from = "<" + sender_.address + ">";
-  curl_slist* recipients = curl_slist_append(nullptr, envelope_to.c_str());
-  if (recipients == nullptr) return {false, "out of memory"};
-  curl_easy_setopt(curl_, CURLOPT_MAIL_FROM, envelope_from.c_str());
-  curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, recipients);
-  curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
-
-  SendResult result;
-  std::size_t retries = 0;
-  bool reconnected = false;
-  for (;;) {
-    upload_ = UploadSource{bytes, 0};
-    const CURLcode code = Perform();
-    if (code == CURLE_OK) {
-      result.sent = true;
-      break;
-    }
-    long new_connections = 0;
-    curl_easy_getinfo(curl_, CURLINFO_NUM_CONNECTS, &new_connections);
-    // The kept connection had died (the server closed it between messages)
-    // and not one reply came back: nothing reached the server, so the
-    // message goes again over a new connection, once.
-    if (!reconnected && new_connections == 0 && !replies_.any_reply()) {
-      reconnected = true;
-      curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
-      continue;
-    }
-    if (replies_.last_refusal_code() / 100 == 4 && retries < std::size(kRetryPauseSeconds)) {
-      std::this_thread::sleep_for(std::chrono::seconds(kRetryPauseSeconds[retries]));
-      ++retries;
-      continue;
-    }
-    result = Failure(code);
-    break;
-  }
-
-  curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 0L);
-  curl_easy_setopt(curl_, CURLOPT_UPLOAD, 0L);
-  curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, nullptr);
-  curl_easy_setopt(curl_, CURLOPT_MAIL_FROM, nullptr);
-  curl_slist_free_all(recipients);
-  upload_ = UploadSource{};
-  return result;
-}
-
 SendResult SmtpTransport::Send(const OutgoingMessage& message) {
-  if (curl_ == nullptr) return {false, "not signed on"};
+  if (!signed_on_) return {false, "not signed on"};
   if (!IsPlainAddress(message.recipient_address)) {
     return {false, std::string(kBadAddressReason)};
   }
   const MessageFields fields = FieldsFor(message, sender_);
-  return Deliver(WriteMessage(fields, "\r\n"), message.recipient_address);
+  return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), message.recipient_address);
 }
 
 void SmtpTransport::SignOff() {
   if (curl_ != nullptr) {
-    curl_easy_cleanup(curl_);  // says QUIT on the kept connection
-    curl_ = nullptr;
+    // A polite end; the reply is waited for briefly, and a server that has
+    // gone already changes nothing.
+    std::string error;
+    SmtpReply reply;
+    if (SendAll("QUIT\r\n", &error)) (void)ReadReply(&reply, kQuitReplySeconds, &error);
   }
+  Disconnect();
+  signed_on_ = false;
   password_.clear();
 }
 
@@ -406,6 +536,13 @@ void SmtpReplyTracker::Feed(std::string_view bytes) {
   }
 }
 
+bool SmtpReplyTracker::TakeReply(SmtpReply* reply) {
+  if (waiting_.empty()) return false;
+  *reply = std::move(waiting_.front());
+  waiting_.pop_front();
+  return true;
+}
+
 void SmtpReplyTracker::TakeLine(std::string_view line) {
   any_reply_ = true;
   const bool coded = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3,
@@ -413,6 +550,7 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   if (!coded) return;
   const char separator = line.size() > 3 ? line[3] : ' ';
   const std::string_view text = TrimAscii(line.size() > 4 ? line.substr(4) : std::string_view());
+  if (text.size() == 10 && StartsWithNoCase(text, "pipelining")) pending_pipelining_ = true;
   if (separator == '-') {
     if (!pending_text_.empty() && !text.empty()) pending_text_ += ' ';
     pending_text_ += text;
@@ -424,10 +562,13 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   joined += text;
   last_code_ = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
   last_reply_ = Printable(std::string(line.substr(0, 3)) + (joined.empty() ? "" : " " + joined));
+  if (last_code_ == 250) offers_pipelining_ = pending_pipelining_;
+  pending_pipelining_ = false;
   if (last_code_ >= 400) {
     last_refusal_ = last_reply_;
     last_refusal_code_ = last_code_;
   }
+  waiting_.push_back({last_code_, last_reply_});
 }
 
 std::string SmtpFailureReason(int reply_code, std::string_view reply,
@@ -442,6 +583,22 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
   }
   MaskAll(&reason, password);
   return reason;
+}
+
+// A line that starts with "." gets a second one; "." on a line of its own
+// ends the data.
+std::string SmtpDataPayload(std::string_view message) {
+  std::string out;
+  out.reserve(message.size() + 8);
+  bool line_start = true;
+  for (char c : message) {
+    if (line_start && c == '.') out += '.';
+    out += c;
+    line_start = c == '\n';
+  }
+  if (!line_start) out += "\r\n";
+  out += ".\r\n";
+  return out;
 }
 
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,

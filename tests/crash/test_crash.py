@@ -110,8 +110,8 @@ def parse_run(lines):
     return records
 
 
-def one_round(exe, rng):
-    server = SmtpServer()
+def one_round(exe, rng, pipelining):
+    server = SmtpServer(*(["--pipelining"] if pipelining else []))
     folder = harness.ProgramFolder(exe)
     runner = harness.NativeRunner()
     try:
@@ -175,11 +175,14 @@ def main():
     rng = random.Random(options.seed)
     for round_number in range(1, options.rounds + 1):
         try:
-            kill_after, logged, in_flight = one_round(options.exe, rng)
+            # Every other round the server offers PIPELINING.
+            pipelining = round_number % 2 == 0
+            kill_after, logged, in_flight = one_round(options.exe, rng, pipelining)
         except Failure as failure:
             print(f"round {round_number} (seed {options.seed}): FAILED: {failure}")
             return 1
-        print(f"round {round_number}: killed after {kill_after} arrivals; "
+        print(f"round {round_number}{' (pipelining)' if pipelining else ''}: "
+              f"killed after {kill_after} arrivals; "
               f"{logged} sent blocks, {in_flight} in flight")
     return 0
 

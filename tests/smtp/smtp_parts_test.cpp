@@ -87,6 +87,41 @@ TEST(SmtpReplies, MultiLineRepliesJoinAndSplitFeedsAreReassembled) {
   EXPECT_EQ(tracker.last_refusal_code(), 0);
 }
 
+TEST(SmtpReplies, PipelinedRepliesAreTakenOneByOneInOrder) {
+  SmtpReplyTracker tracker;
+  SmtpReply reply;
+  EXPECT_FALSE(tracker.TakeReply(&reply));
+  tracker.Feed("250 2.1.0 Ok\r\n550-5.1.1 no such\r\n550 5.1.1 user\r\n50");
+  tracker.Feed("3 5.5.1 need RCPT\r\n");
+  ASSERT_TRUE(tracker.TakeReply(&reply));
+  EXPECT_EQ(reply.code, 250);
+  EXPECT_EQ(reply.text, "250 2.1.0 Ok");
+  ASSERT_TRUE(tracker.TakeReply(&reply));
+  EXPECT_EQ(reply.code, 550);
+  EXPECT_EQ(reply.text, "550 5.1.1 no such 5.1.1 user");
+  ASSERT_TRUE(tracker.TakeReply(&reply));
+  EXPECT_EQ(reply.code, 503);
+  EXPECT_FALSE(tracker.TakeReply(&reply));
+}
+
+TEST(SmtpReplies, PipeliningIsOfferedOnlyByTheLastEhloReply) {
+  SmtpReplyTracker tracker;
+  tracker.Feed("220 mx ESMTP\r\n250-mx\r\n250-pipelining\r\n250 STARTTLS\r\n");
+  EXPECT_TRUE(tracker.offers_pipelining());
+  // After STARTTLS the capabilities are asked again and the new list counts.
+  tracker.Feed("220 go ahead\r\n250-mx\r\n250-PIPELININGX\r\n250 AUTH PLAIN\r\n");
+  EXPECT_FALSE(tracker.offers_pipelining());
+  tracker.Feed("250-mx\r\n250 PIPELINING\r\n");
+  EXPECT_TRUE(tracker.offers_pipelining());
+}
+
+TEST(SmtpData, LinesStartingWithADotAreStuffedAndTheEndIsMarked) {
+  EXPECT_EQ(SmtpDataPayload("Subject: a\r\n\r\n.\r\n..x\r\na.b\r\n"),
+            "Subject: a\r\n\r\n..\r\n...x\r\na.b\r\n.\r\n");
+  EXPECT_EQ(SmtpDataPayload(".start"), "..start\r\n.\r\n");
+  EXPECT_EQ(SmtpDataPayload(""), ".\r\n");
+}
+
 TEST(SmtpReplies, TextThatIsNotUtf8IsMadeSafe) {
   SmtpReplyTracker tracker;
   tracker.Feed("451 \x83\x65\x83X\x83g busy\r\n");  // CP932 bytes from a server

@@ -5,7 +5,9 @@ line of standard output, then serves until it is terminated or its standard
 input closes. Every accepted message is written to the --store folder as
 NNNN.eml (the bytes as received) and NNNN.json (envelope sender and
 recipients); state.json there counts connections, TLS sessions, successful
-logins and the commands seen, updated after each event.
+logins and the commands seen, updated after each event. With --pipelining
+the EHLO reply offers PIPELINING, and a MAIL that arrived together with the
+commands after it is counted in "pipelined".
 """
 
 import argparse
@@ -30,6 +32,7 @@ class State:
         self.failed_logins = 0
         self.commands = []
         self.messages = 0
+        self.pipelined = 0
         self.tempfails = {}
         os.makedirs(store, exist_ok=True)
         self.save()
@@ -40,7 +43,8 @@ class State:
 
     def save(self):
         data = {key: getattr(self, key) for key in
-                ("connections", "starttls", "logins", "failed_logins", "commands", "messages")}
+                ("connections", "starttls", "logins", "failed_logins", "commands", "messages",
+                 "pipelined")}
         temp = os.path.join(self.store, "state.json.tmp")
         with open(temp, "w") as f:
             json.dump(data, f)
@@ -50,11 +54,18 @@ class State:
 class Handler:
     def __init__(self, state, options):
         self.state = state
+        self.pipelining = options.pipelining
         self.refused = set(options.refuse)
         self.tempfail = {}
         for item in options.tempfail:
             address, count = item.rsplit(":", 1)
             self.tempfail[address] = int(count)
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(-1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refused:
@@ -102,6 +113,10 @@ def make_server_class(state, options):
 
         async def smtp_MAIL(self, arg):
             state.command("MAIL")
+            # The reader's buffer (private to asyncio) already holds what the
+            # client sent after this command without waiting for its reply.
+            if getattr(self._reader, "_buffer", None):
+                state.pipelined += 1
             await super().smtp_MAIL(arg)
 
         async def smtp_QUIT(self, arg):
@@ -186,6 +201,7 @@ def main():
     parser.add_argument("--auth", metavar="USER:PASS")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")
+    parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--drop-after", type=int, default=0, metavar="N")
     asyncio.run(serve(parser.parse_args()))
 

@@ -125,6 +125,8 @@ class TransportTest(unittest.TestCase):
 
 
 class SmtpTest(TransportTest):
+    PIPELINING = False
+
     def test_plain_loopback_one_connection_for_the_whole_run(self):
         server = self.server()
         result = self.run_batch(f"smtp://127.0.0.1:{server.port}")
@@ -136,8 +138,9 @@ class SmtpTest(TransportTest):
         state = server.state()
         self.assertEqual(1, state["connections"])
         # One greeting for the run, no resets between messages, a polite end.
-        self.assertEqual(["CONNECT", "EHLO", "NOOP", "MAIL", "MAIL", "MAIL", "QUIT"],
-                         state["commands"])
+        self.assertEqual(["CONNECT", "EHLO", "MAIL", "MAIL", "MAIL", "QUIT"], state["commands"])
+        # Commands go out together exactly when the server offers it.
+        self.assertEqual(len(RECIPIENTS) if self.PIPELINING else 0, state["pipelined"])
 
     def test_starttls_with_login_over_one_connection(self):
         server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
@@ -195,6 +198,9 @@ class SmtpTest(TransportTest):
                              *self.sent_block(*RECIPIENTS[2][:2]))
         self.assertEqual(expected, self.folder.log())
         self.assert_delivered(server, [RECIPIENTS[0], RECIPIENTS[2]])
+        # The refused transaction is reset; the connection carries on.
+        self.assertEqual(["CONNECT", "EHLO", "MAIL", "MAIL", "RSET", "MAIL", "QUIT"],
+                         server.state()["commands"])
 
     def test_temporary_failure_is_retried_then_delivered(self):
         server = self.server("--tempfail", "sato@example.jp:2")
@@ -222,6 +228,16 @@ class SmtpTest(TransportTest):
         self.assertEqual(2, result.status)
         self.assertEqual(0, server.state()["connections"])
         self.assertNotIn(PASSWORD.encode(), self.folder.read_bytes("pinemail.log"))
+
+
+class PipelinedSmtpTest(SmtpTest):
+    """The same runs against a server that offers PIPELINING: MAIL, RCPT and
+    DATA go out in one packet, and a refusal of RCPT (followed by the
+    server's refusal of DATA) is logged with the RCPT reply."""
+    PIPELINING = True
+
+    def server(self, *options):
+        return super().server("--pipelining", *options)
 
 
 FAKE_SENDMAIL = f"""#!{PYTHON}
