@@ -304,8 +304,8 @@ bool SmtpTransport::SendAll(std::string_view bytes, std::string* error) {
       *error = std::string("connection lost while sending: ") + curl_easy_strerror(code);
       return false;
     }
-    // TLS may need to read before it can write again.
-    pollfd wait{socket_, POLLIN | POLLOUT, 0};
+    // The socket's send buffer is full: the server is not reading yet.
+    pollfd wait{socket_, POLLOUT, 0};
     if (poll(&wait, 1, PollMilliseconds(deadline)) <= 0 &&
         std::chrono::steady_clock::now() >= deadline) {
       *error = "the server took no data for " + std::to_string(kStallSeconds) + " s";
