@@ -12,7 +12,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -129,8 +128,8 @@ void MaskAll(std::string* text, std::string_view secret) {
   }
 }
 
-// Replies to the connection's set-up arrive as "body" data only when a
-// command is run; nothing in them is needed.
+// A connect-only handle receives no body data; should any come, it must not
+// end up on standard output.
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
 
 // Only the server's reply lines are watched; everything else (including the
