@@ -156,10 +156,16 @@ bool InitCurlOnce() {
   return ok;
 }
 
-int PollMilliseconds(std::chrono::steady_clock::time_point deadline) {
+// Waits until `socket` is ready for `events`; false once `deadline` passed.
+bool WaitForSocket(curl_socket_t socket, short events,
+                   std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
+  if (left.count() <= 0) return false;
+  pollfd wait{socket, events, 0};
+  const int milliseconds =
+      static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 60'000));
+  return poll(&wait, 1, milliseconds) != 0 || std::chrono::steady_clock::now() < deadline;
 }
 
 class SmtpTransport final : public MailTransport {
@@ -304,9 +310,7 @@ bool SmtpTransport::SendAll(std::string_view bytes, std::string* error) {
       return false;
     }
     // The socket's send buffer is full: the server is not reading yet.
-    pollfd wait{socket_, POLLOUT, 0};
-    if (poll(&wait, 1, PollMilliseconds(deadline)) <= 0 &&
-        std::chrono::steady_clock::now() >= deadline) {
+    if (!WaitForSocket(socket_, POLLOUT, deadline)) {
       *error = "the server took no data for " + std::to_string(kStallSeconds) + " s";
       return false;
     }
@@ -334,9 +338,7 @@ bool SmtpTransport::ReadReply(SmtpReply* reply, int timeout_seconds, std::string
       *error = std::string("connection lost while receiving: ") + curl_easy_strerror(code);
       return false;
     }
-    pollfd wait{socket_, POLLIN, 0};
-    if (poll(&wait, 1, PollMilliseconds(deadline)) <= 0 &&
-        std::chrono::steady_clock::now() >= deadline) {
+    if (!WaitForSocket(socket_, POLLIN, deadline)) {
       *error = "no reply from the server within " + std::to_string(timeout_seconds) + " s";
       return false;
     }
