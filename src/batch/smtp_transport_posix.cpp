@@ -372,7 +372,11 @@ SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
     if (!pipelining_ && !SendAll(rest.substr(0, end), &error)) return lost(error);
     rest.remove_prefix(end);
     SmtpReply reply;
-    if (!ReadReply(&reply, kReplyTimeoutSeconds, &error)) return lost(error);
+    if (!ReadReply(&reply, kReplyTimeoutSeconds, &error)) {
+      if (refusal.code == 0) return lost(error);
+      // A server that refuses and hangs up (421) is logged with its refusal.
+      break;
+    }
     *replied = true;
     const bool ok = i < 2 ? reply.code / 100 == 2 : reply.code == 354;
     if (ok && i == 2) data_accepted = true;
@@ -396,6 +400,10 @@ SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
   *reason =
       SmtpFailureReason(refusal.code, refusal.text, "unexpected reply: " + refusal.text, password_);
   *refusal_code = refusal.code;
+  if (!error.empty()) {
+    Disconnect();
+    return Outcome::kRefused;
+  }
   SmtpReply reply;
   // A server that took DATA although a recipient was refused gets an empty
   // message, which it must refuse for want of recipients.

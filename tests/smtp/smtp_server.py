@@ -113,6 +113,11 @@ def make_server_class(state, options):
 
         async def smtp_MAIL(self, arg):
             state.command("MAIL")
+            if state.commands.count("MAIL") <= options.hang_up_on_mail:
+                # A server shutting down: it refuses and closes at once.
+                await self.push("421 4.3.2 Service shutting down")
+                self.transport.close()
+                return
             # The reader's buffer (private to asyncio) already holds what the
             # client sent after this command without waiting for its reply.
             if getattr(self._reader, "_buffer", None):
@@ -202,6 +207,7 @@ def main():
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")
     parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--hang-up-on-mail", type=int, default=0, metavar="N")
     parser.add_argument("--drop-after", type=int, default=0, metavar="N")
     asyncio.run(serve(parser.parse_args()))
 
