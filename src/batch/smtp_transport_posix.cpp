@@ -359,6 +359,11 @@ SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
     Disconnect();
     return Outcome::kConnectionLost;
   };
+  auto refused = [&](const SmtpReply& reply) {
+    *reason =
+        SmtpFailureReason(reply.code, reply.text, "unexpected reply: " + reply.text, password_);
+    *refusal_code = reply.code;
+  };
   std::string error;
   if (pipelining_ && !SendAll(commands, &error)) return lost(error);
 
@@ -391,15 +396,11 @@ SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
     }
     if (reply.code / 100 == 2) return Outcome::kSent;
     // The transaction is over either way; nothing to reset.
-    *reason =
-        SmtpFailureReason(reply.code, reply.text, "unexpected reply: " + reply.text, password_);
-    *refusal_code = reply.code;
+    refused(reply);
     return Outcome::kRefused;
   }
 
-  *reason =
-      SmtpFailureReason(refusal.code, refusal.text, "unexpected reply: " + refusal.text, password_);
-  *refusal_code = refusal.code;
+  refused(refusal);
   if (!error.empty()) {
     Disconnect();
     return Outcome::kRefused;
