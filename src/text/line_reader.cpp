@@ -23,8 +23,9 @@ void LineReader::ReadBlock() {
   if (eof_ || file_ == nullptr) return;
   std::size_t wanted = kBlockSize;
   // One byte past the limit is enough to tell that the file is too long.
-  if (byte_limit_ != kNoLimit)
+  if (byte_limit_ != kNoLimit) {
     wanted = std::min<std::uint64_t>(wanted, byte_limit_ - bytes_read_ + 1);
+  }
   const std::size_t kept = raw_.size();
   raw_.resize(kept + wanted);
   const std::size_t got = std::fread(raw_.data() + kept, 1, wanted, file_);
