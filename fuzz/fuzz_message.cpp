@@ -2,7 +2,9 @@
 // subjects and texts. Input: name, address, subject and text separated by
 // NUL bytes. The headers must hold no raw CR or LF, no line longer than 998
 // for an address the transports accept, and decoding the subject and the
-// display name must give back what went in, controls turned into blanks.
+// display name must give back what went in, controls turned into blanks (a
+// subject keeps its tabs); an encoded name takes as few encoded-words as the
+// 75-character limit allows.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -98,14 +100,17 @@ std::string DecodeUnstructured(std::string_view value) {
   return out;
 }
 
-// What the writer promises for header text: controls become blanks. Only
-// checked for valid UTF-8; malformed input must still come out valid.
-std::string ControlsToBlanks(std::string_view text) {
+// What the writer promises for header text: controls become blanks (but for
+// tabs where `keep_tabs`). Only checked for valid UTF-8; malformed input must
+// still come out valid.
+std::string ControlsToBlanks(std::string_view text, bool keep_tabs = false) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     char32_t code_point = 0;
     std::size_t length = pinemail::DecodeCodePoint(text, i, &code_point);
-    if (code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F)) {
+    if (keep_tabs && code_point == '\t') {
+      out += '\t';
+    } else if (code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F)) {
       out += ' ';
     } else {
       out.append(text.substr(i, length));
@@ -113,6 +118,34 @@ std::string ControlsToBlanks(std::string_view text) {
     i += length;
   }
   return out;
+}
+
+// How many encoded-words of at most 75 characters (45 bytes of UTF-8) a text
+// needs when each takes as many whole characters as fit.
+std::size_t FewestEncodedWords(std::string_view text) {
+  constexpr std::size_t kBytesPerWord = 45;
+  std::size_t words = 0;
+  std::size_t bytes = kBytesPerWord;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t code_point = 0;
+    std::size_t length = pinemail::DecodeCodePoint(text, i, &code_point);
+    if (bytes + length > kBytesPerWord) {
+      ++words;
+      bytes = 0;
+    }
+    bytes += length;
+    i += length;
+  }
+  return words;
+}
+
+std::size_t CountEncodedWords(std::string_view value) {
+  std::size_t count = 0;
+  for (std::size_t at = value.find("=?UTF-8?B?"); at != std::string_view::npos;
+       at = value.find("=?UTF-8?B?", at + 1)) {
+    ++count;
+  }
+  return count;
 }
 
 std::string_view TrimSpaces(std::string_view text) {
@@ -212,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string decoded_subject = DecodeUnstructured(subject);
   Check(pinemail::IsValidUtf8(decoded_subject), "the subject decodes to UTF-8", subject);
   if (subject_valid) {
-    Check(decoded_subject == ControlsToBlanks(message.subject), "the subject decodes back",
+    Check(decoded_subject == ControlsToBlanks(message.subject, true), "the subject decodes back",
           decoded_subject + "|" + message.subject);
   }
 
@@ -225,9 +258,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string suffix = " <" + message.to.address + ">";
       Check(to.size() > suffix.size() + 1 && to.front() == ' ' && to.ends_with(suffix),
             "the name, then the address in angle brackets", to);
-      std::string decoded = DecodeDisplayName(
-          std::string_view(to).substr(1, to.size() - 1 - suffix.size()));
+      std::string_view phrase = std::string_view(to).substr(1, to.size() - 1 - suffix.size());
+      std::string decoded = DecodeDisplayName(phrase);
       Check(decoded == name, "the display name decodes back", decoded + "|" + name);
+      const std::size_t words = CountEncodedWords(phrase);
+      Check(words == 0 || words == FewestEncodedWords(name),
+            "an encoded name takes as few encoded-words as the limit allows", to);
     }
   }
 

@@ -2,7 +2,9 @@
 // Input: the section name, a line feed, the key, a line feed, the value, a
 // line feed, then the file's bytes. Reads and writes must not crash; after a
 // write, a read gives the value back whenever a profile file can hold it,
-// and the other keys of the section keep their values.
+// and the other keys of the section keep their values. (The fuzzer runs
+// under a UTF-8 code page: a file with a byte-order mark stores text, and
+// gives back the value it was given only when that is UTF-8.)
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "app/ini_file.h"
 #include "fuzz/fuzz_support.h"
+#include "text/utf8.h"
 
 using pinemail::fuzz::Check;
 
@@ -41,10 +44,17 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool StartsWithByteOrderMark(std::string_view content) {
+  return content.starts_with("\xEF\xBB\xBF") || content.starts_with("\xFF\xFE") ||
+         content.starts_with("\xFE\xFF");
+}
+
 // A value that a profile file gives back as written: the reader drops the
-// gaps around it and one pair of enclosing quotes, and returns 510 bytes.
-bool ReadsBackUnchanged(std::string_view value) {
+// gaps around it and one pair of enclosing quotes, and returns 510 bytes; a
+// file of text gives back text.
+bool ReadsBackUnchanged(std::string_view value, std::string_view content) {
   if (HasLineBreakOrNul(value) || TrimGaps(value) != value) return false;
+  if (StartsWithByteOrderMark(content) && !pinemail::IsValidUtf8(value)) return false;
   if (value.size() > pinemail::kMaxProfileValueBytes) return false;
   bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                 value.back() == value.front();
@@ -91,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(written, "a storable key and value are written",
         std::string(section) + "|" + std::string(key) + "|" + std::string(value));
   std::string read_back = profile.Read(section, key);
-  if (ReadsBackUnchanged(value)) {
+  if (ReadsBackUnchanged(value, content)) {
     Check(read_back == value, "the written value reads back", read_back + "|" + std::string(value));
   }
   for (std::size_t i = 0; i < kOtherKeys.size(); ++i) {

@@ -1,13 +1,16 @@
 // Reads and rewrites profile (INI) files byte by byte, so that settings files
-// made on Windows (Shift-JIS, CR LF) keep every byte that is not changed.
+// made on Windows (Shift-JIS, CR LF) keep every byte that is not changed;
+// files saved as Unicode are read and rewritten as text in their encoding.
 #include "app/ini_file.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <utility>
 
+#include "text/codepage.h"
 #include "text/file_io.h"
 #include "text/utf8.h"
 
@@ -93,10 +96,6 @@ ParsedLine ParseLine(std::string_view text) {
   parsed.name = TrimGaps(text.substr(0, equals));
   parsed.value = TrimGaps(text.substr(equals + 1));
   return parsed;
-}
-
-std::size_t ContentStart(std::string_view content) {
-  return content.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -193,34 +192,31 @@ std::string WriteTarget(const std::string& path) {
   return std::string(text.begin(), text.end());
 }
 
-}  // namespace
-
-std::string_view CutProfileValue(std::string_view value) {
-  return CutValue(value, kMaxProfileValueBytes);
-}
-
-std::string LookupProfileValue(std::string_view content, std::string_view section,
-                               std::string_view key) {
-  if (TrimGaps(section).empty() || TrimGaps(key).empty()) return {};
+// The value of `key` in the first section named `section` of a file's text,
+// before any NUL and without one pair of enclosing quotes; nullopt when the
+// key is not there.
+std::optional<std::string_view> FindValue(std::string_view text, std::string_view section,
+                                          std::string_view key) {
+  if (TrimGaps(section).empty() || TrimGaps(key).empty()) return std::nullopt;
   bool in_section = false;
   LineSpan line;
-  for (std::size_t pos = ContentStart(content); NextLine(content, pos, &line); pos = line.next) {
-    ParsedLine parsed = ParseLine(content.substr(line.begin, line.end - line.begin));
+  for (std::size_t pos = 0; NextLine(text, pos, &line); pos = line.next) {
+    ParsedLine parsed = ParseLine(text.substr(line.begin, line.end - line.begin));
     if (parsed.kind == LineKind::kSection) {
       // Only the first section of a name is searched.
       if (in_section) break;
       in_section = SameName(parsed.name, section);
     } else if (in_section && parsed.kind == LineKind::kKey && SameName(parsed.name, key)) {
       std::string_view value = Unquote(parsed.value);
-      value = value.substr(0, value.find('\0'));
-      return std::string(CutProfileValue(value));
+      return value.substr(0, value.find('\0'));
     }
   }
-  return {};
+  return std::nullopt;
 }
 
-bool UpdateProfileContent(std::string_view content, std::string_view section, std::string_view key,
-                          std::string_view value, std::string* updated) {
+// UpdateProfileContent over a file's text (after any byte-order mark).
+bool UpdateText(std::string_view content, std::string_view section, std::string_view key,
+                std::string_view value, std::string* updated) {
   if (!IsStorableName(section) || !IsStorableKey(key) ||
       value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
     return false;
@@ -235,7 +231,7 @@ bool UpdateProfileContent(std::string_view content, std::string_view section, st
   bool found_section = false;
   LineSpan insert_after;  // the section's header or last key line
   LineSpan line;
-  for (std::size_t pos = ContentStart(content); NextLine(content, pos, &line); pos = line.next) {
+  for (std::size_t pos = 0; NextLine(content, pos, &line); pos = line.next) {
     ParsedLine parsed = ParseLine(content.substr(line.begin, line.end - line.begin));
     if (parsed.kind == LineKind::kSection) {
       if (in_section) break;
@@ -267,12 +263,94 @@ bool UpdateProfileContent(std::string_view content, std::string_view section, st
     return true;
   }
   std::string result(content);
-  if (result.size() > ContentStart(content) && result.back() != '\n' && result.back() != '\r') {
+  if (!result.empty() && result.back() != '\n' && result.back() != '\r') {
     result += kLineEnd;
   }
   result.append("[").append(section).append("]").append(kLineEnd);
   result += key_line;
   *updated = std::move(result);
+  return true;
+}
+
+// A settings file saved as Unicode (a byte-order mark: UTF-8, UTF-16 LE or
+// BE) is text, as the system's profile functions read it: they look names
+// up in the text, hand values over in the code page, and write into the file
+// in its own encoding. A file without a mark is the code page's bytes.
+struct UnicodeFile {
+  ByteOrderMark mark;
+  std::string text;  // UTF-8, without the mark
+};
+
+UnicodeFile ReadUnicodeFile(std::string_view content) {
+  UnicodeFile file{FindByteOrderMark(content), {}};
+  content.remove_prefix(file.mark.size);
+  switch (file.mark.encoding) {
+    case TextEncoding::kUtf16Le:
+      AppendUtf16AsUtf8(content, ByteOrder::kLittleEndian, true, file.text);
+      break;
+    case TextEncoding::kUtf16Be:
+      AppendUtf16AsUtf8(content, ByteOrder::kBigEndian, true, file.text);
+      break;
+    default:
+      file.text = content;  // UTF-8 kept byte for byte, for the rewrite
+  }
+  return file;
+}
+
+std::string WriteUnicodeFile(const ByteOrderMark& mark, std::string_view text) {
+  switch (mark.encoding) {
+    case TextEncoding::kUtf16Le:
+      return "\xFF\xFE" + Utf8ToUtf16(text, ByteOrder::kLittleEndian);
+    case TextEncoding::kUtf16Be:
+      return "\xFE\xFF" + Utf8ToUtf16(text, ByteOrder::kBigEndian);
+    default:
+      return std::string(kUtf8Bom) + std::string(text);
+  }
+}
+
+// A value of a Unicode file in the code page, cut to 510 bytes before the
+// first character that does not fit whole.
+std::string CutToCodePage(std::string_view utf8) {
+  std::string bytes = EncodeSystemText(utf8);
+  if (bytes.size() <= kMaxProfileValueBytes) return bytes;
+  bytes.clear();
+  char32_t code_point = 0;
+  for (std::size_t pos = 0, length = 0; pos < utf8.size(); pos += length) {
+    length = DecodeCodePoint(utf8, pos, &code_point);
+    std::string character = EncodeSystemText(utf8.substr(pos, length));
+    if (bytes.size() + character.size() > kMaxProfileValueBytes) break;
+    bytes += character;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string_view CutProfileValue(std::string_view value) {
+  return CutValue(value, kMaxProfileValueBytes);
+}
+
+std::string LookupProfileValue(std::string_view content, std::string_view section,
+                               std::string_view key) {
+  const UnicodeFile unicode = ReadUnicodeFile(content);
+  if (unicode.mark.size == 0) {
+    return std::string(CutProfileValue(FindValue(content, section, key).value_or("")));
+  }
+  std::optional<std::string_view> value =
+      FindValue(unicode.text, DecodeSystemText(section), DecodeSystemText(key));
+  return value ? CutToCodePage(*value) : std::string();
+}
+
+bool UpdateProfileContent(std::string_view content, std::string_view section, std::string_view key,
+                          std::string_view value, std::string* updated) {
+  const UnicodeFile unicode = ReadUnicodeFile(content);
+  if (unicode.mark.size == 0) return UpdateText(content, section, key, value, updated);
+  std::string text;
+  if (!UpdateText(unicode.text, DecodeSystemText(section), DecodeSystemText(key),
+                  DecodeSystemText(value), &text)) {
+    return false;
+  }
+  *updated = WriteUnicodeFile(unicode.mark, text);
   return true;
 }
 

@@ -21,14 +21,20 @@ std::string_view CutProfileValue(std::string_view value);
 // file's bytes. Names match case-insensitively (ASCII) and without the blanks
 // and tabs around them; the value loses its blanks and tabs and one pair of
 // enclosing quotes, ends before any NUL and is cut to at most 510 bytes,
-// never inside a double-byte character. Empty when not found.
+// never inside a double-byte character. Empty when not found. A file that
+// starts with a byte-order mark (UTF-8, UTF-16 LE or BE) is read as that
+// text: names are matched in it and the value is handed over in the
+// system's code page (as the system's profile reader does), cut before the
+// first character that does not fit whole in the 510 bytes.
 std::string LookupProfileValue(std::string_view content, std::string_view section,
                                std::string_view key);
 
 // The file's bytes after setting `key`=`value` in `section`: an existing
 // key's line is replaced in place, a missing key is added after its
 // section's last key, a missing section is appended; every other byte stays.
-// The value loses its leading blanks and tabs.
+// The value loses its leading blanks and tabs. In a file with a byte-order
+// mark, names and value (system code page) are written in the file's
+// encoding, which it keeps.
 // False (and `updated` untouched) when a name or the value cannot be stored
 // in a profile file (empty name, line breaks, NUL, "=" in the key).
 bool UpdateProfileContent(std::string_view content, std::string_view section, std::string_view key,

@@ -36,7 +36,7 @@ std::string ProgressText(const BatchProgress& progress) {
 std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals,
                         const std::string& log_path) {
   std::string head = outcome == BatchOutcome::kStoppedEarly ? "中断しました　" : "完了　";
-  return head + ProgressText(totals) + "　ログ: " + log_path;
+  return head + ProgressText(totals) + "　ログ: " + pinemail::DecodeSystemText(log_path);
 }
 
 int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::string& app_folder) {
@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
       return kExitDone;
     case pinemail::StartMode::kListMissing:
       // A mistyped path in a scheduled task must leave a trace and fail.
-      PrintError("指定ファイルが見つかりません: " + decision.list_path + "\n");
+      // Paths are bytes here; they are decoded only to be shown.
+      PrintError("指定ファイルが見つかりません: " + pinemail::DecodeSystemText(decision.list_path) +
+                 "\n");
       pinemail::ShowHelp();
       return kExitStopped;
     case pinemail::StartMode::kBatch:

@@ -30,6 +30,12 @@ char FolderSeparator(PathStyle style);
 std::string ResolvePath(std::string_view path, std::string_view app_folder,
                         PathStyle style = kNativePathStyle);
 
+// The path of a template that a list names: ResolvePath of the name. On
+// POSIX, where a name is bytes, a name that nothing on disk has is also
+// tried in CP932: files unpacked from an archive made on Japanese Windows
+// keep their names' CP932 bytes (whatever encoding the list is read in).
+std::string ResolveTemplatePath(std::string_view name, std::string_view app_folder);
+
 // Appends the separator to a folder that does not end in one.
 std::string WithTrailingSeparator(std::string folder, PathStyle style = kNativePathStyle);
 
@@ -62,9 +68,13 @@ struct StartDecision {
 
 // What the platform hands to start-up.
 struct StartInput {
-  std::string app_folder;         // `AppFolder`, ending in its separator
-  std::string command_text;       // the argument text, as the path is taken from it
-  std::string upper_text;         // the argument text upper-cased, for the option test
+  std::string app_folder;  // `AppFolder`, ending in its separator
+  // The argument text, as the path is taken from it: on POSIX the bytes as
+  // given, since file names are bytes (a CP932 name must reach the file
+  // system unchanged); decoded only where it is shown.
+  std::string command_text;
+  // The argument text decoded and upper-cased, for the option test.
+  std::string upper_text;
   bool posix_help_words = false;  // accept "-h" and "--help" as the whole text
 };
 

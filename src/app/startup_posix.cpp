@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/startup.h"
 #include "text/codepage.h"
@@ -95,10 +97,19 @@ StartInput NativeStartInput(int argc, char** argv) {
     if (i > 1) joined += ' ';
     joined += argv[i];
   }
-  input.command_text = DecodeSystemText(joined);
-  input.upper_text = UpperCaseText(input.command_text);
+  input.upper_text = UpperCaseText(DecodeSystemText(joined));
+  input.command_text = std::move(joined);
   input.posix_help_words = true;
   return input;
+}
+
+std::string ResolveTemplatePath(std::string_view name, std::string_view app_folder) {
+  std::string path = ResolvePath(name, app_folder, PathStyle::kPosix);
+  struct stat info;
+  if (lstat(path.c_str(), &info) == 0 || errno != ENOENT) return path;
+  std::string cp932 = ResolvePath(EncodeCp932(name), app_folder, PathStyle::kPosix);
+  if (cp932 == path || lstat(cp932.c_str(), &info) != 0) return path;
+  return cp932;
 }
 
 const FileSystemView& NativeFileSystem() {

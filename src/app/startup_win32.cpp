@@ -76,6 +76,11 @@ std::string UpperCaseText(std::string_view text) {
   return WideToUtf8(upper);
 }
 
+std::string ResolveTemplatePath(std::string_view name, std::string_view app_folder) {
+  // Names on Windows are Unicode: the name as the list gives it is the name.
+  return ResolvePath(name, app_folder, PathStyle::kWindows);
+}
+
 StartInput NativeStartInput(int /*argc*/, char** /*argv*/) {
   StartInput input;
   input.app_folder = AppFolder();

@@ -71,10 +71,14 @@ std::vector<std::string_view> Characters(std::string_view text) {
   return characters;
 }
 
+// What a header keeps of the controls: none, or the tab, which an
+// unstructured header (the subject) may carry.
+enum class Controls { kBlankAll, kKeepTab };
+
 // Header values: every control (CR and LF above all) becomes a blank, so that
 // a value can never end its header line and start a header of its own;
 // malformed bytes become U+FFFD, so that encoded-words carry valid UTF-8.
-std::string CleanHeaderText(std::string_view text) {
+std::string CleanHeaderText(std::string_view text, Controls controls = Controls::kBlankAll) {
   std::string clean;
   clean.reserve(text.size());
   while (!text.empty()) {
@@ -85,7 +89,7 @@ std::string CleanHeaderText(std::string_view text) {
       continue;
     }
     std::string_view character = text.substr(0, length);
-    if (IsControl(character)) {
+    if (IsControl(character) && !(controls == Controls::kKeepTab && character == "\t")) {
       clean += ' ';
     } else {
       clean += character;
@@ -93,10 +97,6 @@ std::string CleanHeaderText(std::string_view text) {
     text.remove_prefix(length);
   }
   return clean;
-}
-
-bool IsBlank(std::string_view character) {
-  return character == " " || character == "\xE3\x80\x80";
 }
 
 // ---------------------------------------------------------------------------
@@ -137,6 +137,29 @@ std::string EncodedWord(std::string_view bytes) {
   word += Base64(bytes);
   word += kEncodedWordClose;
   return word;
+}
+
+// Where an encoded-word of at most `length` characters that starts with
+// character `first` ends: after as many whole characters as it can carry
+// (at least one).
+std::size_t WholeCharactersIn(const std::vector<std::string_view>& characters, std::size_t first,
+                              std::size_t length) {
+  std::size_t bytes = characters[first].size();
+  std::size_t end = first + 1;
+  while (end < characters.size() && EncodedWordLength(bytes + characters[end].size()) <= length) {
+    bytes += characters[end].size();
+    ++end;
+  }
+  return end;
+}
+
+// The text of characters [first, end) (contiguous in the original text).
+std::string_view Join(const std::vector<std::string_view>& characters, std::size_t first,
+                      std::size_t end) {
+  const std::string_view& last = characters[end - 1];
+  return std::string_view(
+      characters[first].data(),
+      static_cast<std::size_t>(last.data() + last.size() - characters[first].data()));
 }
 
 // ---------------------------------------------------------------------------
@@ -182,11 +205,8 @@ class HeaderLine {
   }
 
   // Appends `text` as encoded-words of whole characters, each filling the
-  // room left on its line (at most 75 characters). With `break_after_blank`
-  // a word that cannot take the rest of the text ends after a blank of the
-  // text where there is one: readers that wrongly show a space between
-  // adjacent encoded-words then show it where the text has one anyway.
-  void AddEncodedText(std::string_view text, bool break_after_blank) {
+  // room left on its line (at most 75 characters).
+  void AddEncodedText(std::string_view text) {
     std::vector<std::string_view> characters = Characters(text);
     std::size_t next = 0;
     while (next < characters.size()) {
@@ -195,25 +215,19 @@ class HeaderLine {
         Fold();
         room = std::min(Room(), kMaxEncodedWord);
       }
-      std::size_t bytes = 0;
-      std::size_t end = next;
-      while (end < characters.size() &&
-             EncodedWordLength(bytes + characters[end].size()) <= room) {
-        bytes += characters[end].size();
-        ++end;
-      }
-      if (break_after_blank && end < characters.size()) {
-        std::size_t cut = end;
-        while (cut > next + 1 && !IsBlank(characters[cut - 1])) --cut;
-        if (cut > next + 1 && IsBlank(characters[cut - 1])) {
-          for (; end > cut; --end) bytes -= characters[end - 1].size();
-        } else if (can_fold_ && room < kMaxEncodedWord) {
-          Fold();  // a full line may reach the next blank
-          continue;
-        }
-      }
-      std::string_view chunk(characters[next].data(), bytes);
-      AddWord(EncodedWord(chunk));
+      std::size_t end = WholeCharactersIn(characters, next, room);
+      AddWord(EncodedWord(Join(characters, next, end)));
+      next = end;
+    }
+  }
+
+  // Appends `text` in as few encoded-words as the 75-character limit allows,
+  // each as long as whole characters make it, with folds between them.
+  void AddFewestEncodedWords(std::string_view text) {
+    std::vector<std::string_view> characters = Characters(text);
+    for (std::size_t next = 0; next < characters.size();) {
+      std::size_t end = WholeCharactersIn(characters, next, kMaxEncodedWord);
+      AddWord(EncodedWord(Join(characters, next, end)));
       next = end;
     }
   }
@@ -329,13 +343,11 @@ void AddDisplayName(HeaderLine& line, std::string_view name) {
       return;
     }
   }
-  // One encoded-word keeps the name whole for readers that show words
-  // separately; longer names are split between whole characters.
-  if (EncodedWordLength(name.size()) <= std::min(kMaxEncodedWord, line.Room())) {
-    line.AddWord(EncodedWord(name));
-  } else {
-    line.AddEncodedText(name, true);
-  }
+  // RFC 2047 readers join adjacent encoded-words without the blanks between
+  // them, so the name decodes exactly however it is split; it is split as
+  // little as the length limit allows (one word when it fits), for readers
+  // that show the words apart.
+  line.AddFewestEncodedWords(name);
 }
 
 void WriteMailboxHeader(std::string* out, std::string_view line_end, std::string_view header,
@@ -369,7 +381,8 @@ bool CanWriteRaw(std::string_view subject, std::size_t first_room) {
 
 void WriteSubjectHeader(std::string* out, std::string_view line_end, std::string_view subject) {
   HeaderLine line(out, line_end, "Subject");
-  std::string clean = CleanHeaderText(subject);
+  // A tab may stand in an unstructured header, and survives encoding.
+  std::string clean = CleanHeaderText(subject, Controls::kKeepTab);
   if (clean.empty()) {
     line.End();
     return;
@@ -377,7 +390,7 @@ void WriteSubjectHeader(std::string* out, std::string_view line_end, std::string
   if (CanWriteRaw(clean, line.Room())) {
     line.AddFoldableText(clean);
   } else {
-    line.AddEncodedText(clean, false);
+    line.AddEncodedText(clean);
   }
   line.End();
 }

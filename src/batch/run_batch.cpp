@@ -198,7 +198,7 @@ class BatchRun {
     OutgoingMessage message;
     message.recipient_name = record_.display_name;
     message.recipient_address = record_.address;
-    std::string template_path = ResolvePath(record_.template_name, env_.app_folder);
+    std::string template_path = ResolveTemplatePath(record_.template_name, env_.app_folder);
 
     Block block;
     block.Line(kAddressLabel, record_.address)

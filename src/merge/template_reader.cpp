@@ -8,8 +8,9 @@
 namespace pinemail {
 
 bool ReadTemplate(const std::string& path, std::string& subject, std::string& body) {
-  // OpenFile refuses a folder, so a folder never passes for an empty template.
-  std::FILE* file = OpenFile(path, "rb", nullptr);
+  // A device such as /dev/zero never ends and a FIFO holds the run until
+  // something writes to it: only a regular file of a template's size will do.
+  std::FILE* file = OpenRegularFile(path, kTemplateSizeLimit);
   if (file == nullptr) return false;
   const bool usable = ReadTemplate(file, subject, body);
   std::fclose(file);  // nothing was written, so a failed close loses nothing
@@ -17,7 +18,8 @@ bool ReadTemplate(const std::string& path, std::string& subject, std::string& bo
 }
 
 bool ReadTemplate(std::FILE* file, std::string& subject, std::string& body) {
-  LineReader reader(file);
+  // The size was checked at the open, but a file may still grow meanwhile.
+  LineReader reader(file, kTemplateSizeLimit);
   std::string line;
   if (!reader.Next(&line)) return false;  // empty file
   subject.assign(CutCodePoints(line, kSubjectLimit));
@@ -31,7 +33,7 @@ bool ReadTemplate(std::FILE* file, std::string& subject, std::string& body) {
   }
   // The reader stops at a read error as at the end of the file; a body cut
   // short that way must not be sent as if it were the whole message.
-  return std::ferror(file) == 0;
+  return std::ferror(file) == 0 && !reader.over_limit();
 }
 
 }  // namespace pinemail

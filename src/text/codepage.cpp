@@ -1,5 +1,5 @@
-// The portable half of code-page conversion: the file decoder's choice of
-// encoding, the CP932 look-alikes and the ASCII fast paths.
+// The portable half of code-page conversion: byte-order marks, the file
+// decoder, the CP932 look-alikes and the ASCII fast paths.
 #include "text/codepage.h"
 
 #include <algorithm>
@@ -190,29 +190,28 @@ std::string EncodeSystemText(std::string_view utf8) {
   return detail::EncodeCodePage(code_page, utf8);
 }
 
-TextDecoder::TextDecoder() : mode_(Mode::kSystem) {}
+ByteOrderMark FindByteOrderMark(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) return {TextEncoding::kUtf8, 3};
+  if (head.starts_with("\xFF\xFE")) return {TextEncoding::kUtf16Le, 2};
+  if (head.starts_with("\xFE\xFF")) return {TextEncoding::kUtf16Be, 2};
+  return {};
+}
 
 std::string TextDecoder::Decode(std::string_view bytes) {
-  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (at_start_) {
-    at_start_ = false;
-    if (bytes.starts_with(kByteOrderMark)) {
-      bytes.remove_prefix(kByteOrderMark.size());
-      mode_ = Mode::kUtf8;
-    }
-  }
-  switch (mode_) {
-    case Mode::kUtf8:
+  switch (encoding_) {
+    case TextEncoding::kUtf8:
+    case TextEncoding::kUtf16Le:
+    case TextEncoding::kUtf16Be:
       return SanitizeUtf8(bytes);
-    case Mode::kCp932:
+    case TextEncoding::kCp932:
       return DecodeCp932(bytes);
-    case Mode::kSystem:
+    case TextEncoding::kSystem:
       break;
   }
   if (SystemCodePageIsUtf8() && !IsValidUtf8(bytes)) {
     // The file was not written in UTF-8; it most likely came from Japanese
     // Windows, so read this line and the rest of the file as CP932.
-    mode_ = Mode::kCp932;
+    encoding_ = TextEncoding::kCp932;
     return DecodeCp932(bytes);
   }
   return DecodeSystemText(bytes);

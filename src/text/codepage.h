@@ -2,27 +2,43 @@
 // and the UTF-8 that the program holds in memory.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace pinemail {
 
-// How the bytes of one text file are decoded. A decoder starts from the
-// system's code page; a UTF-8 byte-order mark switches it to UTF-8, and under
-// a UTF-8 code page bytes that are not valid UTF-8 switch it to CP932 for the
-// rest of the file (files made on Japanese Windows read correctly anywhere).
+// The encoding of one text file.
+enum class TextEncoding {
+  kSystem,   // the system's code page
+  kUtf8,     // a UTF-8 byte-order mark, or valid UTF-8 under a UTF-8 code page
+  kCp932,    // not valid UTF-8 under a UTF-8 code page: made on Japanese Windows
+  kUtf16Le,  // a UTF-16 byte-order mark (Notepad's "Unicode"), little-endian
+  kUtf16Be,  // the same, big-endian
+};
+
+// A byte-order mark at the start of a file: what it announces and its size.
+struct ByteOrderMark {
+  TextEncoding encoding = TextEncoding::kSystem;
+  std::size_t size = 0;  // 0: no mark
+};
+
+// The byte-order mark (UTF-8, UTF-16 LE or BE) that `head` starts with.
+ByteOrderMark FindByteOrderMark(std::string_view head);
+
+// Decodes the lines of one text file once its encoding is known. Text from
+// a UTF-16 file reaches the decoder as UTF-8 already. kSystem under a UTF-8
+// code page stands for a file that could not be checked whole beforehand:
+// the first line that is not valid UTF-8 switches the rest of the file to
+// CP932. Undecodable bytes become U+FFFD.
 class TextDecoder {
  public:
-  TextDecoder();
+  explicit TextDecoder(TextEncoding encoding = TextEncoding::kSystem) : encoding_(encoding) {}
 
-  // Decodes one piece of the file (a line; the first one may carry the BOM,
-  // which is dropped). Undecodable bytes become U+FFFD.
   std::string Decode(std::string_view bytes);
 
  private:
-  enum class Mode { kSystem, kUtf8, kCp932 };
-  Mode mode_;
-  bool at_start_ = true;
+  TextEncoding encoding_;
 };
 
 // Decodes a value from the settings file or the command line (system code

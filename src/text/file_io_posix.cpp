@@ -1,6 +1,8 @@
 // Files by UTF-8 path on POSIX, where paths are bytes and UTF-8 is taken
 // as it is.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -39,6 +41,23 @@ std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reas
     StoreReason(EISDIR, reason);
     return nullptr;
   }
+  return file;
+}
+
+std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
+  // Without O_NONBLOCK, opening a FIFO waits until something opens it for
+  // writing; the type is then checked on what was opened, so that nothing
+  // can change between the check and the read.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uint64_t>(status.st_size) > max_size) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
   return file;
 }
 

@@ -1,5 +1,7 @@
 // Files by UTF-8 path on Windows: paths go to the wide-character calls, and
 // failures carry the system's own message.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -73,6 +75,34 @@ std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reas
     }
   }
   return nullptr;
+}
+
+std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
+  // The sharing _wfopen uses, so that a template open in an editor still reads.
+  HANDLE handle =
+      CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // Devices (NUL, CON, COM1) and pipes are not disk files; folders do not
+  // open without FILE_FLAG_BACKUP_SEMANTICS, but are refused here as well.
+  BY_HANDLE_FILE_INFORMATION info{};
+  LARGE_INTEGER size{};
+  const bool regular =
+      GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileSizeEx(handle, &size) &&
+      static_cast<std::uint64_t>(size.QuadPart) <= max_size;
+  if (!regular) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd == -1) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);  // closes the handle as well
+  return file;
 }
 
 bool RenameFile(const std::string& from, const std::string& to, std::string* reason) {

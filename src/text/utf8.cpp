@@ -1,5 +1,8 @@
-// UTF-8 helpers: code point counting and cutting, blank trimming, validation.
+// UTF-8 helpers: code point counting and cutting, blank trimming, validation,
+// and UTF-16 conversion for files that carry a UTF-16 byte-order mark.
 #include "text/utf8.h"
+
+#include <algorithm>
 
 namespace pinemail {
 
@@ -139,6 +142,93 @@ std::string SanitizeUtf8(std::string_view bytes) {
       out.append(bytes.substr(pos, length));
     }
     pos += length;
+  }
+  return out;
+}
+
+void Utf8Checker::Add(std::string_view bytes) {
+  if (!valid_) return;
+  if (!carry_.empty()) {
+    // Complete the sequence that the last piece cut off, and check it whole.
+    const std::size_t needed = SequenceLength(static_cast<unsigned char>(carry_[0]));
+    const std::size_t taken = std::min(needed - carry_.size(), bytes.size());
+    carry_.append(bytes.substr(0, taken));
+    bytes.remove_prefix(taken);
+    if (carry_.size() < needed) return;
+    valid_ = IsValidUtf8(carry_);
+    carry_.clear();
+    if (!valid_) return;
+  }
+  // A sequence cut off at the end starts at one of the last three bytes.
+  std::size_t cut = bytes.size();
+  for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+    if (IsContinuation(byte)) continue;
+    if (SequenceLength(byte) > back) cut = bytes.size() - back;
+    break;
+  }
+  valid_ = IsValidUtf8(bytes.substr(0, cut));
+  if (valid_) carry_.assign(bytes.substr(cut));
+}
+
+bool Utf8Checker::Finish() {
+  if (!carry_.empty()) valid_ = false;
+  carry_.clear();
+  return valid_;
+}
+
+std::size_t AppendUtf16AsUtf8(std::string_view bytes, ByteOrder order, bool at_end,
+                              std::string& out) {
+  auto unit_at = [&](std::size_t pos) {
+    const auto first = static_cast<unsigned char>(bytes[pos]);
+    const auto second = static_cast<unsigned char>(bytes[pos + 1]);
+    return static_cast<char32_t>(order == ByteOrder::kLittleEndian ? second << 8 | first
+                                                                   : first << 8 | second);
+  };
+  auto is_high = [](char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+  auto is_low = [](char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+  std::size_t pos = 0;
+  while (pos + 2 <= bytes.size()) {
+    const char32_t unit = unit_at(pos);
+    if (!is_high(unit)) {
+      AppendUtf8(out, unit);  // a lone low surrogate becomes U+FFFD here
+      pos += 2;
+    } else if (pos + 4 <= bytes.size() && is_low(unit_at(pos + 2))) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (unit_at(pos + 2) - 0xDC00));
+      pos += 4;
+    } else if (pos + 4 > bytes.size() && !at_end) {
+      return pos;  // the pair's second half comes with the next piece
+    } else {
+      AppendUtf8(out, kReplacement);
+      pos += 2;
+    }
+  }
+  if (pos < bytes.size() && at_end) {
+    AppendUtf8(out, kReplacement);
+    pos = bytes.size();
+  }
+  return pos;
+}
+
+std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto append_unit = [&](char32_t unit) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    out += order == ByteOrder::kLittleEndian ? low : high;
+    out += order == ByteOrder::kLittleEndian ? high : low;
+  };
+  std::size_t pos = 0;
+  char32_t code_point = 0;
+  while (pos < utf8.size()) {
+    pos += DecodeCodePoint(utf8, pos, &code_point);
+    if (code_point < 0x10000) {
+      append_unit(code_point);
+    } else {
+      append_unit(0xD800 + ((code_point - 0x10000) >> 10));
+      append_unit(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+    }
   }
   return out;
 }

@@ -1,4 +1,5 @@
-// UTF-8 helpers: code point counting and cutting, blank trimming, validation.
+// UTF-8 helpers: code point counting and cutting, blank trimming, validation,
+// and UTF-16 conversion for files that carry a UTF-16 byte-order mark.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +31,34 @@ std::string SanitizeUtf8(std::string_view bytes);
 
 // Appends the UTF-8 form of a code point (U+FFFD for an invalid one).
 void AppendUtf8(std::string& out, char32_t code_point);
+
+// Checks UTF-8 validity piece by piece, so that a file of any size can be
+// checked in blocks: a sequence may be split between two pieces.
+class Utf8Checker {
+ public:
+  // Checks the next piece; nothing is kept but a cut-off sequence's start.
+  void Add(std::string_view bytes);
+  // False once a piece held a malformed sequence.
+  bool valid() const { return valid_; }
+  // True when every piece so far, taken together, is well-formed UTF-8 (a
+  // sequence left incomplete at the end is not).
+  bool Finish();
+
+ private:
+  std::string carry_;  // the start of a sequence that the next piece ends
+  bool valid_ = true;
+};
+
+enum class ByteOrder { kLittleEndian, kBigEndian };
+
+// Appends the UTF-8 form of the UTF-16 text in `bytes` to `out` and returns
+// how many bytes were used. Unless `at_end`, a final odd byte or a high
+// surrogate whose pair is not complete is left for the next call. A lone
+// surrogate, or an odd byte at the end, becomes U+FFFD.
+std::size_t AppendUtf16AsUtf8(std::string_view bytes, ByteOrder order, bool at_end,
+                              std::string& out);
+
+// The UTF-16 bytes of UTF-8 text (an invalid byte becomes U+FFFD).
+std::string Utf8ToUtf16(std::string_view utf8, ByteOrder order);
 
 }  // namespace pinemail

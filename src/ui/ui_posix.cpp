@@ -22,7 +22,8 @@ void ShowOpenFailure(const std::vector<OpenFailure>& failures) {
   std::string text(kOpenFailedText);
   text += '\n';
   for (const OpenFailure& failure : failures) {
-    text += failure.path + ": " + failure.reason + '\n';
+    // A path is the file system's bytes, decoded only to be shown.
+    text += DecodeSystemText(failure.path) + ": " + failure.reason + '\n';
   }
   Print(stderr, text);
   std::fflush(stderr);

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/startup.h"
 #include "test_support.h"
+#include "text/codepage_testing.h"
+#include "text/utf8.h"
 
 namespace pinemail {
 namespace {
@@ -136,6 +140,56 @@ TEST(ProfileLookupTest, NulAndGarbageBytesNeitherCrashNorLeak) {
   EXPECT_EQ(CutProfileValue("\x81"), "\x81");  // a lone lead byte is short enough
 }
 
+// Files saved as Unicode, as the system's profile functions take them (see
+// profile_win32_test.cpp): text whose values are handed over and taken in
+// the code page, written back in the file's own encoding.
+class ProfileUnicodeTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ResetSystemCodePageForTesting(); }
+
+  struct Marked {
+    std::string mark;
+    std::function<std::string(std::string_view)> encode;
+  };
+  const std::vector<Marked> encodings_ = {
+      {"\xFF\xFE", [](std::string_view t) { return Utf8ToUtf16(t, ByteOrder::kLittleEndian); }},
+      {"\xFE\xFF", [](std::string_view t) { return Utf8ToUtf16(t, ByteOrder::kBigEndian); }},
+      {"\xEF\xBB\xBF", [](std::string_view t) { return std::string(t); }}};
+};
+
+TEST_F(ProfileUnicodeTest, ValuesComeInTheCodePageCutOnACharacter) {
+  std::string hyo_300;
+  for (int i = 0; i < 300; ++i) hyo_300 += "表";
+  const std::string text = "[Config]\r\nUser Name=山田\r\nPassword= 'ﾐｽﾞｷ' \nLong=" + hyo_300 +
+                           "\rStraddle=" + std::string(509, 'x') + "表\r\n";
+  for (const Marked& marked : encodings_) {
+    const std::string file = marked.mark + marked.encode(text);
+    SetSystemCodePageForTesting("932");
+    EXPECT_EQ(Lookup(file, "user name"), "\x8E\x52\x93\x63");
+    EXPECT_EQ(Lookup(file, "Password"), "\xD0\xBD\xDE\xB7");
+    std::string hyo_255;
+    for (int i = 0; i < 255; ++i) hyo_255 += "\x95\x5C";
+    EXPECT_EQ(Lookup(file, "Long"), hyo_255);
+    EXPECT_EQ(Lookup(file, "Straddle"), std::string(509, 'x'));
+    SetSystemCodePageForTesting("UTF-8");
+    EXPECT_EQ(Lookup(file, "User Name"), "山田");
+    EXPECT_EQ(Lookup(file, "Long"), hyo_300.substr(0, 170 * 3));
+  }
+}
+
+TEST_F(ProfileUnicodeTest, WritesKeepTheFilesEncoding) {
+  SetSystemCodePageForTesting("932");
+  const std::string text = "[Config]\r\nUser Name=x\r\n";
+  for (const Marked& marked : encodings_) {
+    const std::string file = marked.mark + marked.encode(text);
+    EXPECT_EQ(Update(file, "User Name", "\x8E\x52\x93\x63"),
+              marked.mark + marked.encode("[Config]\r\nUser Name=山田\r\n"));
+    EXPECT_EQ(Update(file, "Password", ""), marked.mark + marked.encode(text + "Password=\r\n"));
+    EXPECT_EQ(Update(marked.mark, "Password", ""),
+              marked.mark + marked.encode("[Config]\r\nPassword=\r\n"));
+  }
+}
+
 TEST(ProfileUpdateTest, ReplacesAnExistingLineAndKeepsEveryOtherByte) {
   const std::string file =
       "; settings\n\n[Other]\nPassword=other\n[CONFIG]\n user name = old \n"
@@ -202,7 +256,7 @@ TEST(IniFileProfileTest, KeepsForeignBytesAndPermissions) {
   ScratchFolder dir;
   const std::string path = dir / "pinemail.ini";
   const std::string garbage =
-      "\xFF\xFE\x00\x81\n[Config]\nUser Name=\x8E\x52\x93\x63\n\x00\x1A\xFF"s;
+      "\xFF\x00\x81\xFE\n[Config]\nUser Name=\x8E\x52\x93\x63\n\x00\x1A\xFF"s;
   WriteBytes(path, garbage);
   namespace fs = std::filesystem;
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);

@@ -10,6 +10,7 @@
 #include "app/profile.h"
 #include "test_support.h"
 #include "text/file_io.h"
+#include "text/utf8.h"
 
 namespace pinemail {
 namespace {
@@ -159,6 +160,37 @@ TEST_F(ProfileDifferentialTest, WritesGiveTheSameFiles) {
   ExpectSameFiles(&canonical, {{"Other", "B", "2"}});
   ExpectSameFiles(&canonical, {{"New", "Key", "v"}});
   ExpectSameFiles(&canonical, {{"Config", "Password", "  padded  "}});
+}
+
+// Files saved as Unicode (a byte-order mark: UTF-16 LE, BE, UTF-8) are read
+// as text, their values handed over in the code page, and rewritten in their
+// own encoding. (Characters the code page lacks are left out here: the
+// system substitutes best-fit look-alikes where the project writes "?".)
+TEST_F(ProfileDifferentialTest, UnicodeFiles) {
+  std::string hyo;
+  for (int i = 0; i < 300; ++i) hyo += "表";
+  std::string text =
+      "; 設定\r\n[Config]\r\nUser Name=山田 太郎\r\n  Password =  'ﾐｽﾞｷ' \r\n"
+      "Ext=①髙～\r\nlf=a\nnext=b\rcr=c\r\nquoted=\"  q  \"\r\n";
+  text += std::string("nul=a\0b\r\n", 8);
+  text += "long=" + hyo + "\r\nv600=" + std::string(600, 'v') + "\r\n";
+  text +=
+      "straddle=" + std::string(509, 'x') + "表表\r\neven=" + std::string(508, 'x') + "表表\r\n";
+  text += "[ Spaced ]\r\nKey=d\r\n";
+  const std::string canonical = "[Config]\r\nUser Name=taro\r\nPassword=old\r\n[Other]\r\nA=1\r\n";
+  const std::vector<Query> queries = {
+      {"Config", "User Name"}, {"config", "password"}, {"Config", "Ext"},      {"Config", "lf"},
+      {"Config", "next"},      {"Config", "cr"},       {"Config", "quoted"},   {"Config", "nul"},
+      {"Config", "long"},      {"Config", "v600"},     {"Config", "straddle"}, {"Config", "even"},
+      {"Spaced", "Key"},       {"Config", "Missing"}};
+  for (ByteOrder order : {ByteOrder::kLittleEndian, ByteOrder::kBigEndian}) {
+    const std::string mark = order == ByteOrder::kLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    ExpectSameValues(mark + Utf8ToUtf16(text, order), queries);
+    const std::string file = mark + Utf8ToUtf16(canonical, order);
+    ExpectSameFiles(&file, {{"Config", "Password", "\x8E\x52\x93\x63"}});
+    ExpectSameFiles(&file, {{"Config", "Subst Key Word", ""}, {"New", "Key", "v"}});
+  }
+  ExpectSameValues("\xEF\xBB\xBF" + text, queries);
 }
 
 // A folder name that the ANSI code page cannot spell still reaches the file.

@@ -1,7 +1,10 @@
-// The POSIX existence test and start-up input on the real file system.
+// The POSIX existence test, start-up input and template paths on the real
+// file system.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "app/startup.h"
 #include "test_support.h"
@@ -53,6 +56,30 @@ TEST(PosixStartInputTest, JoinsArgumentsAndFindsTheExecutableFolder) {
 
   char* none[] = {program, nullptr};
   EXPECT_EQ(NativeStartInput(1, none).command_text, "");
+
+  // A name in CP932 bytes reaches the file system as it is; only the option
+  // test sees it decoded.
+  char cp932[] = "\x94\x4E\x89\xEA.txt";
+  char* japanese[] = {program, cp932, second, nullptr};
+  input = NativeStartInput(3, japanese);
+  EXPECT_EQ(input.command_text, "\x94\x4E\x89\xEA.txt /h");
+  EXPECT_EQ(input.upper_text, "年賀.TXT /H");
+}
+
+TEST(PosixTemplatePathTest, ANameThatNothingHasIsTriedInCp932) {
+  ScratchFolder dir;
+  const std::string cp932 = "\x94\x4E\x89\xEA.txt";  // 年賀.txt
+  std::FILE* file = std::fopen((dir / cp932).c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fclose(file);
+  EXPECT_EQ(ResolveTemplatePath("年賀.txt", dir.path()), dir / cp932);
+  EXPECT_EQ(ResolveTemplatePath(dir / "年賀.txt", "/elsewhere/"), dir / cp932);
+  // Nothing under either name: the name as given, for the failure to name.
+  EXPECT_EQ(ResolveTemplatePath("無い.txt", dir.path()), dir / "無い.txt");
+  EXPECT_EQ(ResolveTemplatePath("missing.txt", dir.path()), dir / "missing.txt");
+  // The name as given wins when it exists.
+  WriteBytes(dir / "年賀.txt", "x");
+  EXPECT_EQ(ResolveTemplatePath("年賀.txt", dir.path()), dir / "年賀.txt");
 }
 
 }  // namespace

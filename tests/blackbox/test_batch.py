@@ -142,6 +142,59 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(BANNER + "田中さん\r\n北海道はどうだべ？\r\n",
                          self.folder.messages()[0].get_content())
 
+    def test_cp932_is_decided_for_the_whole_file(self):
+        # "ﾐｽﾞｷ" in CP932 (D0 BD DE B7) is valid UTF-8 too; the lines after it
+        # are not, and they decide.
+        self.folder.write_text("pinemail.ini", SETTINGS)
+        self.folder.write_text("list.txt", "pinemail.exe\nm@example.jp,ﾐｽﾞｷ,kana.txt,ﾐｽﾞｷ\n#家族\n",
+                               encoding="cp932")
+        self.folder.write_text("kana.txt", "ﾐｽﾞｷ\n\n%NAME%さん\n", encoding="cp932")
+        self.assertEqual(0, self.run_program("list.txt", env={"LC_ALL": "C.UTF-8"}).status)
+        self.assertEqual(log_block(*CREDENTIALS, *record_lines("m@example.jp", "ﾐｽﾞｷ", "kana.txt"),
+                                   *sent_lines("ﾐｽﾞｷ")), self.folder.log())
+        message = self.folder.messages()[0]
+        self.assertEqual("ﾐｽﾞｷ", message["To"].addresses[0].display_name)
+        self.assertEqual(BANNER + "ﾐｽﾞｷさん\r\n", message.get_content())
+
+    def test_utf16_files_with_a_byte_order_mark(self):
+        # Notepad's "Unicode" is UTF-16 LE; BE is read as well. The settings
+        # file follows the system's profile reader, which reads both.
+        for encoding in ("utf-16-le", "utf-16-be"):
+            with self.subTest(encoding=encoding):
+                for name, text in (("pinemail.ini", SETTINGS), ("list.txt", LIST),
+                                   ("newyear.txt", TEMPLATE)):
+                    self.folder.write_bytes(name, ("\ufeff" + harness.crlf(text)).encode(encoding))
+                self.folder.file("pinemail.log").unlink(missing_ok=True)
+                harness.shutil.rmtree(self.folder.file("outbox"), ignore_errors=True)
+                self.assertEqual(1, self.run_program("list.txt").status)
+                self.assertEqual(log_block(
+                    *CREDENTIALS,
+                    *record_lines("tanaka@example.jp", "田中 一郎", "newyear.txt"),
+                    *sent_lines("あけましておめでとう"),
+                    *record_lines("sato@example.jp", "", "newyear.txt"), *REJECTED_LINES),
+                    self.folder.log())
+                message = self.folder.messages()[0]
+                self.assertEqual("山田 太郎", message["From"].addresses[0].display_name)
+                self.assertEqual(BANNER + "田中さん\r\n北海道はどうだべ？\r\n", message.get_content())
+
+    @unittest.skipIf("--wine" in sys.argv, "file names are bytes on POSIX only")
+    def test_cp932_file_names_are_found(self):
+        # Unpacked from an archive made on Japanese Windows, names keep their
+        # CP932 bytes; the list names its template in text, CP932 or UTF-8.
+        cp932_list = os.fsdecode("送信先.txt".encode("cp932"))
+        template_name = os.fsdecode("年賀.txt".encode("cp932"))
+        self.folder.write_text("pinemail.ini", SETTINGS)
+        self.folder.write_text(template_name, TEMPLATE, encoding="cp932")
+        for list_name, encoding in ((cp932_list, "cp932"), ("list.txt", "utf-8")):
+            with self.subTest(list_encoding=encoding):
+                self.folder.write_text(list_name, "pinemail.exe\nt@example.jp,田中,年賀.txt,田中\n",
+                                       encoding=encoding)
+                self.folder.file("pinemail.log").unlink(missing_ok=True)
+                self.assertEqual(0, self.run_program(list_name).status)
+                self.assertEqual(log_block(*CREDENTIALS,
+                                           *record_lines("t@example.jp", "田中", "年賀.txt"),
+                                           *sent_lines("あけましておめでとう")), self.folder.log())
+
     def test_relative_names_mean_the_program_folder(self):
         self.prepare()
         with harness.tempfile.TemporaryDirectory() as cwd:

@@ -162,6 +162,25 @@ class TemplateTest(ProgramTest):
         self.folder.file("t.txt").mkdir()
         self.assertEqual((1, None, None), self.sent(None))
 
+    def test_only_regular_files_up_to_a_mebibyte_are_templates(self):
+        # A device never ends and a FIFO holds whoever opens it until someone
+        # writes: each is an unusable template, and the run goes on.
+        largest = b"S\r\n\r\n" + b"b" * (1024 * 1024 - 5)
+        self.write("largest.txt", largest)
+        self.write("larger.txt", largest + b"b")
+        os.symlink("/dev/zero", self.folder.file("zero.txt"))
+        os.mkfifo(self.folder.file("fifo.txt"))
+        unusable = ["larger.txt", "zero.txt", "fifo.txt"]
+        listing = "pinemail.exe\n" + "".join(f"a@example.jp,A,{name}\n" for name in unusable)
+        result = self.run_list(listing + "b@example.jp,B,largest.txt\n")
+        self.assertEqual(1, result.status, result.stderr)
+        rejected = [line for name in unusable
+                    for line in record_lines("a@example.jp", "A", name) + REJECTED_LINES]
+        self.assertEqual(log_block(*CREDENTIALS, *rejected,
+                                   *record_lines("b@example.jp", "B", "largest.txt"),
+                                   *sent_lines("S")), self.folder.log())
+        self.assertEqual(["b" * (1024 * 1024 - 5) + "\r\n"], self.bodies())
+
 
 class KeywordTest(ProgramTest):
     def test_scan(self):

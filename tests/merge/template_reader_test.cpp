@@ -9,6 +9,7 @@
 #include <string>
 
 #include "test_support.h"
+#include "text/utf8.h"
 
 namespace pinemail {
 namespace {
@@ -102,6 +103,20 @@ TEST_F(ReadTemplateTest, DecodesCp932AndUtf8WithBom) {
   EXPECT_TRUE(Read(kBom + "件名\r\n\r\n本文です\r\n"));
   EXPECT_EQ(subject_, "件名");
   EXPECT_EQ(body_, "本文です\r\n");
+}
+
+TEST_F(ReadTemplateTest, DecodesUtf16WithItsByteOrderMark) {
+  // Notepad's "Unicode": UTF-16 LE after FF FE.
+  EXPECT_TRUE(Read("\xFF\xFE" + Utf8ToUtf16("件名\r\n\r\n本文\r\n", ByteOrder::kLittleEndian)));
+  EXPECT_EQ(subject_, "件名");
+  EXPECT_EQ(body_, "本文\r\n");
+}
+
+TEST_F(ReadTemplateTest, FilesOverTheSizeLimitAreUnusable) {
+  const std::string head = "S\r\n\r\n";
+  const std::string largest = head + std::string(kTemplateSizeLimit - head.size(), 'b');
+  EXPECT_TRUE(Read(largest));
+  EXPECT_FALSE(Read(largest + "b"));
 }
 
 TEST_F(ReadTemplateTest, LargeBody) {

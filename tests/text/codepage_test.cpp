@@ -1,4 +1,4 @@
-// CP932 conversions, the system code page and the per-file decoder.
+// CP932 conversions, the system code page, byte-order marks and the decoder.
 #include "text/codepage.h"
 
 #include <gtest/gtest.h>
@@ -84,19 +84,29 @@ TEST_F(SystemCodePageTest, OtherCodePagesConvertThroughTheSystem) {
   EXPECT_EQ(EncodeSystemText("café 日"), "caf\xE9 ?");
 }
 
-TEST_F(SystemCodePageTest, ByteOrderMarkMeansUtf8WhateverTheCodePage) {
-  SetSystemCodePageForTesting("932");
-  TextDecoder decoder;
-  EXPECT_EQ(decoder.Decode("\xEF\xBB\xBF日本"), "日本");
-  EXPECT_EQ(decoder.Decode("語"), "語");
-  EXPECT_EQ(decoder.Decode("\x93\xFA"), "\uFFFD\uFFFD");
-  // Only the start of a file can carry the mark.
-  TextDecoder fresh;
-  EXPECT_EQ(fresh.Decode("\x93\xFA"), "日");
-  EXPECT_EQ(fresh.Decode("\xEF\xBB\xBF"), "\uFFFDｻｿ");
+TEST(ByteOrderMarkTest, FindsUtf8AndBothUtf16Marks) {
+  EXPECT_EQ(FindByteOrderMark("\xEF\xBB\xBFx").encoding, TextEncoding::kUtf8);
+  EXPECT_EQ(FindByteOrderMark("\xFF\xFEx\0").encoding, TextEncoding::kUtf16Le);
+  EXPECT_EQ(FindByteOrderMark("\xFE\xFF\0x").size, 2u);
+  EXPECT_EQ(FindByteOrderMark("\xFE\xFF\0x").encoding, TextEncoding::kUtf16Be);
+  for (std::string_view none : {"", "\xEF\xBB", "\xFF", "x\xFF\xFE", "\x93\xFA"}) {
+    EXPECT_EQ(FindByteOrderMark(none).size, 0u);
+    EXPECT_EQ(FindByteOrderMark(none).encoding, TextEncoding::kSystem);
+  }
 }
 
-TEST_F(SystemCodePageTest, InvalidUtf8SwitchesTheRestOfTheFileToCp932) {
+TEST_F(SystemCodePageTest, DecidedEncodingsHoldWhateverTheCodePage) {
+  SetSystemCodePageForTesting("932");
+  TextDecoder utf8(TextEncoding::kUtf8);
+  EXPECT_EQ(utf8.Decode("日本"), "日本");
+  EXPECT_EQ(utf8.Decode("\x93\xFA"), "\uFFFD\uFFFD");
+  SetSystemCodePageForTesting("UTF-8");
+  TextDecoder cp932(TextEncoding::kCp932);
+  EXPECT_EQ(cp932.Decode("\xD0\xBD\xDE\xB7"), "ﾐｽﾞｷ");  // valid UTF-8 all the same
+}
+
+// A file that could not be checked whole beforehand is decided line by line.
+TEST_F(SystemCodePageTest, UndecidedFileSwitchesToCp932AtItsFirstInvalidLine) {
   SetSystemCodePageForTesting("UTF-8");
   TextDecoder decoder;
   // C3 BD is "ý" in UTF-8 and "ﾃｽ" in CP932.

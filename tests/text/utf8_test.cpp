@@ -1,4 +1,5 @@
-// Code point counting and cutting, blank trimming and validation of UTF-8.
+// Code point counting and cutting, blank trimming and validation of UTF-8;
+// UTF-16 conversion.
 #include "text/utf8.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,57 @@ TEST(Utf8Test, SanitizeReplacesEachInvalidByte) {
             "a\uFFFD"
             "b\uFFFD\uFFFD");
   EXPECT_EQ(SanitizeUtf8("日本"), "日本");
+}
+
+// Every way of cutting a text in three pieces gives the same verdict as the
+// whole text.
+TEST(Utf8CheckerTest, PiecesGiveTheVerdictOfTheWhole) {
+  for (std::string_view text :
+       {"a\U0001F600b日本", "\xC3\xBD\xE3\x81\x82", "ok\xE3\x81", "\xE0\x80\x80", "\xED\xA0\x80x",
+        "x\xF0\x9F\x98", "\x80\x80\x80\x80", "\x93\xFA\x96\x7B", "\xD0\xBD\xDE\xB7"}) {
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      for (std::size_t second = cut; second <= text.size(); ++second) {
+        Utf8Checker checker;
+        checker.Add(text.substr(0, cut));
+        checker.Add(text.substr(cut, second - cut));
+        checker.Add(text.substr(second));
+        EXPECT_EQ(checker.Finish(), IsValidUtf8(text)) << ::testing::PrintToString(text) << cut;
+      }
+    }
+  }
+}
+
+TEST(Utf16Test, ConvertsBothByteOrdersAndSurrogatePairs) {
+  const std::string text = "a日\U0001F600\r\n";
+  const std::string little("a\0\xE5\x65\x3D\xD8\x00\xDE\r\0\n\0", 12);
+  const std::string big("\0a\x65\xE5\xD8\x3D\xDE\x00\0\r\0\n", 12);
+  EXPECT_EQ(Utf8ToUtf16(text, ByteOrder::kLittleEndian), little);
+  EXPECT_EQ(Utf8ToUtf16(text, ByteOrder::kBigEndian), big);
+  std::string out;
+  EXPECT_EQ(AppendUtf16AsUtf8(little, ByteOrder::kLittleEndian, true, out), little.size());
+  EXPECT_EQ(out, text);
+  out.clear();
+  EXPECT_EQ(AppendUtf16AsUtf8(big, ByteOrder::kBigEndian, true, out), big.size());
+  EXPECT_EQ(out, text);
+}
+
+TEST(Utf16Test, LeavesCutOffUnitsForTheNextPieceAndReplacesStrayOnes) {
+  // "a", then a surrogate pair cut after its high half, then an odd byte.
+  const std::string pieces(
+      "a\0\x3D\xD8\x00\xDE"
+      "b",
+      7);
+  std::string out;
+  EXPECT_EQ(AppendUtf16AsUtf8(pieces.substr(0, 4), ByteOrder::kLittleEndian, false, out), 2u);
+  EXPECT_EQ(AppendUtf16AsUtf8(pieces.substr(2), ByteOrder::kLittleEndian, false, out), 4u);
+  EXPECT_EQ(out, "a\U0001F600");
+  EXPECT_EQ(AppendUtf16AsUtf8("b", ByteOrder::kLittleEndian, true, out), 1u);
+  EXPECT_EQ(out, "a\U0001F600\uFFFD");
+  // Lone halves of a pair, also at the end.
+  out.clear();
+  AppendUtf16AsUtf8(std::string("\x00\xDEx\0\x3D\xD8x\0\x3D\xD8", 10), ByteOrder::kLittleEndian,
+                    true, out);
+  EXPECT_EQ(out, "\uFFFDx\uFFFDx\uFFFD");
 }
 
 }  // namespace

@@ -82,6 +82,20 @@ std::vector<Sample> Samples() {
   add({Repeat({"株", "式", "会", "社"}, 40), "company@example.jp"}, "a long name without blanks",
       "x\r\n");
   add({"ﾔﾏﾀﾞ ﾀﾛｳ", "yamada@example.jp"}, "ｼﾝﾈﾝ ｱｹﾏｼﾃ ｵﾒﾃﾞﾄｳ", "ﾊﾝｶｸ\r\n");
+  // Long names with blanks where an encoded-word could end: as few words as
+  // the limit allows all the same.
+  for (std::size_t half : {8, 14, 15, 16, 22, 30, 45}) {
+    add({Repeat({"田", "中"}, half) + " " + Repeat({"田", "中"}, half), "tanaka@example.jp"},
+        "blank in a long name", "x\r\n");
+    add({Repeat({"ｶ", "ﾞ"}, half) + "　" + Repeat({"a", "b"}, half * 2), "kana@example.jp"},
+        "ideographic blank in a long name", "x\r\n");
+  }
+  // Tabs stay in a subject, an unstructured header.
+  for (const char* subject : {"tab\there", "\tleading tab", "trailing tab\t", "年賀\tのご挨拶\t",
+                              "\t\t", "two\t\ttabs and a blank"}) {
+    add({"佐藤 花子", "hanako@example.com"}, subject, "x\r\n");
+  }
+  add({"佐藤 花子", "hanako@example.com"}, Repeat({"謹", "\t", "賀", " ", "a"}, 63), "x\r\n");
   // ASCII subjects: short, long (folded at blanks), odd blanks, look-alikes.
   for (std::size_t length : {1, 10, 60, 69, 70, 77, 78, 79, 150, 400}) {
     add({"Taro Yamada", "t@example.jp"}, Repeat(ascii, length), "body\r\n");
