@@ -45,7 +45,9 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Collects the lines of one log block in memory, so that the block reaches
-// the file in one write and a crash never leaves half a line behind.
+// the file in one write and a crash never leaves half a line behind. A value
+// from outside (a field of the list, a subject, a setting) has its controls
+// blanked, so that it cannot end its line and forge another.
 class Block {
  public:
   Block& Line(std::string_view text = {}) {
@@ -55,7 +57,7 @@ class Block {
   }
   Block& Line(std::string_view label, std::string_view value) {
     text_ += label;
-    return Line(value);
+    return Line(BlankControls(value));
   }
   Block& Rule(char mark) { return Line(std::string(kRuleLength, mark)); }
   const std::string& text() const { return text_; }
@@ -83,10 +85,7 @@ std::string PasswordMask(std::string_view password) {
 // break the line apart, and the password must never reach the log even if a
 // transport echoed it.
 std::string CleanReason(std::string reason, std::string_view password) {
-  for (char& c : reason) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) c = ' ';
-  }
+  reason = BlankControls(reason);
   if (!password.empty()) {
     std::string mask = PasswordMask(password);
     for (std::size_t at = reason.find(password); at != std::string::npos;

@@ -51,13 +51,13 @@ std::string FirstLine(std::string_view text) {
     }
     text.remove_prefix(end + 1);
   }
-  // Controls become blanks; bytes that are not UTF-8 become "?".
-  const bool utf8 = IsValidUtf8(line);
-  for (char& c : line) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) c = ' ';
-    if (byte >= 0x80 && !utf8) c = '?';
+  // Bytes that are not UTF-8 become "?"; controls become blanks.
+  if (!IsValidUtf8(line)) {
+    for (char& c : line) {
+      if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    }
   }
+  line = BlankControls(line);
   return std::string(CutCodePoints(line, kReasonLineCodePoints));
 }
 
