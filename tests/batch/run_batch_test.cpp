@@ -10,6 +10,7 @@
 
 #include "test_support.h"
 #include "text/codepage.h"
+#include "text/file_io.h"
 
 namespace pinemail {
 namespace {
@@ -323,6 +324,31 @@ TEST_F(RunBatchTest, LogThatCannotBeWrittenStopsTheRunBeforeAnyMail) {
   ASSERT_EQ(1u, warnings_.size());
   EXPECT_EQ(folder_ / "pinemail.log", warnings_[0].path);
   EXPECT_FALSE(warnings_[0].reason.empty());
+}
+
+TEST_F(RunBatchTest, ALogHeldByAnotherRunStopsThisOneAtTheOpen) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+  Write("pinemail.log", "earlier\r\n");
+  std::string reason;
+  bool in_use = false;
+  std::FILE* other_run = OpenSoleWriter(folder_ / "pinemail.log", &reason, &in_use);
+  ASSERT_NE(other_run, nullptr) << reason;
+
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  ASSERT_EQ(1u, warnings_.size());
+  EXPECT_EQ(folder_ / "pinemail.log", warnings_[0].path);
+  EXPECT_EQ("別の実行が使用中です", warnings_[0].reason);
+  EXPECT_EQ(0, recording_.made);
+  EXPECT_EQ("earlier\r\n", Log());
+
+  // Once the other run has ended, the log is this run's again.
+  std::fclose(other_run);
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  EXPECT_EQ("earlier\r\n" + kHeader + kCredentials +
+                RecordHead("a@example.jp", "A", "newyear.txt") + Sent("A Happy New Year"),
+            Log());
 }
 
 TEST_F(RunBatchTest, EveryLoggedFieldHasItsControlsBlanked) {
