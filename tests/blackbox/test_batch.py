@@ -6,9 +6,13 @@ Usage: test_batch.py --exe PATH [--wine] [unittest options]
 
 import argparse
 import os
+import pathlib
+import re
 import resource
+import shutil
 import signal
 import sys
+import tempfile
 import time
 import unittest
 
@@ -152,6 +156,31 @@ class BatchTest(unittest.TestCase):
             harness.pathlib.Path(cwd, "list.txt").write_bytes(b"not a list\r\n")
             self.assertEqual(1, self.run_program("list.txt", cwd=cwd).status)
         self.assertIn("メッセージ送信", self.folder.log())
+
+    def test_two_runs_into_one_outbox_keep_every_message_in_order(self):
+        # Two program folders (so two logs) sending into one outbox at once.
+        shared = pathlib.Path(tempfile.mkdtemp(prefix="pinemail-shared-outbox-"))
+        self.addCleanup(shutil.rmtree, shared, ignore_errors=True)
+        other = harness.ProgramFolder(EXE, encoding=RUNNER.log_encoding)
+        self.addCleanup(other.cleanup)
+        count = 1000
+        expected = {}
+        for tag, folder in (("a", self.folder), ("b", other)):
+            expected[tag] = [f"{tag}{i:04}@example.jp" for i in range(count)]
+            folder.write_text("pinemail.ini", SETTINGS.replace(
+                "outbox:outbox", "outbox:" + RUNNER.path_of(shared)))
+            folder.write_text("newyear.txt", TEMPLATE)
+            folder.write_text("list.txt", "pinemail.exe\n" + "".join(
+                f"{address},{tag},newyear.txt\n" for address in expected[tag]))
+        runs = [RUNNER.start(folder, ["list.txt"]) for folder in (self.folder, other)]
+        errors = [run.communicate(timeout=600)[1] for run in runs]
+        self.assertEqual([0, 0], [run.returncode for run in runs], errors)
+        # Every message is there, and each run's sort in its sending order.
+        recipients = [re.search(rb"(?m)^To: .*<([^>]+)>\r$", path.read_bytes()).group(1).decode()
+                      for path in sorted(shared.glob("*.eml"))]
+        self.assertEqual(2 * count, len(recipients))
+        for tag, addresses in expected.items():
+            self.assertEqual(addresses, [r for r in recipients if r.startswith(tag)])
 
 
 # The first message a run hands over waits until the file "go" appears beside
