@@ -186,6 +186,11 @@ void Exchange(std::string_view input, int* input_fd, int* error_fd, ProgramRun* 
     pollfd fds[2] = {{*input_fd, POLLOUT, 0}, {*error_fd, POLLIN, 0}};
     const int ready =
         poll(fds, 2, PollTimeout(std::chrono::duration_cast<Milliseconds>(deadline - now)));
+    if (ready < 0 && errno != EINTR) {
+      kill(pid, SIGKILL);
+      run->stopped_idle = true;
+      break;
+    }
     if (ready <= 0) continue;
     last_activity = Clock::now();
     if (*input_fd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {

@@ -86,7 +86,12 @@ std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in
   errno = 0;
   // Others may read the file meanwhile, but not write it.
   std::FILE* file = _wfsopen(Utf8ToWide(path).c_str(), L"ab", _SH_DENYWR);
-  if (file != nullptr) return file;
+  if (file != nullptr) {
+    // No program started meanwhile inherits it, so none holds it after this one.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    return file;
+  }
   const DWORD code = GetLastError();
   *in_use = code == ERROR_SHARING_VIOLATION;
   if (reason != nullptr) {
