@@ -74,47 +74,5 @@ TEST(FileIoTest, MakeFoldersCreatesParentsAndRefusesToGoThroughAFile) {
   EXPECT_FALSE(IsFolder(folder / "missing"));
 }
 
-TEST(FileIoTest, OneSoleWriterAtATime) {
-  ScratchFolder folder;
-  const std::string path = folder / "pinemail.log";
-  std::string reason;
-  bool in_use = false;
-  std::FILE* first = OpenSoleWriter(path, &reason, &in_use);
-  ASSERT_NE(first, nullptr) << reason;
-  EXPECT_FALSE(in_use);
-  EXPECT_EQ(OpenSoleWriter(path, &reason, &in_use), nullptr);
-  EXPECT_TRUE(in_use);
-  ASSERT_TRUE(AppendWhole(first, "block 1\r\n", &reason)) << reason;
-  std::fclose(first);
-
-  std::FILE* second = OpenSoleWriter(path, &reason, &in_use);
-  ASSERT_NE(second, nullptr) << reason;
-  EXPECT_TRUE(AppendWhole(second, "block 2\r\n", &reason)) << reason;
-  std::fclose(second);
-  EXPECT_EQ(ReadBytes(path), "block 1\r\nblock 2\r\n");
-
-  // A failure other than another writer is no "in use".
-  EXPECT_EQ(OpenSoleWriter(folder / "missing/pinemail.log", &reason, &in_use), nullptr);
-  EXPECT_FALSE(in_use);
-  EXPECT_FALSE(reason.empty());
-}
-
-TEST(FileIoTest, RenameWithoutReplacingLeavesAnExistingTarget) {
-  ScratchFolder folder;
-  WriteBytes(folder / "new.tmp", "new");
-  WriteBytes(folder / "taken.eml", "old");
-  std::string reason;
-  EXPECT_EQ(RenameWithoutReplacing(folder / "new.tmp", folder / "taken.eml", &reason),
-            RenameStatus::kExists);
-  EXPECT_EQ(ReadBytes(folder / "taken.eml"), "old");
-  EXPECT_EQ(RenameWithoutReplacing(folder / "new.tmp", folder / "free.eml", &reason),
-            RenameStatus::kRenamed);
-  EXPECT_EQ(ReadBytes(folder / "free.eml"), "new");
-  EXPECT_FALSE(testing::PathExists(folder / "new.tmp"));
-  EXPECT_EQ(RenameWithoutReplacing(folder / "new.tmp", folder / "other.eml", &reason),
-            RenameStatus::kFailed);
-  EXPECT_FALSE(reason.empty());
-}
-
 }  // namespace
 }  // namespace pinemail
