@@ -20,6 +20,7 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr int kTemporaryAttempts = 10;
 
 // Blanks and tabs, plus the rarer controls that the system's profile reader
 // also drops around names and values (vertical tab, form feed, and the old
@@ -160,23 +161,27 @@ ReadResult ReadWholeFile(const std::string& path, std::string* content) {
 }
 
 // Writes beside the target and renames over it, so that a crash leaves the
-// old file or the new one, never half of one. The old file's permissions
-// carry over: a settings file holds a password.
+// old file or the new one, never half of one. The new file has the old one's
+// owner and permissions before the first byte goes in: a settings file holds
+// a password.
 bool ReplaceFile(const std::string& path, std::string_view content, bool had_file) {
   // A name of its own, so that two runs started at the same moment never
   // write into the same temporary file.
-  std::string temporary = path + "." + std::to_string(std::random_device{}()) + ".new";
-  std::FILE* file = OpenFile(temporary, "wb", nullptr);
-  if (file == nullptr) return false;
+  std::string temporary;
+  CreatedFile created;
+  for (int attempt = 0; attempt < kTemporaryAttempts && created.status != CreateStatus::kCreated;
+       ++attempt) {
+    temporary = path + "." + std::to_string(std::random_device{}()) + ".new";
+    created = CreateNewFile(temporary, had_file ? path : std::string());
+    if (created.status == CreateStatus::kFailed) return false;
+  }
+  if (created.status != CreateStatus::kCreated) return false;
+  std::FILE* file = created.file;
   bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   written = std::fflush(file) == 0 && written;
   written = std::fclose(file) == 0 && written;
-  std::error_code ec;
-  if (written && had_file) {
-    auto permissions = std::filesystem::status(FsPath(path), ec).permissions();
-    if (!ec) std::filesystem::permissions(FsPath(temporary), permissions, ec);
-  }
   if (written && RenameFile(temporary, path, nullptr)) return true;
+  std::error_code ec;
   std::filesystem::remove(FsPath(temporary), ec);
   return false;
 }

@@ -1,8 +1,8 @@
 // Writes each message as a numbered .eml file, whole or not at all.
 #include "batch/outbox_transport.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,7 +18,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kExtension = ".eml";
+constexpr std::string_view kFirstNumber = "00000001";
 constexpr int kTemporaryAttempts = 1000;
+// Names tried for one message; only writers that keep racing this one for
+// every name could use them up.
+constexpr int kNameAttempts = 1000;
 
 fs::path NativePath(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
@@ -29,19 +33,14 @@ void RemoveQuietly(const std::string& path) {
   fs::remove(NativePath(path), ignored);
 }
 
-bool Exists(const std::string& path) {
-  std::error_code ignored;
-  return fs::exists(fs::symlink_status(NativePath(path), ignored));
-}
-
-// The number of a final name ("00000042.eml" gives 42); false for any other
-// name, such as temporary files or files the user put there.
-bool NumberOfName(std::string_view name, std::uint64_t* number) {
-  if (name.size() <= kExtension.size() || !name.ends_with(kExtension)) return false;
+// The number of a final name ("00000042.eml" gives "00000042"); empty for any
+// other name, such as temporary files or files the user put there.
+std::string_view NumberOfName(std::string_view name) {
+  if (name.size() <= kExtension.size() || !name.ends_with(kExtension)) return {};
   std::string_view digits = name.substr(0, name.size() - kExtension.size());
-  const char* end = digits.data() + digits.size();
-  auto [stop, error] = std::from_chars(digits.data(), end, *number);
-  return error == std::errc() && stop == end && digits.front() != '+';
+  const bool all_digits =
+      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return all_digits ? digits : std::string_view();
 }
 
 // Writes all of `bytes` and closes `file`; false with the system's reason
@@ -65,10 +64,18 @@ OutboxTransport::OutboxTransport(std::string folder_path, Mailbox from)
   if (!folder_.empty() && !folder_.ends_with('/') && !folder_.ends_with('\\')) folder_ += '/';
 }
 
-std::string OutboxTransport::FileName(std::uint64_t number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%08llu", static_cast<unsigned long long>(number));
-  return name + std::string(kExtension);
+std::string OutboxTransport::NextNumber(std::string_view number) {
+  std::string next(number);
+  // Add one from the right; a carry out of the top means all nines.
+  for (auto digit = next.rbegin(); digit != next.rend(); ++digit) {
+    if (*digit != '9') {
+      ++*digit;
+      return next;
+    }
+    *digit = '0';
+  }
+  // All nines: a longer name that begins with them sorts right after them.
+  return std::string(number) + std::string(kFirstNumber);
 }
 
 bool OutboxTransport::SignOn(const std::string&, const std::string&) {
@@ -87,18 +94,18 @@ bool OutboxTransport::SignOn(const std::string&, const std::string&) {
 }
 
 void OutboxTransport::FindNextNumber() {
-  std::uint64_t highest = 0;
+  // Names of digits compare as their bytes do: "2" after "10", "9" before
+  // "90". The next name must sort after the last of them.
+  std::string last;
   std::error_code error;
   for (fs::directory_iterator it(NativePath(folder_), error), end; !error && it != end;
        it.increment(error)) {
-    std::u8string name = it->path().filename().u8string();
-    std::uint64_t number = 0;
-    if (NumberOfName(std::string(name.begin(), name.end()), &number) && number > highest) {
-      highest = number;
-    }
+    const std::u8string utf8_name = it->path().filename().u8string();
+    const std::string name(utf8_name.begin(), utf8_name.end());
+    const std::string_view number = NumberOfName(name);
+    if (number > last) last = std::string(number);
   }
-  next_number_ = highest + 1;
-  numbered_ = true;
+  next_number_ = last.empty() ? std::string(kFirstNumber) : NextNumber(last);
 }
 
 bool OutboxTransport::WriteTemporary(const std::string& bytes, std::string* temp_path,
@@ -128,22 +135,35 @@ SendResult OutboxTransport::Send(const OutgoingMessage& message) {
     result.reason = std::string(kBadAddressReason);
     return result;
   }
-  if (!numbered_) FindNextNumber();
+  if (next_number_.empty()) FindNextNumber();
 
   const MessageFields fields = FieldsFor(message, from_);
 
   std::string temp_path;
   if (!WriteTemporary(WriteMessage(fields, "\r\n"), &temp_path, &result.reason)) return result;
 
-  // Another program may have added files since the folder was looked at;
-  // never replace one of them.
-  while (Exists(folder_ + FileName(next_number_))) ++next_number_;
-  if (!RenameFile(temp_path, folder_ + FileName(next_number_), &result.reason)) {
-    RemoveQuietly(temp_path);
-    return result;
+  // Another program may add files at any moment: the rename never replaces
+  // one, and a name taken meanwhile sends this message past everything there.
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string path = folder_ + next_number_ + std::string(kExtension);
+    const RenameStatus status = RenameWithoutReplacing(temp_path, path, &result.reason);
+    if (status == RenameStatus::kRenamed) {
+      next_number_ = NextNumber(next_number_);
+      result.sent = true;
+      return result;
+    }
+    if (status == RenameStatus::kFailed) break;
+    // Taken meanwhile. The first time, look at the folder afresh and go past
+    // everything in it; after that another writer is racing this one, and
+    // the next name is as good and found without reading the folder again.
+    if (attempt == 0) {
+      FindNextNumber();
+    } else {
+      next_number_ = NextNumber(next_number_);
+    }
   }
-  ++next_number_;
-  result.sent = true;
+  if (result.reason.empty()) result.reason = "空いているファイル名が見つかりません";
+  RemoveQuietly(temp_path);
   return result;
 }
 

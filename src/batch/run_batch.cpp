@@ -2,9 +2,7 @@
 // and sends one message per list record, reporting each step in the log.
 #include "batch/run_batch.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string_view>
 #include <utility>
@@ -31,6 +29,8 @@ constexpr std::string_view kNotRecognisedLine =
 constexpr std::string_view kRejectedLine = "送信に十分なデータが取得できませんでした。";
 constexpr std::string_view kSentLine = "メッセージ送信";
 constexpr std::string_view kSendFailedLine = "送信に失敗しました。";
+// The warning's reason when another run holds the log.
+constexpr std::string_view kLogInUseReason = "別の実行が使用中です";
 
 constexpr std::string_view kUserNameLabel = "User Name: ";
 constexpr std::string_view kPasswordLabel = "Password : ";
@@ -45,7 +45,9 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Collects the lines of one log block in memory, so that the block reaches
-// the file in one write and a crash never leaves half a line behind.
+// the file in one write and a crash never leaves half a line behind. A value
+// from outside (a field of the list, a subject, a setting) has its controls
+// blanked, so that it cannot end its line and forge another.
 class Block {
  public:
   Block& Line(std::string_view text = {}) {
@@ -55,7 +57,7 @@ class Block {
   }
   Block& Line(std::string_view label, std::string_view value) {
     text_ += label;
-    return Line(value);
+    return Line(BlankControls(value));
   }
   Block& Rule(char mark) { return Line(std::string(kRuleLength, mark)); }
   const std::string& text() const { return text_; }
@@ -64,15 +66,12 @@ class Block {
   std::string text_;
 };
 
-// Appends a block to the open run log in the system's code page, in one write,
-// flushed at once, so that a crash loses at most the record in flight. False
-// with the system's reason when the block did not reach the file.
+// Appends a block to the open run log in the system's code page, in one write
+// that reaches the file at once, so that a crash loses at most the record in
+// flight; a block the file took only part of is taken back whole. False with
+// the system's reason when the block did not reach the file.
 bool Append(std::FILE* log, const Block& block, std::string* reason) {
-  std::string bytes = EncodeSystemText(block.text());
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), log) == bytes.size();
-  written = std::fflush(log) == 0 && written;
-  if (!written) *reason = std::strerror(errno);
-  return written;
+  return AppendWhole(log, EncodeSystemText(block.text()), reason);
 }
 
 std::string PasswordMask(std::string_view password) {
@@ -83,10 +82,7 @@ std::string PasswordMask(std::string_view password) {
 // break the line apart, and the password must never reach the log even if a
 // transport echoed it.
 std::string CleanReason(std::string reason, std::string_view password) {
-  for (char& c : reason) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) c = ' ';
-  }
+  reason = BlankControls(reason);
   if (!password.empty()) {
     std::string mask = PasswordMask(password);
     for (std::size_t at = reason.find(password); at != std::string::npos;
@@ -106,11 +102,21 @@ Settings LoadRunSettings(const BatchEnvironment& env) {
   return LoadSettings(*profile);
 }
 
-// Opens `path`, noting the failure (OpenFile refuses a folder as well).
-File OpenForRun(const std::string& path, const char* mode, std::vector<OpenFailure>& failures) {
+// Opens the list, noting the failure (OpenFile refuses a folder as well).
+File OpenList(const std::string& path, std::vector<OpenFailure>& failures) {
   std::string reason;
-  File file(OpenFile(path, mode, &reason));
+  File file(OpenFile(path, "rb", &reason));
   if (!file) failures.push_back({path, reason});
+  return file;
+}
+
+// Opens the log for this run alone: a run started meanwhile finds it in use
+// and stops at the open, so that two runs' blocks never interleave.
+File OpenLog(const std::string& path, std::vector<OpenFailure>& failures) {
+  std::string reason;
+  bool in_use = false;
+  File file(OpenSoleWriter(path, &reason, &in_use));
+  if (!file) failures.push_back({path, in_use ? std::string(kLogInUseReason) : reason});
   return file;
 }
 
@@ -265,8 +271,8 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
 
   // Both opens are tried, so that the warning names every file at fault.
   std::vector<OpenFailure> failures;
-  File log = OpenForRun(log_path, "ab", failures);
-  File list = OpenForRun(list_path, "rb", failures);
+  File log = OpenLog(log_path, failures);
+  File list = OpenList(list_path, failures);
   if (!failures.empty()) {
     if (env.warn) env.warn(failures);
     if (totals) *totals = BatchProgress{};

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -23,9 +24,18 @@ extern char** environ;
 namespace pinemail {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
 // A program that neither reads nor writes for this long is stopped, so that
 // an unattended run cannot hang on it for ever.
-constexpr int kIdleLimitMilliseconds = 300 * 1000;
+constexpr Milliseconds kIdleLimit = std::chrono::minutes(5);
+// How often the exchange looks whether the program has exited: a process it
+// started and left behind may hold its standard error open long after.
+constexpr Milliseconds kExitCheck(50);
+// After the exit, what is left of its complaints is read for this long at
+// most, never until the pipe closes.
+constexpr Milliseconds kReadAfterExit(200);
 // Only the first line of the program's complaints is logged; the rest is
 // read and dropped so that the program never blocks on a full pipe.
 constexpr std::size_t kErrorOutputKept = 4096;
@@ -51,13 +61,13 @@ std::string FirstLine(std::string_view text) {
     }
     text.remove_prefix(end + 1);
   }
-  // Controls become blanks; bytes that are not UTF-8 become "?".
-  const bool utf8 = IsValidUtf8(line);
-  for (char& c : line) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) c = ' ';
-    if (byte >= 0x80 && !utf8) c = '?';
+  // Bytes that are not UTF-8 become "?"; controls become blanks.
+  if (!IsValidUtf8(line)) {
+    for (char& c : line) {
+      if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    }
   }
+  line = BlankControls(line);
   return std::string(CutCodePoints(line, kReasonLineCodePoints));
 }
 
@@ -90,6 +100,7 @@ struct ProgramRun {
   std::string start_error;
   bool input_complete = false;  // the program took the whole message
   bool stopped_idle = false;
+  bool exited = false;  // reaped during the exchange; wait_status is set
   int wait_status = 0;
   std::string error_output;
 };
@@ -134,21 +145,54 @@ bool Spawn(const std::string& program, const std::vector<std::string>& arguments
   return true;
 }
 
+// True once `pid` has exited, with its status; never waits.
+bool Reaped(pid_t pid, int* wait_status) {
+  pid_t done = 0;
+  while ((done = waitpid(pid, wait_status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  return done == pid;
+}
+
+int PollTimeout(Milliseconds left) {
+  return static_cast<int>(std::clamp<Milliseconds::rep>(left.count(), 0, kExitCheck.count()));
+}
+
 // Writes `input` and reads standard error at the same time, so that neither
 // side can wait for the other however large the message or the complaint.
+// Ends when both pipes are closed, or once the program has exited and what
+// was left on standard error has been read for a moment: a process it left
+// behind holding the pipe must not hold up the run.
 void Exchange(std::string_view input, int* input_fd, int* error_fd, ProgramRun* run, pid_t pid) {
   fcntl(*input_fd, F_SETFL, fcntl(*input_fd, F_GETFL) | O_NONBLOCK);
   std::size_t written = 0;
   if (input.empty()) CloseFd(input_fd);
+  Clock::time_point last_activity = Clock::now();
+  Clock::time_point read_until{};
   while (*input_fd >= 0 || *error_fd >= 0) {
+    if (!run->exited && Reaped(pid, &run->wait_status)) {
+      run->exited = true;
+      CloseFd(input_fd);  // nothing will read it any more
+      read_until = Clock::now() + kReadAfterExit;
+    }
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point deadline = run->exited ? read_until : last_activity + kIdleLimit;
+    if (now >= deadline) {
+      if (!run->exited) {
+        kill(pid, SIGKILL);
+        run->stopped_idle = true;
+      }
+      break;
+    }
     pollfd fds[2] = {{*input_fd, POLLOUT, 0}, {*error_fd, POLLIN, 0}};
-    const int ready = poll(fds, 2, kIdleLimitMilliseconds);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
+    const int ready =
+        poll(fds, 2, PollTimeout(std::chrono::duration_cast<Milliseconds>(deadline - now)));
+    if (ready < 0 && errno != EINTR) {
       kill(pid, SIGKILL);
       run->stopped_idle = true;
       break;
     }
+    if (ready <= 0) continue;
+    last_activity = Clock::now();
     if (*input_fd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
       const ssize_t n = write(*input_fd, input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
@@ -196,7 +240,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   }
   CloseFd(&input_fd);
   CloseFd(&error_fd);
-  if (run.started) {
+  if (run.started && !run.exited) {
     while (waitpid(pid, &run.wait_status, 0) < 0 && errno == EINTR) {
     }
   }

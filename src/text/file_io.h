@@ -1,10 +1,12 @@
-// Opening files by UTF-8 path on every platform, with the system's reason on
-// failure, and the directory-entry checks start-up needs.
+// Opening, creating and renaming files by UTF-8 path on every platform, with
+// the system's reason on failure, and the directory-entry checks start-up
+// needs.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace pinemail {
 
@@ -17,8 +19,43 @@ std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reas
 // a FIFO (never waited on), a larger file.
 std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size);
 
+// Opens `path` for appending (created when missing) as its one writer: until
+// the file is closed, the same call for the same file from any process fails
+// with `*in_use` set (POSIX: an exclusive flock; Windows: no write sharing).
+// Other failures leave `*in_use` false and store the system's reason.
+std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use);
+
+// Appends `bytes` to `file` (opened by OpenSoleWriter) whole or not at all:
+// when the system takes only part of them (a full disk), the file is cut back
+// to its size before the call. Writes past stdio's buffer, so the stream must
+// not be written otherwise. False with the system's reason.
+bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason);
+
+enum class CreateStatus { kCreated, kExists, kFailed };
+
+struct CreatedFile {
+  CreateStatus status = CreateStatus::kFailed;
+  std::FILE* file = nullptr;  // kCreated: open for binary writing; the caller closes it
+  std::string reason;         // kFailed: the system's reason
+};
+
+// Creates `path` (UTF-8) only when no file of that name exists yet, and opens
+// it for binary writing. On POSIX, when `model` names an existing file, the
+// new file has the model's owner and permissions before a byte is written (a
+// copy of a file that holds a password is never readable by others, not even
+// for a moment); otherwise, and on Windows, it gets what a new file gets.
+CreatedFile CreateNewFile(const std::string& path, const std::string& model = {});
+
 // Renames `from` to `to`, replacing `to` if it exists.
 bool RenameFile(const std::string& from, const std::string& to, std::string* reason);
+
+enum class RenameStatus { kRenamed, kExists, kFailed };
+
+// Renames `from` to `to` only when nothing of the name `to` exists: an
+// existing file is never replaced, even by a race with another process.
+// kFailed comes with the system's reason.
+RenameStatus RenameWithoutReplacing(const std::string& from, const std::string& to,
+                                    std::string* reason);
 
 // Creates a folder and its missing parents; true when it exists afterwards.
 bool MakeFolders(const std::string& path, std::string* reason);

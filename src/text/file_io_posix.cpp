@@ -1,10 +1,12 @@
 // Files by UTF-8 path on POSIX, where paths are bytes and UTF-8 is taken
 // as it is.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,6 +21,36 @@ namespace {
 // character set).
 void StoreReason(int error, std::string* reason) {
   if (reason != nullptr) *reason = DecodeSystemText(std::strerror(error));
+}
+
+// Gives a second name to `from` and drops the first: link() never replaces.
+int LinkThenUnlink(const char* from, const char* to) {
+  if (link(from, to) != 0) return -1;
+  unlink(from);
+  return 0;
+}
+
+// Linux renames without replacing in one step; where the file system does not
+// support that, or elsewhere, a second link does the same.
+#if defined(__linux__)
+int RenameNoReplace(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  return LinkThenUnlink(from, to);
+}
+#else
+int RenameNoReplace(const char* from, const char* to) { return LinkThenUnlink(from, to); }
+#endif
+
+// Gives the new file `fd` the owner and permissions of `model`. The owner
+// may not be ours to give (only root can); the group may still be.
+void TakeOwnerAndMode(int fd, const struct stat& model) {
+  if (fchown(fd, model.st_uid, model.st_gid) != 0 && fchown(fd, -1, model.st_gid) != 0) {
+    // The new file keeps the running user as its owner, as any new file would.
+  }
+  if (fchmod(fd, model.st_mode & 0777) != 0) {
+    // open() already gave it these permissions or fewer (the umask).
+  }
 }
 
 }  // namespace
@@ -61,10 +93,85 @@ std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
   return file;
 }
 
+std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
+  *in_use = false;
+  std::FILE* file = OpenFile(path, "ab", reason);
+  if (file == nullptr) return nullptr;
+  // Only a lock held elsewhere stops the caller; a file system that keeps no
+  // locks (some network and FUSE mounts) is written unlocked rather than not
+  // at all.
+  int status = 0;
+  while ((status = flock(fileno(file), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (status != 0 && errno == EWOULDBLOCK) {
+    StoreReason(errno, reason);
+    *in_use = true;
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
+bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason) {
+  const int fd = fileno(file);
+  struct stat before {};
+  if (fstat(fd, &before) != 0) {
+    StoreReason(errno, reason);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const int error = n < 0 ? errno : EIO;
+    if (done > 0 && S_ISREG(before.st_mode) && ftruncate(fd, before.st_size) != 0) {
+      // Nothing more can be done; the reason below is the write's.
+    }
+    StoreReason(error, reason);
+    return false;
+  }
+  return true;
+}
+
+CreatedFile CreateNewFile(const std::string& path, const std::string& model) {
+  CreatedFile result;
+  struct stat like {};
+  const bool has_model = !model.empty() && stat(model.c_str(), &like) == 0;
+  const mode_t mode = has_model ? (like.st_mode & 0777) : 0666;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) {
+    result.status = errno == EEXIST ? CreateStatus::kExists : CreateStatus::kFailed;
+    StoreReason(errno, &result.reason);
+    return result;
+  }
+  if (has_model) TakeOwnerAndMode(fd, like);
+  result.file = fdopen(fd, "wb");
+  if (result.file == nullptr) {
+    StoreReason(errno, &result.reason);
+    close(fd);
+    unlink(path.c_str());
+    return result;
+  }
+  result.status = CreateStatus::kCreated;
+  return result;
+}
+
 bool RenameFile(const std::string& from, const std::string& to, std::string* reason) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   StoreReason(errno, reason);
   return false;
+}
+
+RenameStatus RenameWithoutReplacing(const std::string& from, const std::string& to,
+                                    std::string* reason) {
+  if (RenameNoReplace(from.c_str(), to.c_str()) == 0) return RenameStatus::kRenamed;
+  if (errno == EEXIST) return RenameStatus::kExists;
+  StoreReason(errno, reason);
+  return RenameStatus::kFailed;
 }
 
 bool MakeFolders(const std::string& path, std::string* reason) {

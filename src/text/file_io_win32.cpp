@@ -2,8 +2,11 @@
 // failures carry the system's own message.
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +106,73 @@ std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
   std::FILE* file = _fdopen(fd, "rb");
   if (file == nullptr) _close(fd);  // closes the handle as well
   return file;
+std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
+  *in_use = false;
+  SetLastError(ERROR_SUCCESS);
+  errno = 0;
+  // Others may read the file meanwhile, but not write it.
+  std::FILE* file = _wfsopen(Utf8ToWide(path).c_str(), L"ab", _SH_DENYWR);
+  if (file != nullptr) {
+    // No program started meanwhile inherits it, so none holds it after this one.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    return file;
+  }
+  const DWORD code = GetLastError();
+  *in_use = code == ERROR_SHARING_VIOLATION;
+  if (reason != nullptr) {
+    *reason = code != ERROR_SUCCESS ? SystemMessage(code) : WideToUtf8(_wcserror(errno));
+  }
+  return nullptr;
+}
+
+bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  LARGE_INTEGER before{};
+  const LARGE_INTEGER zero{};
+  if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &before) ||
+      !SetFilePointerEx(handle, zero, nullptr, FILE_END)) {
+    StoreReason(GetLastError(), reason);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    constexpr std::size_t kLargestWrite = 1 << 30;
+    const auto size = static_cast<DWORD>(std::min(bytes.size() - done, kLargestWrite));
+    DWORD written = 0;
+    const BOOL ok = WriteFile(handle, bytes.data() + done, size, &written, nullptr);
+    if (ok && written > 0) {
+      done += written;
+      continue;
+    }
+    const DWORD code = ok ? ERROR_WRITE_FAULT : GetLastError();
+    // A block that did not reach the file whole is taken back.
+    if (done > 0 && SetFilePointerEx(handle, before, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    StoreReason(code, reason);
+    return false;
+  }
+  return true;
+}
+
+CreatedFile CreateNewFile(const std::string& path, const std::string& /*model*/) {
+  CreatedFile result;
+  const std::wstring wide = Utf8ToWide(path);
+  const int fd = _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) {
+    result.status = errno == EEXIST ? CreateStatus::kExists : CreateStatus::kFailed;
+    result.reason = WideToUtf8(_wcserror(errno));
+    return result;
+  }
+  result.file = _fdopen(fd, "wb");
+  if (result.file == nullptr) {
+    result.reason = WideToUtf8(_wcserror(errno));
+    _close(fd);
+    _wunlink(wide.c_str());
+    return result;
+  }
+  result.status = CreateStatus::kCreated;
+  return result;
 }
 
 bool RenameFile(const std::string& from, const std::string& to, std::string* reason) {
@@ -111,6 +181,18 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* rea
   }
   StoreReason(GetLastError(), reason);
   return false;
+}
+
+RenameStatus RenameWithoutReplacing(const std::string& from, const std::string& to,
+                                    std::string* reason) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+  if (MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), 0)) {
+    return RenameStatus::kRenamed;
+  }
+  const DWORD code = GetLastError();
+  if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return RenameStatus::kExists;
+  StoreReason(code, reason);
+  return RenameStatus::kFailed;
 }
 
 bool MakeFolders(const std::string& path, std::string* reason) {

@@ -107,6 +107,25 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+std::string BlankControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  char32_t code_point = 0;
+  while (pos < text.size()) {
+    const std::size_t length = DecodeCodePoint(text, pos, &code_point);
+    const bool control = code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) ||
+                         code_point == 0x2028 || code_point == 0x2029;
+    if (control) {
+      out += ' ';
+    } else {
+      out.append(text.substr(pos, length));
+    }
+    pos += length;
+  }
+  return out;
+}
+
 void AppendUtf8(std::string& out, char32_t code_point) {
   if ((code_point >= 0xD800 && code_point <= 0xDFFF) || code_point > 0x10FFFF) {
     code_point = kReplacement;

@@ -29,6 +29,13 @@ std::size_t DecodeCodePoint(std::string_view text, std::size_t pos, char32_t* co
 // `bytes` with every invalid byte replaced by U+FFFD.
 std::string SanitizeUtf8(std::string_view bytes);
 
+// `text` with every character that could break or forge a line turned into
+// one blank: the C0 controls (NUL, LF, ESC, ...), DEL, the C1 controls
+// (U+0080..U+009F) and the line and paragraph separators (U+2028, U+2029).
+// Bytes that are not UTF-8 stay as they are. Every field of the run log, and
+// every reason shown with it, goes through here.
+std::string BlankControls(std::string_view text);
+
 // Appends the UTF-8 form of a code point (U+FFFD for an invalid one).
 void AppendUtf8(std::string& out, char32_t code_point);
 

@@ -137,5 +137,42 @@ TEST(OutboxTransportTest, ReportsAFailedWriteAndLeavesNoFile) {
   EXPECT_FALSE(PathExists(folder));
 }
 
+TEST(OutboxTransportTest, NewNamesSortLastWhateverNumbersTheFolderHolds) {
+  const std::vector<std::vector<std::string>> before = {
+      {"99999999.eml"},
+      {"18446744073709551615.eml", "00000003.eml"},
+      {"99999999999999999999.eml", "abc.eml", "7.eml"},
+      {"5.eml", "00000042.eml", "-1.eml", "1e3.eml"},
+  };
+  auto is_numbered = [](const std::string& name) {
+    return name.find_first_not_of("0123456789") == name.size() - 4 && name.ends_with(".eml");
+  };
+  for (const std::vector<std::string>& names : before) {
+    ScratchFolder scratch;
+    const std::string folder = scratch / "out";
+    fs::create_directory(NativePath(folder));
+    for (const std::string& name : names) WriteBytes(folder + "/" + name, name);
+    OutboxTransport outbox(folder, kSender);
+    ASSERT_TRUE(outbox.SignOn("", ""));
+    for (const char* subject : {"first", "second", "third"}) {
+      EXPECT_TRUE(outbox.Send(Message("a@example.jp", subject)).sent);
+    }
+    // In name order, the numbered files end with this run's, in sending order.
+    std::vector<std::string> numbered;
+    for (const std::string& name : Names(folder)) {
+      if (is_numbered(name)) numbered.push_back(name);
+    }
+    ASSERT_GE(numbered.size(), 3u);
+    const std::size_t ours = numbered.size() - 3;
+    EXPECT_NE(ReadBytes(folder + "/" + numbered[ours]).find("Subject: first"), std::string::npos)
+        << names[0];
+    EXPECT_NE(ReadBytes(folder + "/" + numbered[ours + 2]).find("Subject: third"),
+              std::string::npos)
+        << names[0];
+    for (const std::string& name : names) EXPECT_EQ(ReadBytes(folder + "/" + name), name);
+    EXPECT_EQ(Names(folder).size(), names.size() + 3);
+  }
+}
+
 }  // namespace
 }  // namespace pinemail

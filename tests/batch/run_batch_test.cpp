@@ -10,6 +10,7 @@
 
 #include "test_support.h"
 #include "text/codepage.h"
+#include "text/file_io.h"
 
 namespace pinemail {
 namespace {
@@ -38,6 +39,7 @@ struct Recording {
   bool make_null = false;
   bool refuse_sign_on = false;
   std::set<std::string> failing_addresses;
+  std::string failure_reason = "server said\r\nno (secret)";
   std::vector<std::string> sign_ons;
   std::vector<OutgoingMessage> messages;
   int sign_offs = 0;
@@ -53,7 +55,7 @@ class RecordingTransport : public MailTransport {
   }
   SendResult Send(const OutgoingMessage& message) override {
     if (recording_.failing_addresses.count(message.recipient_address)) {
-      return {false, "server said\r\nno (secret)"};
+      return {false, recording_.failure_reason};
     }
     recording_.messages.push_back(message);
     return {true, {}};
@@ -322,6 +324,60 @@ TEST_F(RunBatchTest, LogThatCannotBeWrittenStopsTheRunBeforeAnyMail) {
   ASSERT_EQ(1u, warnings_.size());
   EXPECT_EQ(folder_ / "pinemail.log", warnings_[0].path);
   EXPECT_FALSE(warnings_[0].reason.empty());
+}
+
+TEST_F(RunBatchTest, ALogHeldByAnotherRunStopsThisOneAtTheOpen) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+  Write("pinemail.log", "earlier\r\n");
+  std::string reason;
+  bool in_use = false;
+  std::FILE* other_run = OpenSoleWriter(folder_ / "pinemail.log", &reason, &in_use);
+  ASSERT_NE(other_run, nullptr) << reason;
+
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  ASSERT_EQ(1u, warnings_.size());
+  EXPECT_EQ(folder_ / "pinemail.log", warnings_[0].path);
+  EXPECT_EQ("別の実行が使用中です", warnings_[0].reason);
+  EXPECT_EQ(0, recording_.made);
+  EXPECT_EQ("earlier\r\n", Log());
+
+  // Once the other run has ended, the log is this run's again.
+  std::fclose(other_run);
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  EXPECT_EQ("earlier\r\n" + kHeader + kCredentials +
+                RecordHead("a@example.jp", "A", "newyear.txt") + Sent("A Happy New Year"),
+            Log());
+}
+
+TEST_F(RunBatchTest, EveryLoggedFieldHasItsControlsBlanked) {
+  using namespace std::string_literals;
+  // UTF-8 files (byte-order mark), so that every character reaches the run
+  // whatever the code page; a lone LF is an ordinary character in a line.
+  const std::string bom = "\xEF\xBB\xBF";
+  Write("pinemail.ini", "[Config]\r\nUser Name=ta\x1b[2Jro\r\nPassword=secret\r\n");
+  WriteBytes(folder_ / "ctl.txt", bom + "Sub\x1b]0;t\x07ject\u0085\u2028\r\n\r\nbody\r\n");
+  const std::string list =
+      "pinemail.exe\r\n"
+      "a@example.jp,Ta\nro\0\x7f,ctl.txt\r\n"
+      "bad@example.jp,B\u2029,ctl.txt\r\n"
+      "c@example.jp,C,ctl\x1b.txt\r\n"s;
+  WriteBytes(folder_ / "list.txt", bom + list);
+  recording_.failing_addresses = {"bad@example.jp"};
+  recording_.failure_reason = "451 busy\u2028\u009b2J\x1b[0m";
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
+
+  const std::string subject = "Sub ]0;t ject  ";
+  EXPECT_EQ(kHeader + "User Name: ta [2Jro\r\nPassword : ******\r\n\r\n" +
+                RecordHead("a@example.jp", "Ta ro  ", "ctl.txt") + Sent(subject) +
+                RecordHead("bad@example.jp", "B ", "ctl.txt") + "件名　　　　　: " + subject +
+                "\r\n送信に失敗しました。(451 busy  2J [0m)\r\n" + kEquals + "\r\n\r\n" +
+                RecordHead("c@example.jp", "C", "ctl .txt") + Rejected(),
+            Log());
+  // The message itself is the transport's business: the name reaches it as written.
+  ASSERT_EQ(1u, recording_.messages.size());
+  EXPECT_EQ("Ta\nro\0\x7f"s, recording_.messages[0].recipient_name);
 }
 
 }  // namespace

@@ -127,14 +127,20 @@ class NativeRunner:
     def command(self, folder, args):
         return [str(folder.exe)] + list(args)
 
-    def run(self, folder, args=(), env=None, cwd=None, timeout=120):
+    def run(self, folder, args=(), env=None, cwd=None, timeout=120, preexec_fn=None):
         run_env = dict(self.env)
         run_env.update(env or {})
         with tempfile.TemporaryDirectory(prefix="pinemail-cwd-") as elsewhere:
             done = subprocess.run(self.command(folder, args), cwd=cwd or elsewhere,
                                   env=run_env, stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=timeout)
+                                  capture_output=True, timeout=timeout, preexec_fn=preexec_fn)
         return Result(done.returncode, done.stdout, done.stderr)
+
+    def start(self, folder, args=()):
+        """Starts the program without waiting; its output goes to pipes."""
+        return subprocess.Popen(self.command(folder, args), cwd=str(folder.path), env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
 
 
 class WineRunner(NativeRunner):

@@ -6,7 +6,14 @@ Usage: test_batch.py --exe PATH [--wine] [unittest options]
 
 import argparse
 import os
+import pathlib
+import re
+import resource
+import shutil
+import signal
 import sys
+import tempfile
+import time
 import unittest
 
 import harness
@@ -202,6 +209,119 @@ class BatchTest(unittest.TestCase):
             harness.pathlib.Path(cwd, "list.txt").write_bytes(b"not a list\r\n")
             self.assertEqual(1, self.run_program("list.txt", cwd=cwd).status)
         self.assertIn("メッセージ送信", self.folder.log())
+
+    def test_two_runs_into_one_outbox_keep_every_message_in_order(self):
+        # Two program folders (so two logs) sending into one outbox at once.
+        shared = pathlib.Path(tempfile.mkdtemp(prefix="pinemail-shared-outbox-"))
+        self.addCleanup(shutil.rmtree, shared, ignore_errors=True)
+        other = harness.ProgramFolder(EXE, encoding=RUNNER.log_encoding)
+        self.addCleanup(other.cleanup)
+        count = 1000
+        expected = {}
+        for tag, folder in (("a", self.folder), ("b", other)):
+            expected[tag] = [f"{tag}{i:04}@example.jp" for i in range(count)]
+            folder.write_text("pinemail.ini", SETTINGS.replace(
+                "outbox:outbox", "outbox:" + RUNNER.path_of(shared)))
+            folder.write_text("newyear.txt", TEMPLATE)
+            folder.write_text("list.txt", "pinemail.exe\n" + "".join(
+                f"{address},{tag},newyear.txt\n" for address in expected[tag]))
+        runs = [RUNNER.start(folder, ["list.txt"]) for folder in (self.folder, other)]
+        errors = [run.communicate(timeout=600)[1] for run in runs]
+        self.assertEqual([0, 0], [run.returncode for run in runs], errors)
+        # Every message is there, and each run's sort in its sending order.
+        recipients = [re.search(rb"(?m)^To: .*<([^>]+)>\r$", path.read_bytes()).group(1).decode()
+                      for path in sorted(shared.glob("*.eml"))]
+        self.assertEqual(2 * count, len(recipients))
+        for tag, addresses in expected.items():
+            self.assertEqual(addresses, [r for r in recipients if r.startswith(tag)])
+
+
+# The first message a run hands over waits until the file "go" appears beside
+# this stand-in; later messages (another run's) pass at once.
+HOLDING_SENDMAIL = """#!/bin/sh
+here=$(dirname "$0")
+if mkdir "$here/held" 2>/dev/null; then
+  while [ ! -e "$here/go" ]; do sleep 0.05; done
+fi
+cat > /dev/null
+"""
+
+
+@unittest.skipIf("--wine" in sys.argv, "POSIX only: sendmail, file size limits")
+class FaultTest(unittest.TestCase):
+    """Two runs at once in one program folder, and a disk that fills."""
+
+    def setUp(self):
+        self.folder = harness.ProgramFolder(EXE)
+        self.addCleanup(self.folder.cleanup)
+        self.folder.write_text("newyear.txt", TEMPLATE)
+
+    def wait_for(self, condition, what):
+        deadline = time.monotonic() + 120
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail("never happened: " + what)
+            time.sleep(0.05)
+
+    def test_a_second_run_finds_the_log_in_use_and_writes_nothing(self):
+        sendmail = self.folder.file("sendmail")
+        sendmail.write_text(HOLDING_SENDMAIL)
+        sendmail.chmod(0o755)
+        self.folder.write_text("pinemail.ini", SETTINGS.replace("outbox:outbox",
+                                                                f"sendmail:{sendmail}"))
+        self.folder.write_text("list.txt", "pinemail.exe\na@example.jp,A,newyear.txt\n"
+                                           "b@example.jp,B,newyear.txt\n")
+        first = RUNNER.start(self.folder, ["list.txt"])
+        self.addCleanup(lambda: first.poll() is None and first.kill())
+        self.wait_for(lambda: self.folder.exists("held"), "the first run's first send")
+        while_held = self.folder.log()
+        second = RUNNER.run(self.folder, ("list.txt",))
+        self.folder.file("go").touch()
+        first.communicate(timeout=120)
+
+        self.assertEqual(2, second.status)
+        self.assertEqual(["指定ファイルのオープンに失敗しました。",
+                          f"{self.folder.file('pinemail.log')}: 別の実行が使用中です"],
+                         second.stderr.decode("utf-8").splitlines())
+        self.assertEqual(log_block(*CREDENTIALS), while_held)
+        self.assertEqual(0, first.returncode)
+        self.assertEqual(log_block(*CREDENTIALS,
+                                   *record_lines("a@example.jp", "A", "newyear.txt"),
+                                   *sent_lines("あけましておめでとう"),
+                                   *record_lines("b@example.jp", "B", "newyear.txt"),
+                                   *sent_lines("あけましておめでとう")),
+                         self.folder.log())
+
+    def test_a_block_the_disk_cannot_take_whole_is_taken_back(self):
+        self.folder.write_text("pinemail.ini", SETTINGS)
+        self.folder.write_text("list.txt", "pinemail.exe\n" + "".join(
+            f"r{i}@example.jp,R{i},newyear.txt\n" for i in range(5)))
+        earlier = b"an earlier run\r\n" * 1000
+        self.folder.write_bytes("pinemail.log", earlier)
+        blocks = [log_block(*CREDENTIALS)] + [
+            "".join(line + "\r\n" for line in record_lines(f"r{i}@example.jp", f"R{i}",
+                                                           "newyear.txt")
+                    + sent_lines("あけましておめでとう")) for i in range(5)]
+        # Files may grow only to 40 bytes into the second record's block: the
+        # write fails there as on a full disk (EFBIG in place of ENOSPC).
+        fits = len(earlier) + len("".join(blocks[:2]).encode())
+
+        def limit_file_size():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (fits + 40, resource.RLIM_INFINITY))
+
+        result = RUNNER.run(self.folder, ("list.txt",), preexec_fn=limit_file_size)
+        self.assertEqual(2, result.status)
+        warning = result.stderr.decode("utf-8").splitlines()
+        self.assertTrue(warning[1].startswith(f"{self.folder.file('pinemail.log')}: "), warning)
+        cut = earlier.decode() + "".join(blocks[:2])
+        # Decoded leniently: half a block may end inside a character.
+        log = self.folder.read_bytes("pinemail.log").decode("utf-8", "replace")
+        self.assertEqual(cut, harness.mask_dates(log))
+
+        # The next run's header starts on a line of its own after whole blocks.
+        self.assertEqual(0, RUNNER.run(self.folder, ("list.txt",)).status)
+        self.assertEqual(cut + "".join(blocks), self.folder.log())
 
 
 @unittest.skipIf("--wine" in sys.argv, "the warning and the help are windows under Wine")

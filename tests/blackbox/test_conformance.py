@@ -86,7 +86,8 @@ class ListRulesTest(ProgramTest):
         expected = log_block(
             *CREDENTIALS,
             *record_lines("a@example.jp", " Sato Hanako ", "t.txt"), *sent_lines("S"),
-            *record_lines("\t#tab is no blank", "", ""), *REJECTED_LINES,
+            # A record, not a comment; its tab is logged as a blank, like every control.
+            *record_lines(" #tab is no blank", "", ""), *REJECTED_LINES,
             *record_lines("b@example.jp", "B#2", "t.txt"), *sent_lines("S"),
             *record_lines("c@example.jp", "C", "t.txt"), *sent_lines("S"),
             *record_lines("d@example.jp", "D", ""), *REJECTED_LINES,

@@ -2,6 +2,7 @@
 // for the program: sign-on checks, large messages, early exits and floods of
 // error output.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -116,6 +117,36 @@ TEST(SendmailSend, ErrorFloodBeforeReadingDoesNotDeadlock) {
   const SendResult result = transport->Send(Message("to@example.org", 1 << 20));
   EXPECT_TRUE(result.sent) << result.reason;
   EXPECT_GT(ReadBytes(folder / "message").size(), std::size_t{1} << 20);
+}
+
+TEST(SendmailSend, AProcessLeftHoldingStandardErrorDoesNotHoldUpTheSend) {
+  ScratchFolder folder;
+  // The program hands the message to a background process that keeps its
+  // standard error (as a queue runner may), complains, and exits.
+  auto send = [&](const std::string& status) {
+    const std::string body =
+        "cat > \"$DIR/message\"\nsleep 60 &\necho $! > \"$DIR/holder\"\n"
+        "echo 'sendmail: queued for later' >&2\nexit " +
+        status;
+    const std::string program = Script(folder, "sendmail", body);
+    auto transport = MakeSendmailTransport(program, kSender);
+    EXPECT_TRUE(transport->SignOn("", ""));
+    const SendResult result = transport->Send(Message("to@example.org"));
+    // The send came back while the holder still runs (not even a zombie).
+    const pid_t holder = std::stoi(ReadBytes(folder / "holder"));
+    const std::string stat = ReadBytes("/proc/" + std::to_string(holder) + "/stat");
+    EXPECT_NE(stat.find(") S "), std::string::npos) << "the send waited for the holder: " << stat;
+    kill(holder, SIGKILL);
+    return result;
+  };
+  const SendResult sent = send("0");
+  EXPECT_TRUE(sent.sent) << sent.reason;
+  EXPECT_NE(ReadBytes(folder / "message").find("To: Recipient <to@example.org>"),
+            std::string::npos);
+  // What it wrote before its exit is still read.
+  const SendResult refused = send("75");
+  EXPECT_FALSE(refused.sent);
+  EXPECT_EQ(refused.reason, "終了状態 75: sendmail: queued for later");
 }
 
 TEST(SendmailFailure, ReasonTextIsOneSafeLine) {

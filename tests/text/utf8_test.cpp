@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace pinemail {
 namespace {
 
@@ -131,6 +134,22 @@ TEST(Utf16Test, LeavesCutOffUnitsForTheNextPieceAndReplacesStrayOnes) {
   AppendUtf16AsUtf8(std::string("\x00\xDEx\0\x3D\xD8x\0\x3D\xD8", 10), ByteOrder::kLittleEndian,
                     true, out);
   EXPECT_EQ(out, "\uFFFDx\uFFFDx\uFFFD");
+}
+
+TEST(Utf8Test, BlankControlsTurnsEachLineBreakerIntoOneBlank) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\nb\rc\td"s, "a b c d"},
+      {"nul\0esc\x1b[31mdel\x7f"s, "nul esc [31mdel "},
+      {"c1\u0085\u009f\u00a0", "c1  \u00a0"},  // NEL and APC; no-break space stays
+      {"ls\u2028ps\u2029end", "ls ps end"},
+      {"田中\u3000太郎", "田中\u3000太郎"},
+      // A lone byte that is no UTF-8 stays, even one that would be C1 in Latin-1.
+      {"\x85\xC2", "\x85\xC2"},
+  };
+  for (const auto& [text, blanked] : cases) {
+    EXPECT_EQ(BlankControls(text), blanked) << ::testing::PrintToString(text);
+  }
 }
 
 }  // namespace

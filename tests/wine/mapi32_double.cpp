@@ -9,7 +9,9 @@
 //
 // Control lines: "fail_logon" (MAPILogon returns MAPI_E_LOGIN_FAILURE),
 // "fail_send=N" (the N-th send of the process returns MAPI_E_FAILURE),
-// "send_code=C" (the code that failing send returns instead).
+// "send_code=C" (the code that failing send returns instead),
+// "hold_first_send" (the first send of any process in the folder makes the
+// folder "mapi_held" and waits until a file "mapi_go" appears there).
 #include <windows.h>
 
 #include <cstdio>
@@ -174,6 +176,11 @@ ULONG RecordSend(const char* call, LHandle session, ULONG_PTR ui_param, const Me
   }
   ULONG result = 0;
   std::string value;
+  if (Control("hold_first_send", &value) &&
+      CreateDirectoryW((ProgramFolder() + L"mapi_held").c_str(), nullptr)) {
+    const std::wstring go = ProgramFolder() + L"mapi_go";
+    while (GetFileAttributesW(go.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(20);
+  }
   if (Control("fail_send", &value) && std::to_string(send_count) == value) {
     std::string code;
     result = Control("send_code", &code) ? std::strtoul(code.c_str(), nullptr, 10) : kFailure;

@@ -14,6 +14,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 from pathlib import Path
@@ -389,6 +390,37 @@ class StartAndStopTest(WineTestCase):
         self.assertEqual(self.folder.log(), header() + credentials("taro", "s3cret"))
         self.assertEqual([name for name, _ in read_calls(self.folder.path)],
                          ["MAPILogon", "MAPILogoff"])
+
+    def test_a_second_run_finds_the_log_in_use_and_writes_nothing(self):
+        self.standard_folder()
+        self.folder.write("mapi_control.txt", b"hold_first_send\n")
+        first = RUNNER.start(self.folder, ["list.txt"])
+        self.addCleanup(lambda: first.poll() is None and first.kill())
+        deadline = time.monotonic() + 120
+        while not (self.folder.path / "mapi_held").exists():
+            self.assertLess(time.monotonic(), deadline, "the first run never sent")
+            time.sleep(0.05)
+        while_held = self.folder.log()
+        # No pipes for its output: the desktop process Wine starts for the
+        # warning would hold them until the first run ends.
+        second = subprocess.run(RUNNER.command(self.folder, ["list.txt"]), env=RUNNER.env,
+                                cwd=self.folder.path, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        (self.folder.path / "mapi_go").touch()
+        first.communicate(timeout=120)
+
+        # Without a display the warning box cannot show; the status says it.
+        self.assertEqual(second.returncode, 2)
+        self.assertEqual(while_held, header() + credentials("taro", "s3cret"))
+        self.assertEqual(first.returncode, 0)
+        self.assertEqual(self.folder.log(),
+                         header() + credentials("taro", "s3cret")
+                         + record("tanaka@example.jp", "田中 一郎", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様"))
+                         + record("sato@example.jp", "佐藤 花子", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様")))
+        self.assertEqual([name for name, _ in read_calls(self.folder.path)],
+                         ["MAPILogon", "MAPISendMailW", "MAPISendMailW", "MAPILogoff"])
 
 
 class WarningBoxTest(WineTestCase):
