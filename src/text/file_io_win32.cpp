@@ -106,6 +106,8 @@ std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
   std::FILE* file = _fdopen(fd, "rb");
   if (file == nullptr) _close(fd);  // closes the handle as well
   return file;
+}
+
 std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
   *in_use = false;
   SetLastError(ERROR_SUCCESS);
