@@ -12,6 +12,7 @@
 #include "app/product.h"
 #include "app/startup.h"
 #include "batch/banner.h"
+#include "batch/credential_mask.h"
 #include "merge/keywords.h"
 #include "merge/record.h"
 #include "merge/template_reader.h"
@@ -73,10 +74,6 @@ bool Append(std::FILE* log, const Block& block, std::string* reason) {
   written = std::fflush(log) == 0 && written;
   if (!written) *reason = std::strerror(errno);
   return written;
-}
-
-std::string PasswordMask(std::string_view password) {
-  return std::string(CountCodePoints(password), '*');
 }
 
 // A transport's reason goes into one log line: control characters would
