@@ -32,6 +32,11 @@ constexpr std::string_view kNotRecognisedLine =
 constexpr std::string_view kRejectedLine = "送信に十分なデータが取得できませんでした。";
 constexpr std::string_view kSentLine = "メッセージ送信";
 constexpr std::string_view kSendFailedLine = "送信に失敗しました。";
+constexpr std::string_view kStoppedLine = "送信を中断しました。";
+
+// Records lost in a row to a connection failure before the run stops: a
+// server that stalls would otherwise cost its full wait on every record.
+constexpr std::size_t kLostConnectionsToStop = 3;
 
 constexpr std::string_view kUserNameLabel = "User Name: ";
 constexpr std::string_view kPasswordLabel = "Password : ";
@@ -130,7 +135,7 @@ class BatchRun {
     while (list_.Next(&line)) {
       std::string_view record_line = RecordLine(line);
       if (record_line.empty()) continue;
-      if (!HandleRecord(record_line, *transport)) {
+      if (!HandleRecord(record_line, *transport) || stopped_) {
         transport->SignOff();
         return BatchOutcome::kStoppedEarly;
       }
@@ -189,7 +194,20 @@ class BatchRun {
     return transport;
   }
 
-  // False when the record's lines could not be logged.
+  // Stops the run, with its closing lines after the record's block, once
+  // kLostConnectionsToStop records in a row were lost to a connection failure.
+  void CountConnectionLoss(const SendResult& result, Block& block) {
+    const bool lost = !result.sent && result.failure == SendFailure::kConnectionLost;
+    lost_in_row_ = lost ? lost_in_row_ + 1 : 0;
+    if (lost_in_row_ < kLostConnectionsToStop) return;
+    const std::string reason =
+        "サーバーとの接続に " + std::to_string(kLostConnectionsToStop) + " 件続けて失敗しました";
+    block.Line(std::string(kStoppedLine) + "(" + reason + ")").Rule('=').Line();
+    stopped_ = true;
+  }
+
+  // False when the record's lines could not be logged. A record that stops
+  // the run sets stopped_.
   bool HandleRecord(std::string_view line, MailTransport& transport) {
     ParseRecord(line, record_, table_);
     OutgoingMessage message;
@@ -222,6 +240,7 @@ class BatchRun {
         block.Line(std::string(kSendFailedLine) + "(" + reason + ")").Rule('=').Line();
         ++progress_.failed;
       }
+      CountConnectionLoss(result, block);
     }
     bool logged = Log(block);
     if (env_.progress) env_.progress(progress_);
@@ -236,6 +255,8 @@ class BatchRun {
   std::FILE* log_;
   LineReader list_;
   BatchProgress progress_;
+  std::size_t lost_in_row_ = 0;  // records in a row lost to a connection failure
+  bool stopped_ = false;         // the run stops after the record in hand
   std::string log_error_;
 };
 
