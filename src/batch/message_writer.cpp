@@ -557,4 +557,6 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
   return fields;
 }
 
+std::string EncodeBase64(std::string_view bytes) { return Base64(bytes); }
+
 }  // namespace pinemail

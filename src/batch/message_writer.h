@@ -61,6 +61,9 @@ std::string Rfc5322Date();
 // "Fri, 01 Jan 2027 00:00:05 +0900"; English names whatever the locale.
 std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes);
 
+// `bytes` in base64 (RFC 4648), without line breaks.
+std::string EncodeBase64(std::string_view bytes);
+
 // A unique Message-ID (without angle brackets) for a message from `from_address`.
 std::string NewMessageId(std::string_view from_address);
 

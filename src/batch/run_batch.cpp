@@ -10,6 +10,7 @@
 #include "app/product.h"
 #include "app/startup.h"
 #include "batch/banner.h"
+#include "batch/credential_mask.h"
 #include "merge/keywords.h"
 #include "merge/record.h"
 #include "merge/template_reader.h"
@@ -31,6 +32,11 @@ constexpr std::string_view kSentLine = "メッセージ送信";
 constexpr std::string_view kSendFailedLine = "送信に失敗しました。";
 // The warning's reason when another run holds the log.
 constexpr std::string_view kLogInUseReason = "別の実行が使用中です";
+constexpr std::string_view kStoppedLine = "送信を中断しました。";
+
+// Records lost in a row to a connection failure before the run stops: a
+// server that stalls would otherwise cost its full wait on every record.
+constexpr std::size_t kLostConnectionsToStop = 3;
 
 constexpr std::string_view kUserNameLabel = "User Name: ";
 constexpr std::string_view kPasswordLabel = "Password : ";
@@ -74,23 +80,11 @@ bool Append(std::FILE* log, const Block& block, std::string* reason) {
   return AppendWhole(log, EncodeSystemText(block.text()), reason);
 }
 
-std::string PasswordMask(std::string_view password) {
-  return std::string(CountCodePoints(password), '*');
-}
-
 // A transport's reason goes into one log line: control characters would
 // break the line apart, and the password must never reach the log even if a
 // transport echoed it.
-std::string CleanReason(std::string reason, std::string_view password) {
-  reason = BlankControls(reason);
-  if (!password.empty()) {
-    std::string mask = PasswordMask(password);
-    for (std::size_t at = reason.find(password); at != std::string::npos;
-         at = reason.find(password, at + mask.size())) {
-      reason.replace(at, password.size(), mask);
-    }
-  }
-  return reason;
+std::string CleanReason(std::string_view reason, const Settings& settings) {
+  return BlankControls(MaskCredentials(reason, settings.user_name, settings.password));
 }
 
 Settings LoadRunSettings(const BatchEnvironment& env) {
@@ -139,7 +133,7 @@ class BatchRun {
     while (list_.Next(&line)) {
       std::string_view record_line = RecordLine(line);
       if (record_line.empty()) continue;
-      if (!HandleRecord(record_line, *transport)) {
+      if (!HandleRecord(record_line, *transport) || stopped_) {
         transport->SignOff();
         return BatchOutcome::kStoppedEarly;
       }
@@ -191,14 +185,27 @@ class BatchRun {
       Log(Block().Line(kSignOnFailedLine));
       if (env_.sign_on_failed) {
         if (transport) reason = transport->SignOnFailure();
-        env_.sign_on_failed(CleanReason(std::move(reason), settings_.password));
+        env_.sign_on_failed(CleanReason(reason, settings_));
       }
       return nullptr;
     }
     return transport;
   }
 
-  // False when the record's lines could not be logged.
+  // Stops the run, with its closing lines after the record's block, once
+  // kLostConnectionsToStop records in a row were lost to a connection failure.
+  void CountConnectionLoss(const SendResult& result, Block& block) {
+    const bool lost = !result.sent && result.failure == SendFailure::kConnectionLost;
+    lost_in_row_ = lost ? lost_in_row_ + 1 : 0;
+    if (lost_in_row_ < kLostConnectionsToStop) return;
+    const std::string reason =
+        "サーバーとの接続に " + std::to_string(kLostConnectionsToStop) + " 件続けて失敗しました";
+    block.Line(std::string(kStoppedLine) + "(" + reason + ")").Rule('=').Line();
+    stopped_ = true;
+  }
+
+  // False when the record's lines could not be logged. A record that stops
+  // the run sets stopped_.
   bool HandleRecord(std::string_view line, MailTransport& transport) {
     ParseRecord(line, record_, table_);
     OutgoingMessage message;
@@ -227,10 +234,11 @@ class BatchRun {
         block.Line(kSentLine).Rule('-').Line();
         ++progress_.sent;
       } else {
-        std::string reason = CleanReason(std::move(result.reason), settings_.password);
+        std::string reason = CleanReason(result.reason, settings_);
         block.Line(std::string(kSendFailedLine) + "(" + reason + ")").Rule('=').Line();
         ++progress_.failed;
       }
+      CountConnectionLoss(result, block);
     }
     bool logged = Log(block);
     if (env_.progress) env_.progress(progress_);
@@ -245,6 +253,8 @@ class BatchRun {
   std::FILE* log_;
   LineReader list_;
   BatchProgress progress_;
+  std::size_t lost_in_row_ = 0;  // records in a row lost to a connection failure
+  bool stopped_ = false;         // the run stops after the record in hand
   std::string log_error_;
 };
 

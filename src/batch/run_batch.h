@@ -31,7 +31,8 @@ struct BatchProgress {
 enum class BatchOutcome {
   kAllSent,      // reached the end of the list, every record sent
   kSomeNotSent,  // reached the end, some record rejected or failed
-  kStoppedEarly  // open failure, empty or unrecognised list, sign-on failure
+  kStoppedEarly  // open failure, empty or unrecognised list, sign-on failure, or
+                 // connections kept failing
 };
 
 // What the run needs from outside, so that tests can stand in for each part.

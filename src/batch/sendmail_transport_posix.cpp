@@ -17,6 +17,7 @@
 #include <cstring>
 #include <utility>
 
+#include "batch/credential_mask.h"
 #include "text/utf8.h"
 
 extern char** environ;
@@ -261,12 +262,15 @@ class SendmailTransport final : public MailTransport {
   std::string program_;  // as configured; empty means the system's default
   std::string sign_on_failure_;
   std::string chosen_;   // the program signed on with
+  // Never passed on; masked should the program print it.
+  std::string password_;
   Mailbox sender_;
 };
 
 // The credentials are for SMTP servers; sendmail never sees them.
-bool SendmailTransport::SignOn(const std::string&, const std::string&) {
+bool SendmailTransport::SignOn(const std::string&, const std::string& password) {
   chosen_.clear();
+  password_ = password;
   if (!program_.empty()) {
     if (program_.front() == '/' && IsExecutableFile(program_)) chosen_ = program_;
   } else {
@@ -304,7 +308,7 @@ SendResult SendmailTransport::Send(const OutgoingMessage& message) {
   if (!run.started) return {false, run.start_error};
   if (run.stopped_idle) return {false, chosen_ + ": 応答がないため停止しました"};
   if (!WIFEXITED(run.wait_status) || WEXITSTATUS(run.wait_status) != 0) {
-    return {false, SendmailFailureReason(run.wait_status, run.error_output)};
+    return {false, SendmailFailureReason(run.wait_status, run.error_output, password_)};
   }
   // Status 0 after leaving part of the message unread would be a truncated
   // message reported as sent.
@@ -319,7 +323,8 @@ std::vector<std::string> SendmailArguments(std::string_view sender_address,
   return {"-i", "-f", std::string(sender_address), "--", std::string(recipient_address)};
 }
 
-std::string SendmailFailureReason(int wait_status, std::string_view error_output) {
+std::string SendmailFailureReason(int wait_status, std::string_view error_output,
+                                  std::string_view password) {
   std::string reason;
   if (WIFEXITED(wait_status)) {
     reason = "終了状態 " + std::to_string(WEXITSTATUS(wait_status));
@@ -328,7 +333,7 @@ std::string SendmailFailureReason(int wait_status, std::string_view error_output
   } else {
     reason = "異常終了";
   }
-  const std::string line = FirstLine(error_output);
+  const std::string line = FirstLine(MaskCredentials(error_output, {}, password));
   if (!line.empty()) reason += ": " + line;
   return reason;
 }

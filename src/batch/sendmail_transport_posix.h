@@ -23,8 +23,9 @@ std::vector<std::string> SendmailArguments(std::string_view sender_address,
 
 // The text logged when the program did not end with status 0: how it ended
 // (a `waitpid` status) and the first non-empty line of what it wrote to
-// standard error.
-std::string SendmailFailureReason(int wait_status, std::string_view error_output);
+// standard error, cut short after `password` (when given) was masked in it.
+std::string SendmailFailureReason(int wait_status, std::string_view error_output,
+                                  std::string_view password = {});
 
 // The transport running `program` (an absolute path), or, when `program` is
 // empty, the first of kSendmailPaths that exists. SignOn fails when the

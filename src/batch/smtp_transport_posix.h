@@ -5,6 +5,9 @@
 // four.
 #pragma once
 
+#include <sys/socket.h>
+
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
@@ -31,25 +34,42 @@ struct SmtpEndpoint {
 // in an error text. False with `error` set when the value is not usable.
 bool ParseSmtpServer(std::string_view value, SmtpEndpoint* out, std::string* error);
 
-// True for "localhost", 127.0.0.0/8 and ::1: the only hosts to which mail may
-// go without TLS.
-bool IsLoopbackHost(std::string_view host);
+// True for an address of this machine that needs no network: the loopback
+// ones (127.0.0.0/8, ::1, and 127.0.0.0/8 mapped into IPv6) and the
+// unspecified ones (0.0.0.0, ::), which connect to this machine. Only there
+// may mail go without TLS.
+bool IsLoopbackAddress(const sockaddr* address);
 
-// One whole reply: its three-digit code and its lines joined into one, with
-// control characters replaced.
+// The most one reply line may hold, its line end included, and one whole
+// reply, all its lines. RFC 5321 asks servers for at most 512 bytes a line;
+// there is room to spare, but a server that goes past these is broken or
+// hostile, and the connection is dropped.
+inline constexpr std::size_t kSmtpLineLimit = 4 * 1024;
+inline constexpr std::size_t kSmtpReplyLimit = 64 * 1024;
+
+// One whole reply: its three-digit code and its lines joined into one, as
+// the server sent them (controls included).
 struct SmtpReply {
   int code = 0;
   std::string text;
 };
 
-// Follows the server's reply lines as they arrive and keeps the last whole
-// reply; a multi-line reply ("250-a", "250 b") becomes one line "250 a b".
+// Follows the server's reply lines as they arrive; a multi-line reply
+// ("250-a", "250 b") becomes one reply "250 a b".
 class SmtpReplyTracker {
  public:
-  // Takes received bytes: one or more lines, each ended by LF or CR LF.
+  // Takes received bytes: any part of one or more lines, each ended by LF or
+  // CR LF. Only the bytes that just arrived are searched for a line end. A
+  // line longer than kSmtpLineLimit or a reply longer than kSmtpReplyLimit
+  // is a protocol error: failure() says so from then on and later bytes are
+  // ignored. So the reply in progress never holds more than the limits; the
+  // whole replies not taken yet hold at most the bytes of one Feed.
   void Feed(std::string_view bytes);
-  // Forgets everything, at the start of a transfer.
+  // Forgets everything, at the start of a connection.
   void Clear();
+  // Fails as Feed does for a line over kSmtpLineLimit: for a line that libcurl
+  // cut short before it could be fed.
+  void LineTooLong();
 
   // Takes the oldest whole reply not taken yet; false when none is waiting.
   // Pipelined commands are answered in order, so each reply is matched with
@@ -57,38 +77,39 @@ class SmtpReplyTracker {
   bool TakeReply(SmtpReply* reply);
   // True when the last 250 reply listed PIPELINING: read after the EHLO.
   bool offers_pipelining() const { return offers_pipelining_; }
-
-  // The last complete reply, control characters replaced; empty when none.
-  const std::string& last_reply() const { return last_reply_; }
-  // Its three-digit code; 0 when none.
-  int last_code() const { return last_code_; }
-  // The last refusal (4xx or 5xx) and its code: what a failure is logged
-  // with, even when the library says QUIT after it.
-  const std::string& last_refusal() const { return last_refusal_; }
-  int last_refusal_code() const { return last_refusal_code_; }
-  // True when any reply line arrived since Clear().
-  bool any_reply() const { return any_reply_; }
+  // True once a 235 reply came: the server accepted the credentials.
+  bool authenticated() const { return authenticated_; }
+  // The last refusal (4xx or 5xx): what a failure is logged with, even when
+  // the library says QUIT after it. Code 0 when none came.
+  const SmtpReply& last_refusal() const { return last_refusal_; }
+  // Why the replies broke off (a protocol error); empty while they keep
+  // within the limits.
+  const std::string& failure() const { return failure_; }
+  // Bytes held for the reply in progress, for checks that they stay bounded.
+  std::size_t pending_bytes() const { return partial_line_.size() + pending_text_.size(); }
 
  private:
   void TakeLine(std::string_view line);
+  void Fail(std::string reason);
 
   std::string partial_line_;
-  std::string pending_text_;  // the text of "NNN-" lines so far
+  std::string pending_text_;     // the text of "NNN-" lines so far
+  std::size_t reply_bytes_ = 0;  // the reply in progress so far, line ends included
   bool pending_pipelining_ = false;
   bool offers_pipelining_ = false;
+  bool authenticated_ = false;
   std::deque<SmtpReply> waiting_;
-  std::string last_reply_;
-  int last_code_ = 0;
-  std::string last_refusal_;
-  int last_refusal_code_ = 0;
-  bool any_reply_ = false;
+  SmtpReply last_refusal_;
+  std::string failure_;
 };
 
-// The text logged for a failed send: the server's refusal when the last reply
-// was one (4xx/5xx), else the library's error text. `password`, when not
-// empty, is masked wherever it occurs.
+// The text logged for a failed send: the server's refusal when the reply was
+// one (4xx/5xx), else the library's error text. Every form of the credentials
+// is masked (MaskCredentials), and controls and bytes that are not UTF-8 are
+// made printable.
 std::string SmtpFailureReason(int reply_code, std::string_view reply,
-                              std::string_view library_error, std::string_view password);
+                              std::string_view library_error, std::string_view user_name,
+                              std::string_view password);
 
 // The message as DATA carries it: dot-stuffed, its last line ended, and the
 // end-of-data line after it.

@@ -17,9 +17,18 @@ struct OutgoingMessage {
   std::string text;  // MailBanner followed by the substituted body (CR LF lines)
 };
 
+// How a send that failed went wrong, for the batch run to decide whether to go
+// on with the next record.
+enum class SendFailure {
+  kMessage,         // this message could not go; the next one may
+  kConnectionLost,  // no reply, or the connection was lost and could not be made again
+};
+
 struct SendResult {
   bool sent = false;
   std::string reason;  // why it failed; never contains the password
+  // How it failed, when it did.
+  SendFailure failure = SendFailure::kMessage;
 };
 
 class MailTransport {

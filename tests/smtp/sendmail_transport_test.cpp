@@ -156,6 +156,10 @@ TEST(SendmailFailure, ReasonTextIsOneSafeLine) {
   EXPECT_EQ(SendmailFailureReason(2 << 8, "\x83\x65\x83X\x83g\n"), "終了状態 2: ?e?X?g");
   EXPECT_EQ(SendmailFailureReason(1 << 8, std::string(1000, 'z')).size(),
             std::string("終了状態 1: ").size() + 200);
+
+  // The password is masked before the line is cut, so no start of it survives the cut.
+  EXPECT_EQ(SendmailFailureReason(1 << 8, std::string(195, 'z') + " hunter2\n", "hunter2"),
+            "終了状態 1: " + std::string(195, 'z') + " ****");
 }
 
 }  // namespace

@@ -150,7 +150,8 @@ def make_authenticator(state, user, password):
         else:
             state.failed_logins += 1
         state.save()
-        return AuthResult(success=ok)
+        # Not "handled": aiosmtpd then answers a refusal with 535 itself.
+        return AuthResult(success=ok, handled=False)
     return authenticate
 
 

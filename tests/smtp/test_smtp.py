@@ -8,6 +8,8 @@ import argparse
 import json
 import os
 import pathlib
+import pty
+import re
 import shutil
 import subprocess
 import sys
@@ -35,6 +37,7 @@ RECIPIENTS = [("tanaka@example.jp", "田中 一郎", "田中"),
               ("suzuki@example.jp", "鈴木 次郎", "鈴木")]
 SIGN_ON_FAILED = "ログインに失敗しました。"
 FAILED = "送信に失敗しました。"
+STOPPED = ("送信を中断しました。(サーバーとの接続に 3 件続けて失敗しました)", EQUALS, "")
 
 
 def make_certificate(folder, name, alt_names):
@@ -49,11 +52,12 @@ def make_certificate(folder, name, alt_names):
 
 class SmtpServer:
     """smtp_server.py in a child process, stopped by closing its input."""
+    SCRIPT = "smtp_server.py"
 
     def __init__(self, *options):
         self.store = pathlib.Path(tempfile.mkdtemp(prefix="pinemail-smtp-"))
         self.process = subprocess.Popen(
-            [PYTHON, str(HERE / "smtp_server.py"), "--store", str(self.store), *options],
+            [PYTHON, str(HERE / self.SCRIPT), "--store", str(self.store), *options],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.port = int(self.process.stdout.readline())
 
@@ -90,7 +94,8 @@ class TransportTest(unittest.TestCase):
         self.addCleanup(server.stop)
         return server
 
-    def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None):
+    def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None,
+                  terminal=False):
         self.folder.write_text("pinemail.ini", "[Config]\n"
                                f"User Name={user}\nPassword={password}\n"
                                f"Subst Key Word=NAME\nMail Server={mail_server}\n"
@@ -99,13 +104,42 @@ class TransportTest(unittest.TestCase):
         lines = ["pinemail.exe の送信先"]
         lines += [f"{address},{name},newyear.txt,{short}" for address, name, short in recipients]
         self.folder.write_text("list.txt", "\n".join(lines) + "\n")
+        if terminal:
+            return self.run_on_terminal(env)
         return self.runner.run(self.folder, ["list.txt"], env=env)
+
+    def run_on_terminal(self, env):
+        """The run with standard error on a terminal, where a failed sign-on
+        is explained; the result's stderr is what the terminal showed."""
+        master, slave = pty.openpty()
+        try:
+            done = subprocess.run(self.runner.command(self.folder, ["list.txt"]),
+                                  env={**self.runner.env, **(env or {})},
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=slave, timeout=120)
+        finally:
+            os.close(slave)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal's other end is closed
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(master)
+        return harness.Result(done.returncode, done.stdout, shown)
 
     def credential_lines(self, user, password):
         return ("User Name: " + user, "Password : " + "*" * len(password), "")
 
     def sent_block(self, address, name):
         return record_lines(address, name, "newyear.txt") + sent_lines("あけましておめでとう")
+
+    def failed_block(self, address, name, reason):
+        return record_lines(address, name, "newyear.txt") + (
+            "件名　　　　　: あけましておめでとう", FAILED + f"({reason})", EQUALS, "")
 
     def assert_delivered(self, server, recipients=RECIPIENTS):
         """Every recipient got exactly its own, correctly encoded message."""
@@ -190,9 +224,8 @@ class SmtpTest(TransportTest):
         server = self.server("--refuse", "sato@example.jp")
         result = self.run_batch(f"smtp://127.0.0.1:{server.port}")
         self.assertEqual(1, result.status, result.stderr)
-        failed = record_lines("sato@example.jp", "佐藤 花子", "newyear.txt") + (
-            "件名　　　　　: あけましておめでとう",
-            FAILED + "(550 5.1.1 <sato@example.jp>: Recipient address rejected)", EQUALS, "")
+        failed = self.failed_block("sato@example.jp", "佐藤 花子",
+                                   "550 5.1.1 <sato@example.jp>: Recipient address rejected")
         expected = log_block(*self.credential_lines("", ""),
                              *self.sent_block(*RECIPIENTS[0][:2]), *failed,
                              *self.sent_block(*RECIPIENTS[2][:2]))
@@ -245,6 +278,135 @@ class PipelinedSmtpTest(SmtpTest):
 
     def server(self, *options):
         return super().server("--pipelining", *options)
+
+
+class RogueServer(SmtpServer):
+    """rogue_server.py: misbehaves on purpose at one stage of the dialogue."""
+    SCRIPT = "rogue_server.py"
+
+    def messages(self):
+        """The recipients of each accepted message."""
+        return self.state()["messages"]
+
+
+LINE_TOO_LONG = "サーバーの応答が長すぎます (1 行 4096 バイトまで)"
+REPLY_TOO_LONG = "サーバーの応答が長すぎます (65536 バイトまで)"
+NO_REPLY = "サーバーから N 秒以内に応答がありませんでした"
+REFUSAL = "421 4.3.2 Service shutting down"
+
+
+class RogueServerTest(TransportTest):
+    """Servers that break the protocol, stall, hang up or mishandle AUTH. The
+    waits are shortened: 3 s for a command reply, 6 s for the end of the
+    data."""
+    FOUR_RECIPIENTS = RECIPIENTS + [("kato@example.jp", "加藤 三郎", "加藤")]
+
+    def rogue(self, *options):
+        server = RogueServer(*options)
+        self.addCleanup(server.stop)
+        return server
+
+    def run_rogue(self, server, recipients=RECIPIENTS, host="127.0.0.1", **options):
+        self.folder.file("pinemail.log").unlink(missing_ok=True)
+        return self.run_batch(f"smtp://{host}:{server.port}", recipients,
+                              env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.01"}, **options)
+
+    def log(self):
+        """The log, with the number of seconds in a reason masked."""
+        return re.sub(r"\d+ 秒", "N 秒", self.folder.log())
+
+    def expected_log(self, outcomes, stopped=False):
+        """A log of one block per recipient with the given outcome: None for
+        sent, else the reason it failed."""
+        lines = list(self.credential_lines("", ""))
+        for (address, name, _), reason in zip(self.FOUR_RECIPIENTS, outcomes):
+            lines += (self.sent_block(address, name) if reason is None
+                      else self.failed_block(address, name, reason))
+        return log_block(*lines, *(STOPPED if stopped else ()))
+
+    def test_replies_past_their_limits_drop_the_connection(self):
+        # While the session opens (libcurl reads those replies) sign-on fails;
+        # later the record fails, and three records in a row stop the run.
+        for stage, fault, reason in [("ehlo", "endless", None), ("ehlo", "no-eol", None),
+                                     ("mail", "endless", REPLY_TOO_LONG),
+                                     ("mail", "no-eol", LINE_TOO_LONG),
+                                     ("dot", "endless", REPLY_TOO_LONG)]:
+            with self.subTest(stage=stage, fault=fault):
+                server = self.rogue("--stage", stage, "--fault", fault)
+                result = self.run_rogue(server)
+                self.assertEqual(2, result.status, result.stderr)
+                expected = (log_block(*self.credential_lines("", ""), SIGN_ON_FAILED) if not reason
+                            else self.expected_log([reason] * 3, stopped=True))
+                self.assertEqual(expected, self.log())
+                self.assertEqual([], server.messages())
+
+    def test_waits_and_stalls(self):
+        first, second, _, fourth = [r[0] for r in self.FOUR_RECIPIENTS]
+        for options, outcomes, stopped in [
+                # No reply at all: three records in a row lost stop the run.
+                (["--stage", "rcpt"], [NO_REPLY] * 3, True),
+                (["--stage", "mail"], [NO_REPLY] * 3, True),
+                # A record that goes through in between starts the count again.
+                (["--stage", "rcpt", "--rcpt", first, "--rcpt", second, "--rcpt", fourth],
+                 [NO_REPLY, NO_REPLY, None, NO_REPLY], False),
+                # The end of the data is waited for longer than a command.
+                (["--stage", "dot", "--fault", "slow", "--delay", "4.5"], [None], False)]:
+            with self.subTest(options=options):
+                server = self.rogue(*options)
+                # After a stop, the records left are not tried.
+                recipients = self.FOUR_RECIPIENTS[:None if stopped else len(outcomes)]
+                result = self.run_rogue(server, recipients)
+                self.assertEqual(2 if stopped else 1 if any(outcomes) else 0, result.status,
+                                 result.stderr)
+                self.assertEqual(self.expected_log(outcomes, stopped), self.log())
+                self.assertEqual([[r[0]] for r, o in zip(recipients, outcomes) if o is None],
+                                 server.messages())
+
+    def test_refusal_and_hang_up_at_each_stage(self):
+        for stage, on, outcome in [("greeting", "1", SIGN_ON_FAILED), ("ehlo", "1", SIGN_ON_FAILED),
+                                   ("mail", "1", None), ("rcpt", "1", None), ("data", "1", None),
+                                   ("dot", "1", None), ("dot", None, REFUSAL)]:
+            with self.subTest(stage=stage, on=on):
+                server = self.rogue("--stage", stage, "--fault", "421",
+                                    *(["--on", on] if on else []))
+                result = self.run_rogue(server, RECIPIENTS[:1], terminal=True)
+                if outcome == SIGN_ON_FAILED:
+                    self.assertEqual(2, result.status)
+                    self.assertIn(f"{SIGN_ON_FAILED}({REFUSAL})", result.stderr.decode())
+                    continue
+                # A new connection for each retry; the server's words are
+                # the reason when the retries run out.
+                self.assertEqual(1 if outcome else 0, result.status, result.stderr)
+                self.assertEqual(self.expected_log([outcome]), self.log())
+                self.assertEqual(3 if outcome else 2, server.state()["connections"])
+
+    def test_credentials_without_auth_offered_are_a_sign_on_failure(self):
+        server = self.rogue()
+        result = self.run_rogue(server, user="taro", password=PASSWORD, terminal=True)
+        self.assertEqual(2, result.status)
+        self.assertEqual(log_block(*self.credential_lines("taro", PASSWORD), SIGN_ON_FAILED),
+                         self.log())
+        self.assertIn("AUTH", result.stderr.decode())
+        self.assertEqual([], server.messages())
+
+    def test_credentials_echoed_by_the_server_are_masked(self):
+        for mechanism in ("PLAIN", "LOGIN"):
+            with self.subTest(mechanism=mechanism):
+                server = self.rogue("--auth", mechanism)
+                result = self.run_rogue(server, user="taro", password=PASSWORD, terminal=True)
+                self.assertEqual(2, result.status)
+                mask = "*" * len(PASSWORD)
+                self.assertIn(f"{SIGN_ON_FAILED}(535 5.7.8 Authentication failed: {mask})",
+                              result.stderr.decode())
+
+    def test_loopback_is_known_by_the_address_connected_to(self):
+        # Plain text is allowed to this machine only; these names reach it.
+        for host in ("127.1", "0.0.0.0"):
+            with self.subTest(host=host):
+                server = self.rogue()
+                result = self.run_rogue(server, host=host)
+                self.assertEqual(0, result.status, result.stderr)
+                self.assertEqual([[r[0]] for r in RECIPIENTS], server.messages())
 
 
 FAKE_SENDMAIL = f"""#!{PYTHON}
