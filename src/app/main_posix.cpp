@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/product.h"
-#include "app/startup.h"
+#include "config/product.h"
+#include "config/startup.h"
 #include "batch/run_batch.h"
 #include "text/codepage.h"
 #include "ui/ui.h"

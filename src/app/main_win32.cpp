@@ -2,7 +2,7 @@
 // turns the outcome into the exit status.
 #include <windows.h>
 
-#include "app/startup.h"
+#include "config/startup.h"
 #include "batch/run_batch.h"
 #include "ui/ui.h"
 

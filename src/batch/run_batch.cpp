@@ -7,10 +7,10 @@
 #include <string_view>
 #include <utility>
 
-#include "app/product.h"
-#include "app/startup.h"
-#include "batch/banner.h"
-#include "batch/credential_mask.h"
+#include "config/product.h"
+#include "config/startup.h"
+#include "merge/banner.h"
+#include "mail/credential_mask.h"
 #include "merge/keywords.h"
 #include "merge/record.h"
 #include "merge/template_reader.h"

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/profile.h"
-#include "app/settings.h"
-#include "batch/transport.h"
+#include "config/profile.h"
+#include "config/settings.h"
+#include "mail/transport.h"
 
 namespace pinemail {
 

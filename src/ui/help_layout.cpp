@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/product.h"
+#include "config/product.h"
 
 namespace pinemail {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/product.h"
+#include "config/product.h"
 
 namespace pinemail {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/product.h"
+#include "config/product.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/product.h"
+#include "config/product.h"
 #include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"

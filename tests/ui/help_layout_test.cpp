@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/product.h"
+#include "config/product.h"
 
 namespace pinemail {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/product.h"
+#include "config/product.h"
 #include "text/codepage.h"
 
 namespace pinemail {
