@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "text/ascii.h"
 #include "text/codepage.h"
 #include "text/file_io.h"
 #include "text/utf8.h"
@@ -33,17 +34,7 @@ std::string_view TrimGaps(std::string_view text) {
   return text;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  a = TrimGaps(a);
-  b = TrimGaps(b);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsNoCase(TrimGaps(a), TrimGaps(b)); }
 
 // One line of the file: its text [begin, end) and where the next one starts.
 // CR LF, a lone CR and a lone LF all end a line.
@@ -107,8 +98,6 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 std::string_view CutValue(std::string_view value, std::size_t limit) {
   if (value.size() <= limit) return value;
   std::size_t cut = 0;
@@ -117,7 +106,7 @@ std::string_view CutValue(std::string_view value, std::size_t limit) {
     while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
   } else {
     for (std::size_t i = 0; i < value.size();) {
-      std::size_t width = IsCp932Lead(static_cast<unsigned char>(value[i])) ? 2 : 1;
+      std::size_t width = IsCp932LeadByte(static_cast<unsigned char>(value[i])) ? 2 : 1;
       if (i + width > limit) break;
       i += width;
       cut = i;
@@ -138,25 +127,20 @@ bool IsStorableKey(std::string_view key) {
          key.front() != ';';
 }
 
-std::filesystem::path FsPath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 enum class ReadResult { kRead, kMissing, kFailed };
 
 ReadResult ReadWholeFile(const std::string& path, std::string* content) {
   content->clear();
-  std::FILE* file = OpenFile(path, "rb", nullptr);
-  if (file == nullptr) {
+  File file = OpenFile(path, "rb", nullptr);
+  if (!file) {
     std::error_code ec;
-    return std::filesystem::exists(FsPath(path), ec) || ec ? ReadResult::kFailed
+    return std::filesystem::exists(PathFromUtf8(path), ec) || ec ? ReadResult::kFailed
                                                            : ReadResult::kMissing;
   }
   char chunk[65536];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content->append(chunk, got);
-  bool failed = std::ferror(file) != 0;
-  std::fclose(file);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) content->append(chunk, got);
+  const bool failed = std::ferror(file.get()) != 0;
   return failed ? ReadResult::kFailed : ReadResult::kRead;
 }
 
@@ -176,13 +160,13 @@ bool ReplaceFile(const std::string& path, std::string_view content, bool had_fil
     if (created.status == CreateStatus::kFailed) return false;
   }
   if (created.status != CreateStatus::kCreated) return false;
-  std::FILE* file = created.file;
+  std::FILE* file = created.file.get();
   bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   written = std::fflush(file) == 0 && written;
-  written = std::fclose(file) == 0 && written;
+  written = CloseFile(std::move(created.file)) && written;
   if (written && RenameFile(temporary, path, nullptr)) return true;
   std::error_code ec;
-  std::filesystem::remove(FsPath(temporary), ec);
+  std::filesystem::remove(PathFromUtf8(temporary), ec);
   return false;
 }
 
@@ -190,11 +174,10 @@ bool ReplaceFile(const std::string& path, std::string_view content, bool had_fil
 // rewritten instead.
 std::string WriteTarget(const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::is_symlink(FsPath(path), ec)) return path;
-  auto target = std::filesystem::weakly_canonical(FsPath(path), ec);
+  if (!std::filesystem::is_symlink(PathFromUtf8(path), ec)) return path;
+  auto target = std::filesystem::weakly_canonical(PathFromUtf8(path), ec);
   if (ec) return path;
-  std::u8string text = target.u8string();
-  return std::string(text.begin(), text.end());
+  return Utf8FromPath(target);
 }
 
 // The value of `key` in the first section named `section` of a file's text,

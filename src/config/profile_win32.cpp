@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "text/ansi_text.h"
 #include "config/ini_file.h"
 #include "config/profile.h"
 #include "text/wide_win32.h"

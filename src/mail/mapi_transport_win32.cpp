@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <mapi.h>
 
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "text/codepage.h"
 #include "text/wide_win32.h"
@@ -73,45 +75,72 @@ Fn Entry(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// A writable copy for the LPSTR / PWSTR members Simple MAPI declares
-// non-const; null when empty only where the documentation allows it.
-char* Mutable(std::string& text) { return text.data(); }
-wchar_t* Mutable(std::wstring& text) { return text.data(); }
+// Frees a loaded library when its owner goes.
+struct LibraryFree {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFree>;
+
+// Sends `message` through `send` (MAPISendMailW or MAPISendMail), its texts
+// made into the call's character type by `convert`. Simple MAPI declares the
+// text members non-const; the copies here are writable.
+template <typename RecipDesc, typename Message, typename SendFn, typename Convert>
+ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, Convert convert) {
+  auto name = convert(message.recipient_name);
+  // The address goes to the client exactly as the list gives it, with no
+  // address type added: the client resolves a plain address itself.
+  auto address = convert(message.recipient_address);
+  auto subject = convert(message.subject);
+  auto text = convert(message.text);
+  RecipDesc recipient{};
+  recipient.ulRecipClass = MAPI_TO;
+  recipient.lpszName = name.data();
+  recipient.lpszAddress = address.data();
+  Message mail{};
+  mail.lpszSubject = subject.data();
+  mail.lpszNoteText = text.data();
+  mail.nRecipCount = 1;
+  mail.lpRecips = &recipient;
+  return send(session, 0, &mail, 0, 0);
+}
 
 }  // namespace
 
+// The loaded DLL, its entry points and the session; logs off before the DLL
+// is freed.
 struct MapiTransport::Api {
-  HMODULE module = nullptr;
+  Library module;
   LogonFn logon = nullptr;
   LogoffFn logoff = nullptr;
   SendMailFn send_mail = nullptr;
   SendMailWFn send_mail_w = nullptr;
   LHANDLE session = 0;
   bool signed_on = false;
+
+  Api() = default;
+  Api(const Api&) = delete;
+  Api& operator=(const Api&) = delete;
+  ~Api() {
+    if (signed_on && logoff != nullptr) logoff(session, 0, 0, 0);
+  }
 };
 
-MapiTransport::MapiTransport() : api_(new Api) {}
+MapiTransport::MapiTransport() = default;
 
-MapiTransport::~MapiTransport() {
-  SignOff();
-  delete api_;
-}
+MapiTransport::~MapiTransport() = default;
 
-bool MapiTransport::SignOn(const std::string& user_name, const std::string& password) {
+MailResult MapiTransport::SignOn(const std::string& user_name, const std::string& password) {
   SignOff();
-  api_->module = LoadSystemMapi();
-  if (api_->module == nullptr) {
-    sign_on_failure_ = "MAPI32.DLL could not be loaded";
-    return false;
-  }
-  api_->logon = Entry<LogonFn>(api_->module, "MAPILogon");
-  api_->logoff = Entry<LogoffFn>(api_->module, "MAPILogoff");
-  api_->send_mail = Entry<SendMailFn>(api_->module, "MAPISendMail");
-  api_->send_mail_w = Entry<SendMailWFn>(api_->module, "MAPISendMailW");
-  if (api_->logon == nullptr || (api_->send_mail == nullptr && api_->send_mail_w == nullptr)) {
-    sign_on_failure_ = "MAPI32.DLL lacks MAPILogon or MAPISendMail";
-    SignOff();
-    return false;
+  auto api = std::make_unique<Api>();
+  api->module.reset(LoadSystemMapi());
+  if (!api->module) return MailResult::Failed("MAPI32.DLL を読み込めませんでした");
+  HMODULE module = api->module.get();
+  api->logon = Entry<LogonFn>(module, "MAPILogon");
+  api->logoff = Entry<LogoffFn>(module, "MAPILogoff");
+  api->send_mail = Entry<SendMailFn>(module, "MAPISendMail");
+  api->send_mail_w = Entry<SendMailWFn>(module, "MAPISendMailW");
+  if (api->logon == nullptr || (api->send_mail == nullptr && api->send_mail_w == nullptr)) {
+    return MailResult::Failed("MAPI32.DLL に MAPILogon または MAPISendMail がありません");
   }
 
   // The profile name and password go over in the ANSI code page (MAPILogon
@@ -120,74 +149,29 @@ bool MapiTransport::SignOn(const std::string& user_name, const std::string& pass
   std::string profile = EncodeSystemText(user_name);
   std::string secret = EncodeSystemText(password);
   LHANDLE session = 0;
-  ULONG result = api_->logon(0, profile.empty() ? nullptr : Mutable(profile),
-                             secret.empty() ? nullptr : Mutable(secret), 0, 0, &session);
+  const ULONG result = api->logon(0, profile.empty() ? nullptr : profile.data(),
+                                  secret.empty() ? nullptr : secret.data(), 0, 0, &session);
   SecureZeroMemory(secret.data(), secret.size());
-  if (result != SUCCESS_SUCCESS) {
-    sign_on_failure_ = MapiErrorReason(result);
-    SignOff();
-    return false;
-  }
-  api_->session = session;
-  api_->signed_on = true;
-  sign_on_failure_.clear();
-  return true;
+  if (result != SUCCESS_SUCCESS) return MailResult::Failed(MapiErrorReason(result));
+  api->session = session;
+  api->signed_on = true;
+  api_ = std::move(api);
+  return MailResult::Done();
 }
 
-SendResult MapiTransport::Send(const OutgoingMessage& message) {
-  SendResult out;
-  if (!api_->signed_on) {
-    out.reason = "not signed on";
-    return out;
-  }
-  // The address goes to the client exactly as the list gives it, with no
-  // address type added: the client resolves a plain address itself.
-  const std::string& address = message.recipient_address;
-  ULONG result;
-  if (api_->send_mail_w != nullptr) {
-    std::wstring name = Utf8ToWide(message.recipient_name);
-    std::wstring wide_address = Utf8ToWide(address);
-    std::wstring subject = Utf8ToWide(message.subject);
-    std::wstring text = Utf8ToWide(message.text);
-    RecipDescW recipient{};
-    recipient.ulRecipClass = MAPI_TO;
-    recipient.lpszName = Mutable(name);
-    recipient.lpszAddress = Mutable(wide_address);
-    MessageW mail{};
-    mail.lpszSubject = Mutable(subject);
-    mail.lpszNoteText = Mutable(text);
-    mail.nRecipCount = 1;
-    mail.lpRecips = &recipient;
-    result = api_->send_mail_w(api_->session, 0, &mail, 0, 0);
-  } else {
-    std::string name = EncodeSystemText(message.recipient_name);
-    std::string ansi_address = EncodeSystemText(address);
-    std::string subject = EncodeSystemText(message.subject);
-    std::string text = EncodeSystemText(message.text);
-    MapiRecipDesc recipient{};
-    recipient.ulRecipClass = MAPI_TO;
-    recipient.lpszName = Mutable(name);
-    recipient.lpszAddress = Mutable(ansi_address);
-    MapiMessage mail{};
-    mail.lpszSubject = Mutable(subject);
-    mail.lpszNoteText = Mutable(text);
-    mail.nRecipCount = 1;
-    mail.lpRecips = &recipient;
-    result = api_->send_mail(api_->session, 0, &mail, 0, 0);
-  }
-  if (result == SUCCESS_SUCCESS) {
-    out.sent = true;
-  } else {
-    out.reason = MapiErrorReason(result);
-  }
-  return out;
+MailResult MapiTransport::Send(const OutgoingMessage& message) {
+  if (!api_) return MailResult::Failed(std::string(kNotSignedOnReason));
+  const ULONG result =
+      api_->send_mail_w != nullptr
+          ? SendThrough<RecipDescW, MessageW>(api_->send_mail_w, api_->session, message,
+                                              Utf8ToWide)
+          : SendThrough<MapiRecipDesc, MapiMessage>(api_->send_mail, api_->session, message,
+                                                    EncodeSystemText);
+  if (result != SUCCESS_SUCCESS) return MailResult::Failed(MapiErrorReason(result));
+  return MailResult::Done();
 }
 
-void MapiTransport::SignOff() {
-  if (api_->signed_on && api_->logoff != nullptr) api_->logoff(api_->session, 0, 0, 0);
-  if (api_->module != nullptr) FreeLibrary(api_->module);
-  *api_ = Api{};
-}
+void MapiTransport::SignOff() { api_.reset(); }
 
 std::string MapiErrorReason(unsigned long code) {
   struct Name {

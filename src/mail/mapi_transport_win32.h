@@ -2,6 +2,7 @@
 // any dialog, so that a run can go unattended.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,18 +23,13 @@ class MapiTransport : public MailTransport {
   MapiTransport(const MapiTransport&) = delete;
   MapiTransport& operator=(const MapiTransport&) = delete;
 
-  bool SignOn(const std::string& user_name, const std::string& password) override;
-  SendResult Send(const OutgoingMessage& message) override;
+  MailResult SignOn(const std::string& user_name, const std::string& password) override;
+  MailResult Send(const OutgoingMessage& message) override;
   void SignOff() override;
-
-  // Why the last SignOn failed, for diagnostics (never holds the password).
-  const std::string& sign_on_failure() const { return sign_on_failure_; }
-  std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
   struct Api;
-  Api* api_;  // owned; the loaded DLL and its entry points
-  std::string sign_on_failure_;
+  std::unique_ptr<Api> api_;  // the loaded DLL and its entry points; null until SignOn
 };
 
 // A MAPI result code as a readable reason: "MAPI_E_FAILURE (2)"; unknown

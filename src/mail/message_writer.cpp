@@ -22,81 +22,30 @@ constexpr std::size_t kMaxEncodedWord = 75;
 constexpr std::size_t kBase64LineLength = 76;
 constexpr std::string_view kEncodedWordOpen = "=?UTF-8?B?";
 constexpr std::string_view kEncodedWordClose = "?=";
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // ---------------------------------------------------------------------------
-// UTF-8 scanning. Header text must reach the encoder as whole, valid
-// characters, so the writer walks the text itself rather than trusting it.
-
-// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 when
-// the first byte does not begin one.
-std::size_t SequenceLength(std::string_view text) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  auto is_tail = [&](std::size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
-  unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return is_tail(1) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    if (!is_tail(1) || !is_tail(2)) return 0;
-    if (lead == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
-    if (lead == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    if (!is_tail(1) || !is_tail(2) || !is_tail(3)) return 0;
-    if (lead == 0xF0 && byte(1) < 0x90) return 0;   // overlong
-    if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // beyond U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-// True for C0 controls, DEL and the C1 controls (U+0080..U+009F).
-bool IsControl(std::string_view character) {
-  auto lead = static_cast<unsigned char>(character[0]);
-  if (character.size() == 1) return lead < 0x20 || lead == 0x7F;
-  return character.size() == 2 && lead == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
-}
+// Header text. It must reach the encoder as whole, valid characters, so the
+// writer cleans it first and then walks it character by character.
 
 // Splits valid UTF-8 text into its characters (byte ranges).
 std::vector<std::string_view> Characters(std::string_view text) {
   std::vector<std::string_view> characters;
-  while (!text.empty()) {
-    std::size_t length = SequenceLength(text);
-    characters.push_back(text.substr(0, length));
-    text.remove_prefix(length);
+  char32_t code_point = 0;
+  for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
+    length = DecodeCodePoint(text, pos, &code_point);
+    characters.push_back(text.substr(pos, length));
   }
   return characters;
 }
 
-// What a header keeps of the controls: none, or the tab, which an
-// unstructured header (the subject) may carry.
-enum class Controls { kBlankAll, kKeepTab };
-
 // Header values: every control (CR and LF above all) becomes a blank, so that
 // a value can never end its header line and start a header of its own;
 // malformed bytes become U+FFFD, so that encoded-words carry valid UTF-8.
-std::string CleanHeaderText(std::string_view text, Controls controls = Controls::kBlankAll) {
-  std::string clean;
-  clean.reserve(text.size());
-  while (!text.empty()) {
-    std::size_t length = SequenceLength(text);
-    if (length == 0) {
-      clean += kReplacementCharacter;
-      text.remove_prefix(1);
-      continue;
-    }
-    std::string_view character = text.substr(0, length);
-    if (IsControl(character) && !(controls == Controls::kKeepTab && character == "\t")) {
-      clean += ' ';
-    } else {
-      clean += character;
-    }
-    text.remove_prefix(length);
-  }
-  return clean;
+// An unstructured header (the subject) may keep its tabs.
+std::string CleanHeaderText(std::string_view text, Controls controls = Controls::kHeader) {
+  return BlankControls(SanitizeUtf8(text), controls);
 }
 
 // ---------------------------------------------------------------------------
@@ -382,7 +331,7 @@ bool CanWriteRaw(std::string_view subject, std::size_t first_room) {
 void WriteSubjectHeader(std::string* out, std::string_view line_end, std::string_view subject) {
   HeaderLine line(out, line_end, "Subject");
   // A tab may stand in an unstructured header, and survives encoding.
-  std::string clean = CleanHeaderText(subject, Controls::kKeepTab);
+  std::string clean = CleanHeaderText(subject, Controls::kHeaderButTab);
   if (clean.empty()) {
     line.End();
     return;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/transport.h"
+#include "merge/message.h"
 
 namespace pinemail {
 
@@ -17,10 +17,10 @@ struct Mailbox {
 
 // Parses a "From"-style value: a bare address, or a display name (quoted or
 // not; blanks around it dropped) followed by the address in angle brackets.
-// False when it holds no plain addr-design.
+// False when it holds no plain addr-spec.
 bool ParseMailbox(std::string_view text, Mailbox* out);
 
-// True when `address` is a plain addr-design: local@domain, both parts
+// True when `address` is a plain addr-spec: local@domain, both parts
 // non-empty, exactly one "@", only ASCII atom characters and dots (so no
 // controls, blanks, angle brackets, quotes, commas or semicolons); it must not
 // start with "-", so that no program takes it for an option.
@@ -36,7 +36,7 @@ struct MessageFields {
 };
 
 // Why a transport that writes messages refuses a recipient address that is
-// not a plain addr-design.
+// not a plain addr-spec.
 inline constexpr std::string_view kBadAddressReason = "宛先アドレスの形式が正しくありません";
 
 // The fields of one outgoing message from `from`, dated now, with a new

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -24,13 +23,9 @@ constexpr int kTemporaryAttempts = 1000;
 // every name could use them up.
 constexpr int kNameAttempts = 1000;
 
-fs::path NativePath(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 void RemoveQuietly(const std::string& path) {
   std::error_code ignored;
-  fs::remove(NativePath(path), ignored);
+  fs::remove(PathFromUtf8(path), ignored);
 }
 
 // The number of a final name ("00000042.eml" gives "00000042"); empty for any
@@ -45,12 +40,12 @@ std::string_view NumberOfName(std::string_view name) {
 
 // Writes all of `bytes` and closes `file`; false with the system's reason
 // when any step failed (a full disk shows at the flush or the close).
-bool WriteAndClose(std::FILE* file, const std::string& bytes, std::string* reason) {
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = std::fflush(file) == 0 && ok;
-  if (!ok) *reason = std::strerror(errno);
-  if (std::fclose(file) != 0 && ok) {
-    *reason = std::strerror(errno);
+bool WriteAndClose(File file, const std::string& bytes, std::string* reason) {
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+  ok = std::fflush(file.get()) == 0 && ok;
+  if (!ok) *reason = ErrnoText(errno);
+  if (!CloseFile(std::move(file)) && ok) {
+    *reason = ErrnoText(errno);
     ok = false;
   }
   return ok;
@@ -78,19 +73,16 @@ std::string OutboxTransport::NextNumber(std::string_view number) {
   return std::string(number) + std::string(kFirstNumber);
 }
 
-bool OutboxTransport::SignOn(const std::string&, const std::string&) {
-  sign_on_error_.clear();
-  if (!MakeFolders(folder_, &sign_on_error_)) return false;
-  if (!IsFolder(folder_)) {
-    sign_on_error_ = "not a folder";
-    return false;
-  }
+MailResult OutboxTransport::SignOn(const std::string&, const std::string&) {
+  std::string reason;
+  if (!MakeFolders(folder_, &reason)) return MailResult::Failed(reason);
+  if (!IsFolder(folder_)) return MailResult::Failed("フォルダではありません");
   // A probe file shows that messages can be created here before any is sent.
   std::string probe;
-  if (!WriteTemporary(std::string(), &probe, &sign_on_error_)) return false;
+  if (!WriteTemporary(std::string(), &probe, &reason)) return MailResult::Failed(reason);
   RemoveQuietly(probe);
   FindNextNumber();
-  return true;
+  return MailResult::Done();
 }
 
 void OutboxTransport::FindNextNumber() {
@@ -98,10 +90,9 @@ void OutboxTransport::FindNextNumber() {
   // "90". The next name must sort after the last of them.
   std::string last;
   std::error_code error;
-  for (fs::directory_iterator it(NativePath(folder_), error), end; !error && it != end;
+  for (fs::directory_iterator it(PathFromUtf8(folder_), error), end; !error && it != end;
        it.increment(error)) {
-    const std::u8string utf8_name = it->path().filename().u8string();
-    const std::string name(utf8_name.begin(), utf8_name.end());
+    const std::string name = Utf8FromPath(it->path().filename());
     const std::string_view number = NumberOfName(name);
     if (number > last) last = std::string(number);
   }
@@ -119,38 +110,38 @@ bool OutboxTransport::WriteTemporary(const std::string& bytes, std::string* temp
       *reason = created.reason;
       return false;
     }
-    if (!WriteAndClose(created.file, bytes, reason)) {
+    if (!WriteAndClose(std::move(created.file), bytes, reason)) {
       RemoveQuietly(*temp_path);
       return false;
     }
     return true;
   }
-  *reason = "no free temporary file name";
+  *reason = "空いている一時ファイル名が見つかりません";
   return false;
 }
 
-SendResult OutboxTransport::Send(const OutgoingMessage& message) {
-  SendResult result;
+MailResult OutboxTransport::Send(const OutgoingMessage& message) {
   if (!IsPlainAddress(message.recipient_address)) {
-    result.reason = std::string(kBadAddressReason);
-    return result;
+    return MailResult::Failed(std::string(kBadAddressReason));
   }
   if (next_number_.empty()) FindNextNumber();
 
   const MessageFields fields = FieldsFor(message, from_);
 
   std::string temp_path;
-  if (!WriteTemporary(WriteMessage(fields, "\r\n"), &temp_path, &result.reason)) return result;
+  std::string reason;
+  if (!WriteTemporary(WriteMessage(fields, "\r\n"), &temp_path, &reason)) {
+    return MailResult::Failed(reason);
+  }
 
   // Another program may add files at any moment: the rename never replaces
   // one, and a name taken meanwhile sends this message past everything there.
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string path = folder_ + next_number_ + std::string(kExtension);
-    const RenameStatus status = RenameWithoutReplacing(temp_path, path, &result.reason);
+    const RenameStatus status = RenameWithoutReplacing(temp_path, path, &reason);
     if (status == RenameStatus::kRenamed) {
       next_number_ = NextNumber(next_number_);
-      result.sent = true;
-      return result;
+      return MailResult::Done();
     }
     if (status == RenameStatus::kFailed) break;
     // Taken meanwhile. The first time, look at the folder afresh and go past
@@ -162,9 +153,9 @@ SendResult OutboxTransport::Send(const OutgoingMessage& message) {
       next_number_ = NextNumber(next_number_);
     }
   }
-  if (result.reason.empty()) result.reason = "空いているファイル名が見つかりません";
+  if (reason.empty()) reason = "空いているファイル名が見つかりません";
   RemoveQuietly(temp_path);
-  return result;
+  return MailResult::Failed(reason);
 }
 
 }  // namespace pinemail

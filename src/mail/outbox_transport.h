@@ -23,19 +23,16 @@ class OutboxTransport : public MailTransport {
   OutboxTransport(std::string folder_path, Mailbox from);
 
   // Creates the folder and its parents when missing and checks that a file
-  // can be created in it. The credentials are not used.
-  bool SignOn(const std::string& user_name, const std::string& password) override;
+  // can be created in it; fails with the system's reason. The credentials
+  // are not used.
+  MailResult SignOn(const std::string& user_name, const std::string& password) override;
 
   // Writes one message. Fails, writing nothing, when the address is not a
   // plain addr-spec; fails with the system's reason when the file cannot be
   // written.
-  SendResult Send(const OutgoingMessage& message) override;
+  MailResult Send(const OutgoingMessage& message) override;
 
   void SignOff() override {}
-
-  // Why the last SignOn failed (the system's reason), for diagnostics.
-  const std::string& sign_on_error() const { return sign_on_error_; }
-  std::string SignOnFailure() const override { return sign_on_error_; }
 
   // The number (a string of digits) that follows `number` in name order: one
   // more in the same width, or, when every digit is a 9, "00000001" appended.
@@ -51,7 +48,6 @@ class OutboxTransport : public MailTransport {
   Mailbox from_;
   std::string next_number_;  // empty until the folder has been looked at
   std::uint64_t temp_counter_ = 0;
-  std::string sign_on_error_;
 };
 
 }  // namespace pinemail

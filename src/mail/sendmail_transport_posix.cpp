@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "mail/credential_mask.h"
+#include "text/file_io.h"
 #include "text/utf8.h"
 
 extern char** environ;
@@ -63,18 +64,41 @@ std::string FirstLine(std::string_view text) {
     text.remove_prefix(end + 1);
   }
   // Bytes that are not UTF-8 become "?"; controls become blanks.
-  if (!IsValidUtf8(line)) {
-    for (char& c : line) {
-      if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-    }
-  }
-  line = BlankControls(line);
+  line = PrintableText(line);
   return std::string(CutCodePoints(line, kReasonLineCodePoints));
 }
 
-void CloseFd(int* fd) {
-  if (*fd >= 0) close(*fd);
-  *fd = -1;
+// A file descriptor, closed when it goes.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  ~UniqueFd() { Close(); }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Opens a pipe whose ends are not inherited by programs started later; false
+// with errno set when it could not be made.
+bool OpenPipe(UniqueFd* read_end, UniqueFd* write_end) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  read_end->Reset(ends[0]);
+  write_end->Reset(ends[1]);
+  return true;
 }
 
 // Ignores SIGPIPE while it lives: a program that exits without reading the
@@ -140,7 +164,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& arguments
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (status != 0) {
-    *error = program + ": " + std::strerror(status);
+    *error = program + " を起動できませんでした (" + ErrnoText(status) + ")";
     return false;
   }
   return true;
@@ -163,16 +187,17 @@ int PollTimeout(Milliseconds left) {
 // Ends when both pipes are closed, or once the program has exited and what
 // was left on standard error has been read for a moment: a process it left
 // behind holding the pipe must not hold up the run.
-void Exchange(std::string_view input, int* input_fd, int* error_fd, ProgramRun* run, pid_t pid) {
-  fcntl(*input_fd, F_SETFL, fcntl(*input_fd, F_GETFL) | O_NONBLOCK);
+void Exchange(std::string_view input, UniqueFd& input_fd, UniqueFd& error_fd, ProgramRun* run,
+              pid_t pid) {
+  fcntl(input_fd.get(), F_SETFL, fcntl(input_fd.get(), F_GETFL) | O_NONBLOCK);
   std::size_t written = 0;
-  if (input.empty()) CloseFd(input_fd);
+  if (input.empty()) input_fd.Close();
   Clock::time_point last_activity = Clock::now();
   Clock::time_point read_until{};
-  while (*input_fd >= 0 || *error_fd >= 0) {
+  while (input_fd.is_open() || error_fd.is_open()) {
     if (!run->exited && Reaped(pid, &run->wait_status)) {
       run->exited = true;
-      CloseFd(input_fd);  // nothing will read it any more
+      input_fd.Close();  // nothing will read it any more
       read_until = Clock::now() + kReadAfterExit;
     }
     const Clock::time_point now = Clock::now();
@@ -184,7 +209,7 @@ void Exchange(std::string_view input, int* input_fd, int* error_fd, ProgramRun* 
       }
       break;
     }
-    pollfd fds[2] = {{*input_fd, POLLOUT, 0}, {*error_fd, POLLIN, 0}};
+    pollfd fds[2] = {{input_fd.get(), POLLOUT, 0}, {error_fd.get(), POLLIN, 0}};
     const int ready =
         poll(fds, 2, PollTimeout(std::chrono::duration_cast<Milliseconds>(deadline - now)));
     if (ready < 0 && errno != EINTR) {
@@ -194,20 +219,20 @@ void Exchange(std::string_view input, int* input_fd, int* error_fd, ProgramRun* 
     }
     if (ready <= 0) continue;
     last_activity = Clock::now();
-    if (*input_fd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-      const ssize_t n = write(*input_fd, input.data() + written, input.size() - written);
+    if (input_fd.is_open() && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+      const ssize_t n = write(input_fd.get(), input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
       const bool failed = n < 0 && errno != EAGAIN && errno != EINTR;
-      if (failed || written == input.size()) CloseFd(input_fd);
+      if (failed || written == input.size()) input_fd.Close();
     }
-    if (*error_fd >= 0 && (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+    if (error_fd.is_open() && (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
       char buffer[4096];
-      const ssize_t n = read(*error_fd, buffer, sizeof buffer);
+      const ssize_t n = read(error_fd.get(), buffer, sizeof buffer);
       if (n > 0) {
         const std::size_t room = kErrorOutputKept - run->error_output.size();
         run->error_output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        CloseFd(error_fd);
+        error_fd.Close();
       }
     }
   }
@@ -217,30 +242,23 @@ void Exchange(std::string_view input, int* input_fd, int* error_fd, ProgramRun* 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       std::string_view input) {
   ProgramRun run;
-  int input_pipe[2];
-  int error_pipe[2];
-  if (pipe2(input_pipe, O_CLOEXEC) != 0) {
-    run.start_error = std::strerror(errno);
-    return run;
-  }
-  if (pipe2(error_pipe, O_CLOEXEC) != 0) {
-    run.start_error = std::strerror(errno);
-    close(input_pipe[0]);
-    close(input_pipe[1]);
+  UniqueFd input_read, input_write, error_read, error_write;
+  if (!OpenPipe(&input_read, &input_write) || !OpenPipe(&error_read, &error_write)) {
+    run.start_error = "パイプを作れませんでした (" + ErrnoText(errno) + ")";
     return run;
   }
   pid_t pid = 0;
-  run.started = Spawn(program, arguments, input_pipe[0], error_pipe[1], &pid, &run.start_error);
-  close(input_pipe[0]);
-  close(error_pipe[1]);
-  int input_fd = input_pipe[1];
-  int error_fd = error_pipe[0];
+  run.started =
+      Spawn(program, arguments, input_read.get(), error_write.get(), &pid, &run.start_error);
+  // The program holds its own copies; these ends would only keep the pipes open.
+  input_read.Close();
+  error_write.Close();
   if (run.started) {
     SigpipeIgnored guard;
-    Exchange(input, &input_fd, &error_fd, &run, pid);
+    Exchange(input, input_write, error_read, &run, pid);
   }
-  CloseFd(&input_fd);
-  CloseFd(&error_fd);
+  input_write.Close();
+  error_read.Close();
   if (run.started && !run.exited) {
     while (waitpid(pid, &run.wait_status, 0) < 0 && errno == EINTR) {
     }
@@ -253,14 +271,12 @@ class SendmailTransport final : public MailTransport {
   SendmailTransport(std::string program, Mailbox sender)
       : program_(std::move(program)), sender_(std::move(sender)) {}
 
-  bool SignOn(const std::string&, const std::string&) override;
-  SendResult Send(const OutgoingMessage& message) override;
+  MailResult SignOn(const std::string&, const std::string&) override;
+  MailResult Send(const OutgoingMessage& message) override;
   void SignOff() override {}
-  std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
   std::string program_;  // as configured; empty means the system's default
-  std::string sign_on_failure_;
   std::string chosen_;   // the program signed on with
   // Never passed on; masked should the program print it.
   std::string password_;
@@ -268,7 +284,7 @@ class SendmailTransport final : public MailTransport {
 };
 
 // The credentials are for SMTP servers; sendmail never sees them.
-bool SendmailTransport::SignOn(const std::string&, const std::string& password) {
+MailResult SendmailTransport::SignOn(const std::string&, const std::string& password) {
   chosen_.clear();
   password_ = password;
   if (!program_.empty()) {
@@ -282,38 +298,37 @@ bool SendmailTransport::SignOn(const std::string&, const std::string& password) 
     }
   }
   if (chosen_.empty()) {
-    sign_on_failure_ = "sendmail が見つからないか実行できません: " +
-                       (program_.empty() ? std::string("/usr/sbin/sendmail, /usr/lib/sendmail")
-                                         : program_);
-    return false;
+    return MailResult::Failed(
+        "sendmail が見つからないか実行できません: " +
+        (program_.empty() ? std::string("/usr/sbin/sendmail, /usr/lib/sendmail") : program_));
   }
   if (!IsPlainAddress(sender_.address)) {
-    sign_on_failure_ = "差出人のアドレスがありません (From)";
-    return false;
+    return MailResult::Failed("差出人のアドレスがありません (From)");
   }
-  sign_on_failure_.clear();
-  return true;
+  return MailResult::Done();
 }
 
-SendResult SendmailTransport::Send(const OutgoingMessage& message) {
-  if (chosen_.empty()) return {false, "not signed on"};
+MailResult SendmailTransport::Send(const OutgoingMessage& message) {
+  if (chosen_.empty()) return MailResult::Failed(std::string(kNotSignedOnReason));
   if (!IsPlainAddress(message.recipient_address)) {
-    return {false, std::string(kBadAddressReason)};
+    return MailResult::Failed(std::string(kBadAddressReason));
   }
   const MessageFields fields = FieldsFor(message, sender_);
 
   const ProgramRun run =
       RunProgram(chosen_, SendmailArguments(sender_.address, message.recipient_address),
                  WriteMessage(fields, "\n"));
-  if (!run.started) return {false, run.start_error};
-  if (run.stopped_idle) return {false, chosen_ + ": 応答がないため停止しました"};
+  if (!run.started) return MailResult::Failed(run.start_error);
+  if (run.stopped_idle) return MailResult::Failed(chosen_ + ": 応答がないため停止しました");
   if (!WIFEXITED(run.wait_status) || WEXITSTATUS(run.wait_status) != 0) {
-    return {false, SendmailFailureReason(run.wait_status, run.error_output, password_)};
+    return MailResult::Failed(SendmailFailureReason(run.wait_status, run.error_output, password_));
   }
   // Status 0 after leaving part of the message unread would be a truncated
   // message reported as sent.
-  if (!run.input_complete) return {false, chosen_ + ": メッセージを最後まで読みませんでした"};
-  return {true, {}};
+  if (!run.input_complete) {
+    return MailResult::Failed(chosen_ + ": メッセージを最後まで読みませんでした");
+  }
+  return MailResult::Done();
 }
 
 }  // namespace

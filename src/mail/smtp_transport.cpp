@@ -3,11 +3,7 @@
 // spoken here, pipelined when the server offers it.
 #include "mail/smtp_transport.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <charconv>
@@ -15,10 +11,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "mail/credential_mask.h"
+#include "mail/net.h"
+#include "text/ascii.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -57,18 +57,10 @@ Milliseconds Wait(int seconds) {
   return Milliseconds(std::llround(seconds * 1000.0 * scale));
 }
 
+constexpr std::string_view kCurlNotStartedReason = "libcurl を開始できませんでした";
+
 std::string WaitText(Milliseconds wait) {
   return std::to_string((wait.count() + 500) / 1000) + " 秒";
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiLower(text[i]) != prefix[i]) return false;
-  }
-  return true;
 }
 
 bool IsHostNameChar(char c) {
@@ -98,13 +90,13 @@ bool ParseAuthority(std::string_view authority, SmtpEndpoint* out, std::string* 
   if (!authority.empty() && authority.front() == '[') {
     std::size_t close = authority.find(']');
     if (close == std::string_view::npos) {
-      *error = "IPv6 address without ']'";
+      *error = "IPv6 アドレスに ']' がありません";
       return false;
     }
     host = authority.substr(1, close - 1);
     rest = authority.substr(close + 1);
     if (host.empty() || !std::all_of(host.begin(), host.end(), IsIpv6Char)) {
-      *error = "bad IPv6 address";
+      *error = "IPv6 アドレスが正しくありません";
       return false;
     }
   } else {
@@ -112,37 +104,18 @@ bool ParseAuthority(std::string_view authority, SmtpEndpoint* out, std::string* 
     host = authority.substr(0, colon);
     rest = colon == std::string_view::npos ? std::string_view() : authority.substr(colon);
     if (host.empty() || !std::all_of(host.begin(), host.end(), IsHostNameChar)) {
-      *error = "bad host name";
+      *error = "ホスト名が正しくありません";
       return false;
     }
   }
   if (!rest.empty()) {
     if (rest.front() != ':' || !ParsePort(rest.substr(1), &out->port)) {
-      *error = "bad port";
+      *error = "ポート番号が正しくありません";
       return false;
     }
   }
   out->host = std::string(host);
   return true;
-}
-
-// Replaces control characters, and every non-ASCII byte when the text is not
-// UTF-8, so that a server's words fit one log line.
-std::string Printable(std::string_view text) {
-  const bool utf8 = IsValidUtf8(text);
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      out += ' ';
-    } else if (byte >= 0x80 && !utf8) {
-      out += '?';
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 std::string_view TrimAscii(std::string_view text) {
@@ -190,27 +163,15 @@ int StopOnProtocolError(void* context, curl_off_t, curl_off_t, curl_off_t, curl_
   return static_cast<SessionWatch*>(context)->replies->failure().empty() ? 0 : 1;
 }
 
+static_assert(std::is_same_v<curl_socket_t, SocketHandle>);
+
 // A session in plain text may only reach this machine: whatever the name
 // resolved to, a connection to any other address is refused here.
-curl_socket_t OpenSocket(void* context, curlsocktype, curl_sockaddr* address) {
+curl_socket_t OpenSessionSocket(void* context, curlsocktype, curl_sockaddr* address) {
   if (static_cast<SessionWatch*>(context)->loopback_only && !IsLoopbackAddress(&address->addr)) {
     return CURL_SOCKET_BAD;
   }
-  return socket(address->family, address->socktype, address->protocol);
-}
-
-// True when every address `host` resolves to is one of this machine's.
-bool ResolvesToLoopbackOnly(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return false;
-  bool loopback = found != nullptr;
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    loopback = loopback && IsLoopbackAddress(entry->ai_addr);
-  }
-  freeaddrinfo(found);
-  return loopback;
+  return OpenSocket(address->family, address->socktype, address->protocol);
 }
 
 // libcurl does not read CURL_CA_BUNDLE by itself; PINEMAIL_CA_FILE is meant
@@ -228,14 +189,19 @@ bool InitCurlOnce() {
   return ok;
 }
 
-// Waits until `socket` is ready for `events`, `deadline` passes or a minute
-// is over; the caller checks which.
-void WaitForSocket(curl_socket_t socket, short events, Clock::time_point deadline) {
+// Waits until `socket` is ready as asked, `deadline` passes or a minute is
+// over; the caller checks which.
+void WaitUntil(curl_socket_t socket, SocketReady ready, Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
   if (left.count() <= 0) return;
-  pollfd wait{socket, events, 0};
-  poll(&wait, 1, static_cast<int>(std::min<Milliseconds::rep>(left.count(), 60'000)));
+  WaitForSocket(socket, ready, std::min<Milliseconds>(left, std::chrono::minutes(1)));
 }
+
+struct CurlCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+// A libcurl session handle, cleaned up when it goes.
+using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
 class SmtpTransport final : public MailTransport {
  public:
@@ -245,10 +211,9 @@ class SmtpTransport final : public MailTransport {
   SmtpTransport(const SmtpTransport&) = delete;
   SmtpTransport& operator=(const SmtpTransport&) = delete;
 
-  bool SignOn(const std::string& user_name, const std::string& password) override;
-  SendResult Send(const OutgoingMessage& message) override;
+  MailResult SignOn(const std::string& user_name, const std::string& password) override;
+  MailResult Send(const OutgoingMessage& message) override;
   void SignOff() override;
-  std::string SignOnFailure() const override { return sign_on_failure_; }
 
  private:
   // How one attempt at a mail transaction ended.
@@ -262,21 +227,20 @@ class SmtpTransport final : public MailTransport {
   bool ReadReply(SmtpReply* reply, Milliseconds wait, std::string* error);
   Outcome Transact(const std::string& commands, const std::string& payload, std::string* reason,
                    int* refusal_code, bool* replied);
-  SendResult Deliver(const std::string& payload, const std::string& recipient);
+  MailResult Deliver(const std::string& payload, const std::string& recipient);
 
   SmtpEndpoint endpoint_;
   Mailbox sender_;
   std::string url_;
   std::string user_name_;
   std::string password_;  // for AUTH on a new connection, and to mask it in failure texts
-  CURL* curl_ = nullptr;
+  CurlHandle curl_;
   curl_socket_t socket_ = CURL_SOCKET_BAD;
   bool pipelining_ = false;
   bool signed_on_ = false;  // a connection that was lost is made again
   char error_[CURL_ERROR_SIZE] = {};
   SmtpReplyTracker replies_;
   SessionWatch watch_;
-  std::string sign_on_failure_;
 };
 
 std::string SmtpTransport::Url() const {
@@ -291,50 +255,51 @@ std::string SmtpTransport::Url() const {
 }
 
 void SmtpTransport::SetSessionOptions() {
+  CURL* const curl = curl_.get();
   url_ = Url();
-  curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
+  curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-  curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
 #else
-  curl_easy_setopt(curl_, CURLOPT_PROTOCOLS, CURLPROTO_SMTP | CURLPROTO_SMTPS);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS, CURLPROTO_SMTP | CURLPROTO_SMTPS);
 #endif
   // Connect, start TLS, greet and authenticate, then hand the connection
   // over for the mail transactions.
-  curl_easy_setopt(curl_, CURLOPT_CONNECT_ONLY, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECT_ONLY, 1L);
   // Plain text only to this machine itself, decided by the address connected
   // to (OpenSocket), not by the name; anywhere else STARTTLS must work.
   watch_ = {&replies_, !endpoint_.implicit_tls && ResolvesToLoopbackOnly(endpoint_.host)};
-  curl_easy_setopt(curl_, CURLOPT_USE_SSL,
+  curl_easy_setopt(curl, CURLOPT_USE_SSL,
                    static_cast<long>(watch_.loopback_only ? CURLUSESSL_TRY : CURLUSESSL_ALL));
-  curl_easy_setopt(curl_, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
-  curl_easy_setopt(curl_, CURLOPT_OPENSOCKETDATA, &watch_);
-  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, OpenSessionSocket);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &watch_);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   if (const char* ca_file = CaFileFromEnvironment()) {
-    curl_easy_setopt(curl_, CURLOPT_CAINFO, ca_file);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
   }
   if (!user_name_.empty()) {
-    curl_easy_setopt(curl_, CURLOPT_USERNAME, user_name_.c_str());
-    curl_easy_setopt(curl_, CURLOPT_PASSWORD, password_.c_str());
+    curl_easy_setopt(curl, CURLOPT_USERNAME, user_name_.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str());
   }
   // libcurl counts the greeting, EHLO, STARTTLS and AUTH as part of
   // connecting, so its connect deadline is the one for command replies.
   const Milliseconds reply_wait = Wait(kReplySeconds);
-  curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(reply_wait.count()));
-  curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(reply_wait.count()));
+  curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                    std::max(1L, static_cast<long>(reply_wait.count() / 1000)));
-  curl_easy_setopt(curl_, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
   // Names are resolved on a thread, not by alarm, and sends carry
   // MSG_NOSIGNAL: no signal handler needs changing.
-  curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_);
-  curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
-  curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, WatchReplies);
-  curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &watch_);
-  curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, StopOnProtocolError);
-  curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &watch_);
-  curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, DiscardBody);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_);
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, WatchReplies);
+  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &watch_);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, StopOnProtocolError);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &watch_);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
 }
 
 // Opens a new connection and signs on; on failure `failure` says why: a
@@ -343,17 +308,17 @@ void SmtpTransport::SetSessionOptions() {
 bool SmtpTransport::Connect(std::string* failure, int* refusal_code) {
   Disconnect();
   *refusal_code = 0;
-  curl_ = curl_easy_init();
-  if (curl_ == nullptr) {
-    *failure = "libcurl を開始できませんでした";
+  curl_.reset(curl_easy_init());
+  if (!curl_) {
+    *failure = kCurlNotStartedReason;
     return false;
   }
   replies_.Clear();
   SetSessionOptions();
   error_[0] = '\0';
-  const CURLcode code = curl_easy_perform(curl_);
+  const CURLcode code = curl_easy_perform(curl_.get());
   if (code == CURLE_OK) {
-    curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &socket_);
+    curl_easy_getinfo(curl_.get(), CURLINFO_ACTIVESOCKET, &socket_);
   }
   if (!replies_.failure().empty()) {
     *failure = replies_.failure();
@@ -378,10 +343,7 @@ bool SmtpTransport::Connect(std::string* failure, int* refusal_code) {
 }
 
 void SmtpTransport::Disconnect() {
-  if (curl_ != nullptr) {
-    curl_easy_cleanup(curl_);
-    curl_ = nullptr;
-  }
+  curl_.reset();
   socket_ = CURL_SOCKET_BAD;
 }
 
@@ -394,7 +356,7 @@ bool SmtpTransport::SendAll(std::string_view bytes, std::string* error) {
       return false;
     }
     std::size_t sent = 0;
-    const CURLcode code = curl_easy_send(curl_, bytes.data(), bytes.size(), &sent);
+    const CURLcode code = curl_easy_send(curl_.get(), bytes.data(), bytes.size(), &sent);
     if (code == CURLE_OK) {
       bytes.remove_prefix(sent);
       continue;
@@ -405,7 +367,7 @@ bool SmtpTransport::SendAll(std::string_view bytes, std::string* error) {
     }
     // The socket's send buffer is full: the server is not reading yet. The
     // deadline is checked at the top of the loop.
-    WaitForSocket(socket_, POLLOUT, deadline);
+    WaitUntil(socket_, SocketReady::kToWrite, deadline);
   }
   return true;
 }
@@ -426,7 +388,7 @@ bool SmtpTransport::ReadReply(SmtpReply* reply, Milliseconds wait, std::string* 
       return false;
     }
     std::size_t got = 0;
-    const CURLcode code = curl_easy_recv(curl_, buffer, sizeof buffer, &got);
+    const CURLcode code = curl_easy_recv(curl_.get(), buffer, sizeof buffer, &got);
     if (code == CURLE_OK) {
       if (got == 0) {
         *error = "サーバーが接続を閉じました";
@@ -434,7 +396,7 @@ bool SmtpTransport::ReadReply(SmtpReply* reply, Milliseconds wait, std::string* 
       }
       replies_.Feed(std::string_view(buffer, got));
     } else if (code == CURLE_AGAIN) {
-      WaitForSocket(socket_, POLLIN, deadline);
+      WaitUntil(socket_, SocketReady::kToRead, deadline);
     } else {
       *error = std::string("受信中に接続が切れました: ") + curl_easy_strerror(code);
       return false;
@@ -519,7 +481,7 @@ SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
   return Outcome::kRefused;
 }
 
-SendResult SmtpTransport::Deliver(const std::string& payload, const std::string& recipient) {
+MailResult SmtpTransport::Deliver(const std::string& payload, const std::string& recipient) {
   const std::string commands =
       "MAIL FROM:<" + sender_.address + ">\r\nRCPT TO:<" + recipient + ">\r\nDATA\r\n";
   std::size_t retries = 0;
@@ -534,13 +496,12 @@ SendResult SmtpTransport::Deliver(const std::string& payload, const std::string&
     return true;
   };
   auto lost = [&](std::string reason) {
-    return SendResult{false, refusal.empty() ? std::move(reason) : refusal,
-                      SendFailure::kConnectionLost};
+    return MailResult::ConnectionLost(refusal.empty() ? std::move(reason) : refusal);
   };
   for (;;) {
     std::string reason;
     int refusal_code = 0;
-    if (curl_ == nullptr) {
+    if (!curl_) {
       // The connection was lost after an earlier message, or the server
       // closed it with a refusal.
       if (!Connect(&reason, &refusal_code)) {
@@ -553,7 +514,7 @@ SendResult SmtpTransport::Deliver(const std::string& payload, const std::string&
     bool replied = false;
     switch (Transact(commands, payload, &reason, &refusal_code, &replied)) {
       case Outcome::kSent:
-        return {true, {}};
+        return MailResult::Done();
       case Outcome::kConnectionLost:
         // The kept connection had died (the server closed it between
         // messages) and not one reply came back: nothing reached the server,
@@ -563,40 +524,37 @@ SendResult SmtpTransport::Deliver(const std::string& payload, const std::string&
       case Outcome::kRefused:
         refusal = reason;
         if (retry_later(refusal_code)) continue;
-        return {false, reason};
+        return MailResult::Failed(reason);
     }
   }
 }
 
-bool SmtpTransport::SignOn(const std::string& user_name, const std::string& password) {
+MailResult SmtpTransport::SignOn(const std::string& user_name, const std::string& password) {
   SignOff();
-  sign_on_failure_ = "libcurl could not be started";
-  if (!InitCurlOnce()) return false;
+  if (!InitCurlOnce()) return MailResult::Failed(std::string(kCurlNotStartedReason));
   user_name_ = user_name;
   password_ = password;
   std::string failure;
   int refusal_code = 0;
   if (!Connect(&failure, &refusal_code)) {
-    sign_on_failure_ = failure;
     password_.clear();
-    return false;
+    return MailResult::Failed(failure);
   }
-  sign_on_failure_.clear();
   signed_on_ = true;
-  return true;
+  return MailResult::Done();
 }
 
-SendResult SmtpTransport::Send(const OutgoingMessage& message) {
-  if (!signed_on_) return {false, "not signed on"};
+MailResult SmtpTransport::Send(const OutgoingMessage& message) {
+  if (!signed_on_) return MailResult::Failed(std::string(kNotSignedOnReason));
   if (!IsPlainAddress(message.recipient_address)) {
-    return {false, std::string(kBadAddressReason)};
+    return MailResult::Failed(std::string(kBadAddressReason));
   }
   const MessageFields fields = FieldsFor(message, sender_);
   return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), message.recipient_address);
 }
 
 void SmtpTransport::SignOff() {
-  if (curl_ != nullptr) {
+  if (curl_) {
     // A polite end; the reply is waited for briefly, and a server that has
     // gone already changes nothing.
     std::string error;
@@ -619,30 +577,17 @@ bool ParseSmtpServer(std::string_view value, SmtpEndpoint* out, std::string* err
   } else if (StartsWithNoCase(value, "smtp://")) {
     rest = value.substr(7);
   } else {
-    *error = "not an smtp:// or smtps:// address";
+    *error = "smtp:// または smtps:// のアドレスではありません";
     return false;
   }
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.find_first_of("/?#@") != std::string_view::npos) {
-    *error = "only smtp://host[:port] is accepted (no user, password or path)";
+    *error = "smtp://ホスト[:ポート] の形だけを受け付けます (ユーザー名、パスワード、パスは書けません)";
     return false;
   }
   if (!ParseAuthority(rest, &endpoint, error)) return false;
   *out = std::move(endpoint);
   return true;
-}
-
-bool IsLoopbackAddress(const sockaddr* address) {
-  if (address->sa_family == AF_INET) {
-    const auto ip = ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
-    return ip >> 24 == 127 || ip == INADDR_ANY;
-  }
-  if (address->sa_family == AF_INET6) {
-    const in6_addr& ip = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-    return IN6_IS_ADDR_LOOPBACK(&ip) || IN6_IS_ADDR_UNSPECIFIED(&ip) ||
-           (IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127);
-  }
-  return false;
 }
 
 void SmtpReplyTracker::Clear() { *this = SmtpReplyTracker(); }
@@ -724,7 +669,7 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
   }
   // Masked before the text is made printable, which could break a password
   // apart, and after, which could join one together.
-  return MaskCredentials(Printable(MaskCredentials(reason, user_name, password)), user_name,
+  return MaskCredentials(PrintableText(MaskCredentials(reason, user_name, password)), user_name,
                          password);
 }
 

@@ -5,8 +5,6 @@
 // four.
 #pragma once
 
-#include <sys/socket.h>
-
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -33,12 +31,6 @@ struct SmtpEndpoint {
 // in the URL are refused so that no password can end up in a URL, and hence
 // in an error text. False with `error` set when the value is not usable.
 bool ParseSmtpServer(std::string_view value, SmtpEndpoint* out, std::string* error);
-
-// True for an address of this machine that needs no network: the loopback
-// ones (127.0.0.0/8, ::1, and 127.0.0.0/8 mapped into IPv6) and the
-// unspecified ones (0.0.0.0, ::), which connect to this machine. Only there
-// may mail go without TLS.
-bool IsLoopbackAddress(const sockaddr* address);
 
 // The most one reply line may hold, its line end included, and one whole
 // reply, all its lines. RFC 5321 asks servers for at most 512 bytes a line;

@@ -1,52 +1,57 @@
-// The interface the batch run sends mail through, and the choice of transport
-// from the "Mail Server" setting.
+// The interface the batch run sends mail through, its one result type, and
+// the choice of transport from the "Mail Server" setting.
+//
+// Every step of a transport (SignOn, Send) answers with a MailResult: how it
+// went and, when it failed, why. A reason is one text for a person: the
+// transport's own words in Japanese, a server's reply as the server sent it,
+// a library's error text after the program's words. It never contains the
+// password.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "config/settings.h"
+#include "merge/message.h"
 
 namespace pinemail {
 
-// One message as the batch run hands it over.
-struct OutgoingMessage {
-  std::string recipient_name;     // display name (field 2)
-  std::string recipient_address;  // address (field 1)
-  std::string subject;
-  std::string text;  // MailBanner followed by the substituted body (CR LF lines)
-};
-
-// How a send that failed went wrong, for the batch run to decide whether to go
-// on with the next record.
-enum class SendFailure {
-  kMessage,         // this message could not go; the next one may
+enum class MailOutcome {
+  kDone,            // signed on, or the message went
+  kFailed,          // this step failed; after a failed Send the next message may go
   kConnectionLost,  // no reply, or the connection was lost and could not be made again
 };
 
-struct SendResult {
-  bool sent = false;
-  std::string reason;  // why it failed; never contains the password
-  // How it failed, when it did.
-  SendFailure failure = SendFailure::kMessage;
+struct MailResult {
+  MailOutcome outcome = MailOutcome::kFailed;
+  std::string reason;  // why it failed; empty when it did not
+
+  bool ok() const { return outcome == MailOutcome::kDone; }
+
+  static MailResult Done() { return {MailOutcome::kDone, {}}; }
+  static MailResult Failed(std::string reason) { return {MailOutcome::kFailed, std::move(reason)}; }
+  static MailResult ConnectionLost(std::string reason) {
+    return {MailOutcome::kConnectionLost, std::move(reason)};
+  }
 };
+
+// The reason a transport gives for a Send before a successful SignOn.
+inline constexpr std::string_view kNotSignedOnReason = "ログインしていません";
 
 class MailTransport {
  public:
   virtual ~MailTransport() = default;
 
-  // Sets the credentials and signs on. False when sign-on failed.
-  virtual bool SignOn(const std::string& user_name, const std::string& password) = 0;
+  // Takes the credentials and signs on.
+  virtual MailResult SignOn(const std::string& user_name, const std::string& password) = 0;
 
   // Sends one message.
-  virtual SendResult Send(const OutgoingMessage& message) = 0;
+  virtual MailResult Send(const OutgoingMessage& message) = 0;
 
   // Ends the session.
   virtual void SignOff() = 0;
-
-  // Why the last SignOn failed, for a person at a terminal; empty when not
-  // known. Never contains the password.
-  virtual std::string SignOnFailure() const { return {}; }
 };
 
 // Creates the transport the settings name ("Mail Server"; empty means the

@@ -3,20 +3,11 @@
 
 #include <array>
 
+#include "text/ascii.h"
 #include "text/utf8.h"
 
 namespace pinemail {
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 // One row per way of writing a transport. `exact` rows match the whole
 // value; the others are a prefix followed by the target.

@@ -5,8 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include <memory>
+
 #include "config/settings.h"
 #include "mail/message_writer.h"
+#include "mail/transport.h"
 
 namespace pinemail {
 
@@ -36,5 +39,17 @@ bool NeedsSender(TransportKind kind);
 // one.
 bool ReadTransportConfig(const Settings& settings, TransportKind platform_default,
                          TransportConfig* out, std::string* reason);
+
+// The platform's part of MakeTransport (transport_factory_<platform>.cpp):
+// the kind an empty "Mail Server" means, and the transports only this
+// platform serves. MakePlatformTransport returns null, with `reason` set,
+// for a kind this platform does not serve or a target it cannot use.
+TransportKind PlatformDefaultTransport();
+std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
+                                                     const std::string& app_folder,
+                                                     std::string* reason);
+
+// Why MakePlatformTransport refuses a kind.
+inline constexpr std::string_view kNotServedHereReason = "この送信方法はこの環境では使えません";
 
 }  // namespace pinemail

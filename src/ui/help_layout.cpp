@@ -46,8 +46,6 @@ constexpr int kBottomAnchorTwips = 5685;  // Label2 and Label4
 // The least space between the executable name and the version caption.
 constexpr int kVersionGapTwips = 60;
 
-std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
-
 Rect ScaleRect(const Rect& twips, int dpi) {
   return {TwipsToPixels(twips.left, dpi), TwipsToPixels(twips.top, dpi),
           TwipsToPixels(twips.width, dpi), TwipsToPixels(twips.height, dpi)};

@@ -232,4 +232,15 @@ std::string_view HelpText() {
   return text;
 }
 
+std::string HelpTextWithLfLines() {
+  const std::string_view help = HelpText();
+  std::string text;
+  text.reserve(help.size());
+  for (std::size_t i = 0; i < help.size(); ++i) {
+    if (help[i] == '\r' && i + 1 < help.size() && help[i + 1] == '\n') continue;
+    text += help[i];
+  }
+  return text;
+}
+
 }  // namespace pinemail

@@ -28,11 +28,11 @@ TEST(MapiErrorReason, KeepsTheNumberOfAnUnknownCode) {
 TEST(MapiTransport, RefusesToSendBeforeSigningOn) {
   MapiTransport transport;
   OutgoingMessage message{"田中 一郎", "tanaka@example.jp", "件名", "本文\r\n"};
-  SendResult result = transport.Send(message);
-  EXPECT_FALSE(result.sent);
+  MailResult result = transport.Send(message);
+  EXPECT_FALSE(result.ok());
   EXPECT_FALSE(result.reason.empty());
   transport.SignOff();  // harmless without a session
-  EXPECT_FALSE(transport.Send(message).sent);
+  EXPECT_FALSE(transport.Send(message).ok());
 }
 
 }  // namespace

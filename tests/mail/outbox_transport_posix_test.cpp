@@ -18,7 +18,7 @@ TEST(OutboxTransportPosixTest, AWriteCutShortLeavesNoFileAndSaysWhy) {
   pinemail::testing::ScratchFolder scratch;
   std::string folder = scratch / "out";
   OutboxTransport outbox(folder, Mailbox{"", "taro@example.jp"});
-  ASSERT_TRUE(outbox.SignOn("", ""));
+  ASSERT_TRUE(outbox.SignOn("", "").ok());
 
   // Files may not grow past 4 KiB for a moment: the write fails with EFBIG
   // instead of the signal.
@@ -28,15 +28,15 @@ TEST(OutboxTransportPosixTest, AWriteCutShortLeavesNoFileAndSaysWhy) {
   rlimit small_limit = old_limit;
   small_limit.rlim_cur = 4096;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small_limit), 0);
-  SendResult big = outbox.Send(
+  MailResult big = outbox.Send(
       OutgoingMessage{"佐藤", "hanako@example.com", "big", std::string(100000, 'x')});
-  SendResult small = outbox.Send(OutgoingMessage{"佐藤", "hanako@example.com", "small", "x"});
+  MailResult small = outbox.Send(OutgoingMessage{"佐藤", "hanako@example.com", "small", "x"});
   setrlimit(RLIMIT_FSIZE, &old_limit);
   std::signal(SIGXFSZ, old_handler);
 
-  EXPECT_FALSE(big.sent);
+  EXPECT_FALSE(big.ok());
   EXPECT_FALSE(big.reason.empty());
-  EXPECT_TRUE(small.sent) << small.reason;
+  EXPECT_TRUE(small.ok()) << small.reason;
   // Only the small message is there, under the first number; no temporary file.
   std::size_t count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {

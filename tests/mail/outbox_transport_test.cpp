@@ -45,10 +45,11 @@ TEST(OutboxTransportTest, CreatesTheFolderAndWritesNumberedMessagesInOrder) {
   ScratchFolder scratch;
   std::string folder = scratch / "送信箱/nested";
   OutboxTransport outbox(folder, kSender);
-  ASSERT_TRUE(outbox.SignOn("user", "secret")) << outbox.sign_on_error();
+  const MailResult signed_on = outbox.SignOn("user", "secret");
+  ASSERT_TRUE(signed_on.ok()) << signed_on.reason;
   for (const char* subject : {"first", "second", "third"}) {
-    SendResult result = outbox.Send(Message("hanako@example.com", subject));
-    EXPECT_TRUE(result.sent) << result.reason;
+    MailResult result = outbox.Send(Message("hanako@example.com", subject));
+    EXPECT_TRUE(result.ok()) << result.reason;
   }
   outbox.SignOff();
   EXPECT_EQ(Names(folder),
@@ -67,9 +68,9 @@ TEST(OutboxTransportTest, ContinuesNumberingAfterEarlierRunsAndForeignFiles) {
   std::string folder = scratch.path() + "out";
   {
     OutboxTransport first_run(folder, kSender);
-    ASSERT_TRUE(first_run.SignOn("", ""));
-    EXPECT_TRUE(first_run.Send(Message("a@example.jp", "one")).sent);
-    EXPECT_TRUE(first_run.Send(Message("a@example.jp", "two")).sent);
+    ASSERT_TRUE(first_run.SignOn("", "").ok());
+    EXPECT_TRUE(first_run.Send(Message("a@example.jp", "one")).ok());
+    EXPECT_TRUE(first_run.Send(Message("a@example.jp", "two")).ok());
   }
   // Files that are not final names do not move the counter; a gap does not
   // make it go back.
@@ -78,14 +79,14 @@ TEST(OutboxTransportTest, ContinuesNumberingAfterEarlierRunsAndForeignFiles) {
   WriteBytes(folder + "/99.eml.bak", "x");
   WriteBytes(folder + "/+8.eml", "x");
   OutboxTransport second_run(folder, kSender);
-  ASSERT_TRUE(second_run.SignOn("", ""));
-  EXPECT_TRUE(second_run.Send(Message("a@example.jp", "three")).sent);
+  ASSERT_TRUE(second_run.SignOn("", "").ok());
+  EXPECT_TRUE(second_run.Send(Message("a@example.jp", "three")).ok());
   EXPECT_EQ(ReadBytes(folder + "/00000007.eml"), "older message");
   EXPECT_NE(ReadBytes(folder + "/00000008.eml").find("Subject: three"), std::string::npos);
 
   // A file that appears under the next name meanwhile is never replaced.
   WriteBytes(folder + "/00000009.eml", "written by someone else");
-  EXPECT_TRUE(second_run.Send(Message("a@example.jp", "four")).sent);
+  EXPECT_TRUE(second_run.Send(Message("a@example.jp", "four")).ok());
   EXPECT_EQ(ReadBytes(folder + "/00000009.eml"), "written by someone else");
   EXPECT_NE(ReadBytes(folder + "/00000010.eml").find("Subject: four"), std::string::npos);
 
@@ -99,16 +100,16 @@ TEST(OutboxTransportTest, RefusesAnAddressThatIsNotPlainWithoutWritingAFile) {
   ScratchFolder scratch;
   std::string folder = scratch / "out";
   OutboxTransport outbox(folder, kSender);
-  ASSERT_TRUE(outbox.SignOn("", ""));
+  ASSERT_TRUE(outbox.SignOn("", "").ok());
   for (const char* address : {"", "no-at-sign", "a@b\r\nBcc: c@d", "-oQ@example.jp",
                               "山田 <a@b>", "a@b, c@d"}) {
-    SendResult result = outbox.Send(Message(address, "x"));
-    EXPECT_FALSE(result.sent) << address;
+    MailResult result = outbox.Send(Message(address, "x"));
+    EXPECT_FALSE(result.ok()) << address;
     EXPECT_FALSE(result.reason.empty()) << address;
   }
   EXPECT_TRUE(Names(folder).empty());
   // The next good message still gets the first number.
-  EXPECT_TRUE(outbox.Send(Message("a@example.jp", "x")).sent);
+  EXPECT_TRUE(outbox.Send(Message("a@example.jp", "x")).ok());
   EXPECT_EQ(Names(folder), std::vector<std::string>{"00000001.eml"});
 }
 
@@ -116,10 +117,11 @@ TEST(OutboxTransportTest, SignOnFailsWhenThePathIsAFile) {
   ScratchFolder scratch;
   WriteBytes(scratch / "taken", "a file");
   OutboxTransport on_file(scratch / "taken", kSender);
-  EXPECT_FALSE(on_file.SignOn("", ""));
-  EXPECT_FALSE(on_file.sign_on_error().empty());
+  const MailResult refused = on_file.SignOn("", "");
+  EXPECT_FALSE(refused.ok());
+  EXPECT_FALSE(refused.reason.empty());
   OutboxTransport below_file(scratch / "taken/inner", kSender);
-  EXPECT_FALSE(below_file.SignOn("", ""));
+  EXPECT_FALSE(below_file.SignOn("", "").ok());
   EXPECT_EQ(ReadBytes(scratch / "taken"), "a file");
 }
 
@@ -127,12 +129,12 @@ TEST(OutboxTransportTest, ReportsAFailedWriteAndLeavesNoFile) {
   ScratchFolder scratch;
   std::string folder = scratch / "out";
   OutboxTransport outbox(folder, kSender);
-  ASSERT_TRUE(outbox.SignOn("", ""));
-  ASSERT_TRUE(outbox.Send(Message("a@example.jp", "x")).sent);
+  ASSERT_TRUE(outbox.SignOn("", "").ok());
+  ASSERT_TRUE(outbox.Send(Message("a@example.jp", "x")).ok());
   // The folder goes away in the middle of the run.
   fs::remove_all(NativePath(folder));
-  SendResult result = outbox.Send(Message("a@example.jp", "y"));
-  EXPECT_FALSE(result.sent);
+  MailResult result = outbox.Send(Message("a@example.jp", "y"));
+  EXPECT_FALSE(result.ok());
   EXPECT_FALSE(result.reason.empty());
   EXPECT_FALSE(PathExists(folder));
 }
@@ -153,9 +155,9 @@ TEST(OutboxTransportTest, NewNamesSortLastWhateverNumbersTheFolderHolds) {
     fs::create_directory(NativePath(folder));
     for (const std::string& name : names) WriteBytes(folder + "/" + name, name);
     OutboxTransport outbox(folder, kSender);
-    ASSERT_TRUE(outbox.SignOn("", ""));
+    ASSERT_TRUE(outbox.SignOn("", "").ok());
     for (const char* subject : {"first", "second", "third"}) {
-      EXPECT_TRUE(outbox.Send(Message("a@example.jp", subject)).sent);
+      EXPECT_TRUE(outbox.Send(Message("a@example.jp", subject)).ok());
     }
     // In name order, the numbered files end with this run's, in sending order.
     std::vector<std::string> numbered;

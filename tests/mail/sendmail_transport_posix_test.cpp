@@ -36,13 +36,13 @@ TEST(SendmailSignOn, NeedsAnExecutableRegularFileNamedByAbsolutePath) {
   const std::string good = Script(folder, "good", "exit 0");
   WriteBytes(folder / "plain", "#!/bin/sh\n");  // not executable
 
-  EXPECT_TRUE(MakeSendmailTransport(good, kSender)->SignOn("u", "p"));
-  EXPECT_FALSE(MakeSendmailTransport(folder / "missing", kSender)->SignOn("u", "p"));
-  EXPECT_FALSE(MakeSendmailTransport(folder / "plain", kSender)->SignOn("u", "p"));
-  EXPECT_FALSE(MakeSendmailTransport(folder.path(), kSender)->SignOn("u", "p"));
-  EXPECT_FALSE(MakeSendmailTransport("good", kSender)->SignOn("u", "p"));
+  EXPECT_TRUE(MakeSendmailTransport(good, kSender)->SignOn("u", "p").ok());
+  EXPECT_FALSE(MakeSendmailTransport(folder / "missing", kSender)->SignOn("u", "p").ok());
+  EXPECT_FALSE(MakeSendmailTransport(folder / "plain", kSender)->SignOn("u", "p").ok());
+  EXPECT_FALSE(MakeSendmailTransport(folder.path(), kSender)->SignOn("u", "p").ok());
+  EXPECT_FALSE(MakeSendmailTransport("good", kSender)->SignOn("u", "p").ok());
   // A sender that is no plain address cannot be handed over as "-f".
-  EXPECT_FALSE(MakeSendmailTransport(good, Mailbox{"", "-oQ/tmp"})->SignOn("u", "p"));
+  EXPECT_FALSE(MakeSendmailTransport(good, Mailbox{"", "-oQ/tmp"})->SignOn("u", "p").ok());
 }
 
 TEST(SendmailSend, ArgumentsAndTheWholeMessageReachTheProgram) {
@@ -51,11 +51,11 @@ TEST(SendmailSend, ArgumentsAndTheWholeMessageReachTheProgram) {
                                      "printf '%s\\n' \"$@\" > \"$DIR/args\"\n"
                                      "cat > \"$DIR/message\"");
   auto transport = MakeSendmailTransport(program, kSender);
-  ASSERT_TRUE(transport->SignOn("user", "secret-pass"));
+  ASSERT_TRUE(transport->SignOn("user", "secret-pass").ok());
 
   // Far more than a pipe holds, so the writer must keep up with the reader.
-  const SendResult result = transport->Send(Message("to@example.org", 1 << 20));
-  ASSERT_TRUE(result.sent) << result.reason;
+  const MailResult result = transport->Send(Message("to@example.org", 1 << 20));
+  ASSERT_TRUE(result.ok()) << result.reason;
   EXPECT_EQ(ReadBytes(folder / "args"), "-i\n-f\nsender@example.org\n--\nto@example.org\n");
   const std::string message = ReadBytes(folder / "message");
   EXPECT_GT(message.size(), std::size_t{1} << 20);
@@ -67,10 +67,10 @@ TEST(SendmailSend, AddressesThatCouldBeOptionsNeverStartTheProgram) {
   ScratchFolder folder;
   const std::string program = Script(folder, "sendmail", "touch \"$DIR/ran\"; cat >/dev/null");
   auto transport = MakeSendmailTransport(program, kSender);
-  ASSERT_TRUE(transport->SignOn("", ""));
+  ASSERT_TRUE(transport->SignOn("", "").ok());
   for (std::string address : {"-bt@example.org", "-C/tmp/x", "a b@example.org", ""}) {
-    const SendResult result = transport->Send(Message(address));
-    EXPECT_FALSE(result.sent) << address;
+    const MailResult result = transport->Send(Message(address));
+    EXPECT_FALSE(result.ok()) << address;
     EXPECT_FALSE(result.reason.empty());
   }
   EXPECT_FALSE(testing::PathExists(folder / "ran"));
@@ -80,29 +80,29 @@ TEST(SendmailSend, FailuresCarryTheStatusAndFirstErrorLine) {
   ScratchFolder folder;
   auto run = [&](const std::string& body, std::size_t size = 10) {
     auto transport = MakeSendmailTransport(Script(folder, "sendmail", body), kSender);
-    EXPECT_TRUE(transport->SignOn("", ""));
+    EXPECT_TRUE(transport->SignOn("", "").ok());
     return transport->Send(Message("to@example.org", size));
   };
 
-  SendResult refused =
+  MailResult refused =
       run("cat >/dev/null\necho >&2\necho 'sendmail: fatal: no queue' >&2\n"
           "echo 'second line' >&2\nexit 75");
-  EXPECT_FALSE(refused.sent);
+  EXPECT_FALSE(refused.ok());
   EXPECT_EQ(refused.reason, "終了状態 75: sendmail: fatal: no queue");
 
   // Exits at once without reading a large message: no SIGPIPE may end this
   // process, and the status is still reported.
-  SendResult early = run("exit 3", 1 << 20);
-  EXPECT_FALSE(early.sent);
+  MailResult early = run("exit 3", 1 << 20);
+  EXPECT_FALSE(early.ok());
   EXPECT_EQ(early.reason, "終了状態 3");
 
   // Status 0 without having read the message is no delivery.
-  SendResult unread = run("exit 0", 1 << 20);
-  EXPECT_FALSE(unread.sent);
+  MailResult unread = run("exit 0", 1 << 20);
+  EXPECT_FALSE(unread.ok());
   EXPECT_NE(unread.reason.find("読みませんでした"), std::string::npos);
 
-  SendResult killed = run("kill -9 $$");
-  EXPECT_FALSE(killed.sent);
+  MailResult killed = run("kill -9 $$");
+  EXPECT_FALSE(killed.ok());
   EXPECT_EQ(killed.reason, "シグナル 9 で終了");
 }
 
@@ -113,9 +113,9 @@ TEST(SendmailSend, ErrorFloodBeforeReadingDoesNotDeadlock) {
                                      "head -c 1048576 /dev/zero | tr '\\0' 'e' >&2\n"
                                      "cat > \"$DIR/message\"");
   auto transport = MakeSendmailTransport(program, kSender);
-  ASSERT_TRUE(transport->SignOn("", ""));
-  const SendResult result = transport->Send(Message("to@example.org", 1 << 20));
-  EXPECT_TRUE(result.sent) << result.reason;
+  ASSERT_TRUE(transport->SignOn("", "").ok());
+  const MailResult result = transport->Send(Message("to@example.org", 1 << 20));
+  EXPECT_TRUE(result.ok()) << result.reason;
   EXPECT_GT(ReadBytes(folder / "message").size(), std::size_t{1} << 20);
 }
 
@@ -130,8 +130,8 @@ TEST(SendmailSend, AProcessLeftHoldingStandardErrorDoesNotHoldUpTheSend) {
         status;
     const std::string program = Script(folder, "sendmail", body);
     auto transport = MakeSendmailTransport(program, kSender);
-    EXPECT_TRUE(transport->SignOn("", ""));
-    const SendResult result = transport->Send(Message("to@example.org"));
+    EXPECT_TRUE(transport->SignOn("", "").ok());
+    const MailResult result = transport->Send(Message("to@example.org"));
     // The send came back while the holder still runs (not even a zombie).
     const pid_t holder = std::stoi(ReadBytes(folder / "holder"));
     const std::string stat = ReadBytes("/proc/" + std::to_string(holder) + "/stat");
@@ -139,13 +139,13 @@ TEST(SendmailSend, AProcessLeftHoldingStandardErrorDoesNotHoldUpTheSend) {
     kill(holder, SIGKILL);
     return result;
   };
-  const SendResult sent = send("0");
-  EXPECT_TRUE(sent.sent) << sent.reason;
+  const MailResult sent = send("0");
+  EXPECT_TRUE(sent.ok()) << sent.reason;
   EXPECT_NE(ReadBytes(folder / "message").find("To: Recipient <to@example.org>"),
             std::string::npos);
   // What it wrote before its exit is still read.
-  const SendResult refused = send("75");
-  EXPECT_FALSE(refused.sent);
+  const MailResult refused = send("75");
+  EXPECT_FALSE(refused.ok());
   EXPECT_EQ(refused.reason, "終了状態 75: sendmail: queued for later");
 }
 

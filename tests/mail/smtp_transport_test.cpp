@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/net.h"
 #include "mail/smtp_transport.h"
 
 namespace pinemail {

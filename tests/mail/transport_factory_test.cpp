@@ -103,10 +103,10 @@ TEST(MakeTransportTest, MakesAnOutboxInAFolderBesideTheProgram) {
   std::string reason;
   auto transport = MakeTransport(WithServer("outbox:out"), app.path(), &reason);
   ASSERT_NE(transport, nullptr) << reason;
-  ASSERT_TRUE(transport->SignOn("", ""));
-  SendResult result =
+  ASSERT_TRUE(transport->SignOn("", "").ok());
+  MailResult result =
       transport->Send(OutgoingMessage{"花子", "hanako@example.com", "件名", "本文\r\n"});
-  EXPECT_TRUE(result.sent) << result.reason;
+  EXPECT_TRUE(result.ok()) << result.reason;
   std::string message = pinemail::testing::ReadBytes(app / "out/00000001.eml");
   EXPECT_NE(message.find("From: taro@example.jp\r\n"), std::string::npos) << message;
 }

@@ -8,8 +8,6 @@
 namespace pinemail {
 namespace {
 
-std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
-
 // The captions measured exactly as designed, at `dpi`.
 CaptionSizes DesignedCaptions(int dpi) {
   CaptionSizes sizes{};
