@@ -29,13 +29,20 @@ struct IpAddress {
 // The IP address in a socket address (platform file).
 IpAddress IpAddressOf(const sockaddr* address);
 
-// The addresses of a resolver's list (addrinfo or ADDRINFOW entries).
-template <typename Entry>
-std::vector<IpAddress> AddressesOf(const Entry* first) {
+// The addresses a resolver finds for sockets of `socket_type`: `lookup`
+// (hints, &list) fills a list of `Info` entries (addrinfo, ADDRINFOW) and
+// returns 0, and `release` frees that list.
+template <typename Info, typename Lookup, typename Release>
+std::vector<IpAddress> ResolveWith(int socket_type, Lookup lookup, Release release) {
+  Info hints{};
+  hints.ai_socktype = socket_type;
+  Info* found = nullptr;
+  if (lookup(&hints, &found) != 0) return {};
   std::vector<IpAddress> addresses;
-  for (const Entry* entry = first; entry != nullptr; entry = entry->ai_next) {
+  for (const Info* entry = found; entry != nullptr; entry = entry->ai_next) {
     addresses.push_back(IpAddressOf(entry->ai_addr));
   }
+  release(found);
   return addresses;
 }
 

@@ -26,13 +26,10 @@ IpAddress IpAddressOf(const sockaddr* address) {
 }
 
 std::vector<IpAddress> ResolveHost(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return {};
-  std::vector<IpAddress> addresses = AddressesOf(found);
-  freeaddrinfo(found);
-  return addresses;
+  auto lookup = [&](const addrinfo* hints, addrinfo** found) {
+    return getaddrinfo(host.c_str(), nullptr, hints, found);
+  };
+  return ResolveWith<addrinfo>(SOCK_STREAM, lookup, freeaddrinfo);
 }
 
 SocketHandle OpenSocket(int family, int type, int protocol) {

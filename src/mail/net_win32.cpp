@@ -31,13 +31,11 @@ IpAddress IpAddressOf(const sockaddr* address) {
 }
 
 std::vector<IpAddress> ResolveHost(const std::string& host) {
-  ADDRINFOW hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  ADDRINFOW* found = nullptr;
-  if (GetAddrInfoW(Utf8ToWide(host).c_str(), nullptr, &hints, &found) != 0) return {};
-  std::vector<IpAddress> addresses = AddressesOf(found);
-  FreeAddrInfoW(found);
-  return addresses;
+  const std::wstring wide_host = Utf8ToWide(host);
+  auto lookup = [&](const ADDRINFOW* hints, ADDRINFOW** found) {
+    return GetAddrInfoW(wide_host.c_str(), nullptr, hints, found);
+  };
+  return ResolveWith<ADDRINFOW>(SOCK_STREAM, lookup, FreeAddrInfoW);
 }
 
 SocketHandle OpenSocket(int family, int type, int protocol) {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "text/codepage.h"
 #include "text/codepage_internal.h"
 #include "text/utf8.h"
 #include "text/wide_win32.h"
