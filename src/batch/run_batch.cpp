@@ -108,8 +108,8 @@ class BatchRun {
     std::string reason;
     std::unique_ptr<MailTransport> transport =
         env_.make_transport ? env_.make_transport(settings_, &reason) : nullptr;
-    if (!log_.Write(LogBlock().Credentials(settings_.user_name,
-                                           PasswordMask(settings_.password)))) {
+    if (!log_.Write(
+            LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
       return nullptr;
     }
     const MailResult signed_on = transport

@@ -34,7 +34,9 @@ std::string_view TrimGaps(std::string_view text) {
   return text;
 }
 
-bool SameName(std::string_view a, std::string_view b) { return EqualsNoCase(TrimGaps(a), TrimGaps(b)); }
+bool SameName(std::string_view a, std::string_view b) {
+  return EqualsNoCase(TrimGaps(a), TrimGaps(b));
+}
 
 // One line of the file: its text [begin, end) and where the next one starts.
 // CR LF, a lone CR and a lone LF all end a line.

@@ -163,8 +163,7 @@ MailResult MapiTransport::Send(const OutgoingMessage& message) {
   if (!api_) return MailResult::Failed(std::string(kNotSignedOnReason));
   const ULONG result =
       api_->send_mail_w != nullptr
-          ? SendThrough<RecipDescW, MessageW>(api_->send_mail_w, api_->session, message,
-                                              Utf8ToWide)
+          ? SendThrough<RecipDescW, MessageW>(api_->send_mail_w, api_->session, message, Utf8ToWide)
           : SendThrough<MapiRecipDesc, MapiMessage>(api_->send_mail, api_->session, message,
                                                     EncodeSystemText);
   if (result != SUCCESS_SUCCESS) return MailResult::Failed(MapiErrorReason(result));

@@ -7,10 +7,12 @@ namespace pinemail {
 
 bool IsLoopbackAddress(const IpAddress& address) {
   const auto& b = address.bytes;
-  if (address.version == 4) return b[0] == 127 || std::all_of(b.begin(), b.begin() + 4,
-                                                              [](std::uint8_t x) { return x == 0; });
+  if (address.version == 4)
+    return b[0] == 127 ||
+           std::all_of(b.begin(), b.begin() + 4, [](std::uint8_t x) { return x == 0; });
   if (address.version != 6) return false;
-  const bool zero_head = std::all_of(b.begin(), b.begin() + 10, [](std::uint8_t x) { return x == 0; });
+  const bool zero_head =
+      std::all_of(b.begin(), b.begin() + 10, [](std::uint8_t x) { return x == 0; });
   const bool zero_to_15 = zero_head && std::all_of(b.begin() + 10, b.begin() + 15,
                                                    [](std::uint8_t x) { return x == 0; });
   // ::1 (loopback), :: (unspecified), ::ffff:127.x.x.x (IPv4 loopback mapped)

@@ -22,7 +22,7 @@ using SocketHandle = int;
 
 // An IPv4 or IPv6 address, its bytes in network order.
 struct IpAddress {
-  int version = 0;  // 4 or 6; 0 for an address of another family
+  int version = 0;                       // 4 or 6; 0 for an address of another family
   std::array<std::uint8_t, 16> bytes{};  // IPv4: the first 4
 };
 

@@ -582,7 +582,8 @@ bool ParseSmtpServer(std::string_view value, SmtpEndpoint* out, std::string* err
   }
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.find_first_of("/?#@") != std::string_view::npos) {
-    *error = "smtp://ホスト[:ポート] の形だけを受け付けます (ユーザー名、パスワード、パスは書けません)";
+    *error =
+        "smtp://ホスト[:ポート] の形だけを受け付けます (ユーザー名、パスワード、パスは書けません)";
     return false;
   }
   if (!ParseAuthority(rest, &endpoint, error)) return false;

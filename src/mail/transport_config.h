@@ -2,10 +2,9 @@
 // its sender, shared by the platforms' transport factories.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
-
-#include <memory>
 
 #include "config/settings.h"
 #include "mail/message_writer.h"

@@ -16,8 +16,7 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
   TransportConfig config;
   if (!ReadTransportConfig(settings, PlatformDefaultTransport(), &config, reason)) return nullptr;
   if (config.kind == TransportKind::kOutbox) {
-    return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
-                                             config.sender);
+    return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder), config.sender);
   }
   return MakePlatformTransport(config, app_folder, reason);
 }

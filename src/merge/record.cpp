@@ -34,7 +34,9 @@ RecipientRecord ParseRecord(std::string_view line, const KeywordTable& table) {
   record.display_name = PopField(remainder, ',');
   record.template_name = PopField(remainder, ',');
   record.values.reserve(table.size());
-  for (std::size_t i = 0; i < table.size(); ++i) record.values.emplace_back(PopField(remainder, ','));
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    record.values.emplace_back(PopField(remainder, ','));
+  }
   return record;
 }
 

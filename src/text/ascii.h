@@ -9,8 +9,12 @@
 namespace pinemail {
 
 // `c` in lower (upper) case when it is an ASCII letter; any other byte as it is.
-constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // `text` with its ASCII letters in upper case.
 inline std::string AsciiUpperCase(std::string_view text) {
@@ -21,9 +25,9 @@ inline std::string AsciiUpperCase(std::string_view text) {
 
 // True when `a` and `b` differ at most in the case of ASCII letters.
 constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
 }
 
 // True when `text` starts with `prefix` but for the case of ASCII letters.

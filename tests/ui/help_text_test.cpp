@@ -51,6 +51,14 @@ TEST(HelpText, LinesEndWithCrLfAndFitTheShiftJisLimit) {
   }
 }
 
+TEST(HelpText, TheLfFormHasTheSameLines) {
+  const std::string lf = HelpTextWithLfLines();
+  EXPECT_EQ(lf.find('\r'), std::string::npos);
+  std::string lines;
+  for (const std::string& line : SplitCrLfLines(HelpText())) lines += line + "\n";
+  EXPECT_EQ(lf, lines);
+}
+
 TEST(HelpText, StartsWithTheTitleAndEndsWithTheClosingBanner) {
   const std::vector<std::string> lines = SplitCrLfLines(HelpText());
   ASSERT_GE(lines.size(), 6u);
