@@ -208,7 +208,7 @@ std::string MapiErrorReason(unsigned long code) {
   for (const Name& entry : kNames) {
     if (entry.code == code) return std::string(entry.name) + " (" + number + ")";
   }
-  return "MAPI error (" + number + ")";
+  return "MAPI のエラー (" + number + ")";
 }
 
 }  // namespace pinemail

@@ -33,7 +33,7 @@ class MapiTransport : public MailTransport {
 };
 
 // A MAPI result code as a readable reason: "MAPI_E_FAILURE (2)"; unknown
-// codes as "MAPI error (n)".
+// codes as "MAPI のエラー (n)".
 std::string MapiErrorReason(unsigned long code);
 
 }  // namespace pinemail

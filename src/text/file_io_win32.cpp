@@ -33,7 +33,7 @@ std::string SystemMessage(DWORD code) {
          (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
     message.pop_back();
   }
-  if (message.empty()) return "error " + std::to_string(code);
+  if (message.empty()) return "エラー " + std::to_string(code);
   return WideToUtf8(message);
 }
 

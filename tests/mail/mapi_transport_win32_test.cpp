@@ -20,9 +20,9 @@ TEST(MapiErrorReason, NamesTheCodesAClientReturnsFromSending) {
 }
 
 TEST(MapiErrorReason, KeepsTheNumberOfAnUnknownCode) {
-  EXPECT_EQ(MapiErrorReason(0), "MAPI error (0)");
-  EXPECT_EQ(MapiErrorReason(7), "MAPI error (7)");
-  EXPECT_EQ(MapiErrorReason(0x80004005UL), "MAPI error (2147500037)");
+  EXPECT_EQ(MapiErrorReason(0), "MAPI のエラー (0)");
+  EXPECT_EQ(MapiErrorReason(7), "MAPI のエラー (7)");
+  EXPECT_EQ(MapiErrorReason(0x80004005UL), "MAPI のエラー (2147500037)");
 }
 
 TEST(MapiTransport, RefusesToSendBeforeSigningOn) {
