@@ -225,6 +225,16 @@ class SmtpTransport final : public MailTransport {
   void Disconnect();
   bool SendAll(std::string_view bytes, std::string* error);
   bool ReadReply(SmtpReply* reply, Milliseconds wait, std::string* error);
+  // What the replies to MAIL, RCPT and DATA said.
+  struct CommandReplies {
+    bool any = false;            // at least one reply came
+    SmtpReply refusal;           // the first refusal; code 0 when every command was accepted
+    bool data_accepted = false;  // DATA got its 354 (pipelined, even after a refusal)
+  };
+  bool SendCommands(const std::string& commands, CommandReplies* replies, std::string* error);
+  Outcome SendPayload(const std::string& payload, std::string* reason, int* refusal_code);
+  void EndRefusedTransaction(bool data_accepted, bool drop);
+  void NoteRefusal(const SmtpReply& reply, std::string* reason, int* refusal_code) const;
   Outcome Transact(const std::string& commands, const std::string& payload, std::string* reason,
                    int* refusal_code, bool* replied);
   MailResult Deliver(const std::string& payload, const std::string& recipient);
@@ -405,79 +415,96 @@ bool SmtpTransport::ReadReply(SmtpReply* reply, Milliseconds wait, std::string* 
   return true;
 }
 
-// One attempt at MAIL, RCPT, DATA and the message. With PIPELINING the three
-// commands go out together and their replies are read in order; without it
-// each waits for the reply before. A refused transaction is reset, so the
-// connection is ready for the next message.
-SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
-                                               const std::string& payload, std::string* reason,
-                                               int* refusal_code, bool* replied) {
-  *replied = false;
-  auto lost = [&](const std::string& error) {
-    *reason = error;
-    Disconnect();
-    return Outcome::kConnectionLost;
-  };
-  auto refused = [&](const SmtpReply& reply) {
-    *reason = SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name_,
-                                password_);
-    *refusal_code = reply.code;
-  };
-  std::string error;
-  if (pipelining_ && !SendAll(commands, &error)) return lost(error);
-
+// Sends MAIL, RCPT and DATA and reads their replies in order: with
+// PIPELINING the three commands go out together, without it each waits for
+// the reply before. False when the connection failed before any refusal
+// came, with `error` saying why; once a command was refused, a failed read
+// ends the reading with `error` set, and true is returned all the same.
+bool SmtpTransport::SendCommands(const std::string& commands, CommandReplies* replies,
+                                 std::string* error) {
+  if (pipelining_ && !SendAll(commands, error)) return false;
   // The reply codes that let the message follow: 2xx to MAIL and RCPT, 354
   // to DATA.
-  SmtpReply refusal;
-  bool data_accepted = false;
+  SmtpReply& refusal = replies->refusal;
   std::string_view rest = commands;
   for (int i = 0; i < 3; ++i) {
     const std::size_t end = rest.find('\n') + 1;
-    if (!pipelining_ && !SendAll(rest.substr(0, end), &error)) return lost(error);
+    if (!pipelining_ && !SendAll(rest.substr(0, end), error)) return false;
     rest.remove_prefix(end);
     SmtpReply reply;
-    if (!ReadReply(&reply, Wait(kReplySeconds), &error)) {
-      if (refusal.code == 0) return lost(error);
+    if (!ReadReply(&reply, Wait(kReplySeconds), error)) {
       // A server that refuses and hangs up (421) is logged with its refusal.
-      break;
+      return refusal.code != 0;
     }
-    *replied = true;
+    replies->any = true;
     const bool ok = i < 2 ? reply.code / 100 == 2 : reply.code == 354;
-    if (ok && i == 2) data_accepted = true;
+    if (ok && i == 2) replies->data_accepted = true;
     if (!ok && refusal.code == 0) refusal = std::move(reply);
     if (refusal.code != 0 && !pipelining_) break;
   }
+  return true;
+}
 
-  if (refusal.code == 0) {
-    SmtpReply reply;
-    if (!SendAll(payload, &error) || !ReadReply(&reply, Wait(kDataReplySeconds), &error)) {
-      return lost(error);
-    }
-    if (reply.code / 100 == 2) return Outcome::kSent;
-    // The transaction is over either way; nothing to reset. A 421 closes the
-    // connection (RFC 5321 3.8): the next attempt needs a new one.
-    refused(reply);
-    if (reply.code == 421) Disconnect();
-    return Outcome::kRefused;
-  }
-
-  refused(refusal);
-  if (!error.empty() || refusal.code == 421) {
+// The message after DATA was accepted, and the server's verdict on it.
+SmtpTransport::Outcome SmtpTransport::SendPayload(const std::string& payload, std::string* reason,
+                                                  int* refusal_code) {
+  std::string error;
+  SmtpReply reply;
+  if (!SendAll(payload, &error) || !ReadReply(&reply, Wait(kDataReplySeconds), &error)) {
+    *reason = error;
     Disconnect();
-    return Outcome::kRefused;
+    return Outcome::kConnectionLost;
   }
+  if (reply.code / 100 == 2) return Outcome::kSent;
+  // The transaction is over either way; nothing to reset. A 421 closes the
+  // connection (RFC 5321 3.8): the next attempt needs a new one.
+  NoteRefusal(reply, reason, refusal_code);
+  if (reply.code == 421) Disconnect();
+  return Outcome::kRefused;
+}
+
+// Ends a refused transaction so that the connection is ready for the next
+// message; a connection that cannot be, or that `drop` says is done, goes.
+void SmtpTransport::EndRefusedTransaction(bool data_accepted, bool drop) {
+  if (drop) return Disconnect();
+  std::string error;
   SmtpReply reply;
   // A server that took DATA although a recipient was refused gets an empty
   // message, which it must refuse for want of recipients.
   if (data_accepted &&
       (!SendAll(".\r\n", &error) || !ReadReply(&reply, Wait(kDataReplySeconds), &error))) {
-    Disconnect();
-    return Outcome::kRefused;
+    return Disconnect();
   }
   if (!SendAll("RSET\r\n", &error) || !ReadReply(&reply, Wait(kReplySeconds), &error) ||
       reply.code / 100 != 2) {
     Disconnect();
   }
+}
+
+void SmtpTransport::NoteRefusal(const SmtpReply& reply, std::string* reason,
+                                int* refusal_code) const {
+  *reason = SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name_,
+                              password_);
+  *refusal_code = reply.code;
+}
+
+// One attempt at MAIL, RCPT, DATA and the message. A refused transaction is
+// reset, so the connection is ready for the next message.
+SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
+                                               const std::string& payload, std::string* reason,
+                                               int* refusal_code, bool* replied) {
+  CommandReplies replies;
+  std::string error;
+  const bool answered = SendCommands(commands, &replies, &error);
+  *replied = replies.any;
+  if (!answered) {
+    *reason = error;
+    Disconnect();
+    return Outcome::kConnectionLost;
+  }
+  if (replies.refusal.code == 0) return SendPayload(payload, reason, refusal_code);
+  NoteRefusal(replies.refusal, reason, refusal_code);
+  EndRefusedTransaction(replies.data_accepted, !error.empty() || replies.refusal.code == 421);
   return Outcome::kRefused;
 }
 
