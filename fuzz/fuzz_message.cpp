@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/message_writer.h"
+#include "mail/message_writer.h"
 #include "fuzz/fuzz_support.h"
 #include "text/utf8.h"
 

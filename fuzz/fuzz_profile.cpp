@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ini_file.h"
+#include "config/ini_file.h"
 #include "fuzz/fuzz_support.h"
 #include "text/utf8.h"
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/message_writer.h"
-#include "batch/smtp_transport_posix.h"
+#include "mail/message_writer.h"
+#include "mail/smtp_transport.h"
 #include "fuzz/fuzz_support.h"
 #include "text/utf8.h"
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "merge/keywords.h"
@@ -30,13 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   pinemail::KeywordTable table;
   pinemail::BuildKeywordTable(pinemail::TrimBlanks(fields[0]), table);
-  std::string_view values = fields[1];
-  for (auto& entry : table.entries()) entry.value = pinemail::PopField(values, ',');
+  std::string_view value_list = fields[1];
+  std::vector<std::string> values;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    values.emplace_back(pinemail::PopField(value_list, ','));
+  }
 
   const std::string original(fields[2]);
   std::string body = original;
-  pinemail::SubstituteKeywords(body, table);
-  const std::string reference = pinemail::testing::ReferenceScan(original, table.entries());
+  pinemail::SubstituteKeywords(body, table, values);
+  const std::string reference = pinemail::testing::ReferenceScan(original, table.keys(), values);
 
   if (table.KeywordsEnabled() && original.find('%') == std::string::npos) {
     // The literal scan adds one "%" to a body without any; this program

@@ -1,14 +1,16 @@
-// The POSIX entry point: decides between the help and a batch run, and turns
-// the outcome into the exit status a scheduler can act on.
+// The POSIX entry point: decides between the help and a batch run, shows a
+// person at a terminal how the run goes, and hands back the exit status.
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
 #include <string>
 
-#include "app/product.h"
-#include "app/startup.h"
+#include "batch/exit_status.h"
 #include "batch/run_batch.h"
+#include "batch/run_log.h"
+#include "config/product.h"
+#include "config/startup.h"
 #include "text/codepage.h"
 #include "ui/ui.h"
 
@@ -16,10 +18,6 @@ namespace {
 
 using pinemail::BatchOutcome;
 using pinemail::BatchProgress;
-
-constexpr int kExitDone = 0;
-constexpr int kExitSomeNotSent = 1;
-constexpr int kExitStopped = 2;
 
 void PrintError(const std::string& utf8) {
   std::string bytes = pinemail::EncodeSystemText(utf8);
@@ -39,7 +37,8 @@ std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals,
   return head + ProgressText(totals) + "　ログ: " + pinemail::DecodeSystemText(log_path);
 }
 
-int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::string& app_folder) {
+BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
+                                  const std::string& app_folder) {
   // Progress and summary go to a person only; scheduled runs stay quiet.
   bool on_terminal = isatty(fileno(stderr)) != 0;
   pinemail::BatchEnvironment env =
@@ -66,15 +65,7 @@ int RunBatchFromTerminal(const pinemail::StartDecision& decision, const std::str
     summary += '\n';
     PrintError(summary);
   }
-  switch (outcome) {
-    case BatchOutcome::kAllSent:
-      return kExitDone;
-    case BatchOutcome::kSomeNotSent:
-      return kExitSomeNotSent;
-    case BatchOutcome::kStoppedEarly:
-      break;
-  }
-  return kExitStopped;
+  return outcome;
 }
 
 }  // namespace
@@ -83,19 +74,15 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   pinemail::StartInput input = pinemail::NativeStartInput(argc, argv);
   pinemail::StartDecision decision = pinemail::DecideStart(input, pinemail::NativeFileSystem());
-  switch (decision.mode) {
-    case pinemail::StartMode::kHelpAsked:
-      pinemail::ShowHelp();
-      return kExitDone;
-    case pinemail::StartMode::kListMissing:
-      // A mistyped path in a scheduled task must leave a trace and fail.
-      // Paths are bytes here; they are decoded only to be shown.
-      PrintError("指定ファイルが見つかりません: " + pinemail::DecodeSystemText(decision.list_path) +
-                 "\n");
-      pinemail::ShowHelp();
-      return kExitStopped;
-    case pinemail::StartMode::kBatch:
-      break;
+  if (decision.mode == pinemail::StartMode::kBatch) {
+    return pinemail::ExitStatus(RunBatchFromTerminal(decision, input.app_folder));
   }
-  return RunBatchFromTerminal(decision, input.app_folder);
+  if (decision.mode == pinemail::StartMode::kListMissing) {
+    // A mistyped path in a scheduled task must leave a trace and fail.
+    // Paths are bytes here; they are decoded only to be shown.
+    PrintError("指定ファイルが見つかりません: " + pinemail::DecodeSystemText(decision.list_path) +
+               "\n");
+  }
+  pinemail::ShowHelp();
+  return pinemail::HelpExitStatus(decision.mode);
 }

@@ -1,25 +1,14 @@
 // The Windows entry point: decides between the batch run and the help, and
-// turns the outcome into the exit status.
+// hands back the exit status.
 #include <windows.h>
 
-#include "app/startup.h"
+#include "batch/exit_status.h"
 #include "batch/run_batch.h"
+#include "config/startup.h"
 #include "ui/ui.h"
 
 namespace pinemail {
 namespace {
-
-int ExitStatus(BatchOutcome outcome) {
-  switch (outcome) {
-    case BatchOutcome::kAllSent:
-      return 0;
-    case BatchOutcome::kSomeNotSent:
-      return 1;
-    case BatchOutcome::kStoppedEarly:
-      return 2;
-  }
-  return 2;
-}
 
 // A batch run creates no window: under Task Scheduler there may be no
 // desktop, and nothing in the run needs one. Only the open-failure warning
@@ -31,16 +20,9 @@ int Run() {
 
   StartInput input = NativeStartInput(0, nullptr);
   StartDecision decision = DecideStart(input, NativeFileSystem());
-  switch (decision.mode) {
-    case StartMode::kHelpAsked:
-      ShowHelp();
-      return 0;
-    case StartMode::kListMissing:
-      // A mistyped path in a scheduled task must not look like success.
-      ShowHelp();
-      return 2;
-    case StartMode::kBatch:
-      break;
+  if (decision.mode != StartMode::kBatch) {
+    ShowHelp();
+    return HelpExitStatus(decision.mode);
   }
   BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
   env.warn = ShowOpenFailure;

@@ -1,4 +1,6 @@
 // The batch run: settings, run log, list, sign-on, one message per record.
+// The data flows one way: list line -> record (ParseRecord) -> message
+// (ComposeMessage) -> transport (MailTransport) -> log (RunLog).
 #pragma once
 
 #include <cstddef>
@@ -8,17 +10,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/profile.h"
-#include "app/settings.h"
-#include "batch/transport.h"
+#include "config/profile.h"
+#include "config/settings.h"
+#include "mail/transport.h"
+#include "text/file_io.h"
 
 namespace pinemail {
-
-// A file the run could not open, for the warning.
-struct OpenFailure {
-  std::string path;
-  std::string reason;
-};
 
 // Progress of a run, for a terminal.
 struct BatchProgress {
@@ -36,9 +33,6 @@ enum class BatchOutcome {
 };
 
 // What the run needs from outside, so that tests can stand in for each part.
-// The log's line when sign-on failed.
-inline constexpr std::string_view kSignOnFailedLine = "ログインに失敗しました。";
-
 struct BatchEnvironment {
   std::string app_folder;  // `AppFolder`
   std::string list_path;   // `ListPath`

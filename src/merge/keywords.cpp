@@ -10,19 +10,19 @@
 namespace pinemail {
 
 void KeywordTable::Build(std::string_view list) {
-  entries_.clear();
+  keys_.clear();
   first_with_key_.clear();
   if (list.empty()) return;
 
-  // One entry per comma-separated item, empty items included, so that the
+  // One key per comma-separated item, empty items included, so that the
   // values of a record line up with the names by position.
   const std::size_t count = static_cast<std::size_t>(std::count(list.begin(), list.end(), ',')) + 1;
-  entries_.resize(count);
+  keys_.resize(count);
   first_with_key_.reserve(count);
   std::string_view remainder = list;
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view name = TrimBlanks(PopField(remainder, ','));
-    std::string& key = entries_[i].key;
+    std::string& key = keys_[i];
     key.reserve(name.size() + 2);
     key += '%';
     key += name;
@@ -32,16 +32,18 @@ void KeywordTable::Build(std::string_view list) {
   }
 }
 
-const std::string* KeywordTable::Find(std::string_view token) const {
+std::optional<std::size_t> KeywordTable::Find(std::string_view token) const {
   const auto found = first_with_key_.find(token);
-  if (found == first_with_key_.end() || found->second >= entries_.size()) return nullptr;
-  return &entries_[found->second].value;
+  if (found == first_with_key_.end()) return std::nullopt;
+  return found->second;
 }
 
 void BuildKeywordTable(std::string_view list, KeywordTable& table) { table.Build(list); }
 
-void SubstituteKeywords(std::string& body, const KeywordTable& table) {
+void SubstituteKeywords(std::string& body, const KeywordTable& table,
+                        const std::vector<std::string>& values) {
   if (!table.KeywordsEnabled()) return;
+  static const std::string kNoValue;
 
   // A token runs from a "%" to the next "%" inclusive, or to the end of the
   // body when there is no next one. Each token is looked at once, in order,
@@ -56,13 +58,14 @@ void SubstituteKeywords(std::string& body, const KeywordTable& table) {
   while (open != std::string::npos) {
     const std::size_t close = body.find('%', open + 1);
     const std::size_t end = close == std::string::npos ? body.size() : close + 1;
-    if (const std::string* value = table.Find(std::string_view(body).substr(open, end - open))) {
+    if (const auto key = table.Find(std::string_view(body).substr(open, end - open))) {
+      const std::string& value = *key < values.size() ? values[*key] : kNoValue;
       if (!replaced) {
-        out.reserve(body.size() + value->size());
+        out.reserve(body.size() + value.size());
         replaced = true;
       }
       out.append(body, copied, open - copied);
-      out += *value;
+      out += value;
       copied = end;
     }
     open = end < body.size() ? body.find('%', end) : std::string::npos;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -10,29 +11,26 @@
 
 namespace pinemail {
 
-struct KeywordEntry {
-  std::string key;    // the name in percent signs, e.g. "%NAME%"
-  std::string value;  // the current record's value
-};
-
+// The keywords of a run, from the "Subst Key Word" setting: their names in
+// percent signs ("%NAME%"), in list order. A record's values line up with
+// them by position (ParseRecord); the table itself holds no values.
 class KeywordTable {
  public:
   // Builds the table from the "Subst Key Word" list (already trimmed): one
-  // entry per comma-separated name, each name trimmed and wrapped in "%".
+  // key per comma-separated name, each name trimmed and wrapped in "%".
   // An empty list leaves the table empty and disabled.
   void Build(std::string_view list);
 
-  // True once the table has been built with at least one entry.
-  bool KeywordsEnabled() const { return !entries_.empty(); }
+  // True once the table has been built with at least one key.
+  bool KeywordsEnabled() const { return !keys_.empty(); }
 
-  // The entries in table order. Callers change values only; the keys are fixed
-  // by Build, which also indexes them.
-  std::vector<KeywordEntry>& entries() { return entries_; }
-  const std::vector<KeywordEntry>& entries() const { return entries_; }
+  // The keys in table order.
+  const std::vector<std::string>& keys() const { return keys_; }
+  std::size_t size() const { return keys_.size(); }
 
-  // The value of the first entry whose key equals `token`, or null. Constant
-  // time on average, whatever the size of the table.
-  const std::string* Find(std::string_view token) const;
+  // The position of the first key that equals `token`; nullopt when none
+  // does. Constant time on average, whatever the size of the table.
+  std::optional<std::size_t> Find(std::string_view token) const;
 
  private:
   // Hashes std::string and std::string_view alike, so that a token can be
@@ -44,19 +42,21 @@ class KeywordTable {
     }
   };
 
-  std::vector<KeywordEntry> entries_;
-  // Key -> position of the first entry with that key.
+  std::vector<std::string> keys_;
+  // Key -> position of the first key of that name.
   std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> first_with_key_;
 };
 
 // Same as KeywordTable::Build.
 void BuildKeywordTable(std::string_view list, KeywordTable& table);
 
-// Replaces the %KEY% tokens of `body` by the table's values in one pass:
-// an unmatched token is skipped whole with its closing "%", an inserted value
-// is never scanned again, "%%" is replaced only by an empty-named key, the
-// first of equal keys wins. A body without "%" is unchanged. Does nothing when
-// the table is disabled.
-void SubstituteKeywords(std::string& body, const KeywordTable& table);
+// Replaces the %KEY% tokens of `body` by the record's `values` (the value of
+// key i is values[i], empty when the record has fewer) in one pass: an
+// unmatched token is skipped whole with its closing "%", an inserted value is
+// never scanned again, "%%" is replaced only by an empty-named key, the first
+// of equal keys wins. A body without "%" is unchanged. Does nothing when the
+// table is disabled.
+void SubstituteKeywords(std::string& body, const KeywordTable& table,
+                        const std::vector<std::string>& values);
 
 }  // namespace pinemail

@@ -27,14 +27,17 @@ std::string_view RecordLine(std::string_view line) {
   return trimmed;
 }
 
-void ParseRecord(std::string_view line, RecipientRecord& record, KeywordTable& table) {
+RecipientRecord ParseRecord(std::string_view line, const KeywordTable& table) {
   std::string_view remainder = line;
+  RecipientRecord record;
   record.address = PopField(remainder, ',');
   record.display_name = PopField(remainder, ',');
   record.template_name = PopField(remainder, ',');
-  // Every entry is overwritten, so a short record never inherits the values
-  // of the record before it.
-  for (KeywordEntry& entry : table.entries()) entry.value = PopField(remainder, ',');
+  record.values.reserve(table.size());
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    record.values.emplace_back(PopField(remainder, ','));
+  }
+  return record;
 }
 
 }  // namespace pinemail

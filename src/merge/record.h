@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "merge/keywords.h"
 
@@ -10,11 +11,13 @@ namespace pinemail {
 
 inline constexpr std::string_view kListMark = "pinemail.exe";
 
-// The record currently being sent.
+// One record of the list.
 struct RecipientRecord {
   std::string address;        // field 1
   std::string display_name;   // field 2
   std::string template_name;  // field 3, as written in the list
+  // Fields 4 on: one value per keyword, in the keyword table's order.
+  std::vector<std::string> values;
 };
 
 // Cuts the text before the first `delimiter` off `remainder` and returns it;
@@ -29,8 +32,9 @@ bool IsListMarked(std::string_view first_line);
 // comment or empty line gives empty text (to be skipped), else the record.
 std::string_view RecordLine(std::string_view line);
 
-// Fills `record` from fields 1 to 3 and gives every keyword of `table` its
-// value from field 4 on (empty when the line has too few fields).
-void ParseRecord(std::string_view line, RecipientRecord& record, KeywordTable& table);
+// The record of a list line: fields 1 to 3, then one value for every keyword
+// of `table` from field 4 on (empty when the line has too few fields; fields
+// past the keywords are ignored).
+RecipientRecord ParseRecord(std::string_view line, const KeywordTable& table);
 
 }  // namespace pinemail

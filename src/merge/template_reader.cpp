@@ -10,11 +10,9 @@ namespace pinemail {
 bool ReadTemplate(const std::string& path, std::string& subject, std::string& body) {
   // A device such as /dev/zero never ends and a FIFO holds the run until
   // something writes to it: only a regular file of a template's size will do.
-  std::FILE* file = OpenRegularFile(path, kTemplateSizeLimit);
-  if (file == nullptr) return false;
-  const bool usable = ReadTemplate(file, subject, body);
-  std::fclose(file);  // nothing was written, so a failed close loses nothing
-  return usable;
+  // Nothing is written, so a failed close at the end loses nothing.
+  const File file = OpenRegularFile(path, kTemplateSizeLimit);
+  return file && ReadTemplate(file.get(), subject, body);
 }
 
 bool ReadTemplate(std::FILE* file, std::string& subject, std::string& body) {

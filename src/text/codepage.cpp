@@ -3,10 +3,10 @@
 #include "text/codepage.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <optional>
 
+#include "text/ascii.h"
 #include "text/codepage_internal.h"
 #include "text/codepage_testing.h"
 #include "text/utf8.h"
@@ -19,12 +19,6 @@ namespace {
 std::optional<CodePage>& TestCodePage() {
   static std::optional<CodePage> code_page;
   return code_page;
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
 }
 
 // The number in "932", "CP932" or "WINDOWS-1252"; nullopt for anything else.
@@ -102,7 +96,7 @@ std::string ApplyCp932LookAlikes(std::string_view utf8) {
 }  // namespace
 
 CodePage ClassifyCodePage(std::string_view name_or_number) {
-  const std::string upper = UpperCase(name_or_number);
+  const std::string upper = AsciiUpperCase(name_or_number);
   // The C/POSIX locale is what cron and service managers give a program;
   // its plain ASCII is read as UTF-8 so that such runs still handle text.
   static constexpr std::string_view kUtf8Names[] = {"",      "C",        "POSIX", "ANSI_X3.4-1968",

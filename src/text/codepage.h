@@ -50,6 +50,11 @@ std::string DecodeSystemText(std::string_view bytes);
 // look-alike where the code page has one), never dropped.
 std::string EncodeSystemText(std::string_view utf8);
 
+// True for a CP932 lead byte (the first of a two-byte character).
+constexpr bool IsCp932LeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 // CP932 (Shift-JIS, Windows flavour) conversions, independent of the system.
 std::string DecodeCp932(std::string_view bytes);
 std::string EncodeCp932(std::string_view utf8);

@@ -50,9 +50,4 @@ inline bool IsUndefinedCp932Byte(unsigned char byte) {
   return byte == 0x80 || byte == 0xA0 || byte >= 0xFD;
 }
 
-// True for a CP932 lead byte (the first of a two-byte character).
-inline bool IsCp932LeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 }  // namespace pinemail::detail

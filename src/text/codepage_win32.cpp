@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "text/codepage.h"
 #include "text/codepage_internal.h"
 #include "text/utf8.h"
 #include "text/wide_win32.h"
@@ -65,7 +66,7 @@ std::wstring DecodeCp932Slowly(std::string_view bytes) {
   std::size_t pos = 0;
   while (pos < bytes.size()) {
     const auto byte = static_cast<unsigned char>(bytes[pos]);
-    std::size_t length = detail::IsCp932LeadByte(byte) ? 2 : 1;
+    std::size_t length = IsCp932LeadByte(byte) ? 2 : 1;
     if (detail::IsUndefinedCp932Byte(byte) || pos + length > bytes.size() ||
         !ToWide(932, MB_ERR_INVALID_CHARS, bytes.substr(pos, length), &one)) {
       wide += kReplacement;
@@ -123,6 +124,24 @@ std::wstring Utf8ToWide(std::string_view utf8) {
 std::string WideToUtf8(std::wstring_view wide) {
   // Lone surrogates become U+FFFD here (Vista and later, and Wine).
   return FromWide(CP_UTF8, wide, nullptr);
+}
+
+std::wstring AnsiToWide(std::string_view ansi) {
+  std::wstring wide;
+  ToWide(CP_ACP, 0, ansi, &wide);
+  return wide;
+}
+
+bool WideToAnsi(std::wstring_view wide, std::string* ansi) {
+  // The UTF-8 code page refuses the lossy check; every character has a form.
+  if (GetACP() == CP_UTF8) {
+    *ansi = WideToUtf8(wide);
+    return true;
+  }
+  bool lossy = false;
+  *ansi = FromWide(CP_ACP, wide, &lossy);
+  if (lossy) ansi->clear();
+  return !lossy;
 }
 
 namespace detail {

@@ -5,25 +5,44 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace pinemail {
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// An open file, closed when it goes. A file that was written to is closed
+// with CloseFile, which tells whether the last bytes reached the disk.
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Closes `file`; false when the close failed (a full disk shows here).
+bool CloseFile(File file);
+
+// A file that could not be opened, and the system's reason.
+struct OpenFailure {
+  std::string path;
+  std::string reason;
+};
+
 // Opens `path` (UTF-8) with a C stdio mode ("rb", "ab", "wb"). On failure
-// returns nullptr and stores the system's reason in `reason` (may be null).
-std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reason);
+// returns null and stores the system's reason in `reason` (may be null).
+File OpenFile(const std::string& path, const char* mode, std::string* reason);
 
 // Opens `path` (UTF-8) for reading when it is a regular file of at most
-// `max_size` bytes; nullptr for anything else: missing, a folder, a device,
+// `max_size` bytes; null for anything else: missing, a folder, a device,
 // a FIFO (never waited on), a larger file.
-std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size);
+File OpenRegularFile(const std::string& path, std::uint64_t max_size);
 
 // Opens `path` for appending (created when missing) as its one writer: until
 // the file is closed, the same call for the same file from any process fails
 // with `*in_use` set (POSIX: an exclusive flock; Windows: no write sharing).
 // Other failures leave `*in_use` false and store the system's reason.
-std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use);
+File OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use);
 
 // Appends `bytes` to `file` (opened by OpenSoleWriter) whole or not at all:
 // when the system takes only part of them (a full disk), the file is cut back
@@ -35,8 +54,8 @@ enum class CreateStatus { kCreated, kExists, kFailed };
 
 struct CreatedFile {
   CreateStatus status = CreateStatus::kFailed;
-  std::FILE* file = nullptr;  // kCreated: open for binary writing; the caller closes it
-  std::string reason;         // kFailed: the system's reason
+  File file;           // kCreated: open for binary writing
+  std::string reason;  // kFailed: the system's reason
 };
 
 // Creates `path` (UTF-8) only when no file of that name exists yet, and opens
@@ -62,5 +81,12 @@ bool MakeFolders(const std::string& path, std::string* reason);
 
 // True when `path` names an existing folder.
 bool IsFolder(const std::string& path);
+
+// The C library's text for an errno value, in UTF-8.
+std::string ErrnoText(int error);
+
+// The standard library's path for a UTF-8 path, and back.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string Utf8FromPath(const std::filesystem::path& path);
 
 }  // namespace pinemail

@@ -20,7 +20,7 @@ namespace {
 // The system's reason for `error`, in UTF-8 (strerror speaks the locale's
 // character set).
 void StoreReason(int error, std::string* reason) {
-  if (reason != nullptr) *reason = DecodeSystemText(std::strerror(error));
+  if (reason != nullptr) *reason = ErrnoText(error);
 }
 
 // Gives a second name to `from` and drops the first: link() never replaces.
@@ -55,28 +55,29 @@ void TakeOwnerAndMode(int fd, const struct stat& model) {
 
 }  // namespace
 
-std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reason) {
+std::string ErrnoText(int error) { return DecodeSystemText(std::strerror(error)); }
+
+File OpenFile(const std::string& path, const char* mode, std::string* reason) {
   // "e": close on exec, so that the programs a transport runs inherit
   // neither the list nor the log.
   std::string mode_e(mode);
   mode_e += 'e';
-  std::FILE* file = std::fopen(path.c_str(), mode_e.c_str());
-  if (file == nullptr) {
+  File file(std::fopen(path.c_str(), mode_e.c_str()));
+  if (!file) {
     StoreReason(errno, reason);
     return nullptr;
   }
   // fopen opens a folder for reading without complaint; reading it then
   // fails, so refuse it here with the reason the system gives for writing.
   struct stat status {};
-  if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
-    std::fclose(file);
+  if (fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode)) {
     StoreReason(EISDIR, reason);
     return nullptr;
   }
   return file;
 }
 
-std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
+File OpenRegularFile(const std::string& path, std::uint64_t max_size) {
   // Without O_NONBLOCK, opening a FIFO waits until something opens it for
   // writing; the type is then checked on what was opened, so that nothing
   // can change between the check and the read.
@@ -88,25 +89,24 @@ std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
     close(fd);
     return nullptr;
   }
-  std::FILE* file = fdopen(fd, "rb");
-  if (file == nullptr) close(fd);
+  File file(fdopen(fd, "rb"));
+  if (!file) close(fd);
   return file;
 }
 
-std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
+File OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
   *in_use = false;
-  std::FILE* file = OpenFile(path, "ab", reason);
-  if (file == nullptr) return nullptr;
+  File file = OpenFile(path, "ab", reason);
+  if (!file) return nullptr;
   // Only a lock held elsewhere stops the caller; a file system that keeps no
   // locks (some network and FUSE mounts) is written unlocked rather than not
   // at all.
   int status = 0;
-  while ((status = flock(fileno(file), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  while ((status = flock(fileno(file.get()), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
   }
   if (status != 0 && errno == EWOULDBLOCK) {
     StoreReason(errno, reason);
     *in_use = true;
-    std::fclose(file);
     return nullptr;
   }
   return file;
@@ -149,8 +149,8 @@ CreatedFile CreateNewFile(const std::string& path, const std::string& model) {
     return result;
   }
   if (has_model) TakeOwnerAndMode(fd, like);
-  result.file = fdopen(fd, "wb");
-  if (result.file == nullptr) {
+  result.file.reset(fdopen(fd, "wb"));
+  if (!result.file) {
     StoreReason(errno, &result.reason);
     close(fd);
     unlink(path.c_str());

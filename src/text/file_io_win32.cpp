@@ -33,7 +33,7 @@ std::string SystemMessage(DWORD code) {
          (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
     message.pop_back();
   }
-  if (message.empty()) return "error " + std::to_string(code);
+  if (message.empty()) return "エラー " + std::to_string(code);
   return WideToUtf8(message);
 }
 
@@ -60,13 +60,15 @@ std::size_t FirstCreatable(const std::wstring& path) {
 
 }  // namespace
 
-std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reason) {
+std::string ErrnoText(int error) { return WideToUtf8(_wcserror(error)); }
+
+File OpenFile(const std::string& path, const char* mode, std::string* reason) {
   const std::wstring wide_path = Utf8ToWide(path);
   const std::wstring wide_mode = Utf8ToWide(mode);
   SetLastError(ERROR_SUCCESS);
   errno = 0;
-  std::FILE* file = _wfopen(wide_path.c_str(), wide_mode.c_str());
-  if (file != nullptr) return file;
+  File file(_wfopen(wide_path.c_str(), wide_mode.c_str()));
+  if (file) return file;
   // The system's code says more than errno (a sharing violation is only
   // EACCES to the C library).
   const DWORD code = GetLastError();
@@ -74,13 +76,13 @@ std::FILE* OpenFile(const std::string& path, const char* mode, std::string* reas
     if (code != ERROR_SUCCESS) {
       *reason = SystemMessage(code);
     } else {
-      *reason = WideToUtf8(_wcserror(errno));
+      *reason = ErrnoText(errno);
     }
   }
   return nullptr;
 }
 
-std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
+File OpenRegularFile(const std::string& path, std::uint64_t max_size) {
   // The sharing _wfopen uses, so that a template open in an editor still reads.
   HANDLE handle =
       CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -103,27 +105,27 @@ std::FILE* OpenRegularFile(const std::string& path, std::uint64_t max_size) {
     CloseHandle(handle);
     return nullptr;
   }
-  std::FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);  // closes the handle as well
+  File file(_fdopen(fd, "rb"));
+  if (!file) _close(fd);  // closes the handle as well
   return file;
 }
 
-std::FILE* OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
+File OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
   *in_use = false;
   SetLastError(ERROR_SUCCESS);
   errno = 0;
   // Others may read the file meanwhile, but not write it.
-  std::FILE* file = _wfsopen(Utf8ToWide(path).c_str(), L"ab", _SH_DENYWR);
-  if (file != nullptr) {
+  File file(_wfsopen(Utf8ToWide(path).c_str(), L"ab", _SH_DENYWR));
+  if (file) {
     // No program started meanwhile inherits it, so none holds it after this one.
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
     SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     return file;
   }
   const DWORD code = GetLastError();
   *in_use = code == ERROR_SHARING_VIOLATION;
   if (reason != nullptr) {
-    *reason = code != ERROR_SUCCESS ? SystemMessage(code) : WideToUtf8(_wcserror(errno));
+    *reason = code != ERROR_SUCCESS ? SystemMessage(code) : ErrnoText(errno);
   }
   return nullptr;
 }
@@ -163,12 +165,12 @@ CreatedFile CreateNewFile(const std::string& path, const std::string& /*model*/)
                         _S_IREAD | _S_IWRITE);
   if (fd < 0) {
     result.status = errno == EEXIST ? CreateStatus::kExists : CreateStatus::kFailed;
-    result.reason = WideToUtf8(_wcserror(errno));
+    result.reason = ErrnoText(errno);
     return result;
   }
-  result.file = _fdopen(fd, "wb");
-  if (result.file == nullptr) {
-    result.reason = WideToUtf8(_wcserror(errno));
+  result.file.reset(_fdopen(fd, "wb"));
+  if (!result.file) {
+    result.reason = ErrnoText(errno);
     _close(fd);
     _wunlink(wide.c_str());
     return result;

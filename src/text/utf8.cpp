@@ -22,6 +22,19 @@ std::size_t SequenceLength(unsigned char lead) {
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+bool IsBlanked(char32_t code_point, Controls controls) {
+  const bool c0_c1_del = code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
+  switch (controls) {
+    case Controls::kLogLine:
+      return c0_c1_del || code_point == 0x2028 || code_point == 0x2029;
+    case Controls::kHeader:
+      return c0_c1_del;
+    case Controls::kHeaderButTab:
+      return c0_c1_del && code_point != '\t';
+  }
+  return c0_c1_del;
+}
+
 }  // namespace
 
 std::size_t DecodeCodePoint(std::string_view text, std::size_t pos, char32_t* code_point) {
@@ -107,16 +120,15 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
-std::string BlankControls(std::string_view text) {
+std::string BlankControls(std::string_view text, Controls controls) {
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
   char32_t code_point = 0;
   while (pos < text.size()) {
     const std::size_t length = DecodeCodePoint(text, pos, &code_point);
-    const bool control = code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) ||
-                         code_point == 0x2028 || code_point == 0x2029;
-    if (control) {
+    // An invalid byte decodes as U+FFFD, which is no control: it stays.
+    if (IsBlanked(code_point, controls)) {
       out += ' ';
     } else {
       out.append(text.substr(pos, length));
@@ -124,6 +136,15 @@ std::string BlankControls(std::string_view text) {
     pos += length;
   }
   return out;
+}
+
+std::string PrintableText(std::string_view text) {
+  if (IsValidUtf8(text)) return BlankControls(text);
+  std::string ascii(text);
+  for (char& c : ascii) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return BlankControls(ascii);
 }
 
 void AppendUtf8(std::string& out, char32_t code_point) {

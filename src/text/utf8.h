@@ -29,12 +29,29 @@ std::size_t DecodeCodePoint(std::string_view text, std::size_t pos, char32_t* co
 // `bytes` with every invalid byte replaced by U+FFFD.
 std::string SanitizeUtf8(std::string_view bytes);
 
-// `text` with every character that could break or forge a line turned into
-// one blank: the C0 controls (NUL, LF, ESC, ...), DEL, the C1 controls
-// (U+0080..U+009F) and the line and paragraph separators (U+2028, U+2029).
-// Bytes that are not UTF-8 stay as they are. Every field of the run log, and
-// every reason shown with it, goes through here.
-std::string BlankControls(std::string_view text);
+// Which characters BlankControls turns into blanks.
+enum class Controls {
+  // Everything that could break or forge a line: the C0 controls (NUL, LF,
+  // ESC, ...), DEL, the C1 controls (U+0080..U+009F) and the line and
+  // paragraph separators (U+2028, U+2029). Every field of the run log, and
+  // every reason shown with it, is cleaned so.
+  kLogLine,
+  // The C0 controls, DEL and the C1 controls: what must never stand in a
+  // message header's value.
+  kHeader,
+  // The same but the tab, which an unstructured header (a subject) may carry.
+  kHeaderButTab,
+};
+
+// `text` with each character of `controls` turned into one blank. Bytes
+// that are not UTF-8 stay as they are.
+std::string BlankControls(std::string_view text, Controls controls = Controls::kLogLine);
+
+// `text` made one printable line: when it is not valid UTF-8 every byte
+// above 0x7F becomes "?" (its encoding is unknown), then every control
+// becomes a blank (Controls::kLogLine). For texts from other programs and
+// servers.
+std::string PrintableText(std::string_view text);
 
 // Appends the UTF-8 form of a code point (U+FFFD for an invalid one).
 void AppendUtf8(std::string& out, char32_t code_point);

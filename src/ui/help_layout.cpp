@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/product.h"
+#include "config/product.h"
 
 namespace pinemail {
 namespace {
@@ -45,8 +45,6 @@ constexpr int kRightAnchorTwips = 8865;   // Label3 and URL
 constexpr int kBottomAnchorTwips = 5685;  // Label2 and Label4
 // The least space between the executable name and the version caption.
 constexpr int kVersionGapTwips = 60;
-
-std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
 
 Rect ScaleRect(const Rect& twips, int dpi) {
   return {TwipsToPixels(twips.left, dpi), TwipsToPixels(twips.top, dpi),

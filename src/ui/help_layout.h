@@ -16,6 +16,9 @@ enum class HelpControl { kLabel1, kBody, kLabel2, kLabel4, kLabel3, kUrl };
 inline constexpr std::size_t kHelpControlCount = 6;
 inline constexpr int kHelpControlIdBase = 1001;
 
+// The control's index in the arrays of kHelpControlCount entries.
+constexpr std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
+
 enum class TextAlign { kLeft, kCenter, kRight };
 
 // Where a colour comes from: a fixed value, or one of the system's colours

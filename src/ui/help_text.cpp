@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/product.h"
+#include "config/product.h"
 
 namespace pinemail {
 
@@ -229,6 +229,17 @@ std::string BuildHelpText() {
 
 std::string_view HelpText() {
   static const std::string text = BuildHelpText();
+  return text;
+}
+
+std::string HelpTextWithLfLines() {
+  const std::string_view help = HelpText();
+  std::string text;
+  text.reserve(help.size());
+  for (std::size_t i = 0; i < help.size(); ++i) {
+    if (help[i] == '\r' && i + 1 < help.size() && help[i + 1] == '\n') continue;
+    text += help[i];
+  }
   return text;
 }
 

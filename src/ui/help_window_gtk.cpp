@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/product.h"
+#include "config/product.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window.h"
@@ -128,8 +128,6 @@ bool HasDisplay() {
   return false;
 }
 
-std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
-
 std::string CssRgb(const Rgb& rgb) {
   return "rgb(" + std::to_string(rgb.red) + "," + std::to_string(rgb.green) + "," +
          std::to_string(rgb.blue) + ")";
@@ -170,18 +168,6 @@ void InstallCss() {
   api.g_object_unref(provider);
 }
 
-// The help text with LF line ends, as GtkTextBuffer keeps them.
-std::string BodyText() {
-  std::string text;
-  const std::string_view help = HelpText();
-  text.reserve(help.size());
-  for (std::size_t i = 0; i < help.size(); ++i) {
-    if (help[i] == '\r' && i + 1 < help.size() && help[i + 1] == '\n') continue;
-    text += help[i];
-  }
-  return text;
-}
-
 GtkWidget* MakeLabel(const HelpControlDesign& design) {
   const std::string caption(design.caption);
   GtkWidget* label = api.gtk_label_new(caption.c_str());
@@ -207,7 +193,8 @@ GtkWidget* MakeBody() {
   api.gtk_text_view_set_wrap_mode(reinterpret_cast<GtkTextView*>(view), GTK_WRAP_WORD_CHAR);
   api.gtk_text_view_set_left_margin(reinterpret_cast<GtkTextView*>(view), 2);
   GtkTextBuffer* buffer = api.gtk_text_view_get_buffer(reinterpret_cast<GtkTextView*>(view));
-  const std::string text = BodyText();
+  // LF line ends, as GtkTextBuffer keeps them.
+  const std::string text = HelpTextWithLfLines();
   api.gtk_text_buffer_set_text(buffer, text.c_str(), static_cast<int>(text.size()));
   // Opens at the first line, nothing selected.
   GtkTextIter start;

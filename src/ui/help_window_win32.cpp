@@ -6,10 +6,12 @@
 #include <shellapi.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
-#include "app/product.h"
+#include "config/product.h"
 #include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
@@ -38,6 +40,57 @@ LOGFONTW HelpFontRequest(const FontStyle& font, const std::wstring& face, int dp
 }
 
 namespace {
+
+// A GDI object (a font, a brush), deleted when its owner goes.
+struct GdiObjectDelete {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDelete>;
+using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiObjectDelete>;
+
+// A window's device context (the screen's for no window), released when it goes.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_) ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// An object selected into a device context while this lives.
+class Selected {
+ public:
+  Selected(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~Selected() { SelectObject(dc_, previous_); }
+  Selected(const Selected&) = delete;
+  Selected& operator=(const Selected&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// COM on this thread while this lives, for the shell's handlers of the address.
+class ComApartment {
+ public:
+  ComApartment()
+      : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+  ~ComApartment() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  HRESULT result_;
+};
 
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = 0;
@@ -78,9 +131,8 @@ int WindowDpi(HWND window) {
     const UINT dpi = Dpi().get_dpi_for_window(window);
     if (dpi != 0) return static_cast<int>(dpi);
   }
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
-  if (screen) ReleaseDC(nullptr, screen);
+  const WindowDc screen(nullptr);
+  const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : kDefaultDpi;
   return dpi > 0 ? dpi : kDefaultDpi;
 }
 
@@ -88,8 +140,8 @@ int WindowDpi(HWND window) {
 struct HelpWindow {
   HWND frame = nullptr;
   std::array<HWND, kHelpControlCount> controls{};
-  std::array<HFONT, kHelpControlCount> fonts{};
-  HBRUSH back_brush = nullptr;
+  std::array<Font, kHelpControlCount> fonts;
+  Brush back_brush;
   HCURSOR hand = nullptr;
   std::wstring face;
   int dpi = kDefaultDpi;
@@ -99,8 +151,6 @@ struct HelpWindow {
 
   HWND control(HelpControl id) const { return controls[static_cast<std::size_t>(id)]; }
 };
-
-std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
 
 COLORREF ToColorRef(const Colour& colour) {
   switch (colour.source) {
@@ -134,23 +184,18 @@ bool FaceIsInstalled(HDC dc, const std::wstring& face) {
 // maps the design's name to one), so the face actually drawn is measured.
 bool FaceIsProportional(HDC dc, const std::wstring& face) {
   const LOGFONTW request = HelpFontRequest(DesignOf(HelpControl::kBody).font, face, kDefaultDpi);
-  HFONT font = CreateFontIndirectW(&request);
+  const Font font(CreateFontIndirectW(&request));
   if (!font) return false;
-  HGDIOBJ previous = SelectObject(dc, font);
+  const Selected selected(dc, font.get());
   SIZE narrow{}, wide{};
   GetTextExtentPoint32W(dc, L"iiiii", 5, &narrow);
   GetTextExtentPoint32W(dc, L"WWWWW", 5, &wide);
-  SelectObject(dc, previous);
-  DeleteObject(font);
   return narrow.cx != wide.cx;
 }
 
 std::wstring ChooseFace(HWND window) {
-  HDC dc = GetDC(window);
-  if (!dc) return Utf8ToWide(kHelpFontFace);
-  std::wstring face = ChooseHelpFontFace(dc);
-  ReleaseDC(window, dc);
-  return face;
+  const WindowDc dc(window);
+  return dc.get() ? ChooseHelpFontFace(dc.get()) : Utf8ToWide(kHelpFontFace);
 }
 
 // Builds every control's font for the window's DPI, hands it to the control
@@ -158,11 +203,10 @@ std::wstring ChooseFace(HWND window) {
 void ApplyFonts(HelpWindow& help) {
   for (const HelpControlDesign& design : HelpControlDesigns()) {
     const LOGFONTW request = HelpFontRequest(design.font, help.face, help.dpi);
-    HFONT font = CreateFontIndirectW(&request);
-    HFONT old = help.fonts[Index(design.id)];
-    help.fonts[Index(design.id)] = font;
-    SendMessageW(help.control(design.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (old) DeleteObject(old);
+    Font font(CreateFontIndirectW(&request));
+    SendMessageW(help.control(design.id), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    // The font the control had until now goes only once it has the new one.
+    help.fonts[Index(design.id)] = std::move(font);
   }
 }
 
@@ -170,23 +214,22 @@ void ApplyFonts(HelpWindow& help) {
 // itself draws it.
 Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
   const std::wstring text = Utf8ToWide(caption);
-  HGDIOBJ previous = SelectObject(dc, font);
+  const Selected selected(dc, font);
   RECT bounds{0, 0, 0, 0};
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
             DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, previous);
   return {static_cast<int>(bounds.right - bounds.left),
           static_cast<int>(bounds.bottom - bounds.top)};
 }
 
 void LayOutControls(HelpWindow& help) {
   CaptionSizes captions{};
-  if (HDC dc = GetDC(help.frame)) {
+  if (const WindowDc dc(help.frame); dc.get()) {
     for (const HelpControlDesign& design : HelpControlDesigns()) {
       if (design.id == HelpControl::kBody) continue;
-      captions[Index(design.id)] = MeasureCaption(dc, help.fonts[Index(design.id)], design.caption);
+      captions[Index(design.id)] =
+          MeasureCaption(dc.get(), help.fonts[Index(design.id)].get(), design.caption);
     }
-    ReleaseDC(help.frame, dc);
   }
   const auto rects = ComputeHelpLayout(captions, help.dpi);
   for (const HelpControlDesign& design : HelpControlDesigns()) {
@@ -278,7 +321,7 @@ LRESULT PaintControl(const HelpWindow& help, HDC dc, HWND control) {
     SetTextColor(dc, ToColorRef(design.text));
     SetBkColor(dc, ToColorRef(design.back));
     HBRUSH brush = design.back.source == ColourSource::kWindow ? GetSysColorBrush(COLOR_WINDOW)
-                                                               : help.back_brush;
+                                                               : help.back_brush.get();
     return reinterpret_cast<LRESULT>(brush);
   }
   return 0;
@@ -333,10 +376,7 @@ LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       return 0;
     case WM_NCDESTROY:
       // The controls are gone by now, so their fonts can go too.
-      for (HFONT& font : help->fonts) {
-        if (font) DeleteObject(font);
-        font = nullptr;
-      }
+      for (Font& font : help->fonts) font.reset();
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       break;
     default:
@@ -417,20 +457,19 @@ std::wstring ChooseHelpFontFace(HDC dc) {
 bool ShowHelpWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   const std::wstring class_name = Utf8ToWide(kHelpWindowClass);
-  HelpWindow help;
-  help.back_brush =
-      CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue));
-  help.hand = LoadHandCursor(instance);
   // The shell may hand the address to COM-based handlers.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const ComApartment com;
+  HelpWindow help;
+  help.back_brush.reset(
+      CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue)));
+  help.hand = LoadHandCursor(instance);
 
-  const bool shown = RegisterFrameClass(instance, class_name, help.back_brush) &&
+  const bool shown = RegisterFrameClass(instance, class_name, help.back_brush.get()) &&
                      ShowFrame(help, instance, class_name);
   if (shown) RunMessageLoop();
 
+  // The class goes before the brush it paints with.
   UnregisterClassW(class_name.c_str(), instance);
-  DeleteObject(help.back_brush);
-  if (SUCCEEDED(com)) CoUninitialize();
   return shown;
 }
 

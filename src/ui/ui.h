@@ -2,9 +2,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "batch/run_batch.h"
+#include "text/file_io.h"
 
 namespace pinemail {
 

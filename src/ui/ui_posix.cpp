@@ -31,15 +31,8 @@ void ShowOpenFailure(const std::vector<OpenFailure>& failures) {
 
 void ShowHelp() {
   if (ShowHelpWindow()) return;
-  // A terminal wants LF line ends; the help text carries CR LF.
-  std::string text;
-  std::string_view help = HelpText();
-  text.reserve(help.size());
-  for (std::size_t i = 0; i < help.size(); ++i) {
-    if (help[i] == '\r' && i + 1 < help.size() && help[i + 1] == '\n') continue;
-    text += help[i];
-  }
-  Print(stdout, text);
+  // A terminal wants LF line ends.
+  Print(stdout, HelpTextWithLfLines());
   std::fflush(stdout);
 }
 

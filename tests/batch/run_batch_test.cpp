@@ -49,19 +49,19 @@ class RecordingTransport : public MailTransport {
  public:
   explicit RecordingTransport(Recording& recording) : recording_(recording) {}
 
-  bool SignOn(const std::string& user_name, const std::string& password) override {
+  MailResult SignOn(const std::string& user_name, const std::string& password) override {
     recording_.sign_ons.push_back(user_name + "/" + password);
-    return !recording_.refuse_sign_on;
+    if (recording_.refuse_sign_on) return MailResult::Failed("server said 秘密pw is wrong\r\n");
+    return MailResult::Done();
   }
-  SendResult Send(const OutgoingMessage& message) override {
+  MailResult Send(const OutgoingMessage& message) override {
     if (recording_.failing_addresses.count(message.recipient_address)) {
-      return {false, recording_.failure_reason};
+      return MailResult::Failed(recording_.failure_reason);
     }
     recording_.messages.push_back(message);
-    return {true, {}};
+    return MailResult::Done();
   }
   void SignOff() override { ++recording_.sign_offs; }
-  std::string SignOnFailure() const override { return "server said 秘密pw is wrong\r\n"; }
 
  private:
   Recording& recording_;
@@ -333,7 +333,7 @@ TEST_F(RunBatchTest, ALogHeldByAnotherRunStopsThisOneAtTheOpen) {
   Write("pinemail.log", "earlier\r\n");
   std::string reason;
   bool in_use = false;
-  std::FILE* other_run = OpenSoleWriter(folder_ / "pinemail.log", &reason, &in_use);
+  File other_run = OpenSoleWriter(folder_ / "pinemail.log", &reason, &in_use);
   ASSERT_NE(other_run, nullptr) << reason;
 
   EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
@@ -344,7 +344,7 @@ TEST_F(RunBatchTest, ALogHeldByAnotherRunStopsThisOneAtTheOpen) {
   EXPECT_EQ("earlier\r\n", Log());
 
   // Once the other run has ended, the log is this run's again.
-  std::fclose(other_run);
+  other_run.reset();
   EXPECT_EQ(BatchOutcome::kAllSent, Run());
   EXPECT_EQ("earlier\r\n" + kHeader + kCredentials +
                 RecordHead("a@example.jp", "A", "newyear.txt") + Sent("A Happy New Year"),

@@ -160,8 +160,3 @@ class WineRunner(NativeRunner):
 
     def command(self, folder, args):
         return [str(REPO / "cmake" / "wine-run"), str(folder.exe)] + list(args)
-
-
-def plain_address(address):
-    """The local@domain form of a parsed email.headerregistry.Address."""
-    return f"{address.username}@{address.domain}"

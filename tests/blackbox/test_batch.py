@@ -17,7 +17,7 @@ import time
 import unittest
 
 import harness
-from harness import (plain_address, BANNER, DATE_MASK, REJECTED_LINES, log_block, record_lines,
+from harness import (BANNER, DATE_MASK, REJECTED_LINES, log_block, record_lines,
                      sent_lines)
 
 EXE = None
@@ -76,10 +76,10 @@ class BatchTest(unittest.TestCase):
         messages = self.folder.messages()
         self.assertEqual(1, len(messages))
         message = messages[0]
-        self.assertEqual("taro@example.jp", plain_address(message["From"].addresses[0]))
+        self.assertEqual("taro@example.jp", message["From"].addresses[0].addr_spec)
         self.assertEqual("山田 太郎", message["From"].addresses[0].display_name)
         self.assertEqual("田中 一郎", message["To"].addresses[0].display_name)
-        self.assertEqual("tanaka@example.jp", plain_address(message["To"].addresses[0]))
+        self.assertEqual("tanaka@example.jp", message["To"].addresses[0].addr_spec)
         self.assertEqual("あけましておめでとう", message["Subject"])
         self.assertEqual(BANNER + "田中さん\r\n北海道はどうだべ？\r\n", message.get_content())
 
@@ -121,7 +121,7 @@ class BatchTest(unittest.TestCase):
         self.assertRegex(lines[failed_at], r"^送信に失敗しました。\(.+\)$")
         self.assertEqual(harness.EQUALS, lines[failed_at + 1])
         self.assertEqual("good@example.jp",
-                         plain_address(self.folder.messages()[0]["To"].addresses[0]))
+                         self.folder.messages()[0]["To"].addresses[0].addr_spec)
 
     def test_lists_that_stop_the_run_early(self):
         cases = {

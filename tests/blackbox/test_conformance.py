@@ -14,7 +14,7 @@ import sys
 import unittest
 
 import harness
-from harness import (plain_address, BANNER, EQUALS, REJECTED_LINES, log_block, record_lines,
+from harness import (BANNER, EQUALS, REJECTED_LINES, log_block, record_lines,
                      sent_lines)
 
 EXE = None
@@ -123,7 +123,7 @@ class ListRulesTest(ProgramTest):
                         self.folder.log())
                 else:
                     self.assertTrue(self.folder.log().startswith(log_block(*CREDENTIALS)))
-                    self.assertEqual(sent_to, [plain_address(m["To"].addresses[0])
+                    self.assertEqual(sent_to, [m["To"].addresses[0].addr_spec
                                                for m in self.folder.messages()])
 
 

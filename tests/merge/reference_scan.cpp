@@ -71,13 +71,14 @@ std::u32string After(const std::u32string& text, std::size_t position) {
 
 }  // namespace
 
-std::string ReferenceScan(std::string_view body_utf8, const std::vector<KeywordEntry>& entries) {
-  if (entries.empty()) return std::string(body_utf8);
+std::string ReferenceScan(std::string_view body_utf8, const std::vector<std::string>& key_texts,
+                          const std::vector<std::string>& value_texts) {
+  if (key_texts.empty()) return std::string(body_utf8);
   std::vector<std::u32string> keys;
   std::vector<std::u32string> values;
-  for (const KeywordEntry& entry : entries) {
-    keys.push_back(Decode(entry.key));
-    values.push_back(Decode(entry.value));
+  for (std::size_t i = 0; i < key_texts.size(); ++i) {
+    keys.push_back(Decode(key_texts[i]));
+    values.push_back(i < value_texts.size() ? Decode(value_texts[i]) : std::u32string());
   }
 
   std::u32string body = Decode(body_utf8);

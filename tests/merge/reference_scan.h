@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "merge/keywords.h"
 
 namespace pinemail::testing {
 
@@ -14,8 +13,10 @@ namespace pinemail::testing {
 // 1-based positions, rebuilding head + token + tail after every token, and
 // searching for the next "%" from b + (length of the token as it now stands).
 // A body without "%" gets the design's treatment: one "%" added at its end.
-// `entries` empty means keywords are disabled (body returned unchanged).
-// `body`, keys and values must be valid UTF-8.
-std::string ReferenceScan(std::string_view body, const std::vector<KeywordEntry>& entries);
+// `keys` empty means keywords are disabled (body returned unchanged); key i
+// has values[i], empty when there are fewer values. `body`, keys and values
+// must be valid UTF-8.
+std::string ReferenceScan(std::string_view body, const std::vector<std::string>& keys,
+                          const std::vector<std::string>& values);
 
 }  // namespace pinemail::testing

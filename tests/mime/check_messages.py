@@ -27,11 +27,6 @@ EXPECTED_HEADERS = [
 ]
 
 
-
-def plain_address(address):
-    """The local@domain form of a parsed address."""
-    return f"{address.username}@{address.domain}"
-
 def is_control(ch):
     code = ord(ch)
     return code < 0x20 or 0x7F <= code <= 0x9F
@@ -123,8 +118,8 @@ def check_mailbox(msg, header, name, address, problems):
     if without_blanks(addresses[0].display_name) != without_blanks(expected_name(name)):
         problems.append("%s name %r, expected %r" % (header, addresses[0].display_name,
                                                      expected_name(name)))
-    if plain_address(addresses[0]) != address:
-        problems.append("%s address %r, expected %r" % (header, plain_address(addresses[0]),
+    if addresses[0].addr_spec != address:
+        problems.append("%s address %r, expected %r" % (header, addresses[0].addr_spec,
                                                         address))
 
 

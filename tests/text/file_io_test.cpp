@@ -16,17 +16,16 @@ TEST(FileIoTest, OpensAndCreatesFilesWithNonAsciiNames) {
   ScratchFolder folder;
   const std::string path = folder / "宛先 リスト①.txt";
   std::string reason;
-  std::FILE* out = OpenFile(path, "wb", &reason);
+  File out = OpenFile(path, "wb", &reason);
   ASSERT_NE(out, nullptr) << reason;
-  std::fputs("年賀\r\n", out);
-  std::fclose(out);
+  std::fputs("年賀\r\n", out.get());
+  EXPECT_TRUE(CloseFile(std::move(out)));
   EXPECT_EQ(ReadBytes(path), "年賀\r\n");
 
-  std::FILE* in = OpenFile(path, "rb", &reason);
+  File in = OpenFile(path, "rb", &reason);
   ASSERT_NE(in, nullptr) << reason;
   char buffer[16] = {};
-  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in), 8u);
-  std::fclose(in);
+  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in.get()), 8u);
 }
 
 TEST(FileIoTest, FailuresCarryTheSystemsReason) {

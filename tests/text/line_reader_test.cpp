@@ -50,7 +50,7 @@ class LineReaderTest : public ::testing::Test {
   std::FILE* Open(std::string_view bytes) {
     const std::string path = folder_ / "lines.txt";
     testing::WriteBytes(path, bytes);
-    std::FILE* file = OpenFile(path, "rb", nullptr);
+    std::FILE* file = OpenFile(path, "rb", nullptr).release();
     EXPECT_NE(file, nullptr);
     return file;
   }
@@ -172,13 +172,12 @@ TEST_F(LineReaderTest, AStreamThatCannotGoBackIsDecidedLineByLine) {
 
 TEST_F(LineReaderTest, ReadErrorEndsTheReading) {
   // A stream opened for writing cannot be read: every read fails.
-  std::FILE* file = OpenFile(folder_ / "write-only.txt", "wb", nullptr);
+  const File file = OpenFile(folder_ / "write-only.txt", "wb", nullptr);
   ASSERT_NE(file, nullptr);
-  LineReader reader(file);
+  LineReader reader(file.get());
   std::string line;
   EXPECT_FALSE(reader.Next(&line));
   EXPECT_FALSE(reader.Next(&line));
-  std::fclose(file);
 }
 
 }  // namespace

@@ -152,5 +152,22 @@ TEST(Utf8Test, BlankControlsTurnsEachLineBreakerIntoOneBlank) {
   }
 }
 
+TEST(Utf8Test, HeaderControlsKeepTheSeparatorsAndMayKeepTheTab) {
+  const std::string text = "a\tb\r\nc\u0085d\u2028e";
+  EXPECT_EQ(BlankControls(text, Controls::kHeader), "a b  c d\u2028e");
+  EXPECT_EQ(BlankControls(text, Controls::kHeaderButTab), "a\tb  c d\u2028e");
+}
+
+TEST(Utf8Test, PrintableTextIsOneLineAndMarksBytesOfAnUnknownEncoding) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"550 宛先\r\nなし\u2028", "550 宛先  なし "},
+      // CP932 from a server: every byte above 0x7F becomes "?".
+      {"451 \x83\x65\x83X\x83g\tbusy\x01", "451 ?e?X?g busy "},
+  };
+  for (const auto& [text, printable] : cases) {
+    EXPECT_EQ(PrintableText(text), printable) << ::testing::PrintToString(text);
+  }
+}
+
 }  // namespace
 }  // namespace pinemail

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/message_writer.h"
+#include "mail/message_writer.h"
 
 namespace {
 

@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/product.h"
+#include "config/product.h"
 
 namespace pinemail {
 namespace {
-
-std::size_t Index(HelpControl id) { return static_cast<std::size_t>(id); }
 
 // The captions measured exactly as designed, at `dpi`.
 CaptionSizes DesignedCaptions(int dpi) {

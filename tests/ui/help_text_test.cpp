@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/product.h"
+#include "config/product.h"
 #include "text/codepage.h"
 
 namespace pinemail {
@@ -49,6 +49,14 @@ TEST(HelpText, LinesEndWithCrLfAndFitTheShiftJisLimit) {
     // A character the code page lacks would come back changed.
     EXPECT_EQ(DecodeCp932(sjis), line);
   }
+}
+
+TEST(HelpText, TheLfFormHasTheSameLines) {
+  const std::string lf = HelpTextWithLfLines();
+  EXPECT_EQ(lf.find('\r'), std::string::npos);
+  std::string lines;
+  for (const std::string& line : SplitCrLfLines(HelpText())) lines += line + "\n";
+  EXPECT_EQ(lf, lines);
 }
 
 TEST(HelpText, StartsWithTheTitleAndEndsWithTheClosingBanner) {

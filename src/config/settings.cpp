@@ -1,0 +1,32 @@
+// Loads the settings record from the settings file, creating the keys the
+// user has to fill in.
+#include "config/settings.h"
+
+#include "text/codepage.h"
+
+namespace pinemail {
+
+std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key,
+                        bool create_if_missing) {
+  std::string bytes = profile.Read(section, key);
+  bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
+  if (!bytes.empty()) return DecodeSystemText(bytes);
+  // A key that reads as empty (missing, blank or "") is written back as
+  // "key=" so that the file lists what the user has to fill in. A failed
+  // write changes nothing for this run.
+  if (create_if_missing) profile.Write(section, key, "");
+  return {};
+}
+
+Settings LoadSettings(Profile& profile) {
+  Settings settings;
+  settings.user_name = ReadSetting(profile, kConfigSection, "User Name", true);
+  settings.password = ReadSetting(profile, kConfigSection, "Password", true);
+  settings.keyword_list = ReadSetting(profile, kConfigSection, "Subst Key Word", true);
+  settings.SuppressBanner = ReadSetting(profile, kConfigSection, "NO_INSERT_TEXT", false) == "TRUE";
+  settings.mail_server = ReadSetting(profile, kConfigSection, "Mail Server", false);
+  settings.from = ReadSetting(profile, kConfigSection, "From", false);
+  return settings;
+}
+
+}  // namespace pinemail

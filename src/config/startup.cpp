@@ -1,0 +1,62 @@
+// The platform-independent half of start-up: the path rule, the command-line
+// split and the choice between a batch run and the help window.
+#include "config/startup.h"
+
+namespace pinemail {
+
+namespace {
+
+bool IsArgumentGap(char c) { return c == ' ' || c == '\t'; }
+
+bool IsAbsolute(std::string_view path, PathStyle style) {
+  if (style == PathStyle::kPosix) return path.starts_with('/');
+  // A drive letter, a device or a stream name all carry a colon somewhere;
+  // two backslashes start a network path.
+  return path.find(':') != std::string_view::npos || path.starts_with("\\\\");
+}
+
+bool AsksForHelp(const StartInput& input) {
+  if (input.upper_text.find(" /H") != std::string::npos) return true;
+  if (input.command_text.empty()) return true;
+  return input.posix_help_words && (input.command_text == "-h" || input.command_text == "--help");
+}
+
+}  // namespace
+
+char FolderSeparator(PathStyle style) { return style == PathStyle::kWindows ? '\\' : '/'; }
+
+std::string ResolvePath(std::string_view path, std::string_view app_folder, PathStyle style) {
+  if (IsAbsolute(path, style)) return std::string(path);
+  std::string resolved(app_folder);
+  resolved += path;
+  return resolved;
+}
+
+std::string WithTrailingSeparator(std::string folder, PathStyle style) {
+  char separator = FolderSeparator(style);
+  if (folder.empty() || folder.back() != separator) folder += separator;
+  return folder;
+}
+
+std::string_view ArgumentText(std::string_view command_line) {
+  std::size_t pos = 0;
+  if (command_line.starts_with('"')) {
+    std::size_t closing = command_line.find('"', 1);
+    pos = closing == std::string_view::npos ? command_line.size() : closing + 1;
+  } else {
+    while (pos < command_line.size() && !IsArgumentGap(command_line[pos])) ++pos;
+  }
+  while (pos < command_line.size() && IsArgumentGap(command_line[pos])) ++pos;
+  return command_line.substr(pos);
+}
+
+StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, PathStyle style) {
+  StartDecision decision;
+  if (AsksForHelp(input)) return decision;
+  decision.list_path = ResolvePath(input.command_text, input.app_folder, style);
+  decision.mode =
+      fs.IsOrdinaryFile(decision.list_path) ? StartMode::kBatch : StartMode::kListMissing;
+  return decision;
+}
+
+}  // namespace pinemail

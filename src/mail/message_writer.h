@@ -1,0 +1,70 @@
+// Writes RFC 5322 / MIME messages for the smtp, sendmail and outbox transports.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "merge/message.h"
+
+namespace pinemail {
+
+// A parsed "From" value: `山田 太郎 <taro@example.jp>` or a bare address.
+struct Mailbox {
+  std::string display_name;
+  std::string address;
+};
+
+// Parses a "From"-style value: a bare address, or a display name (quoted or
+// not; blanks around it dropped) followed by the address in angle brackets.
+// False when it holds no plain addr-spec.
+bool ParseMailbox(std::string_view text, Mailbox* out);
+
+// True when `address` is a plain addr-spec: local@domain, both parts
+// non-empty, exactly one "@", only ASCII atom characters and dots (so no
+// controls, blanks, angle brackets, quotes, commas or semicolons); it must not
+// start with "-", so that no program takes it for an option.
+bool IsPlainAddress(std::string_view address);
+
+struct MessageFields {
+  Mailbox from;
+  Mailbox to;
+  std::string subject;     // UTF-8
+  std::string text;        // UTF-8 body, CR LF lines
+  std::string date;        // RFC 5322 date, e.g. "Fri, 01 Jan 2027 00:00:05 +0900"
+  std::string message_id;  // without angle brackets, e.g. "x.y@host"
+};
+
+// Why a transport that writes messages refuses a recipient address that is
+// not a plain addr-spec.
+inline constexpr std::string_view kBadAddressReason = "宛先アドレスの形式が正しくありません";
+
+// The fields of one outgoing message from `from`, dated now, with a new
+// message id.
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
+
+// The whole message: headers (Date, From, To, Subject, Message-ID,
+// MIME-Version, Content-Type text/plain; charset=UTF-8,
+// Content-Transfer-Encoding base64), an empty line, the base64 body in lines
+// of 76. Non-ASCII header text as RFC 2047 encoded-words of whole characters,
+// at most 75 characters each; header lines folded at 78. Lines end in
+// `line_end` ("\r\n" or "\n"). No header value carries a raw CR or LF:
+// controls in names and subjects become blanks, malformed UTF-8 becomes
+// U+FFFD. A display name empty after trimming gives the bare address.
+std::string WriteMessage(const MessageFields& fields, std::string_view line_end = "\r\n");
+
+// The current local time as an RFC 5322 date.
+std::string Rfc5322Date();
+
+// `local_time` (tm_wday, tm_mday, tm_mon, tm_year and the clock fields) as an
+// RFC 5322 date with the given offset from UTC, e.g.
+// "Fri, 01 Jan 2027 00:00:05 +0900"; English names whatever the locale.
+std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes);
+
+// `bytes` in base64 (RFC 4648), without line breaks.
+std::string EncodeBase64(std::string_view bytes);
+
+// A unique Message-ID (without angle brackets) for a message from `from_address`.
+std::string NewMessageId(std::string_view from_address);
+
+}  // namespace pinemail

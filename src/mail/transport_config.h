@@ -1,0 +1,54 @@
+// Reads the "Mail Server" and "From" settings into the choice of transport and
+// its sender, shared by the platforms' transport factories.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config/settings.h"
+#include "mail/message_writer.h"
+#include "mail/transport.h"
+
+namespace pinemail {
+
+enum class TransportKind {
+  kMapi,      // "mapi": the system's Simple MAPI client
+  kSendmail,  // "sendmail" or "sendmail:/path/to/program"
+  kSmtp,      // "smtp://host[:port]"
+  kSmtps,     // "smtps://host[:port]"
+  kOutbox,    // "outbox:FOLDER"
+};
+
+struct TransportConfig {
+  TransportKind kind = TransportKind::kMapi;
+  // outbox: the folder as written; sendmail: the program (empty: the
+  // system's); smtp, smtps: "host[:port]".
+  std::string target;
+  // The sender; set for every kind that writes its own message.
+  Mailbox sender;
+};
+
+// True for the kinds that build the message themselves and so need a sender.
+bool NeedsSender(TransportKind kind);
+
+// Reads the settings. An empty "Mail Server" means `platform_default`. False,
+// with a short reason, when the value names no transport, lacks its target,
+// or the transport needs a sender and neither "From" nor "User Name" gives
+// one.
+bool ReadTransportConfig(const Settings& settings, TransportKind platform_default,
+                         TransportConfig* out, std::string* reason);
+
+// The platform's part of MakeTransport (transport_factory_<platform>.cpp):
+// the kind an empty "Mail Server" means, and the transports only this
+// platform serves. MakePlatformTransport returns null, with `reason` set,
+// for a kind this platform does not serve or a target it cannot use.
+TransportKind PlatformDefaultTransport();
+std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
+                                                     const std::string& app_folder,
+                                                     std::string* reason);
+
+// Why MakePlatformTransport refuses a kind.
+inline constexpr std::string_view kNotServedHereReason = "この送信方法はこの環境では使えません";
+
+}  // namespace pinemail

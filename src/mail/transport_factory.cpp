@@ -1,0 +1,24 @@
+// Chooses the mail transport from the settings: the outbox on every platform,
+// the others from the platform's part.
+#include <memory>
+
+#include "config/startup.h"
+#include "mail/outbox_transport.h"
+#include "mail/transport.h"
+#include "mail/transport_config.h"
+
+namespace pinemail {
+
+std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
+                                             const std::string& app_folder, std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  TransportConfig config;
+  if (!ReadTransportConfig(settings, PlatformDefaultTransport(), &config, reason)) return nullptr;
+  if (config.kind == TransportKind::kOutbox) {
+    return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder), config.sender);
+  }
+  return MakePlatformTransport(config, app_folder, reason);
+}
+
+}  // namespace pinemail

@@ -1,0 +1,19 @@
+// The Windows build's transports: Simple MAPI (the default).
+#include <memory>
+
+#include "mail/mapi_transport_win32.h"
+#include "mail/transport_config.h"
+
+namespace pinemail {
+
+TransportKind PlatformDefaultTransport() { return TransportKind::kMapi; }
+
+std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
+                                                     const std::string& /*app_folder*/,
+                                                     std::string* reason) {
+  if (config.kind == TransportKind::kMapi) return std::make_unique<MapiTransport>();
+  *reason = kNotServedHereReason;
+  return nullptr;
+}
+
+}  // namespace pinemail

@@ -1,0 +1,167 @@
+// The path rule, the command-line split and the start decision over a fake
+// file system.
+#include "config/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace pinemail {
+namespace {
+
+constexpr PathStyle kWin = PathStyle::kWindows;
+constexpr PathStyle kPosix = PathStyle::kPosix;
+
+TEST(ResolvePathTest, WindowsAbsoluteFormsStayUnchanged) {
+  const std::string app = "C:\\Tools\\pm\\";
+  EXPECT_EQ(ResolvePath("D:\\lists\\a.txt", app, kWin), "D:\\lists\\a.txt");
+  EXPECT_EQ(ResolvePath("D:a.txt", app, kWin), "D:a.txt");
+  // A colon anywhere counts, even where no drive letter could be.
+  EXPECT_EQ(ResolvePath("list.txt:stream", app, kWin), "list.txt:stream");
+  EXPECT_EQ(ResolvePath("\\\\server\\share\\a.txt", app, kWin), "\\\\server\\share\\a.txt");
+  // Resolving twice changes nothing.
+  std::string once = ResolvePath("a.txt", app, kWin);
+  EXPECT_EQ(ResolvePath(once, app, kWin), once);
+}
+
+TEST(ResolvePathTest, WindowsEverythingElseIsAppendedAsItIs) {
+  const std::string app = "C:\\Tools\\pm\\";
+  EXPECT_EQ(ResolvePath("list.txt", app, kWin), "C:\\Tools\\pm\\list.txt");
+  EXPECT_EQ(ResolvePath("\\root.txt", app, kWin), "C:\\Tools\\pm\\\\root.txt");
+  EXPECT_EQ(ResolvePath("..\\up.txt", app, kWin), "C:\\Tools\\pm\\..\\up.txt");
+  EXPECT_EQ(ResolvePath("\"my list.txt\"", app, kWin), "C:\\Tools\\pm\\\"my list.txt\"");
+  EXPECT_EQ(ResolvePath(" padded ", app, kWin), "C:\\Tools\\pm\\ padded ");
+  EXPECT_EQ(ResolvePath("/H", app, kWin), "C:\\Tools\\pm\\/H");
+  // A single leading backslash is not a network path.
+  EXPECT_EQ(ResolvePath("\\x\\y", app, kWin), "C:\\Tools\\pm\\\\x\\y");
+}
+
+TEST(ResolvePathTest, PosixOnlyASlashMakesAPathAbsolute) {
+  const std::string app = "/opt/pm/";
+  EXPECT_EQ(ResolvePath("/srv/a.txt", app, kPosix), "/srv/a.txt");
+  EXPECT_EQ(ResolvePath("a.txt", app, kPosix), "/opt/pm/a.txt");
+  EXPECT_EQ(ResolvePath("C:\\a.txt", app, kPosix), "/opt/pm/C:\\a.txt");
+  EXPECT_EQ(ResolvePath("../a.txt", app, kPosix), "/opt/pm/../a.txt");
+  EXPECT_EQ(ResolvePath("\\\\s\\a", app, kPosix), "/opt/pm/\\\\s\\a");
+}
+
+TEST(WithTrailingSeparatorTest, AddsTheSeparatorOnlyWhenMissing) {
+  EXPECT_EQ(WithTrailingSeparator("C:\\Tools", kWin), "C:\\Tools\\");
+  EXPECT_EQ(WithTrailingSeparator("C:\\", kWin), "C:\\");  // drive root
+  EXPECT_EQ(WithTrailingSeparator("\\\\srv\\share\\", kWin), "\\\\srv\\share\\");
+  EXPECT_EQ(WithTrailingSeparator("/opt/pm", kPosix), "/opt/pm/");
+  EXPECT_EQ(WithTrailingSeparator("/", kPosix), "/");
+  EXPECT_EQ(FolderSeparator(kWin), '\\');
+  EXPECT_EQ(FolderSeparator(kPosix), '/');
+}
+
+TEST(ArgumentTextTest, SkipsTheProgramNameByTheWindowsRules) {
+  EXPECT_EQ(ArgumentText("\"C:\\Program Files\\pm\\pinemail.exe\" list.txt"), "list.txt");
+  EXPECT_EQ(ArgumentText("pinemail.exe list.txt"), "list.txt");
+  EXPECT_EQ(ArgumentText("pinemail.exe"), "");
+  EXPECT_EQ(ArgumentText("\"C:\\a b\\pinemail.exe\""), "");
+  EXPECT_EQ(ArgumentText("\"C:\\a b\\pinemail.exe\"   "), "");
+  EXPECT_EQ(ArgumentText(""), "");
+  // Tabs separate like blanks; everything after is kept as given.
+  EXPECT_EQ(ArgumentText("pinemail.exe\t \tlist.txt  /h "), "list.txt  /h ");
+  EXPECT_EQ(ArgumentText("pm.exe \"my list.txt\""), "\"my list.txt\"");
+  // The quoted name ends at its closing quote even without a blank after it.
+  EXPECT_EQ(ArgumentText("\"pm.exe\"list.txt"), "list.txt");
+  // An unquoted name may hold quotes; it ends at the first blank.
+  EXPECT_EQ(ArgumentText("p\"m.exe a\" b"), "a\" b");
+  // An unterminated quoted name swallows the whole line.
+  EXPECT_EQ(ArgumentText("\"C:\\pm.exe list.txt"), "");
+}
+
+TEST(UpperCaseTextTest, UpperCasesAsciiAndKeepsJapanese) {
+  EXPECT_EQ(UpperCaseText("list.txt /h"), "LIST.TXT /H");
+  EXPECT_EQ(UpperCaseText("名簿リスト.txt"), "名簿リスト.TXT");
+  EXPECT_EQ(UpperCaseText("ａｂｃｚ"), "ＡＢＣＺ");
+  EXPECT_EQ(UpperCaseText(""), "");
+}
+
+// A file system that knows a fixed set of ordinary files and records what
+// was looked up.
+class FakeFileSystem : public FileSystemView {
+ public:
+  explicit FakeFileSystem(std::set<std::string> files) : files_(std::move(files)) {}
+  bool IsOrdinaryFile(const std::string& path) const override {
+    looked_up_.insert(path);
+    return files_.count(path) > 0;
+  }
+  std::set<std::string> files_;
+  mutable std::set<std::string> looked_up_;
+};
+
+StartInput WindowsInput(const std::string& text) {
+  StartInput input;
+  input.app_folder = "C:\\PM\\";
+  input.command_text = text;
+  input.upper_text = text;  // Windows hands over the upper-cased text as both
+  return input;
+}
+
+StartInput PosixInput(const std::string& text) {
+  StartInput input;
+  input.app_folder = "/opt/pm/";
+  input.command_text = text;
+  input.upper_text = UpperCaseText(text);
+  input.posix_help_words = true;
+  return input;
+}
+
+TEST(DecideStartTest, HelpIsAskedForWithoutArgumentOrWithTheOption) {
+  FakeFileSystem fs({"C:\\PM\\LIST.TXT", "/opt/pm/list.txt"});
+  EXPECT_EQ(DecideStart(WindowsInput(""), fs, kWin).mode, StartMode::kHelpAsked);
+  EXPECT_EQ(DecideStart(WindowsInput("LIST.TXT /H"), fs, kWin).mode, StartMode::kHelpAsked);
+  EXPECT_EQ(DecideStart(WindowsInput("X /HELP ME"), fs, kWin).mode, StartMode::kHelpAsked);
+  // The lower-case option matches through the upper-cased text; the list
+  // exists but is not run.
+  EXPECT_EQ(DecideStart(PosixInput("list.txt /h"), fs, kPosix).mode, StartMode::kHelpAsked);
+  EXPECT_EQ(DecideStart(PosixInput("-h"), fs, kPosix).mode, StartMode::kHelpAsked);
+  EXPECT_EQ(DecideStart(PosixInput("--help"), fs, kPosix).mode, StartMode::kHelpAsked);
+  EXPECT_TRUE(fs.looked_up_.empty());
+}
+
+TEST(DecideStartTest, HelpWordsAreOnlyWholeTextsAndOnlyOnPosix) {
+  FakeFileSystem fs({});
+  EXPECT_EQ(DecideStart(WindowsInput("-h"), fs, kWin).mode, StartMode::kListMissing);
+  EXPECT_EQ(DecideStart(PosixInput("-h list.txt"), fs, kPosix).mode, StartMode::kListMissing);
+  EXPECT_EQ(DecideStart(PosixInput("--HELP"), fs, kPosix).mode, StartMode::kListMissing);
+}
+
+TEST(DecideStartTest, SlashHWithoutABlankIsAPathInTheAppFolder) {
+  FakeFileSystem fs({});
+  StartDecision decision = DecideStart(WindowsInput("/H"), fs, kWin);
+  EXPECT_EQ(decision.mode, StartMode::kListMissing);
+  EXPECT_EQ(decision.list_path, "C:\\PM\\/H");
+  FakeFileSystem with_h({"C:\\PM\\/H"});
+  EXPECT_EQ(DecideStart(WindowsInput("/H"), with_h, kWin).mode, StartMode::kBatch);
+}
+
+TEST(DecideStartTest, AnExistingListStartsTheBatch) {
+  FakeFileSystem fs({"C:\\PM\\LIST.TXT", "D:\\LISTS\\A.TXT", "/opt/pm/List.txt", "/srv/a.txt"});
+  StartDecision relative = DecideStart(WindowsInput("LIST.TXT"), fs, kWin);
+  EXPECT_EQ(relative.mode, StartMode::kBatch);
+  EXPECT_EQ(relative.list_path, "C:\\PM\\LIST.TXT");
+  EXPECT_EQ(DecideStart(WindowsInput("D:\\LISTS\\A.TXT"), fs, kWin).list_path, "D:\\LISTS\\A.TXT");
+  // POSIX takes the path as typed, not upper-cased.
+  StartDecision posix = DecideStart(PosixInput("List.txt"), fs, kPosix);
+  EXPECT_EQ(posix.mode, StartMode::kBatch);
+  EXPECT_EQ(posix.list_path, "/opt/pm/List.txt");
+  EXPECT_EQ(DecideStart(PosixInput("/srv/a.txt"), fs, kPosix).mode, StartMode::kBatch);
+}
+
+TEST(DecideStartTest, MissingOrQuotedListsLeadToHelpWithTheResolvedPath) {
+  FakeFileSystem fs({"C:\\PM\\MY LIST.TXT"});
+  StartDecision quoted = DecideStart(WindowsInput("\"MY LIST.TXT\""), fs, kWin);
+  EXPECT_EQ(quoted.mode, StartMode::kListMissing);
+  EXPECT_EQ(quoted.list_path, "C:\\PM\\\"MY LIST.TXT\"");
+  StartDecision missing = DecideStart(PosixInput("nowhere.txt"), fs, kPosix);
+  EXPECT_EQ(missing.mode, StartMode::kListMissing);
+  EXPECT_EQ(missing.list_path, "/opt/pm/nowhere.txt");
+}
+
+}  // namespace
+}  // namespace pinemail
