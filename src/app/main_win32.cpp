@@ -26,6 +26,7 @@ int Run() {
   }
   BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
   env.warn = ShowOpenFailure;
+  env.resume = decision.resume;
   return ExitStatus(RunBatch(env));
 }
 

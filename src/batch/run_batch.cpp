@@ -3,15 +3,20 @@
 #include "batch/run_batch.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <utility>
 
+#include "batch/journal.h"
+#include "batch/refusals.h"
 #include "batch/run_log.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/credential_mask.h"
+#include "mail/waits.h"
 #include "merge/banner.h"
 #include "merge/compose.h"
 #include "merge/keywords.h"
@@ -23,10 +28,6 @@
 
 namespace pinemail {
 namespace {
-
-// Records lost in a row to a connection failure before the run stops: a
-// server that stalls would otherwise cost its full wait on every record.
-constexpr std::size_t kLostConnectionsToStop = 3;
 
 // A transport's reason goes into one log line: control characters would
 // break the line apart, and the password must never reach the log even if a
@@ -55,8 +56,13 @@ File OpenList(const std::string& path, std::vector<OpenFailure>& failures) {
 // One run over an opened log and list.
 class BatchRun {
  public:
-  BatchRun(const BatchEnvironment& env, Settings settings, RunLog& log, std::FILE* list)
-      : env_(env), settings_(std::move(settings)), log_(log), list_(list) {
+  BatchRun(const BatchEnvironment& env, Settings settings, RunLog& log, std::FILE* list,
+           std::string list_path)
+      : env_(env),
+        settings_(std::move(settings)),
+        log_(log),
+        list_(list),
+        list_path_(std::move(list_path)) {
     if (!settings_.SuppressBanner) banner_ = MailBanner();
     BuildKeywordTable(TrimBlanks(settings_.keyword_list), table_);
   }
@@ -67,18 +73,9 @@ class BatchRun {
     if (!WriteHeader() || !CheckFirstLine()) return BatchOutcome::kStoppedEarly;
     std::unique_ptr<MailTransport> transport = SignOn();
     if (!transport) return BatchOutcome::kStoppedEarly;
-    std::string line;
-    while (list_.Next(&line)) {
-      std::string_view record_line = RecordLine(line);
-      if (record_line.empty()) continue;
-      if (!HandleRecord(record_line, *transport) || stopped_) {
-        transport->SignOff();
-        return BatchOutcome::kStoppedEarly;
-      }
-    }
+    const BatchOutcome outcome = SendRecords(*transport);
     transport->SignOff();
-    return progress_.rejected + progress_.failed == 0 ? BatchOutcome::kAllSent
-                                                      : BatchOutcome::kSomeNotSent;
+    return outcome;
   }
 
   const BatchProgress& progress() const { return progress_; }
@@ -102,12 +99,17 @@ class BatchRun {
     return true;
   }
 
-  // Null when the transport cannot be made or refuses the sign-on; the log
-  // then says so and the run ends without a sign-off.
+  // Null when the pacing cannot be read, the transport cannot be made or it
+  // refuses the sign-on; the log then says so and the run ends without a
+  // sign-off. A value the run cannot use never lets it send unpaced.
   std::unique_ptr<MailTransport> SignOn() {
     std::string reason;
-    std::unique_ptr<MailTransport> transport =
-        env_.make_transport ? env_.make_transport(settings_, &reason) : nullptr;
+    std::chrono::nanoseconds gap{};
+    std::unique_ptr<MailTransport> transport;
+    if (ParseSendRate(settings_.send_rate, &gap, &reason)) {
+      pacer_ = Pacer(gap);
+      if (env_.make_transport) transport = env_.make_transport(settings_, &reason);
+    }
     if (!log_.Write(
             LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
       return nullptr;
@@ -121,9 +123,88 @@ class BatchRun {
     return nullptr;
   }
 
+  BatchOutcome SendRecords(MailTransport& transport) {
+    if (env_.keep_journal && !StartJournal()) return BatchOutcome::kStoppedEarly;
+    std::string line;
+    while (list_.Next(&line)) {
+      std::string_view record_line = RecordLine(line);
+      if (record_line.empty()) continue;
+      if (!HandleRecord(record_line, list_.raw(), transport) || stopped_) {
+        return BatchOutcome::kStoppedEarly;
+      }
+    }
+    return progress_.rejected + progress_.failed == 0 ? BatchOutcome::kAllSent
+                                                      : BatchOutcome::kSomeNotSent;
+  }
+
+  void Notice(const std::string& text) const {
+    if (env_.notice) env_.notice(text);
+  }
+
+  // Opens the journal beside the log (the log's lock keeps it this run's
+  // alone), finds the run to resume, writes this run's start line and
+  // surveys the list for the records' identities. False, with the run
+  // stopped in the log, when any of it fails: a run whose sending the
+  // journal cannot follow could not be resumed without mailing some twice.
+  bool StartJournal() {
+    const std::string journal_path = env_.app_folder + std::string(kJournalFileName);
+    journal_list_path_ = JournalListPath(list_path_);
+    std::string reason;
+    if (env_.resume && !FindRunToResume(journal_path, &reason)) {
+      return StopBeforeRecords(std::string(kJournalFileName) + " を読めません: " + reason);
+    }
+    if (run_id_.empty()) run_id_ = NewRunId();
+    JournalEntry start;
+    start.run_id = run_id_;
+    start.list_path = journal_list_path_;
+    if (!journal_.Open(journal_path, &reason) || !journal_.Append(start, &reason)) {
+      return StopBeforeRecords(std::string(kJournalFileName) + " に書き込めません: " + reason);
+    }
+    if (!SurveyList(&reason)) {
+      return StopBeforeRecords("リストを読み直せません: " + reason);
+    }
+    return true;
+  }
+
+  bool FindRunToResume(const std::string& journal_path, std::string* reason) {
+    if (!ReadResumePoint(journal_path, journal_list_path_, &resume_, reason)) return false;
+    if (resume_.bad_lines > 0) {
+      Notice(std::string(kJournalFileName) + ": 読めない行を " + std::to_string(resume_.bad_lines) +
+             " 行飛ばしました (最初は " + std::to_string(resume_.first_bad_line) + " 行目)");
+    }
+    if (!resume_.found) {
+      Notice(
+          std::string(kJournalFileName) +
+          " にこのリストの前回の実行がないため、すべての宛先に送信します: " + journal_list_path_);
+      return true;
+    }
+    run_id_ = resume_.run_id;
+    Notice("前回の実行 (" + run_id_ + ") の続きから送ります。送信済み " +
+           std::to_string(resume_.sent.size()) + " 件");
+    return true;
+  }
+
+  // Every line of the list once, before the run, so that the records that
+  // repeat a line's text get their occurrence counted.
+  bool SurveyList(std::string* reason) {
+    File list = OpenFile(list_path_, "rb", reason);
+    if (!list) return false;
+    LineReader reader(list.get());
+    std::string line;
+    if (!reader.NextRaw(&line)) return true;  // line 1: the mark
+    while (reader.NextRaw(&line)) records_.Survey(line);
+    return true;
+  }
+
+  bool StopBeforeRecords(const std::string& reason) {
+    progress_.stop_reason = BlankControls(reason);
+    log_.Write(LogBlock().Stopped(progress_.stop_reason));
+    return false;
+  }
+
   // False when the record's lines could not be logged. A record that stops
   // the run sets stopped_.
-  bool HandleRecord(std::string_view line, MailTransport& transport) {
+  bool HandleRecord(std::string_view line, std::string_view raw_line, MailTransport& transport) {
     const RecipientRecord record = ParseRecord(line, table_);
     LogBlock block;
     block.Record(record);
@@ -133,10 +214,15 @@ class BatchRun {
         ReadTemplate(ResolveTemplatePath(record.template_name, env_.app_folder),
                      message_template.subject, message_template.body);
     ++progress_.records;
-    const std::optional<OutgoingMessage> message =
-        ComposeMessage(record, have_template ? &message_template : nullptr, table_, banner_);
-    if (message) {
-      Send(*message, transport, block);
+    RecordIdentity identity;
+    if (env_.keep_journal) identity = records_.Next(raw_line);
+    if (resume_.found && resume_.WasSent(identity)) {
+      block.SentBefore(have_template ? &message_template.subject : nullptr);
+      ++progress_.sent_before;
+    } else if (std::optional<OutgoingMessage> message = ComposeMessage(
+                   record, have_template ? &message_template : nullptr, table_, banner_)) {
+      if (env_.keep_journal) message->message_key = MessageKey(run_id_, identity);
+      Send(*message, identity, transport, block);
     } else {
       block.Rejected();
       ++progress_.rejected;
@@ -146,27 +232,90 @@ class BatchRun {
     return logged;
   }
 
-  void Send(const OutgoingMessage& message, MailTransport& transport, LogBlock& block) {
-    const MailResult result = transport.Send(message);
-    if (result.ok()) {
-      block.Sent(message.subject);
-      ++progress_.sent;
-    } else {
-      block.SendFailed(message.subject, CleanReason(result.reason, settings_));
-      ++progress_.failed;
+  // Tries the message until it goes, fails or stops the run, as the refusal
+  // rules say, pacing every try.
+  void Send(const OutgoingMessage& message, const RecordIdentity& identity,
+            MailTransport& transport, LogBlock& block) {
+    refusals_.StartRecord();
+    for (;;) {
+      Pace();
+      const MailResult result = transport.Send(message);
+      const SendStep step = refusals_.Judge(result);
+      switch (step.action) {
+        case SendStep::Action::kSent:
+          block.Sent(message.subject);
+          ++progress_.sent;
+          Journal(identity, result.message_id, block);
+          return;
+        case SendStep::Action::kTryAgain:
+          Pause(step, result);
+          continue;
+        case SendStep::Action::kFail:
+        case SendStep::Action::kStop:
+          block.SendFailed(message.subject, CleanReason(step.reason, settings_));
+          ++progress_.failed;
+          if (step.action == SendStep::Action::kStop) {
+            Stop(CleanReason(step.stop_reason, settings_), block);
+          }
+          return;
+      }
     }
-    CountConnectionLoss(result, block);
   }
 
-  // Stops the run, with its closing lines after the record's block, once
-  // kLostConnectionsToStop records in a row were lost to a connection failure.
-  void CountConnectionLoss(const MailResult& result, LogBlock& block) {
-    const bool lost = result.outcome == MailOutcome::kConnectionLost;
-    lost_in_row_ = lost ? lost_in_row_ + 1 : 0;
-    if (lost_in_row_ < kLostConnectionsToStop) return;
-    block.Stopped("サーバーとの接続に " + std::to_string(kLostConnectionsToStop) +
-                  " 件続けて失敗しました");
+  // The message went: the journal says so before the next one goes. A
+  // journal that cannot follow stops the run.
+  void Journal(const RecordIdentity& identity, const std::string& message_id, LogBlock& block) {
+    if (!env_.keep_journal) return;
+    JournalEntry sent;
+    sent.kind = JournalEntry::Kind::kSent;
+    sent.run_id = run_id_;
+    sent.list_path = journal_list_path_;
+    sent.record = identity;
+    sent.message_id = message_id;
+    std::string reason;
+    if (!journal_.Append(sent, &reason)) {
+      Stop(BlankControls(std::string(kJournalFileName) + " に書き込めません: " + reason), block);
+    }
+  }
+
+  void Stop(const std::string& reason, LogBlock& block) {
+    block.Stopped(reason);
+    progress_.stop_reason = reason;
     stopped_ = true;
+  }
+
+  PaceClock::time_point Now() const { return env_.clock ? env_.clock() : PaceClock::now(); }
+
+  void Sleep(std::chrono::nanoseconds length) const {
+    if (env_.sleep) {
+      env_.sleep(length);
+    } else {
+      std::this_thread::sleep_for(length);
+    }
+  }
+
+  // Keeps the gap "Send Rate" asks for; nothing at all without one.
+  void Pace() {
+    if (!pacer_.paced()) return;
+    const std::chrono::nanoseconds wait = pacer_.WaitAt(Now());
+    if (wait.count() > 0) {
+      if (env_.waiting) {
+        BatchWait pacing;
+        pacing.length = std::chrono::ceil<std::chrono::milliseconds>(wait);
+        env_.waiting(pacing);
+      }
+      Sleep(wait);
+    }
+    pacer_.Started(Now());
+  }
+
+  void Pause(const SendStep& step, const MailResult& result) {
+    BatchWait pause;
+    pause.kind = step.back_off ? BatchWait::Kind::kBackOff : BatchWait::Kind::kRetry;
+    pause.length = ScaledWait(step.pause);
+    pause.reply = CleanReason(result.reason, settings_);
+    if (env_.waiting) env_.waiting(pause);
+    Sleep(pause.length);
   }
 
   const BatchEnvironment& env_;
@@ -175,9 +324,16 @@ class BatchRun {
   KeywordTable table_;
   RunLog& log_;
   LineReader list_;
+  std::string list_path_;
   BatchProgress progress_;
-  std::size_t lost_in_row_ = 0;  // records in a row lost to a connection failure
-  bool stopped_ = false;         // the run stops after the record in hand
+  Pacer pacer_;
+  RefusalPolicy refusals_;
+  JournalWriter journal_;
+  std::string journal_list_path_;
+  std::string run_id_;
+  ResumePoint resume_;
+  RecordCounter records_;
+  bool stopped_ = false;  // the run stops after the record in hand
 };
 
 }  // namespace
@@ -193,6 +349,9 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
     return MakeTransport(settings, folder, reason);
   };
   env.now = LocalTimestamp;
+  env.clock = [] { return PaceClock::now(); };
+  env.sleep = [](std::chrono::nanoseconds length) { std::this_thread::sleep_for(length); };
+  env.keep_journal = std::getenv("PINEMAIL_BENCH_NO_JOURNAL") == nullptr;
   return env;
 }
 
@@ -213,7 +372,7 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
     return BatchOutcome::kStoppedEarly;
   }
 
-  BatchRun run(env, std::move(settings), log, list.get());
+  BatchRun run(env, std::move(settings), log, list.get(), list_path);
   BatchOutcome outcome = run.Run();
   if (totals) *totals = run.progress();
   if (!log.error().empty() && env.warn) env.warn({{log_path, log.error()}});

@@ -3,6 +3,7 @@
 // (ComposeMessage) -> transport (MailTransport) -> log (RunLog).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/pacing.h"
 #include "config/profile.h"
 #include "config/settings.h"
 #include "mail/transport.h"
@@ -19,17 +21,32 @@ namespace pinemail {
 
 // Progress of a run, for a terminal.
 struct BatchProgress {
-  std::size_t records = 0;   // records handled
+  std::size_t records = 0;  // records handled
   std::size_t sent = 0;
-  std::size_t rejected = 0;  // not enough data
-  std::size_t failed = 0;    // the transport failed to send
+  std::size_t sent_before = 0;  // skipped: the run resumed had sent them
+  std::size_t rejected = 0;     // not enough data
+  std::size_t failed = 0;       // the transport failed to send
+  std::string stop_reason;      // why the run stopped early once it had signed on
 };
 
 enum class BatchOutcome {
-  kAllSent,      // reached the end of the list, every record sent
+  kAllSent,      // reached the end of the list, every record sent (or sent by
+                 // the run resumed)
   kSomeNotSent,  // reached the end, some record rejected or failed
   kStoppedEarly  // open failure, empty or unrecognised list, sign-on failure, or
-                 // connections kept failing
+                 // the run was stopped ("送信を中断しました。")
+};
+
+// A wait of the run, for a person watching.
+struct BatchWait {
+  enum class Kind {
+    kPacing,   // "Send Rate": the gap before the next message
+    kRetry,    // one recipient's temporary refusal: the same message again
+    kBackOff,  // the account or the session refused: the same message again
+  };
+  Kind kind = Kind::kPacing;
+  std::chrono::milliseconds length{};
+  std::string reply;  // kRetry, kBackOff: the server's refusal, one clean line
 };
 
 // What the run needs from outside, so that tests can stand in for each part.
@@ -50,9 +67,25 @@ struct BatchEnvironment {
   // Called with the reason when sign-on failed, for a person watching (may be
   // empty); the log keeps its one fixed line. Never holds the password.
   std::function<void(const std::string&)> sign_on_failed;
+  // Run the list again, skipping the records the journal shows sent by its
+  // most recent run (`/resume`).
+  bool resume = false;
+  // Keep the journal (and make Message-IDs from the run id). Off only to
+  // measure what the journal costs; such a run cannot be resumed.
+  bool keep_journal = true;
+  // The monotonic clock and the sleep of the pacing and the pauses between
+  // tries; defaults: the steady clock, a real sleep.
+  std::function<PaceClock::time_point()> clock;
+  std::function<void(std::chrono::nanoseconds)> sleep;
+  // Called before each wait (may be empty).
+  std::function<void(const BatchWait&)> waiting;
+  // Lines for a person watching about the journal and /resume (may be empty).
+  std::function<void(const std::string&)> notice;
 };
 
-// Fills the defaults of the members left empty.
+// Fills the defaults of the members left empty. For measuring only, the
+// environment variable PINEMAIL_BENCH_NO_JOURNAL (any value) turns the
+// journal off (scripts/bench-e2e compares the runs with and without it).
 BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path);
 
 // Runs the batch and reports how it ended.

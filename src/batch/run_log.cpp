@@ -11,6 +11,7 @@ constexpr std::size_t kRuleLength = 57;
 
 constexpr std::string_view kRejectedLine = "送信に十分なデータが取得できませんでした。";
 constexpr std::string_view kSentLine = "メッセージ送信";
+constexpr std::string_view kSentBeforeLine = "前回の実行で送信済みです。";
 constexpr std::string_view kSendFailedLine = "送信に失敗しました。";
 constexpr std::string_view kStoppedLine = "送信を中断しました。";
 
@@ -52,6 +53,11 @@ LogBlock& LogBlock::Record(const RecipientRecord& record) {
 
 LogBlock& LogBlock::Sent(std::string_view subject) {
   return Line(kSubjectLabel, subject).Line(kSentLine).Rule('-').Line();
+}
+
+LogBlock& LogBlock::SentBefore(const std::string* subject) {
+  if (subject != nullptr) Line(kSubjectLabel, *subject);
+  return Line(kSentBeforeLine).Rule('-').Line();
 }
 
 LogBlock& LogBlock::Rejected() { return Line(kRejectedLine).Rule('=').Line(); }

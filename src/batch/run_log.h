@@ -42,6 +42,9 @@ class LogBlock {
   // How a record ended: sent, rejected for want of data, or failed to send
   // with the transport's (already cleaned) reason.
   LogBlock& Sent(std::string_view subject);
+  // Not sent again: the run it resumes sent it. The subject line comes
+  // first when the template could be read (null otherwise).
+  LogBlock& SentBefore(const std::string* subject);
   LogBlock& Rejected();
   LogBlock& SendFailed(std::string_view subject, std::string_view reason);
   // The run stops early after this record, for `reason`.

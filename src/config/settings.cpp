@@ -26,6 +26,9 @@ Settings LoadSettings(Profile& profile) {
   settings.SuppressBanner = ReadSetting(profile, kConfigSection, "NO_INSERT_TEXT", false) == "TRUE";
   settings.mail_server = ReadSetting(profile, kConfigSection, "Mail Server", false);
   settings.from = ReadSetting(profile, kConfigSection, "From", false);
+  settings.send_rate = ReadSetting(profile, kConfigSection, "Send Rate", false);
+  settings.messages_per_connection =
+      ReadSetting(profile, kConfigSection, "Messages Per Connection", false);
   return settings;
 }
 

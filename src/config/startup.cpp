@@ -2,6 +2,8 @@
 // split and the choice between a batch run and the help window.
 #include "config/startup.h"
 
+#include "text/ascii.h"
+
 namespace pinemail {
 
 namespace {
@@ -19,6 +21,26 @@ bool AsksForHelp(const StartInput& input) {
   if (input.upper_text.find(" /H") != std::string::npos) return true;
   if (input.command_text.empty()) return true;
   return input.posix_help_words && (input.command_text == "-h" || input.command_text == "--help");
+}
+
+// Takes the resume option off the end of the command text, with the blanks
+// before it; false when the text does not end in it.
+bool TakeResumeOption(std::string_view* command, bool posix_words) {
+  std::string_view text = *command;
+  while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
+  constexpr std::string_view kOption = " /resume";
+  constexpr std::string_view kPosixOption = " --resume";
+  if (text.size() >= kOption.size() &&
+      EqualsNoCase(text.substr(text.size() - kOption.size()), kOption)) {
+    text.remove_suffix(kOption.size());
+  } else if (posix_words && text.ends_with(kPosixOption)) {
+    text.remove_suffix(kPosixOption.size());
+  } else {
+    return false;
+  }
+  while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
+  *command = text;
+  return true;
 }
 
 }  // namespace
@@ -53,7 +75,9 @@ std::string_view ArgumentText(std::string_view command_line) {
 StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, PathStyle style) {
   StartDecision decision;
   if (AsksForHelp(input)) return decision;
-  decision.list_path = ResolvePath(input.command_text, input.app_folder, style);
+  std::string_view command = input.command_text;
+  decision.resume = TakeResumeOption(&command, input.posix_help_words);
+  decision.list_path = ResolvePath(command, input.app_folder, style);
   decision.mode =
       fs.IsOrdinaryFile(decision.list_path) ? StartMode::kBatch : StartMode::kListMissing;
   return decision;

@@ -64,6 +64,9 @@ struct StartDecision {
   // kBatch: the resolved list path (`ListPath`). kListMissing: the resolved
   // path that was looked for.
   std::string list_path;
+  // " /resume" (any case; on POSIX also " --resume") ended the command text,
+  // after the list path: run the list again, skipping what its last run sent.
+  bool resume = false;
 };
 
 // What the platform hands to start-up.
@@ -75,7 +78,8 @@ struct StartInput {
   std::string command_text;
   // The argument text decoded and upper-cased, for the option test.
   std::string upper_text;
-  bool posix_help_words = false;  // accept "-h" and "--help" as the whole text
+  // Accept "-h" and "--help" as the whole text, and "--resume" after the list.
+  bool posix_help_words = false;
 };
 
 // Steps 3 to 8 of start-up over any input and file-system view.

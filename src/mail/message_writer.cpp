@@ -2,8 +2,8 @@
 // addresses that go into it.
 #include "mail/message_writer.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +57,8 @@ std::string Base64(std::string_view bytes) {
   std::size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
     std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
-                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]))
+                              << 8 |
                           static_cast<unsigned char>(bytes[i + 2]);
     out += kBase64Alphabet[group >> 18 & 63];
     out += kBase64Alphabet[group >> 12 & 63];
@@ -67,7 +68,8 @@ std::string Base64(std::string_view bytes) {
   std::size_t rest = bytes.size() - i;
   if (rest > 0) {
     std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-    if (rest == 2) group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    if (rest == 2)
+      group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
     out += kBase64Alphabet[group >> 18 & 63];
     out += kBase64Alphabet[group >> 12 & 63];
     out += rest == 2 ? kBase64Alphabet[group >> 6 & 63] : '=';
@@ -365,9 +367,9 @@ void WriteBase64Body(std::string* out, std::string_view line_end, std::string_vi
 // Dates.
 
 constexpr std::array<std::string_view, 7> kDayNames = {"Sun", "Mon", "Tue", "Wed",
-                                                        "Thu", "Fri", "Sat"};
-constexpr std::array<std::string_view, 12> kMonthNames = {
-    "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+                                                       "Thu", "Fri", "Sat"};
+constexpr std::array<std::string_view, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
 std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
@@ -450,8 +452,8 @@ std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes)
                 std::string(kDayNames[static_cast<std::size_t>(local_time.tm_wday) % 7]).c_str(),
                 local_time.tm_mday,
                 std::string(kMonthNames[static_cast<std::size_t>(local_time.tm_mon) % 12]).c_str(),
-                local_time.tm_year + 1900, local_time.tm_hour, local_time.tm_min,
-                local_time.tm_sec, sign, offset / 60, offset % 60);
+                local_time.tm_year + 1900, local_time.tm_hour, local_time.tm_min, local_time.tm_sec,
+                sign, offset / 60, offset % 60);
   return text;
 }
 
@@ -471,6 +473,17 @@ std::string Rfc5322Date() {
   return last_date;
 }
 
+std::string MessageIdFor(std::string_view key, std::string_view from_address) {
+  std::string id(key);
+  id += '@';
+  if (IsPlainAddress(from_address)) {
+    id += from_address.substr(from_address.find('@') + 1);
+  } else {
+    id += "pinemail.invalid";
+  }
+  return id;
+}
+
 std::string NewMessageId(std::string_view from_address) {
   static std::uint64_t counter = 0;
   static const std::uint64_t process_random = [] {
@@ -483,16 +496,12 @@ std::string NewMessageId(std::string_view from_address) {
   auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
-  std::string domain = "pinemail.invalid";
-  if (IsPlainAddress(from_address)) {
-    domain = std::string(from_address.substr(from_address.find('@') + 1));
-  }
   char left[128];
   std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
                 static_cast<unsigned long long>(microseconds), process_id,
                 static_cast<unsigned long long>(++counter),
                 static_cast<unsigned long long>(generator()));
-  return std::string(left) + "@" + domain;
+  return MessageIdFor(left, from_address);
 }
 
 MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
@@ -502,7 +511,8 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
   fields.subject = message.subject;
   fields.text = message.text;
   fields.date = Rfc5322Date();
-  fields.message_id = NewMessageId(from.address);
+  fields.message_id = message.message_key.empty() ? NewMessageId(from.address)
+                                                  : MessageIdFor(message.message_key, from.address);
   return fields;
 }
 

@@ -39,8 +39,8 @@ struct MessageFields {
 // not a plain addr-spec.
 inline constexpr std::string_view kBadAddressReason = "宛先アドレスの形式が正しくありません";
 
-// The fields of one outgoing message from `from`, dated now, with a new
-// message id.
+// The fields of one outgoing message from `from`, dated now; its Message-ID
+// is made from the message's key (MessageIdFor), or new when it has none.
 MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
 
 // The whole message: headers (Date, From, To, Subject, Message-ID,
@@ -66,5 +66,11 @@ std::string EncodeBase64(std::string_view bytes);
 
 // A unique Message-ID (without angle brackets) for a message from `from_address`.
 std::string NewMessageId(std::string_view from_address);
+
+// The Message-ID (without angle brackets) `key`@domain for a message from
+// `from_address`: the domain is the sender's when it is a plain addr-spec,
+// else "pinemail.invalid", as for NewMessageId. `key` is a dot-atom chosen by
+// the caller.
+std::string MessageIdFor(std::string_view key, std::string_view from_address);
 
 }  // namespace pinemail

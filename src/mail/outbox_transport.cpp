@@ -141,7 +141,7 @@ MailResult OutboxTransport::Send(const OutgoingMessage& message) {
     const RenameStatus status = RenameWithoutReplacing(temp_path, path, &reason);
     if (status == RenameStatus::kRenamed) {
       next_number_ = NextNumber(next_number_);
-      return MailResult::Done();
+      return MailResult::Done(fields.message_id);
     }
     if (status == RenameStatus::kFailed) break;
     // Taken meanwhile. The first time, look at the folder afresh and go past

@@ -328,7 +328,7 @@ MailResult SendmailTransport::Send(const OutgoingMessage& message) {
   if (!run.input_complete) {
     return MailResult::Failed(chosen_ + ": メッセージを最後まで読みませんでした");
   }
-  return MailResult::Done();
+  return MailResult::Done(fields.message_id);
 }
 
 }  // namespace

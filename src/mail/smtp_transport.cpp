@@ -8,16 +8,14 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
 #include "mail/credential_mask.h"
 #include "mail/net.h"
+#include "mail/waits.h"
 #include "text/ascii.h"
 #include "text/utf8.h"
 
@@ -35,27 +33,12 @@ constexpr int kDataReplySeconds = 10 * 60;
 // Handing the server one message, or the commands before it.
 constexpr int kSendSeconds = 60;
 constexpr int kQuitReplySeconds = 5;
-// A temporary refusal (4xx) is tried again after these pauses, then logged.
-constexpr int kRetryPauseSeconds[] = {1, 2};
 
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// A wait of `seconds`. For tests only, PINEMAIL_SMTP_TIMEOUT_SCALE (a factor
-// above 0 and at most 1) shortens every wait above, so that a server that
-// stalls can be tested in seconds: 0.01 makes 5 minutes 3 seconds. Unset, or
-// not such a number, the real waits apply.
-Milliseconds Wait(int seconds) {
-  static const double scale = [] {
-    const char* value = std::getenv("PINEMAIL_SMTP_TIMEOUT_SCALE");
-    double factor = 1;
-    if (value == nullptr) return factor;
-    const char* end = value + std::strlen(value);
-    auto [stop, ec] = std::from_chars(value, end, factor);
-    return ec == std::errc() && stop == end && factor > 0 && factor <= 1 ? factor : 1.0;
-  }();
-  return Milliseconds(std::llround(seconds * 1000.0 * scale));
-}
+// A wait of `seconds`, shortened under test (ScaledWait).
+Milliseconds Wait(int seconds) { return ScaledWait(std::chrono::seconds(seconds)); }
 
 constexpr std::string_view kCurlNotStartedReason = "libcurl を開始できませんでした";
 
@@ -205,8 +188,10 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
 class SmtpTransport final : public MailTransport {
  public:
-  SmtpTransport(SmtpEndpoint endpoint, Mailbox sender)
-      : endpoint_(std::move(endpoint)), sender_(std::move(sender)) {}
+  SmtpTransport(SmtpEndpoint endpoint, Mailbox sender, std::size_t messages_per_connection)
+      : endpoint_(std::move(endpoint)),
+        sender_(std::move(sender)),
+        messages_per_connection_(messages_per_connection) {}
   ~SmtpTransport() override { SignOff(); }
   SmtpTransport(const SmtpTransport&) = delete;
   SmtpTransport& operator=(const SmtpTransport&) = delete;
@@ -221,26 +206,31 @@ class SmtpTransport final : public MailTransport {
 
   std::string Url() const;
   void SetSessionOptions();
-  bool Connect(std::string* failure, int* refusal_code);
+  bool Connect(std::string* failure, SmtpReply* refusal);
   void Disconnect();
+  void Quit();
   bool SendAll(std::string_view bytes, std::string* error);
   bool ReadReply(SmtpReply* reply, Milliseconds wait, std::string* error);
   // What the replies to MAIL, RCPT and DATA said.
   struct CommandReplies {
-    bool any = false;            // at least one reply came
-    SmtpReply refusal;           // the first refusal; code 0 when every command was accepted
-    bool data_accepted = false;  // DATA got its 354 (pipelined, even after a refusal)
+    bool any = false;             // at least one reply came
+    SmtpReply refusal;            // the first refusal; code 0 when every command was accepted
+    bool sender_refused = false;  // that refusal answered MAIL FROM
+    bool data_accepted = false;   // DATA got its 354 (pipelined, even after a refusal)
   };
   bool SendCommands(const std::string& commands, CommandReplies* replies, std::string* error);
-  Outcome SendPayload(const std::string& payload, std::string* reason, int* refusal_code);
+  Outcome SendPayload(const std::string& payload, MailResult* failure);
   void EndRefusedTransaction(bool data_accepted, bool drop);
-  void NoteRefusal(const SmtpReply& reply, std::string* reason, int* refusal_code) const;
-  Outcome Transact(const std::string& commands, const std::string& payload, std::string* reason,
-                   int* refusal_code, bool* replied);
-  MailResult Deliver(const std::string& payload, const std::string& recipient);
+  MailResult Refusal(const SmtpReply& reply, bool sender_refused) const;
+  Outcome Transact(const std::string& commands, const std::string& payload, MailResult* failure,
+                   bool* replied);
+  MailResult Deliver(const std::string& payload, const std::string& recipient,
+                     const std::string& message_id);
 
   SmtpEndpoint endpoint_;
   Mailbox sender_;
+  std::size_t messages_per_connection_;  // 0: no limit
+  std::size_t transactions_ = 0;         // on the connection in use
   std::string url_;
   std::string user_name_;
   std::string password_;  // for AUTH on a new connection, and to mask it in failure texts
@@ -313,11 +303,11 @@ void SmtpTransport::SetSessionOptions() {
 }
 
 // Opens a new connection and signs on; on failure `failure` says why: a
-// protocol error, the server's refusal (its code in `refusal_code`, else 0)
-// or libcurl's error.
-bool SmtpTransport::Connect(std::string* failure, int* refusal_code) {
+// protocol error, the server's refusal (also in `refusal`; its code is 0
+// when none came) or libcurl's error.
+bool SmtpTransport::Connect(std::string* failure, SmtpReply* refusal) {
   Disconnect();
-  *refusal_code = 0;
+  *refusal = SmtpReply();
   curl_.reset(curl_easy_init());
   if (!curl_) {
     *failure = kCurlNotStartedReason;
@@ -336,9 +326,9 @@ bool SmtpTransport::Connect(std::string* failure, int* refusal_code) {
     const std::string library_error =
         error_[0] != '\0' ? error_
                           : curl_easy_strerror(code != CURLE_OK ? code : CURLE_FAILED_INIT);
-    const SmtpReply& refusal = replies_.last_refusal();
-    *failure = SmtpFailureReason(refusal.code, refusal.text, library_error, user_name_, password_);
-    *refusal_code = refusal.code;
+    *refusal = replies_.last_refusal();
+    *failure =
+        SmtpFailureReason(refusal->code, refusal->text, library_error, user_name_, password_);
   } else if (!user_name_.empty() && !replies_.authenticated()) {
     // libcurl goes on without AUTH when the server offers none; mail would
     // then leave unauthenticated, perhaps after a downgrade.
@@ -346,6 +336,7 @@ bool SmtpTransport::Connect(std::string* failure, int* refusal_code) {
   } else {
     pipelining_ = replies_.offers_pipelining();
     replies_.Clear();
+    transactions_ = 0;
     return true;
   }
   Disconnect();
@@ -355,6 +346,17 @@ bool SmtpTransport::Connect(std::string* failure, int* refusal_code) {
 void SmtpTransport::Disconnect() {
   curl_.reset();
   socket_ = CURL_SOCKET_BAD;
+}
+
+// A polite end of the connection; the reply is waited for briefly, and a
+// server that has gone already changes nothing.
+void SmtpTransport::Quit() {
+  if (curl_) {
+    std::string error;
+    SmtpReply reply;
+    if (SendAll("QUIT\r\n", &error)) (void)ReadReply(&reply, Wait(kQuitReplySeconds), &error);
+  }
+  Disconnect();
 }
 
 bool SmtpTransport::SendAll(std::string_view bytes, std::string* error) {
@@ -439,26 +441,28 @@ bool SmtpTransport::SendCommands(const std::string& commands, CommandReplies* re
     replies->any = true;
     const bool ok = i < 2 ? reply.code / 100 == 2 : reply.code == 354;
     if (ok && i == 2) replies->data_accepted = true;
-    if (!ok && refusal.code == 0) refusal = std::move(reply);
+    if (!ok && refusal.code == 0) {
+      refusal = std::move(reply);
+      replies->sender_refused = i == 0;
+    }
     if (refusal.code != 0 && !pipelining_) break;
   }
   return true;
 }
 
 // The message after DATA was accepted, and the server's verdict on it.
-SmtpTransport::Outcome SmtpTransport::SendPayload(const std::string& payload, std::string* reason,
-                                                  int* refusal_code) {
+SmtpTransport::Outcome SmtpTransport::SendPayload(const std::string& payload, MailResult* failure) {
   std::string error;
   SmtpReply reply;
   if (!SendAll(payload, &error) || !ReadReply(&reply, Wait(kDataReplySeconds), &error)) {
-    *reason = error;
+    *failure = MailResult::ConnectionLost(error);
     Disconnect();
     return Outcome::kConnectionLost;
   }
   if (reply.code / 100 == 2) return Outcome::kSent;
   // The transaction is over either way; nothing to reset. A 421 closes the
   // connection (RFC 5321 3.8): the next attempt needs a new one.
-  NoteRefusal(reply, reason, refusal_code);
+  *failure = Refusal(reply, false);
   if (reply.code == 421) Disconnect();
   return Outcome::kRefused;
 }
@@ -481,77 +485,79 @@ void SmtpTransport::EndRefusedTransaction(bool data_accepted, bool drop) {
   }
 }
 
-void SmtpTransport::NoteRefusal(const SmtpReply& reply, std::string* reason,
-                                int* refusal_code) const {
-  *reason = SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name_,
-                              password_);
-  *refusal_code = reply.code;
+// A refusal as the batch run judges it: the sender refused (MAIL FROM) or a
+// 421 (the server closes the session, RFC 5321 3.8) concern the account or
+// the session; anything else this one message.
+MailResult SmtpTransport::Refusal(const SmtpReply& reply, bool sender_refused) const {
+  const bool session = sender_refused || reply.code == 421;
+  return MailResult::Refused(
+      session ? MailOutcome::kSessionRefused : MailOutcome::kFailed,
+      SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name_,
+                        password_),
+      reply.code, SmtpEnhancedStatus(reply.text));
 }
 
 // One attempt at MAIL, RCPT, DATA and the message. A refused transaction is
 // reset, so the connection is ready for the next message.
 SmtpTransport::Outcome SmtpTransport::Transact(const std::string& commands,
-                                               const std::string& payload, std::string* reason,
-                                               int* refusal_code, bool* replied) {
+                                               const std::string& payload, MailResult* failure,
+                                               bool* replied) {
   CommandReplies replies;
   std::string error;
   const bool answered = SendCommands(commands, &replies, &error);
   *replied = replies.any;
   if (!answered) {
-    *reason = error;
+    *failure = MailResult::ConnectionLost(error);
     Disconnect();
     return Outcome::kConnectionLost;
   }
-  if (replies.refusal.code == 0) return SendPayload(payload, reason, refusal_code);
-  NoteRefusal(replies.refusal, reason, refusal_code);
+  ++transactions_;
+  if (replies.refusal.code == 0) return SendPayload(payload, failure);
+  *failure = Refusal(replies.refusal, replies.sender_refused);
   EndRefusedTransaction(replies.data_accepted, !error.empty() || replies.refusal.code == 421);
   return Outcome::kRefused;
 }
 
-MailResult SmtpTransport::Deliver(const std::string& payload, const std::string& recipient) {
+// One try at the message; a refusal is not tried again here (the batch run
+// decides that).
+MailResult SmtpTransport::Deliver(const std::string& payload, const std::string& recipient,
+                                  const std::string& message_id) {
   const std::string commands =
       "MAIL FROM:<" + sender_.address + ">\r\nRCPT TO:<" + recipient + ">\r\nDATA\r\n";
-  std::size_t retries = 0;
   bool reconnected = false;
-  // The server's last refusal: the reason even when a retry then fails
-  // without one, for instance because no new connection could be made.
-  std::string refusal;
-  auto retry_later = [&](int refusal_code) {
-    if (refusal_code / 100 != 4 || retries == std::size(kRetryPauseSeconds)) return false;
-    std::this_thread::sleep_for(std::chrono::seconds(kRetryPauseSeconds[retries]));
-    ++retries;
-    return true;
-  };
-  auto lost = [&](std::string reason) {
-    return MailResult::ConnectionLost(refusal.empty() ? std::move(reason) : refusal);
-  };
   for (;;) {
-    std::string reason;
-    int refusal_code = 0;
     if (!curl_) {
-      // The connection was lost after an earlier message, or the server
-      // closed it with a refusal.
-      if (!Connect(&reason, &refusal_code)) {
-        if (refusal_code != 0) refusal = reason;
-        if (retry_later(refusal_code)) continue;
-        return lost(reason);
+      // The connection was lost after an earlier message, the server closed
+      // it with a refusal, or it carried its share of messages. A refusal
+      // while it opens concerns the session.
+      std::string reason;
+      SmtpReply refusal;
+      if (!Connect(&reason, &refusal)) {
+        if (refusal.code == 0) return MailResult::ConnectionLost(reason);
+        return MailResult::Refused(MailOutcome::kSessionRefused, reason, refusal.code,
+                                   SmtpEnhancedStatus(refusal.text));
       }
       reconnected = true;
     }
     bool replied = false;
-    switch (Transact(commands, payload, &reason, &refusal_code, &replied)) {
+    MailResult failure;
+    const Outcome outcome = Transact(commands, payload, &failure, &replied);
+    // The connection has carried its share: closed now rather than left idle
+    // while the run paces, and opened again for the next message.
+    if (curl_ && messages_per_connection_ != 0 && transactions_ >= messages_per_connection_) {
+      Quit();
+    }
+    switch (outcome) {
       case Outcome::kSent:
-        return MailResult::Done();
+        return MailResult::Done(message_id);
       case Outcome::kConnectionLost:
         // The kept connection had died (the server closed it between
         // messages) and not one reply came back: nothing reached the server,
         // so the message goes again over a new connection, once.
         if (!reconnected && !replied) continue;
-        return lost(reason);
+        return failure;
       case Outcome::kRefused:
-        refusal = reason;
-        if (retry_later(refusal_code)) continue;
-        return MailResult::Failed(reason);
+        return failure;
     }
   }
 }
@@ -562,8 +568,8 @@ MailResult SmtpTransport::SignOn(const std::string& user_name, const std::string
   user_name_ = user_name;
   password_ = password;
   std::string failure;
-  int refusal_code = 0;
-  if (!Connect(&failure, &refusal_code)) {
+  SmtpReply refusal;
+  if (!Connect(&failure, &refusal)) {
     password_.clear();
     return MailResult::Failed(failure);
   }
@@ -577,18 +583,12 @@ MailResult SmtpTransport::Send(const OutgoingMessage& message) {
     return MailResult::Failed(std::string(kBadAddressReason));
   }
   const MessageFields fields = FieldsFor(message, sender_);
-  return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), message.recipient_address);
+  return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), message.recipient_address,
+                 fields.message_id);
 }
 
 void SmtpTransport::SignOff() {
-  if (curl_) {
-    // A polite end; the reply is waited for briefly, and a server that has
-    // gone already changes nothing.
-    std::string error;
-    SmtpReply reply;
-    if (SendAll("QUIT\r\n", &error)) (void)ReadReply(&reply, Wait(kQuitReplySeconds), &error);
-  }
-  Disconnect();
+  Quit();
   signed_on_ = false;
   password_.clear();
 }
@@ -717,9 +717,31 @@ std::string SmtpDataPayload(std::string_view message) {
   return out;
 }
 
+std::string SmtpEnhancedStatus(std::string_view reply) {
+  // "NNN X.Y.Z text": the class, the subject and the detail of RFC 3463.
+  if (reply.size() < 9 || reply[3] != ' ') return {};
+  std::string_view rest = reply.substr(4);
+  const std::size_t end = std::min(rest.find(' '), rest.size());
+  const std::string_view code = rest.substr(0, end);
+  if (code.size() < 5 || (code[0] != '2' && code[0] != '4' && code[0] != '5') || code[1] != '.') {
+    return {};
+  }
+  const std::size_t dot = code.find('.', 2);
+  auto digits = [](std::string_view part) {
+    return !part.empty() && part.size() <= 3 &&
+           std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (dot == std::string_view::npos || !digits(code.substr(2, dot - 2)) ||
+      !digits(code.substr(dot + 1))) {
+    return {};
+  }
+  return std::string(code);
+}
+
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,
-                                                 const Mailbox& sender) {
-  return std::make_unique<SmtpTransport>(endpoint, sender);
+                                                 const Mailbox& sender,
+                                                 std::size_t messages_per_connection) {
+  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection);
 }
 
 }  // namespace pinemail

@@ -107,10 +107,19 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
 // end-of-data line after it.
 std::string SmtpDataPayload(std::string_view message);
 
+// The enhanced status code (RFC 3463, "5.1.1") at the start of a reply's
+// text ("550 5.1.1 <a@b>: unknown"); empty when the reply has none.
+std::string SmtpEnhancedStatus(std::string_view reply);
+
 // The transport for `endpoint`, sending as `sender` (its address is the
 // envelope sender). Certificates are verified against the system's store, or
 // against the file named by PINEMAIL_CA_FILE or CURL_CA_BUNDLE when set.
+// After `messages_per_connection` messages (0: no limit) the connection is
+// closed and the next message opens a new one. A refusal of the sender or a
+// 421 is a kSessionRefused result, any other refusal kFailed, each with the
+// server's codes; nothing refused is tried again here.
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,
-                                                 const Mailbox& sender);
+                                                 const Mailbox& sender,
+                                                 std::size_t messages_per_connection);
 
 }  // namespace pinemail

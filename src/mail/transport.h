@@ -5,7 +5,9 @@
 // went and, when it failed, why. A reason is one text for a person: the
 // transport's own words in Japanese, a server's reply as the server sent it,
 // a library's error text after the program's words. It never contains the
-// password.
+// password. A transport does not try a refused message again: the batch run
+// decides that, the same way for every transport, from the outcome and the
+// server's codes.
 #pragma once
 
 #include <memory>
@@ -20,20 +22,53 @@ namespace pinemail {
 
 enum class MailOutcome {
   kDone,            // signed on, or the message went
-  kFailed,          // this step failed; after a failed Send the next message may go
+  kFailed,          // this step failed: the message (its recipient, its content) was refused or
+                    // could not go; after a failed Send the next message may go
+  kSessionRefused,  // the server refused the sender, the account or the session (the
+                    // sender refused at MAIL FROM, a 421 at any point): while that lasts
+                    // no message can go
   kConnectionLost,  // no reply, or the connection was lost and could not be made again
 };
 
 struct MailResult {
   MailOutcome outcome = MailOutcome::kFailed;
   std::string reason;  // why it failed; empty when it did not
+  // A server's refusal: its reply code (4xx: it may pass, 5xx: it lasts) and
+  // its enhanced status code (RFC 3463, e.g. "4.7.0"). 0 and empty when the
+  // failure came without one (every transport but SMTP).
+  int reply_code = 0;
+  std::string status_code;
+  // After a Send that went: the Message-ID the message carried, without the
+  // angle brackets; empty when the transport does not write the message
+  // itself (MAPI).
+  std::string message_id;
 
   bool ok() const { return outcome == MailOutcome::kDone; }
 
-  static MailResult Done() { return {MailOutcome::kDone, {}}; }
-  static MailResult Failed(std::string reason) { return {MailOutcome::kFailed, std::move(reason)}; }
+  static MailResult Done(std::string message_id = {}) {
+    MailResult result = Of(MailOutcome::kDone, {});
+    result.message_id = std::move(message_id);
+    return result;
+  }
+  static MailResult Failed(std::string reason) {
+    return Of(MailOutcome::kFailed, std::move(reason));
+  }
   static MailResult ConnectionLost(std::string reason) {
-    return {MailOutcome::kConnectionLost, std::move(reason)};
+    return Of(MailOutcome::kConnectionLost, std::move(reason));
+  }
+  // A refusal by a server with its codes; `outcome` is kFailed or kSessionRefused.
+  static MailResult Refused(MailOutcome outcome, std::string reason, int reply_code,
+                            std::string status_code) {
+    MailResult result = Of(outcome, std::move(reason));
+    result.reply_code = reply_code;
+    result.status_code = std::move(status_code);
+    return result;
+  }
+  static MailResult Of(MailOutcome outcome, std::string reason) {
+    MailResult result;
+    result.outcome = outcome;
+    result.reason = std::move(reason);
+    return result;
   }
 };
 

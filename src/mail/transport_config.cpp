@@ -2,6 +2,8 @@
 #include "mail/transport_config.h"
 
 #include <array>
+#include <charconv>
+#include <cstdint>
 
 #include "text/ascii.h"
 #include "text/utf8.h"
@@ -27,17 +29,17 @@ constexpr std::array<ServerForm, 6> kServerForms = {{
     {"outbox:", false, true, TransportKind::kOutbox},
 }};
 
-bool ParseMailServer(std::string_view value, TransportKind platform_default,
-                     TransportConfig* out, std::string* reason) {
+bool ParseMailServer(std::string_view value, TransportKind platform_default, TransportConfig* out,
+                     std::string* reason) {
   if (value.empty()) {
     out->kind = platform_default;
     out->target.clear();
     return true;
   }
   for (const ServerForm& form : kServerForms) {
-    bool matches = form.exact ? value.size() == form.prefix.size() &&
-                                    StartsWithNoCase(value, form.prefix)
-                              : StartsWithNoCase(value, form.prefix);
+    bool matches = form.exact
+                       ? value.size() == form.prefix.size() && StartsWithNoCase(value, form.prefix)
+                       : StartsWithNoCase(value, form.prefix);
     if (!matches) continue;
     std::string_view target = TrimBlanks(value.substr(form.prefix.size()));
     if (form.needs_target && target.empty()) {
@@ -69,6 +71,23 @@ bool ChooseSender(const Settings& settings, Mailbox* sender, std::string* reason
   return false;
 }
 
+// An empty value means no limit.
+bool ParseMessagesPerConnection(std::string_view value, std::size_t* out, std::string* reason) {
+  value = TrimBlanks(value);
+  if (value.empty()) {
+    *out = 0;
+    return true;
+  }
+  std::uint32_t count = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+  if (ec != std::errc() || end != value.data() + value.size() || count == 0) {
+    *reason = "Messages Per Connection の値は 1 以上の整数で書いてください: " + std::string(value);
+    return false;
+  }
+  *out = count;
+  return true;
+}
+
 }  // namespace
 
 bool NeedsSender(TransportKind kind) { return kind != TransportKind::kMapi; }
@@ -78,11 +97,14 @@ bool ReadTransportConfig(const Settings& settings, TransportKind platform_defaul
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
   TransportConfig config;
-  if (!ParseMailServer(TrimBlanks(settings.mail_server), platform_default, &config,
-                       reason)) {
+  if (!ParseMailServer(TrimBlanks(settings.mail_server), platform_default, &config, reason)) {
     return false;
   }
   if (NeedsSender(config.kind) && !ChooseSender(settings, &config.sender, reason)) return false;
+  if (!ParseMessagesPerConnection(settings.messages_per_connection, &config.messages_per_connection,
+                                  reason)) {
+    return false;
+  }
   *out = std::move(config);
   return true;
 }

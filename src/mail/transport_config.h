@@ -2,6 +2,7 @@
 // its sender, shared by the platforms' transport factories.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,8 @@ struct TransportConfig {
   std::string target;
   // The sender; set for every kind that writes its own message.
   Mailbox sender;
+  // SMTP: messages per connection ("Messages Per Connection"); 0: no limit.
+  std::size_t messages_per_connection = 0;
 };
 
 // True for the kinds that build the message themselves and so need a sender.
@@ -34,8 +37,10 @@ bool NeedsSender(TransportKind kind);
 
 // Reads the settings. An empty "Mail Server" means `platform_default`. False,
 // with a short reason, when the value names no transport, lacks its target,
-// or the transport needs a sender and neither "From" nor "User Name" gives
-// one.
+// the transport needs a sender and neither "From" nor "User Name" gives
+// one, or "Messages Per Connection" is neither empty nor a positive whole
+// number (blanks around it allowed).
+
 bool ReadTransportConfig(const Settings& settings, TransportKind platform_default,
                          TransportConfig* out, std::string* reason);
 

@@ -23,7 +23,7 @@ std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& conf
       SmtpEndpoint endpoint;
       const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
       if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
-      return MakeSmtpTransport(endpoint, config.sender);
+      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection);
     }
     case TransportKind::kMapi:
     case TransportKind::kOutbox:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "text/codepage.h"
 
@@ -37,6 +38,9 @@ class LineReader {
   // The next line undecoded: the file's bytes, or the UTF-8 form of a UTF-16
   // file's text.
   bool NextRaw(std::string* bytes);
+
+  // The line Next returned last, undecoded as NextRaw gives it.
+  std::string_view raw() const { return line_; }
 
   // True when the file held more than the byte limit.
   bool over_limit() const { return over_limit_; }

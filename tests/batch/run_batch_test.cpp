@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "batch/journal.h"
 #include "test_support.h"
 #include "text/codepage.h"
 #include "text/file_io.h"
@@ -40,6 +43,10 @@ struct Recording {
   bool refuse_sign_on = false;
   std::set<std::string> failing_addresses;
   std::string failure_reason = "server said\r\nno (secret)";
+  // Results given, in turn, to the tries at an address before it goes.
+  std::map<std::string, std::deque<MailResult>> scripted;
+  // Called at every try, to let the test's clock move.
+  std::function<void()> on_send;
   std::vector<std::string> sign_ons;
   std::vector<OutgoingMessage> messages;
   int sign_offs = 0;
@@ -55,11 +62,18 @@ class RecordingTransport : public MailTransport {
     return MailResult::Done();
   }
   MailResult Send(const OutgoingMessage& message) override {
+    if (recording_.on_send) recording_.on_send();
     if (recording_.failing_addresses.count(message.recipient_address)) {
       return MailResult::Failed(recording_.failure_reason);
     }
+    std::deque<MailResult>& script = recording_.scripted[message.recipient_address];
+    if (!script.empty()) {
+      MailResult result = script.front();
+      script.pop_front();
+      return result;
+    }
     recording_.messages.push_back(message);
-    return MailResult::Done();
+    return MailResult::Done(message.message_key + "@example.jp");
   }
   void SignOff() override { ++recording_.sign_offs; }
 
@@ -87,11 +101,21 @@ class RunBatchTest : public ::testing::Test {
     };
     env.progress = [this](const BatchProgress& progress) { progress_.push_back(progress); };
     env.sign_on_failed = [this](const std::string& reason) { sign_on_failures_.push_back(reason); };
+    // A clock of the test's own: a sleep moves it, and nothing waits.
+    env.clock = [this] { return now_; };
+    env.sleep = [this](std::chrono::nanoseconds length) {
+      sleeps_.push_back(length);
+      now_ += length;
+    };
+    env.waiting = [this](const BatchWait& wait) { waits_.push_back(wait); };
+    env.notice = [this](const std::string& text) { notices_.push_back(text); };
     return env;
   }
 
-  BatchOutcome Run(const std::string& list_name = "list.txt") {
-    return RunBatch(Env(list_name), &totals_);
+  BatchOutcome Run(const std::string& list_name = "list.txt", bool resume = false) {
+    BatchEnvironment env = Env(list_name);
+    env.resume = resume;
+    return RunBatch(env, &totals_);
   }
 
   // Input files and the log are in the system's code page.
@@ -113,12 +137,33 @@ class RunBatchTest : public ::testing::Test {
     return "送信に十分なデータが取得できませんでした。\r\n" + kEquals + "\r\n\r\n";
   }
 
+  static std::string SentBefore(const std::string& subject) {
+    return (subject.empty() ? "" : "件名　　　　　: " + subject + "\r\n") +
+           "前回の実行で送信済みです。\r\n" + kDashes + "\r\n\r\n";
+  }
+  static std::string Failed(const std::string& subject, const std::string& reason) {
+    return "件名　　　　　: " + subject + "\r\n送信に失敗しました。(" + reason + ")\r\n" + kEquals +
+           "\r\n\r\n";
+  }
+  // The run id of each message the transport took, from its key.
+  std::vector<std::string> RunIds() const {
+    std::vector<std::string> ids;
+    for (const OutgoingMessage& message : recording_.messages) {
+      ids.push_back(message.message_key.substr(0, message.message_key.find('.')));
+    }
+    return ids;
+  }
+
   ScratchFolder folder_;
   Recording recording_;
   std::vector<OpenFailure> warnings_;
   std::vector<BatchProgress> progress_;
   std::vector<std::string> sign_on_failures_;
   BatchProgress totals_;
+  PaceClock::time_point now_{};
+  std::vector<std::chrono::nanoseconds> sleeps_;
+  std::vector<BatchWait> waits_;
+  std::vector<std::string> notices_;
 };
 
 TEST_F(RunBatchTest, OpenFailuresWarnAndWriteNothing) {
@@ -378,6 +423,148 @@ TEST_F(RunBatchTest, EveryLoggedFieldHasItsControlsBlanked) {
   // The message itself is the transport's business: the name reaches it as written.
   ASSERT_EQ(1u, recording_.messages.size());
   EXPECT_EQ("Ta\nro\0\x7f"s, recording_.messages[0].recipient_name);
+}
+
+TEST_F(RunBatchTest, ResumeSkipsWhatTheLastRunSentAndKeepsItsRunId) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("other.txt", "Other\r\n\r\nbody\r\n");
+  // The same line twice: two records, told apart by their occurrence.
+  Write("list.txt",
+        "pinemail.exe\r\n"
+        "a@example.jp,A,newyear.txt\r\n"
+        "b@example.jp,B,newyear.txt\r\n"
+        "a@example.jp,A,newyear.txt\r\n"
+        "c@example.jp,C,other.txt\r\n");
+  recording_.failing_addresses = {"b@example.jp"};
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());
+  ASSERT_EQ(3u, recording_.messages.size());
+  const std::string first_run = RunIds()[0];
+  EXPECT_EQ(RunIds(), std::vector<std::string>(3, first_run));
+  EXPECT_NE(recording_.messages[0].message_key, recording_.messages[1].message_key);
+  // The journal: the start line and one line per message taken.
+  const std::string journal = ReadBytes(folder_ / "pinemail.journal");
+  EXPECT_EQ(4, std::count(journal.begin(), journal.end(), '\n'));
+  EXPECT_NE(journal.find("\t" + JournalListPath(folder_ / "list.txt") + "\n"), std::string::npos);
+
+  // A line inserted before the others and a template gone: the resumed run
+  // sends b and the new line only, with the same run id.
+  Write("list.txt",
+        "pinemail.exe\r\n"
+        "new@example.jp,N,newyear.txt\r\n"
+        "a@example.jp,A,newyear.txt\r\n"
+        "b@example.jp,B,newyear.txt\r\n"
+        "a@example.jp,A,newyear.txt\r\n"
+        "c@example.jp,C,other.txt\r\n");
+  std::filesystem::remove(folder_ / "other.txt");
+  recording_.failing_addresses.clear();
+  const std::string log_before = Log();
+  EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
+  EXPECT_EQ(log_before + kHeader + kCredentials + RecordHead("new@example.jp", "N", "newyear.txt") +
+                Sent("A Happy New Year") + RecordHead("a@example.jp", "A", "newyear.txt") +
+                SentBefore("A Happy New Year") + RecordHead("b@example.jp", "B", "newyear.txt") +
+                Sent("A Happy New Year") + RecordHead("a@example.jp", "A", "newyear.txt") +
+                SentBefore("A Happy New Year") + RecordHead("c@example.jp", "C", "other.txt") +
+                SentBefore(""),
+            Log());
+  EXPECT_EQ(2u, totals_.sent);
+  EXPECT_EQ(3u, totals_.sent_before);
+  ASSERT_EQ(5u, recording_.messages.size());
+  EXPECT_EQ(RunIds(), std::vector<std::string>(5, first_run));
+
+  // Resumed again, nothing is left; a plain run sends everything anew.
+  EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
+  EXPECT_EQ(5u, recording_.messages.size());
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run());  // other.txt is gone
+  ASSERT_EQ(9u, recording_.messages.size());
+  EXPECT_NE(RunIds()[5], first_run);
+  EXPECT_TRUE(notices_.size() == 2 && notices_[0].find(first_run) != std::string::npos);
+}
+
+TEST_F(RunBatchTest, ResumeWithoutAnEarlierRunSendsEverythingAndSaysSo) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+  Write("pinemail.journal", "not a journal line\n");
+  EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
+  EXPECT_EQ(1u, recording_.messages.size());
+  ASSERT_EQ(2u, notices_.size());
+  EXPECT_NE(notices_[0].find("1 行目"), std::string::npos) << notices_[0];
+  EXPECT_NE(notices_[1].find("すべての宛先に送信します"), std::string::npos) << notices_[1];
+}
+
+TEST_F(RunBatchTest, SendRateSpacesTheTriesAndNothingWaitsWithoutIt) {
+  Write("newyear.txt", kNewYear);
+  Write("list.txt",
+        "pinemail.exe\r\na@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n"
+        "c@example.jp,C,newyear.txt\r\n");
+  // Each try takes half a second of the test's clock.
+  recording_.on_send = [this] { now_ += std::chrono::milliseconds(500); };
+  Write("pinemail.ini", kSettings + "Send Rate= 20/min \r\n");
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  const std::vector<std::chrono::nanoseconds> gaps(2, std::chrono::milliseconds(2500));
+  EXPECT_EQ(gaps, sleeps_);
+  ASSERT_EQ(2u, waits_.size());
+  EXPECT_EQ(BatchWait::Kind::kPacing, waits_[0].kind);
+  EXPECT_EQ(std::chrono::milliseconds(2500), waits_[0].length);
+
+  sleeps_.clear();
+  Write("pinemail.ini", kSettings);
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  EXPECT_TRUE(sleeps_.empty());
+  EXPECT_EQ(6u, recording_.messages.size());
+}
+
+TEST_F(RunBatchTest, ARefusedSessionIsWaitedForThenALastingOneStopsTheRun) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt",
+        "pinemail.exe\r\na@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n"
+        "c@example.jp,C,newyear.txt\r\nd@example.jp,D,newyear.txt\r\n");
+  const MailResult busy =
+      MailResult::Refused(MailOutcome::kSessionRefused, "421 4.7.0 secret later", 421, "4.7.0");
+  recording_.scripted["b@example.jp"] = {busy, busy, busy};
+  recording_.scripted["c@example.jp"] = {
+      MailResult::Refused(MailOutcome::kSessionRefused, "550 5.4.5 Daily limit", 550, "5.4.5")};
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+
+  using std::chrono::seconds;
+  EXPECT_EQ((std::vector<std::chrono::nanoseconds>{seconds(1), seconds(2), seconds(4)}), sleeps_);
+  ASSERT_EQ(3u, waits_.size());
+  EXPECT_EQ(BatchWait::Kind::kBackOff, waits_[2].kind);
+  EXPECT_EQ("421 4.7.0 ****** later", waits_[2].reply);
+  const std::string stop = "サーバーが送信を断りました: 550 5.4.5 Daily limit";
+  EXPECT_EQ(kHeader + kCredentials + RecordHead("a@example.jp", "A", "newyear.txt") +
+                Sent("A Happy New Year") + RecordHead("b@example.jp", "B", "newyear.txt") +
+                Sent("A Happy New Year") + RecordHead("c@example.jp", "C", "newyear.txt") +
+                Failed("A Happy New Year", "550 5.4.5 Daily limit") + "送信を中断しました。(" +
+                stop + ")\r\n" + kEquals + "\r\n\r\n",
+            Log());
+  EXPECT_EQ(stop, totals_.stop_reason);
+  EXPECT_EQ(2u, recording_.messages.size());
+  EXPECT_EQ(1, recording_.sign_offs);
+}
+
+TEST_F(RunBatchTest, AnUnusableSendRateOrJournalSendsNothing) {
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+  Write("pinemail.ini", kSettings + "Send Rate=fast\r\n");
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  EXPECT_EQ(kHeader + kCredentials + "ログインに失敗しました。\r\n", Log());
+  ASSERT_EQ(1u, sign_on_failures_.size());
+  EXPECT_NE(sign_on_failures_[0].find("Send Rate"), std::string::npos);
+  EXPECT_EQ(0, recording_.made);
+
+  // A journal that cannot be written: no mail whose sending it cannot follow.
+  Write("pinemail.ini", kSettings);
+  ASSERT_TRUE(std::filesystem::create_directory(folder_ / "pinemail.journal"));
+  const std::string log_before = Log();
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  EXPECT_TRUE(recording_.messages.empty());
+  EXPECT_EQ(1, recording_.sign_offs);
+  EXPECT_EQ(0u, Log().find(log_before + kHeader + kCredentials +
+                           "送信を中断しました。(pinemail.journal "));
+  EXPECT_TRUE(Log().ends_with(")\r\n" + kEquals + "\r\n\r\n"));
 }
 
 }  // namespace

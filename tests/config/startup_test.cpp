@@ -163,5 +163,40 @@ TEST(DecideStartTest, MissingOrQuotedListsLeadToHelpWithTheResolvedPath) {
   EXPECT_EQ(missing.list_path, "/opt/pm/nowhere.txt");
 }
 
+TEST(DecideStartTest, ResumeOptionAfterTheListIsTakenOffThePath) {
+  FakeFileSystem fs({"C:\\PM\\LIST.TXT", "/opt/pm/list.txt", "/opt/pm/list.txt /resumed"});
+  struct Case {
+    StartInput input;
+    PathStyle style;
+    StartMode mode;
+    const char* path;
+    bool resume;
+  } cases[] = {
+      {WindowsInput("LIST.TXT /RESUME"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true},
+      {WindowsInput("LIST.TXT  /RESUME \t"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true},
+      {PosixInput("list.txt /Resume"), kPosix, StartMode::kBatch, "/opt/pm/list.txt", true},
+      {PosixInput("list.txt --resume"), kPosix, StartMode::kBatch, "/opt/pm/list.txt", true},
+      {PosixInput("list.txt"), kPosix, StartMode::kBatch, "/opt/pm/list.txt", false},
+      // Only the whole word after a blank, at the end, and "--" only on POSIX.
+      {PosixInput("list.txt /resumed"), kPosix, StartMode::kBatch, "/opt/pm/list.txt /resumed",
+       false},
+      {PosixInput("/resume"), kPosix, StartMode::kListMissing, "/resume", false},
+      {WindowsInput("LIST.TXT --RESUME"), kWin, StartMode::kListMissing,
+       "C:\\PM\\LIST.TXT --RESUME", false},
+      {PosixInput("list.txt --RESUME"), kPosix, StartMode::kListMissing,
+       "/opt/pm/list.txt --RESUME", false},
+      {PosixInput("missing.txt /resume"), kPosix, StartMode::kListMissing, "/opt/pm/missing.txt",
+       true},
+  };
+  for (const Case& c : cases) {
+    const StartDecision decision = DecideStart(c.input, fs, c.style);
+    EXPECT_EQ(decision.mode, c.mode) << c.input.command_text;
+    EXPECT_EQ(decision.list_path, c.path) << c.input.command_text;
+    EXPECT_EQ(decision.resume, c.resume) << c.input.command_text;
+  }
+  // The help option still wins.
+  EXPECT_EQ(DecideStart(PosixInput("list.txt /resume /h"), fs, kPosix).mode, StartMode::kHelpAsked);
+}
+
 }  // namespace
 }  // namespace pinemail

@@ -22,12 +22,18 @@ std::string DecodeBase64(std::string_view text) {
   int count = 0;
   for (char c : text) {
     int value;
-    if (c >= 'A' && c <= 'Z') value = c - 'A';
-    else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') value = c - '0' + 52;
-    else if (c == '+') value = 62;
-    else if (c == '/') value = 63;
-    else continue;  // padding
+    if (c >= 'A' && c <= 'Z')
+      value = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      value = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      value = c - '0' + 52;
+    else if (c == '+')
+      value = 62;
+    else if (c == '/')
+      value = 63;
+    else
+      continue;  // padding
     bits = bits << 6 | static_cast<std::uint32_t>(value);
     count += 6;
     if (count >= 8) {
@@ -39,7 +45,7 @@ std::string DecodeBase64(std::string_view text) {
 }
 
 struct ParsedMessage {
-  std::vector<std::string> raw_lines;             // header lines as written
+  std::vector<std::string> raw_lines;                        // header lines as written
   std::vector<std::pair<std::string, std::string>> headers;  // unfolded
   std::vector<std::string> body_lines;
 };
@@ -140,11 +146,26 @@ TEST(IsPlainAddressTest, AcceptsOrdinaryAddresses) {
 }
 
 TEST(IsPlainAddressTest, RejectsAnythingThatCouldBeMisread) {
-  for (const char* address :
-       {"", "taro", "@example.jp", "taro@", "a@b@c", "-oQ/tmp@example.jp", "taro @example.jp",
-        "taro@example.jp\n", "ta\rro@example.jp", "taro@exa\tmple.jp", "<taro@example.jp>",
-        "\"taro\"@example.jp", "a@b,c@d", "a@b;c@d", "a(b)@c", "a\\b@c", "x@[127.0.0.1]",
-        "太郎@example.jp", "taro@example.jp\xE3\x80\x80", "a:b@c"}) {
+  for (const char* address : {"",
+                              "taro",
+                              "@example.jp",
+                              "taro@",
+                              "a@b@c",
+                              "-oQ/tmp@example.jp",
+                              "taro @example.jp",
+                              "taro@example.jp\n",
+                              "ta\rro@example.jp",
+                              "taro@exa\tmple.jp",
+                              "<taro@example.jp>",
+                              "\"taro\"@example.jp",
+                              "a@b,c@d",
+                              "a@b;c@d",
+                              "a(b)@c",
+                              "a\\b@c",
+                              "x@[127.0.0.1]",
+                              "太郎@example.jp",
+                              "taro@example.jp\xE3\x80\x80",
+                              "a:b@c"}) {
     EXPECT_FALSE(IsPlainAddress(address)) << address;
   }
 }
@@ -183,9 +204,9 @@ TEST(WriteMessageTest, WritesTheHeadersInOrderAndABlankLine) {
   ParsedMessage parsed = Parse(WriteMessage(SampleFields()));
   std::vector<std::string> names;
   for (const auto& header : parsed.headers) names.push_back(header.first);
-  EXPECT_EQ(names, (std::vector<std::string>{"Date", "From", "To", "Subject", "Message-ID",
-                                             "MIME-Version", "Content-Type",
-                                             "Content-Transfer-Encoding"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
+                                      "Content-Type", "Content-Transfer-Encoding"}));
   EXPECT_EQ(Header(parsed, "Date"), " Fri, 01 Jan 2027 00:00:05 +0900");
   EXPECT_EQ(Header(parsed, "Message-ID"), " <abc.123@example.jp>");
   EXPECT_EQ(Header(parsed, "MIME-Version"), " 1.0");
@@ -232,8 +253,7 @@ TEST(WriteMessageTest, EncodesAsciiThatADecoderWouldAlter) {
   EXPECT_EQ(DecodeWords(Header(parsed, "Subject")), "see =?UTF-8?B?QQ==?= here");
 
   fields.subject = " leading and trailing ";
-  EXPECT_EQ(DecodeWords(Header(Parse(WriteMessage(fields)), "Subject")),
-            " leading and trailing ");
+  EXPECT_EQ(DecodeWords(Header(Parse(WriteMessage(fields)), "Subject")), " leading and trailing ");
 }
 
 // Names and subjects of every length up to well past one line, in scripts of
@@ -278,8 +298,8 @@ TEST(WriteMessageTest, FoldsALongAsciiSubjectAtItsBlanks) {
 
 // A name or subject carrying line breaks must not add a header of its own.
 TEST(WriteMessageTest, NeverLetsANameOrSubjectStartAHeader) {
-  const char* attacks[] = {"x\r\nBcc: victim@example.com", "x\nBcc: victim@example.com",
-                           "x\rBcc: victim@example.com", "\r\n\r\nbody text",
+  const char* attacks[] = {"x\r\nBcc: victim@example.com",    "x\nBcc: victim@example.com",
+                           "x\rBcc: victim@example.com",      "\r\n\r\nbody text",
                            "山田\r\nBcc: victim@example.com", "tab\there\x7F\x01"};
   for (const char* attack : attacks) {
     for (const char* line_end : {"\r\n", "\n"}) {
@@ -341,12 +361,16 @@ TEST(WriteMessageTest, EncodesTheBodyInBase64LinesOf76) {
 TEST(WriteMessageTest, ReplacesMalformedUtf8SoTheDeclaredCharsetHolds) {
   MessageFields fields = SampleFields();
   fields.subject = "bad \xFF end";
-  fields.text = "a\xC0\xAF" "b";
+  fields.text =
+      "a\xC0\xAF"
+      "b";
   ParsedMessage parsed = Parse(WriteMessage(fields));
   EXPECT_EQ(DecodeWords(Header(parsed, "Subject")), "bad \xEF\xBF\xBD end");
   std::string body;
   for (const std::string& line : parsed.body_lines) body += line;
-  EXPECT_EQ(DecodeBase64(body), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+  EXPECT_EQ(DecodeBase64(body),
+            "a\xEF\xBF\xBD\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(Rfc5322DateTest, FormatsWithEnglishNamesAndTheOffset) {
@@ -384,6 +408,15 @@ TEST(NewMessageIdTest, IsUniqueAndUsesTheSendersDomain) {
   }
   EXPECT_TRUE(NewMessageId("not an address").ends_with("@pinemail.invalid"));
   EXPECT_TRUE(NewMessageId("").ends_with("@pinemail.invalid"));
+}
+
+TEST(NewMessageIdTest, AMessageWithAKeyAlwaysGetsTheSameId) {
+  OutgoingMessage message{"太郎", "a@example.org", "件名", "本文\r\n"};
+  message.message_key = "0123456789abcdef.fedcba9876543210.2";
+  const Mailbox from{"", "taro@example.jp"};
+  EXPECT_EQ(FieldsFor(message, from).message_id, "0123456789abcdef.fedcba9876543210.2@example.jp");
+  EXPECT_EQ(FieldsFor(message, from).message_id, FieldsFor(message, from).message_id);
+  EXPECT_EQ(MessageIdFor("k.1", "<not an address>"), "k.1@pinemail.invalid");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Tests of the SMTP transport's pure parts: server values, loopback hosts,
 // reply tracking and the failure text.
+#include "mail/smtp_transport.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "mail/net.h"
-#include "mail/smtp_transport.h"
 
 namespace pinemail {
 namespace {
@@ -208,6 +209,23 @@ TEST(SmtpFailure, ServerRefusalOrLibraryErrorMadePrintable) {
   // CP932 bytes from a server, and controls.
   EXPECT_EQ(SmtpFailureReason(451, "451 \x83\x65\x83X\x83g\tbusy\x01", "", "", ""),
             "451 ?e?X?g busy ");
+}
+
+TEST(SmtpFailure, EnhancedStatusCodeIsTakenFromTheStartOfTheReply) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"550 5.1.1 <a@b.example>: unknown", "5.1.1"},
+      {"421 4.7.0 Try again later", "4.7.0"},
+      {"452 4.5.3", "4.5.3"},
+      {"554 5.123.456 text", "5.123.456"},
+      {"550 Mailbox unavailable", ""},
+      {"550 5.1 text", ""},
+      {"550 3.1.1 text", ""},
+      {"550 5.1.1x text", ""},
+      {"550 5.1234.1 text", ""},
+      {"550-5.1.1 text", ""},
+      {"550", ""},
+  };
+  for (const auto& [reply, status] : cases) EXPECT_EQ(SmtpEnhancedStatus(reply), status) << reply;
 }
 
 TEST(SmtpFailure, EveryFormOfTheCredentialsIsMaskedOneStarPerCharacter) {

@@ -1,0 +1,364 @@
+// The journal's lines, its reader and its writer, and the record identities
+// it names.
+#include "batch/journal.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "batch/run_log.h"
+#include "text/utf8.h"
+
+namespace pinemail {
+namespace {
+
+constexpr std::string_view kVersionTag = "pmj1";
+constexpr std::string_view kStartWord = "start";
+constexpr std::string_view kSentWord = "sent";
+constexpr std::string_view kNoMessageId = "-";
+constexpr std::size_t kIdDigits = 16;
+// A longer line is nothing this program wrote (a path of 32,767 UTF-16
+// units escapes to well under this).
+constexpr std::size_t kLineLimit = 1 << 20;
+
+// The Bloom filter of RecordCounter: 2^21 bits (256 KiB), three probes. A
+// list of 100,000 records leaves a few hundred texts wrongly counted as
+// repeated, which costs a map entry each and changes no identity.
+constexpr unsigned kFilterBits = 21;
+constexpr std::size_t kProbes = 3;
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+std::string Hex64(std::uint64_t value) {
+  std::string text(kIdDigits, '0');
+  for (std::size_t i = kIdDigits; i-- > 0; value >>= 4) text[i] = kHexDigits[value & 15];
+  return text;
+}
+
+bool ParseHex64(std::string_view text, std::uint64_t* value) {
+  if (text.size() != kIdDigits) return false;
+  *value = 0;
+  for (char c : text) {
+    const char* digit = std::char_traits<char>::find(kHexDigits, 16, c);
+    if (digit == nullptr) return false;
+    *value = *value << 4 | static_cast<std::uint64_t>(digit - kHexDigits);
+  }
+  return true;
+}
+
+// A hash's bits spread out again, so that each probe takes independent bits.
+std::uint64_t Mix(std::uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xbf58476d1ce4e5b9ULL;
+  x ^= x >> 27;
+  x *= 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+std::size_t Probe(std::uint64_t mixed, std::size_t i) {
+  return static_cast<std::size_t>(mixed >> (i * kFilterBits)) &
+         ((std::size_t{1} << kFilterBits) - 1);
+}
+
+void Escape(std::string_view text, std::string* out) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    char32_t code_point = 0;
+    const std::size_t length = DecodeCodePoint(text, pos, &code_point);
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    const bool not_utf8 = length == 1 && byte >= 0x80;
+    if (byte == '\\') {
+      *out += "\\\\";
+    } else if (byte == '\t') {
+      *out += "\\t";
+    } else if (byte == '\n') {
+      *out += "\\n";
+    } else if (byte == '\r') {
+      *out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F || not_utf8) {
+      *out += "\\x";
+      *out += kHexDigits[byte >> 4];
+      *out += kHexDigits[byte & 15];
+    } else {
+      out->append(text.substr(pos, length));
+    }
+    pos += length;
+  }
+}
+
+// The inverse of Escape; false for a raw control or an escape it does not write.
+bool Unescape(std::string_view text, std::string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    if (c != '\\') {
+      *out += c;
+      continue;
+    }
+    if (++i == text.size()) return false;
+    switch (text[i]) {
+      case '\\':
+        *out += '\\';
+        break;
+      case 't':
+        *out += '\t';
+        break;
+      case 'n':
+        *out += '\n';
+        break;
+      case 'r':
+        *out += '\r';
+        break;
+      case 'x': {
+        if (i + 2 >= text.size()) return false;
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
+        if (ec != std::errc() || end != text.data() + i + 3) return false;
+        *out += static_cast<char>(value);
+        i += 2;
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+bool IsRunId(std::string_view text) {
+  std::uint64_t ignored = 0;
+  return ParseHex64(text, &ignored);
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const std::size_t tab = line.find('\t');
+    fields.push_back(line.substr(0, tab));
+    if (tab == std::string_view::npos) return fields;
+    line.remove_prefix(tab + 1);
+  }
+}
+
+}  // namespace
+
+std::uint64_t LineHash(std::string_view raw_line) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (char c : raw_line) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+RecordCounter::RecordCounter() : seen_((std::size_t{1} << kFilterBits) / 64) {}
+
+bool RecordCounter::MaybeSeen(std::uint64_t hash) const {
+  const std::uint64_t mixed = Mix(hash);
+  for (std::size_t i = 0; i < kProbes; ++i) {
+    const std::size_t bit = Probe(mixed, i);
+    if ((seen_[bit / 64] >> (bit % 64) & 1) == 0) return false;
+  }
+  return true;
+}
+
+void RecordCounter::Add(std::uint64_t hash) {
+  const std::uint64_t mixed = Mix(hash);
+  for (std::size_t i = 0; i < kProbes; ++i) {
+    const std::size_t bit = Probe(mixed, i);
+    seen_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
+}
+
+void RecordCounter::Survey(std::string_view raw_line) {
+  const std::uint64_t hash = LineHash(raw_line);
+  // A text seen before (or, rarely, one the filter mistakes for it) is
+  // counted exactly in the run; every text that does repeat is caught here
+  // at its second line.
+  if (MaybeSeen(hash)) {
+    repeated_.emplace(hash, 0);
+  } else {
+    Add(hash);
+  }
+}
+
+RecordIdentity RecordCounter::Next(std::string_view raw_line) {
+  RecordIdentity identity;
+  identity.line_hash = LineHash(raw_line);
+  const auto repeated = repeated_.find(identity.line_hash);
+  if (repeated != repeated_.end()) identity.occurrence = repeated->second++;
+  return identity;
+}
+
+std::string FormatJournalLine(const JournalEntry& entry) {
+  std::string line(kVersionTag);
+  line += '\t';
+  const bool sent = entry.kind == JournalEntry::Kind::kSent;
+  line += sent ? kSentWord : kStartWord;
+  line += '\t';
+  Escape(entry.run_id, &line);
+  line += '\t';
+  if (sent) {
+    line += Hex64(entry.record.line_hash);
+    line += '\t';
+    line += std::to_string(entry.record.occurrence);
+    line += '\t';
+    if (entry.message_id.empty()) {
+      line += kNoMessageId;
+    } else if (entry.message_id == kNoMessageId) {
+      line += "\\x2d";  // an id of one "-" is not the absence of one
+    } else {
+      Escape(entry.message_id, &line);
+    }
+    line += '\t';
+  }
+  Escape(entry.list_path, &line);
+  line += '\n';
+  return line;
+}
+
+bool ParseJournalLine(std::string_view line, JournalEntry* entry) {
+  const std::vector<std::string_view> fields = SplitTabs(line);
+  if (fields.size() < 4 || fields[0] != kVersionTag || !IsRunId(fields[2])) return false;
+  JournalEntry parsed;
+  parsed.run_id = std::string(fields[2]);
+  if (fields[1] == kStartWord && fields.size() == 4) {
+    parsed.kind = JournalEntry::Kind::kStart;
+  } else if (fields[1] == kSentWord && fields.size() == 7) {
+    parsed.kind = JournalEntry::Kind::kSent;
+    const std::string_view occurrence = fields[4];
+    const auto [end, ec] = std::from_chars(occurrence.data(), occurrence.data() + occurrence.size(),
+                                           parsed.record.occurrence);
+    if (!ParseHex64(fields[3], &parsed.record.line_hash) || occurrence.empty() ||
+        ec != std::errc() || end != occurrence.data() + occurrence.size()) {
+      return false;
+    }
+    if (fields[5] != kNoMessageId &&
+        (fields[5].empty() || !Unescape(fields[5], &parsed.message_id))) {
+      return false;
+    }
+  } else {
+    return false;
+  }
+  if (fields.back().empty() || !Unescape(fields.back(), &parsed.list_path)) return false;
+  *entry = std::move(parsed);
+  return true;
+}
+
+bool ResumePoint::WasSent(const RecordIdentity& record) const {
+  return std::binary_search(sent.begin(), sent.end(), record);
+}
+
+void JournalScan::Feed(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::string_view piece = bytes.substr(0, end);
+    if (!overlong_) {
+      if (partial_.size() + piece.size() > kLineLimit) {
+        overlong_ = true;
+        partial_.clear();
+      } else {
+        partial_.append(piece);
+      }
+    }
+    if (end == std::string_view::npos) return;
+    bytes.remove_prefix(end + 1);
+    ++line_number_;
+    if (overlong_) {
+      Bad();
+    } else {
+      TakeLine(partial_);
+    }
+    overlong_ = false;
+    partial_.clear();
+  }
+}
+
+void JournalScan::Bad() {
+  if (point_.bad_lines++ == 0) point_.first_bad_line = line_number_;
+}
+
+void JournalScan::TakeLine(std::string_view line) {
+  JournalEntry entry;
+  if (!ParseJournalLine(line, &entry)) return Bad();
+  if (entry.list_path != list_path_) return;
+  if (entry.kind == JournalEntry::Kind::kStart) {
+    point_.found = true;
+    point_.run_id = entry.run_id;
+    sent_.try_emplace(entry.run_id);
+  } else {
+    sent_[entry.run_id].push_back(entry.record);
+  }
+}
+
+ResumePoint JournalScan::Finish() {
+  // A last line without its LF was cut short (a full disk): not trusted.
+  if (overlong_ || !partial_.empty()) {
+    ++line_number_;
+    Bad();
+  }
+  if (point_.found) {
+    point_.sent = std::move(sent_[point_.run_id]);
+    std::sort(point_.sent.begin(), point_.sent.end());
+  }
+  sent_.clear();
+  return std::move(point_);
+}
+
+bool ReadResumePoint(const std::string& path, const std::string& list_path, ResumePoint* point,
+                     std::string* reason) {
+  JournalScan scan(list_path);
+  *point = ResumePoint();
+  std::error_code error;
+  if (!std::filesystem::exists(PathFromUtf8(path), error) && !error) return true;
+  File file = OpenFile(path, "rb", reason);
+  if (!file) return false;
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    scan.Feed(std::string_view(buffer.data(), got));
+    if (got < buffer.size()) break;
+  }
+  if (std::ferror(file.get()) != 0) {
+    *reason = "読み込みに失敗しました";
+    return false;
+  }
+  *point = scan.Finish();
+  return true;
+}
+
+bool JournalWriter::Open(const std::string& path, std::string* reason) {
+  bool in_use = false;
+  file_ = OpenSoleWriter(path, reason, &in_use);
+  if (!file_ && in_use) *reason = std::string(kLogInUseReason);
+  return file_ != nullptr;
+}
+
+bool JournalWriter::Append(const JournalEntry& entry, std::string* reason) {
+  return AppendWhole(file_.get(), FormatJournalLine(entry), reason);
+}
+
+std::string JournalListPath(const std::string& list_path) {
+  std::error_code error;
+  const std::filesystem::path canonical =
+      std::filesystem::weakly_canonical(PathFromUtf8(list_path), error);
+  if (error || canonical.empty()) return list_path;
+  return Utf8FromPath(canonical);
+}
+
+std::string NewRunId() { return Hex64(SystemRandom64()); }
+
+std::string MessageKey(std::string_view run_id, const RecordIdentity& record) {
+  std::string key(run_id);
+  key += '.';
+  key += Hex64(record.line_hash);
+  key += '.';
+  key += std::to_string(record.occurrence);
+  return key;
+}
+
+}  // namespace pinemail

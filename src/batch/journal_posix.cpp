@@ -1,0 +1,20 @@
+// The system's random source on POSIX, for run ids.
+#include <unistd.h>
+
+#include <cstdint>
+#include <random>
+
+#include "batch/journal.h"
+
+namespace pinemail {
+
+std::uint64_t SystemRandom64() {
+  std::uint64_t value = 0;
+  // getentropy reads the kernel's source (getrandom on Linux); for 8 bytes
+  // it fails only on a kernel without it.
+  if (getentropy(&value, sizeof value) == 0) return value;
+  std::random_device device;
+  return static_cast<std::uint64_t>(device()) << 32 | device();
+}
+
+}  // namespace pinemail

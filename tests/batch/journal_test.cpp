@@ -1,0 +1,154 @@
+// The journal's lines, its reader over torn and foreign lines, and the
+// record identities it names.
+#include "batch/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace pinemail {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kRun = "0123456789abcdef";
+const std::string kOtherRun = "fedcba9876543210";
+
+JournalEntry Start(const std::string& run, const std::string& path) {
+  JournalEntry entry;
+  entry.run_id = run;
+  entry.list_path = path;
+  return entry;
+}
+
+JournalEntry Sent(const std::string& run, const std::string& path, std::uint64_t hash,
+                  std::uint32_t occurrence, const std::string& message_id = "m@x") {
+  JournalEntry entry = Start(run, path);
+  entry.kind = JournalEntry::Kind::kSent;
+  entry.record = {hash, occurrence};
+  entry.message_id = message_id;
+  return entry;
+}
+
+TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
+  EXPECT_EQ(FormatJournalLine(Sent(kRun, "/home/太郎/list.txt", 0x1f, 2)),
+            "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/home/太郎/list.txt\n");
+  EXPECT_EQ(FormatJournalLine(Start(kRun, "C:\\年賀\\LIST.TXT")),
+            "pmj1\tstart\t0123456789abcdef\tC:\\\\年賀\\\\LIST.TXT\n");
+  for (const std::string& path :
+       {"a\tb\nc\rd\\e"s, "\x83\x65\x83X\x83g.txt"s, "nul\0x\x7f"s, "\\x41\\t"s, "-"s}) {
+    for (const JournalEntry& entry : {Start(kRun, path), Sent(kRun, path, ~0ull, 4294967295u, ""),
+                                      Sent(kOtherRun, "/l", 7, 0, path)}) {
+      const std::string line = FormatJournalLine(entry);
+      ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
+      ASSERT_EQ(line.find('\r'), std::string::npos) << line;
+      JournalEntry parsed;
+      ASSERT_TRUE(ParseJournalLine(std::string_view(line).substr(0, line.size() - 1), &parsed))
+          << line;
+      EXPECT_EQ(parsed.kind, entry.kind);
+      EXPECT_EQ(parsed.run_id, entry.run_id);
+      EXPECT_EQ(parsed.list_path, entry.list_path);
+      EXPECT_EQ(parsed.record, entry.record);
+      EXPECT_EQ(parsed.message_id, entry.message_id);
+    }
+  }
+}
+
+TEST(JournalLineTest, ForeignAndTornLinesAreRefused) {
+  for (const std::string& line : {
+           ""s,
+           "pmj2\tstart\t0123456789abcdef\t/l"s,
+           "pmj1\tstart\t0123456789ABCDEX\t/l"s,
+           "pmj1\tstart\t0123456789abcde\t/l"s,
+           "pmj1\tstart\t0123456789abcdef\t"s,
+           "pmj1\tstart\t0123456789abcdef"s,
+           "pmj1\tstart\t0123456789abcdef\t/l\textra"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t-2\tm@x\t/l"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t4294967296\tm@x\t/l"s,
+           "pmj1\tsent\t0123456789abcdef\t1f\t2\tm@x\t/l"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\t\t/l"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/l\\"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/l\\q"s,
+           "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/l\\x4"s,
+           "pmj1\tstart\t0123456789abcdef\t/l\r"s,
+           "pmj1\tbegin\t0123456789abcdef\t/l"s,
+       }) {
+    JournalEntry entry;
+    EXPECT_FALSE(ParseJournalLine(line, &entry)) << line;
+  }
+}
+
+TEST(JournalScanTest, TheLatestStartOfTheListNamesTheRunToResume) {
+  const std::string journal =
+      FormatJournalLine(Start(kRun, "/a/list.txt")) +
+      FormatJournalLine(Sent(kRun, "/a/list.txt", 1, 0)) +
+      FormatJournalLine(Start(kOtherRun, "/a/list.txt")) +
+      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 3, 1)) + "garbage\n" +
+      FormatJournalLine(Sent(kOtherRun, "/a/other.txt", 9, 0)) +
+      FormatJournalLine(Sent(kRun, "/a/list.txt", 2, 0)) +
+      // A resumed run writes its own start line with the same id.
+      FormatJournalLine(Start(kOtherRun, "/a/list.txt")) +
+      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 2, 0)) +
+      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 5, 0)).substr(0, 30);  // torn
+  // Fed whole and in pieces of every size: the same answer.
+  for (std::size_t piece : {journal.size(), std::size_t{1}, std::size_t{7}}) {
+    JournalScan scan("/a/list.txt");
+    for (std::size_t at = 0; at < journal.size(); at += piece) {
+      scan.Feed(std::string_view(journal).substr(at, piece));
+    }
+    const ResumePoint point = scan.Finish();
+    ASSERT_TRUE(point.found);
+    EXPECT_EQ(point.run_id, kOtherRun);
+    EXPECT_EQ(point.sent, (std::vector<RecordIdentity>{{2, 0}, {3, 1}}));
+    EXPECT_TRUE(point.WasSent({3, 1}));
+    EXPECT_FALSE(point.WasSent({3, 0}));
+    EXPECT_FALSE(point.WasSent({1, 0}));  // sent by an earlier run
+    EXPECT_EQ(point.bad_lines, 2u);
+    EXPECT_EQ(point.first_bad_line, 5u);
+  }
+  JournalScan none("/a/never.txt");
+  none.Feed(journal);
+  EXPECT_FALSE(none.Finish().found);
+}
+
+TEST(RecordCounterTest, RepeatedLinesAreCountedAndOthersKeepTheirIdentity) {
+  const std::vector<std::string> list = {"a@x,A,t.txt", "b@x,B,t.txt", "a@x,A,t.txt", "c@x,C,t.txt",
+                                         "a@x,A,t.txt"};
+  auto identities = [](const std::vector<std::string>& lines) {
+    RecordCounter counter;
+    for (const std::string& line : lines) counter.Survey(line);
+    std::vector<RecordIdentity> found;
+    for (const std::string& line : lines) found.push_back(counter.Next(line));
+    return found;
+  };
+  const std::vector<RecordIdentity> found = identities(list);
+  EXPECT_EQ(found[0], (RecordIdentity{LineHash("a@x,A,t.txt"), 0}));
+  EXPECT_EQ(found[2], (RecordIdentity{LineHash("a@x,A,t.txt"), 1}));
+  EXPECT_EQ(found[4], (RecordIdentity{LineHash("a@x,A,t.txt"), 2}));
+  EXPECT_EQ(found[1], (RecordIdentity{LineHash("b@x,B,t.txt"), 0}));
+  EXPECT_NE(LineHash("a@x,A,t.txt"), LineHash("a@x,A,t.txt "));
+
+  // A line inserted in front changes no identity.
+  std::vector<std::string> inserted = list;
+  inserted.insert(inserted.begin(), "new@x,N,t.txt");
+  const std::vector<RecordIdentity> after = identities(inserted);
+  EXPECT_EQ(std::vector<RecordIdentity>(after.begin() + 1, after.end()), found);
+
+  // Many distinct lines: none is taken for a repeat.
+  RecordCounter counter;
+  for (int i = 0; i < 100000; ++i) counter.Survey(std::to_string(i));
+  for (int i = 0; i < 100000; ++i) ASSERT_EQ(counter.Next(std::to_string(i)).occurrence, 0u);
+}
+
+TEST(JournalKeyTest, MessageKeyAndRunIdAreDotAtomsOfHexDigits) {
+  EXPECT_EQ(MessageKey(kRun, {0xabc, 3}), "0123456789abcdef.0000000000000abc.3");
+  const std::string id = NewRunId();
+  EXPECT_EQ(id.size(), 16u);
+  EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_NE(NewRunId(), id);
+}
+
+}  // namespace
+}  // namespace pinemail
