@@ -1,5 +1,5 @@
-"""Kills a running pinemail with SIGKILL in the middle of a long SMTP run and
-checks that the run log still tells the truth.
+"""Kills a running pinemail with SIGKILL in the middle of a long SMTP run,
+checks that the run log still tells the truth, and resumes the run.
 
 A 2,000-record list is sent to the recording SMTP server on loopback; once a
 few messages have arrived the program is killed at a moment drawn from a
@@ -10,7 +10,11 @@ seeded generator. Afterwards:
 - every record logged as sent reached the server, and every message the
   server accepted has its sent block, except at most the one in flight (the
   record right after the last logged one);
-- a later run appends a complete block of its own after the cut-off one.
+- `list.txt /resume` appends a complete block of its own after the cut-off
+  one, in which the records the killed run got out are "sent before" and the
+  others sent; then every record has reached the server at least once, at
+  most one twice (the one in flight at the kill), and that one with the same
+  Message-ID both times.
 
 Usage: test_crash.py --exe PATH [--seed N] [--rounds N]
 """
@@ -41,21 +45,23 @@ NAME_LABEL = "表示送信者名　: "
 TEMPLATE_LABEL = "テンプレート　: "
 SUBJECT_LABEL = "件名　　　　　: "
 SENT = "メッセージ送信"
+SENT_BEFORE = "前回の実行で送信済みです。"
 
 
 def address(n):
     return f"r{n:04d}@example.jp"
 
 
-def write_program_folder(folder, port):
+def write_program_folder(folder, port, list_too=True):
     folder.write_text("pinemail.ini", "[Config]\nUser Name=\nPassword=\n"
                       f"Subst Key Word=NAME\nNO_INSERT_TEXT=\nMail Server=smtp://127.0.0.1:{port}\n"
                       f"From={SENDER}\n")
+    if not list_too:
+        return
     folder.write_text("t.txt", TEMPLATE)
     lines = ["pinemail.exe 用リスト"]
     lines += [f"{address(n)},受取人 {n},t.txt,受取人{n}" for n in range(1, RECORDS + 1)]
     folder.write_text("list.txt", "\n".join(lines) + "\n")
-    folder.write_text("again.txt", f"pinemail.exe\n{address(9999)},再送,t.txt,再送\n")
 
 
 class Failure(Exception):
@@ -86,8 +92,8 @@ def parse_log(data):
 
 
 def parse_run(lines):
-    """(records, finished): the addresses of one run's record blocks in order,
-    each with whether it was logged as sent."""
+    """The addresses of one run's record blocks in order, each with how it
+    ended: "sent", "before" (sent by the run resumed) or "failed"."""
     check(lines[0] == "" and lines[2] == "", "the run header's empty lines")
     check(lines[3].startswith("User Name: ") and lines[4].startswith("Password : ")
           and lines[5] == "", "the credential lines")
@@ -100,10 +106,13 @@ def parse_run(lines):
               f"a record block starts with its three lines at line {i}: {block!r}")
         record = block[0][len(ADDRESS_LABEL):]
         if block[3:7] == [SUBJECT_LABEL + SUBJECT, SENT, DASHES, ""]:
-            records.append((record, True))
+            records.append((record, "sent"))
+            i += 7
+        elif block[3:7] == [SUBJECT_LABEL + SUBJECT, SENT_BEFORE, DASHES, ""]:
+            records.append((record, "before"))
             i += 7
         elif len(block) >= 6 and block[3].startswith(SUBJECT_LABEL) and block[5] == EQUALS:
-            records.append((record, False))
+            records.append((record, "failed"))
             i += 7
         else:
             raise Failure(f"an incomplete or unknown record block at line {i}: {block!r}")
@@ -143,7 +152,7 @@ def one_round(exe, rng, pipelining):
         logged = [record for record, _ in records]
         check(logged == [address(n) for n in range(1, len(logged) + 1)],
               "records are logged in list order without a gap")
-        sent = [record for record, was_sent in records if was_sent]
+        sent = [record for record, status in records if status == "sent"]
         check(len(sent) == len(records), "no send failed")
         check(received[:len(sent)] == sent, "every record logged as sent reached the server")
         in_flight = received[len(sent):]
@@ -152,12 +161,37 @@ def one_round(exe, rng, pipelining):
             check(in_flight[0] == address(len(sent) + 1),
                   "the unlogged message is the record after the last logged one")
 
-        # A later run starts its block on a line of its own.
-        check(runner.run(folder, ["again.txt"]).status == 0, "the run after the crash succeeds")
+        # The resumed run starts its block on a line of its own and sends
+        # only what the killed one did not get out. It sends to a fresh
+        # server (whose record starts empty, so the resumed run is quick).
+        first_messages = server.messages()
+        server.stop()
+        server = SmtpServer(*(["--pipelining"] if pipelining else []))
+        write_program_folder(folder, server.port, list_too=False)
+        check(runner.run(folder, ["list.txt", "/resume"]).status == 0,
+              "the resumed run succeeds")
         runs = parse_log(folder.read_bytes("pinemail.log"))
-        check(len(runs) == 2 and parse_run(runs[1]) == [(address(9999), True)],
-              "the run after the crash appends one complete block")
-        return kill_after, len(sent), len(in_flight)
+        check(len(runs) == 2, "the resumed run appends one block")
+        resumed = parse_run(runs[1])
+        everyone = [address(n) for n in range(1, RECORDS + 1)]
+        check([record for record, _ in resumed] == everyone,
+              "the resumed run logs every record in list order")
+        before = {record for record, status in resumed if status == "before"}
+        check(set(sent) <= before, "every record logged as sent is sent before")
+        check(before <= set(received), "every record sent before reached the server")
+        check({record for record, status in resumed if status == "sent"} == set(everyone) - before,
+              "the resumed run sends every other record")
+        ids = {}
+        for envelope, message in first_messages + server.messages():
+            ids.setdefault(envelope["rcpt_tos"][0], []).append(message["Message-ID"])
+        check(set(ids) == set(everyone), "every record reached the server")
+        twice = {record: found for record, found in ids.items() if len(found) > 1}
+        check(len(twice) <= 1 and all(len(found) == 2 for found in twice.values()),
+              f"at most one record reached the server twice: {sorted(twice)}")
+        for record, found in twice.items():
+            check(record not in before and found[0] == found[1],
+                  f"the message in flight went again with its Message-ID: {found}")
+        return kill_after, len(sent), len(in_flight), len(twice)
     finally:
         if 'process' in locals() and process.poll() is None:
             process.kill()
@@ -177,13 +211,13 @@ def main():
         try:
             # Every other round the server offers PIPELINING.
             pipelining = round_number % 2 == 0
-            kill_after, logged, in_flight = one_round(options.exe, rng, pipelining)
+            kill_after, logged, in_flight, twice = one_round(options.exe, rng, pipelining)
         except Failure as failure:
             print(f"round {round_number} (seed {options.seed}): FAILED: {failure}")
             return 1
         print(f"round {round_number}{' (pipelining)' if pipelining else ''}: "
               f"killed after {kill_after} arrivals; "
-              f"{logged} sent blocks, {in_flight} in flight")
+              f"{logged} sent blocks, {in_flight} in flight, {twice} sent twice after /resume")
     return 0
 
 

@@ -5,9 +5,16 @@ line of standard output, then serves until it is terminated or its standard
 input closes. Every accepted message is written to the --store folder as
 NNNN.eml (the bytes as received) and NNNN.json (envelope sender and
 recipients); state.json there counts connections, TLS sessions, successful
-logins and the commands seen, updated after each event. With --pipelining
-the EHLO reply offers PIPELINING, and a MAIL that arrived together with the
-commands after it is counted in "pipelined".
+logins and the commands seen (with --times also the monotonic time each
+arrived, in "times"), updated after each event. With --pipelining the EHLO reply offers
+PIPELINING, and a MAIL that arrived together with the commands after it is
+counted in "pipelined".
+
+A provider's limits, on request: --refuse-sender-after N refuses the sender
+(MAIL FROM, 550 5.4.5) once N messages were accepted, as a daily limit does;
+--burst N:J answers the J MAIL commands after every N accepted messages with
+421 4.7.0 and closes the connection, as a provider pushing back on a burst
+does.
 """
 
 import argparse
@@ -18,19 +25,22 @@ import os
 import ssl
 import sys
 import threading
+import time
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class State:
-    def __init__(self, store):
+    def __init__(self, store, keep_times):
         self.store = store
+        self.keep_times = keep_times
         self.connections = 0
         self.starttls = 0
         self.logins = 0
         self.failed_logins = 0
         self.commands = []
+        self.times = []
         self.messages = 0
         self.pipelined = 0
         self.tempfails = {}
@@ -39,12 +49,14 @@ class State:
 
     def command(self, name):
         self.commands.append(name)
+        if self.keep_times:
+            self.times.append(time.monotonic())
         self.save()
 
     def save(self):
         data = {key: getattr(self, key) for key in
-                ("connections", "starttls", "logins", "failed_logins", "commands", "messages",
-                 "pipelined")}
+                ("connections", "starttls", "logins", "failed_logins", "commands", "times",
+                 "messages", "pipelined")}
         temp = os.path.join(self.store, "state.json.tmp")
         with open(temp, "w") as f:
             json.dump(data, f)
@@ -88,6 +100,16 @@ class Handler:
 
 
 def make_server_class(state, options):
+    every, refusals = (int(n) for n in options.burst.split(":")) if options.burst else (0, 0)
+    pushed = {}  # accepted count -> refusals given since
+
+    def pushing_back():
+        if not every or state.messages == 0 or state.messages % every:
+            return False
+        given = pushed.get(state.messages, 0)
+        pushed[state.messages] = given + 1
+        return given < refusals
+
     class RecordingSMTP(SMTP):
         def connection_made(self, transport):
             upgraded = self._original_transport is not None
@@ -113,10 +135,15 @@ def make_server_class(state, options):
 
         async def smtp_MAIL(self, arg):
             state.command("MAIL")
-            if state.commands.count("MAIL") <= options.hang_up_on_mail:
-                # A server shutting down: it refuses and closes at once.
-                await self.push("421 4.3.2 Service shutting down")
+            if state.commands.count("MAIL") <= options.hang_up_on_mail or pushing_back():
+                # A server shutting down, or pushing back: it refuses and
+                # closes at once.
+                await self.push("421 4.3.2 Service shutting down" if not options.burst
+                                else "421 4.7.0 Try again later, closing connection")
                 self.transport.close()
+                return
+            if options.refuse_sender_after and state.messages >= options.refuse_sender_after:
+                await self.push("550 5.4.5 Daily user sending limit exceeded")
                 return
             # The reader's buffer (private to asyncio) already holds what the
             # client sent after this command without waiting for its reply.
@@ -162,7 +189,7 @@ def tls_context(cert, key):
 
 
 async def serve(options):
-    state = State(options.store)
+    state = State(options.store, options.times)
     handler = Handler(state, options)
     server_class = make_server_class(state, options)
     kwargs = {"hostname": "test.invalid"}
@@ -210,6 +237,9 @@ def main():
     parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--hang-up-on-mail", type=int, default=0, metavar="N")
     parser.add_argument("--drop-after", type=int, default=0, metavar="N")
+    parser.add_argument("--refuse-sender-after", type=int, default=0, metavar="N")
+    parser.add_argument("--burst", metavar="N:J")
+    parser.add_argument("--times", action="store_true")
     asyncio.run(serve(parser.parse_args()))
 
 

@@ -37,7 +37,16 @@ RECIPIENTS = [("tanaka@example.jp", "田中 一郎", "田中"),
               ("suzuki@example.jp", "鈴木 次郎", "鈴木")]
 SIGN_ON_FAILED = "ログインに失敗しました。"
 FAILED = "送信に失敗しました。"
-STOPPED = ("送信を中断しました。(サーバーとの接続に 3 件続けて失敗しました)", EQUALS, "")
+FIVE_RECIPIENTS = RECIPIENTS + [("kato@example.jp", "加藤 三郎", "加藤"),
+                                ("ito@example.jp", "伊藤 四郎", "伊藤")]
+
+
+def stopped(reason="サーバーとの接続に 3 件続けて失敗しました"):
+    """The closing lines of a run that was stopped."""
+    return (f"送信を中断しました。({reason})", EQUALS, "")
+
+
+STOPPED = stopped()
 
 
 def make_certificate(folder, name, alt_names):
@@ -95,11 +104,11 @@ class TransportTest(unittest.TestCase):
         return server
 
     def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None,
-                  terminal=False):
+                  terminal=False, extra=""):
         self.folder.write_text("pinemail.ini", "[Config]\n"
                                f"User Name={user}\nPassword={password}\n"
                                f"Subst Key Word=NAME\nMail Server={mail_server}\n"
-                               f"From={SENDER}\n")
+                               f"From={SENDER}\n{extra}")
         self.folder.write_text("newyear.txt", TEMPLATE)
         lines = ["pinemail.exe の送信先"]
         lines += [f"{address},{name},newyear.txt,{short}" for address, name, short in recipients]
@@ -280,6 +289,87 @@ class PipelinedSmtpTest(SmtpTest):
         return super().server("--pipelining", *options)
 
 
+class ProviderLimitTest(TransportTest):
+    """A server that enforces a provider's limits: the run paces itself,
+    waits when the server pushes back, and stops when the account may send
+    no more today."""
+
+    def test_sender_refused_after_n_messages_stops_the_run(self):
+        server = self.server("--refuse-sender-after", "2")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", FIVE_RECIPIENTS,
+                                terminal=True)
+        self.assertEqual(2, result.status, result.stderr)
+        refusal = "550 5.4.5 Daily user sending limit exceeded"
+        reason = "サーバーが送信を断りました: " + refusal
+        expected = log_block(*self.credential_lines("", ""),
+                             *[line for r in FIVE_RECIPIENTS[:2]
+                               for line in self.sent_block(r[0], r[1])],
+                             *self.failed_block(*FIVE_RECIPIENTS[2][:2], refusal),
+                             *stopped(reason))
+        self.assertEqual(expected, self.folder.log())
+        self.assert_delivered(server, FIVE_RECIPIENTS[:2])
+        self.assertIn(f"送信を中断しました。({reason})", result.stderr.decode())
+        # Refused once: no retry of a lasting refusal, no record after it.
+        self.assertEqual(3, server.state()["commands"].count("MAIL"))
+
+    def test_pushed_back_bursts_are_waited_out_and_nothing_goes_twice(self):
+        for pipelining in ([], ["--pipelining"]):
+            with self.subTest(pipelining=bool(pipelining)):
+                # After every 2 messages the next 2 tries get 421 and a
+                # closed connection.
+                server = self.server("--burst", "2:2", *pipelining)
+                self.folder.file("pinemail.log").unlink(missing_ok=True)
+                result = self.run_batch(f"smtp://127.0.0.1:{server.port}", FIVE_RECIPIENTS,
+                                        env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.01"},
+                                        terminal=True)
+                self.assertEqual(0, result.status, result.stderr)
+                self.assertEqual(log_block(*self.credential_lines("", ""),
+                                           *[line for r in FIVE_RECIPIENTS
+                                             for line in self.sent_block(r[0], r[1])]),
+                                 self.folder.log())
+                self.assert_delivered(server, FIVE_RECIPIENTS)
+                self.assertEqual(5, server.state()["connections"])
+                # The pauses are shown with the server's words.
+                shown = result.stderr.decode()
+                self.assertEqual(4, shown.count("もう一度送ります: 421 4.7.0 Try again later"))
+
+    def test_send_rate_spaces_the_messages(self):
+        server = self.server("--times")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", FIVE_RECIPIENTS,
+                                extra="Send Rate=60/min\n")
+        self.assertEqual(0, result.status, result.stderr)
+        self.assert_delivered(server, FIVE_RECIPIENTS)
+        state = server.state()
+        times = dict(zip(state["commands"], state["times"]))  # each command's last arrival
+        # The first message started after the greeting's reply, the fifth at
+        # least 4 gaps of 1 s after the first: so its MAIL reached the server
+        # at least 4 s after the greeting, however long the loopback took.
+        self.assertGreaterEqual(times["MAIL"] - times["EHLO"], 4.0)
+
+    def test_messages_per_connection_opens_a_new_one_after_n(self):
+        server = self.server()
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", FIVE_RECIPIENTS,
+                                extra="Messages Per Connection=2\n")
+        self.assertEqual(0, result.status, result.stderr)
+        self.assert_delivered(server, FIVE_RECIPIENTS)
+        session = ["CONNECT", "EHLO", "MAIL", "MAIL", "QUIT"]
+        self.assertEqual(session * 2 + ["CONNECT", "EHLO", "MAIL", "QUIT"],
+                         server.state()["commands"])
+
+    def test_unusable_limits_fail_the_sign_on(self):
+        server = self.server()
+        for extra, key in (("Send Rate=fast\n", "Send Rate"),
+                           ("Messages Per Connection=0\n", "Messages Per Connection")):
+            with self.subTest(key=key):
+                self.folder.file("pinemail.log").unlink(missing_ok=True)
+                result = self.run_batch(f"smtp://127.0.0.1:{server.port}", extra=extra,
+                                        terminal=True)
+                self.assertEqual(2, result.status)
+                self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+                self.assertIn(key, result.stderr.decode())
+        self.assertEqual(0, server.state()["connections"])
+
+
 class RogueServer(SmtpServer):
     """rogue_server.py: misbehaves on purpose at one stage of the dialogue."""
     SCRIPT = "rogue_server.py"
@@ -315,14 +405,14 @@ class RogueServerTest(TransportTest):
         """The log, with the number of seconds in a reason masked."""
         return re.sub(r"\d+ 秒", "N 秒", self.folder.log())
 
-    def expected_log(self, outcomes, stopped=False):
+    def expected_log(self, outcomes, stopped=False, stop_lines=STOPPED):
         """A log of one block per recipient with the given outcome: None for
         sent, else the reason it failed."""
         lines = list(self.credential_lines("", ""))
         for (address, name, _), reason in zip(self.FOUR_RECIPIENTS, outcomes):
             lines += (self.sent_block(address, name) if reason is None
                       else self.failed_block(address, name, reason))
-        return log_block(*lines, *(STOPPED if stopped else ()))
+        return log_block(*lines, *(stop_lines if stopped else ()))
 
     def test_replies_past_their_limits_drop_the_connection(self):
         # While the session opens (libcurl reads those replies) sign-on fails;
@@ -374,11 +464,15 @@ class RogueServerTest(TransportTest):
                     self.assertEqual(2, result.status)
                     self.assertIn(f"{SIGN_ON_FAILED}({REFUSAL})", result.stderr.decode())
                     continue
-                # A new connection for each retry; the server's words are
-                # the reason when the retries run out.
-                self.assertEqual(1 if outcome else 0, result.status, result.stderr)
-                self.assertEqual(self.expected_log([outcome]), self.log())
-                self.assertEqual(3 if outcome else 2, server.state()["connections"])
+                # A 421 closes the session: each try after a pause goes over
+                # a new connection. A server that keeps refusing for five
+                # minutes of pauses (1, 2, 4, ... 128, 45 s) stops the run,
+                # the server's words the record's reason.
+                self.assertEqual(2 if outcome else 0, result.status, result.stderr)
+                gave_up = stopped("5 分間待って送り直しましたが、サーバーが受け付けませんでした: "
+                                  + REFUSAL)
+                self.assertEqual(self.expected_log([outcome], bool(outcome), gave_up), self.log())
+                self.assertEqual(10 if outcome else 2, server.state()["connections"])
 
     def test_credentials_without_auth_offered_are_a_sign_on_failure(self):
         server = self.rogue()
