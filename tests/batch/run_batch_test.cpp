@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -442,10 +443,16 @@ TEST_F(RunBatchTest, ResumeSkipsWhatTheLastRunSentAndKeepsItsRunId) {
   const std::string first_run = RunIds()[0];
   EXPECT_EQ(RunIds(), std::vector<std::string>(3, first_run));
   EXPECT_NE(recording_.messages[0].message_key, recording_.messages[1].message_key);
-  // The journal: the start line and one line per message taken.
+  // The journal: the start line and one line per message taken, naming the
+  // list by its full path.
   const std::string journal = ReadBytes(folder_ / "pinemail.journal");
   EXPECT_EQ(4, std::count(journal.begin(), journal.end(), '\n'));
-  EXPECT_NE(journal.find("\t" + JournalListPath(folder_ / "list.txt") + "\n"), std::string::npos);
+  JournalScan scan(JournalListPath(folder_ / "list.txt"));
+  scan.Feed(journal);
+  const ResumePoint point = scan.Finish();
+  EXPECT_EQ(first_run, point.run_id);
+  EXPECT_EQ(3u, point.sent.size());
+  EXPECT_EQ(0u, point.bad_lines);
 
   // A line inserted before the others and a template gone: the resumed run
   // sends b and the new line only, with the same run id.

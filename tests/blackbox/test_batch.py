@@ -95,6 +95,36 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(harness.crlf(SETTINGS).encode(RUNNER.log_encoding),
                          self.folder.read_bytes("pinemail.ini"))
 
+    def test_resume_sends_only_what_the_last_run_did_not(self):
+        # The first run sends tanaka and rejects sato (no name).
+        self.prepare()
+        self.assertEqual(1, self.run_program("list.txt").status)
+        first_ids = [m["Message-ID"] for m in self.folder.messages()]
+        # Sato's line fixed and a record added: the resumed run sends those
+        # two and only those, and says tanaka was sent before.
+        self.prepare(listing=LIST.replace("sato@example.jp,,", "sato@example.jp,佐藤 花子,")
+                     + "suzuki@example.jp,鈴木 次郎,newyear.txt,鈴木\n")
+        log_before = self.folder.log()
+        self.assertEqual(0, self.run_program("list.txt", "/resume").status)
+        subject = "あけましておめでとう"
+        self.assertEqual(log_before + log_block(
+            *CREDENTIALS,
+            *record_lines("tanaka@example.jp", "田中 一郎", "newyear.txt"),
+            "件名　　　　　: " + subject, "前回の実行で送信済みです。", harness.DASHES, "",
+            *record_lines("sato@example.jp", "佐藤 花子", "newyear.txt"), *sent_lines(subject),
+            *record_lines("suzuki@example.jp", "鈴木 次郎", "newyear.txt"), *sent_lines(subject)),
+            self.folder.log())
+        messages = self.folder.messages()
+        self.assertEqual(["tanaka@example.jp", "sato@example.jp", "suzuki@example.jp"],
+                         [m["To"].addresses[0].addr_spec for m in messages])
+        # One run id: the Message-IDs share it.
+        run_ids = {m["Message-ID"].strip("<>").split(".")[0] for m in messages}
+        self.assertEqual(1, len(run_ids), messages)
+        self.assertEqual(first_ids, [m["Message-ID"] for m in messages[:1]])
+        # Nothing is left to send, whatever the case of the option.
+        self.assertEqual(0, self.run_program("list.txt", "/RESUME").status)
+        self.assertEqual(3, len(self.folder.messages()))
+
     def test_settings_file_created_when_missing(self):
         self.prepare(settings=None)
         result = self.run_program("list.txt")

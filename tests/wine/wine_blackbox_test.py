@@ -294,6 +294,39 @@ class MapiRunTest(WineTestCase):
         self.assertNotIn("kimura", self.folder.log())
 
 
+class ResumeTest(WineTestCase):
+    def test_a_resumed_run_hands_the_client_only_what_the_killed_run_did_not(self):
+        self.standard_folder()
+        self.folder.write("list.txt", LIST + "ito@example.jp,伊藤 三郎,newyear.txt,伊藤,沖縄\r\n"
+                          "kato@example.jp,加藤 四郎,newyear.txt,加藤,京都\r\n")
+        # The process ends inside the third send: the client has the message,
+        # the journal does not.
+        self.folder.write("mapi_control.txt", b"die_send=3\n")
+        self.assertExit(self.folder.run("list.txt"), 9)
+        first = [f["recip"][0][2] for name, f in read_calls(self.folder.path)
+                 if name == "MAPISendMailW"]
+        self.assertEqual(first, [b"tanaka@example.jp", b"sato@example.jp", b"ito@example.jp"])
+
+        (self.folder.path / "mapi_calls.txt").unlink()
+        self.folder.write("mapi_control.txt", b"")
+        self.assertExit(self.folder.run("list.txt", "/resume"), 0)
+        calls = read_calls(self.folder.path)
+        self.assertEqual([name for name, _ in calls],
+                         ["MAPILogon", "MAPISendMailW", "MAPISendMailW", "MAPILogoff"])
+        self.assertEqual([f["recip"][0][2] for _, f in calls[1:3]],
+                         [b"ito@example.jp", b"kato@example.jp"])
+        before = f"件名　　　　　: 謹賀新年　%NAME%様\r\n前回の実行で送信済みです。\r\n{DASHES}\r\n\r\n"
+        resumed = self.folder.log().split(STARS)[-1]
+        self.assertEqual(resumed, "\r\n\r\n" + DATE_MASK + "\r\n\r\n"
+                         + credentials("taro", "s3cret")
+                         + record("tanaka@example.jp", "田中 一郎", "newyear.txt", before)
+                         + record("sato@example.jp", "佐藤 花子", "newyear.txt", before)
+                         + record("ito@example.jp", "伊藤 三郎", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様"))
+                         + record("kato@example.jp", "加藤 四郎", "newyear.txt",
+                                  sent("謹賀新年　%NAME%様")))
+
+
 class AnsiClientTest(WineTestCase):
     double = None  # set to DOUBLE_ANSI at start
 
