@@ -80,7 +80,9 @@ TEST(HelpText, StatesTheFilesKeysAndLimitsItsRulesName) {
        {"pinemail.exe", "pinemail.ini", "pinemail.log", "[Config]\r\nUser Name=\r\nPassword=\r\n"
         "Subst Key Word=NAME,KEN,GOBI\r\n",
         "NO_INSERT_TEXT=TRUE", "Mail Server", "From", "63", "「#」", " /H", "%%",
-        "ログインに失敗しました。", "送信に失敗しました。", "MSMAPI32.OCX", "Outlook Express"}) {
+        "ログインに失敗しました。", "送信に失敗しました。", "MSMAPI32.OCX", "Outlook Express",
+        "Send Rate", "Messages Per Connection", " /resume", "pinemail.journal",
+        "送信を中断しました。(", "前回の実行で送信済みです。"}) {
     EXPECT_NE(text.find(needle), std::string_view::npos) << needle;
   }
 }
