@@ -4,12 +4,17 @@ For lists of 1,000, 10,000 and 100,000 Japanese records (the same every
 time: a seeded generator) it measures pinemail's messages per second over one
 SMTP connection and its peak resident set size (/usr/bin/time -v), and
 smtp-source sending as many messages of the same size over one session as
-the ceiling; then the time of a 100,000-record run into an outbox folder.
+the ceiling; then the time of a 100,000-record run into an outbox folder; then
+what the journal (pinemail.journal, for /resume) costs: 10,000 records over
+SMTP with and without it (PINEMAIL_BENCH_NO_JOURNAL, read for measuring
+only), the median of 3 runs each, taken in turn.
 Prints a table and checks the goals: at least 0.9 of smtp-source's rate,
 peak RSS at most 16 MB and the same at 1k and 100k records, the outbox run
-under 10 s. Exit status 1 when a goal is missed.
+under 10 s, the journal at most 10 % slower. Exit status 1 when a goal is
+missed.
 
 Usage: bench_e2e.py --exe PATH --work FOLDER [--sizes 1000,10000,100000]
+                    [--journal-records 10000]
 """
 
 import argparse
@@ -19,6 +24,7 @@ import random
 import re
 import shutil
 import socket
+import statistics
 import subprocess
 import sys
 import time
@@ -101,12 +107,12 @@ def start_sink(port):
     raise RuntimeError("smtp-sink did not start")
 
 
-def timed_run(command, cwd):
+def timed_run(command, cwd, env=None):
     """(seconds, peak RSS in KiB, exit status) of one run under /usr/bin/time -v."""
     start = time.monotonic()
     done = subprocess.run([TIME, "-v"] + command, cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                          env=dict(os.environ, LC_ALL="C.UTF-8"))
+                          env=dict(os.environ, LC_ALL="C.UTF-8", **(env or {})))
     seconds = time.monotonic() - start
     match = re.search(rb"Maximum resident set size \(kbytes\): (\d+)", done.stderr)
     status = re.search(rb"Exit status: (\d+)", done.stderr)
@@ -131,11 +137,42 @@ def message_size(work, exe):
     return sum(sizes) // len(sizes)
 
 
+def journal_cost(work, exe, count, rounds=3):
+    """(median seconds with the journal, without it, problems): `count`
+    records over SMTP, each run in a folder without log or journal, the two
+    kinds taken in turn so that both meet the same load of the machine."""
+    port = free_port()
+    sink = start_sink(port)
+    seconds = {True: [], False: []}
+    problems = []
+    try:
+        folder = program_folder(work / "journal", exe, f"smtp://127.0.0.1:{port}")
+        make_list(folder / "list.txt", count)
+        for _ in range(rounds):
+            for journal in (True, False):
+                for name in ("pinemail.log", "pinemail.journal"):
+                    (folder / name).unlink(missing_ok=True)
+                env = {} if journal else {"PINEMAIL_BENCH_NO_JOURNAL": "1"}
+                took, _, status = timed_run([str(folder / "pinemail"), "list.txt"], folder, env)
+                sent = count_sent(folder / "pinemail.log")
+                kept = (folder / "pinemail.journal").exists()
+                if status != 0 or sent != count or kept != journal:
+                    problems.append(f"journal {'on' if journal else 'off'}: sent {sent} of "
+                                    f"{count} (status {status}, journal kept: {kept})")
+                seconds[journal].append(took)
+        shutil.rmtree(folder)
+    finally:
+        sink.terminate()
+        sink.wait()
+    return statistics.median(seconds[True]), statistics.median(seconds[False]), problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--sizes", default="1000,10000,100000")
+    parser.add_argument("--journal-records", type=int, default=10000)
     options = parser.parse_args()
     exe = pathlib.Path(options.exe).resolve()
     work = pathlib.Path(options.work).resolve()
@@ -177,6 +214,10 @@ def main():
         missed.append(f"outbox: {written} of {outbox_count} files (status {status})")
     shutil.rmtree(folder)
 
+    with_journal, without_journal, problems = journal_cost(work, exe, options.journal_records)
+    missed += problems
+    journal_ratio = with_journal / without_journal
+
     print()
     print(f"{'records':>9} {'pinemail msg/s':>15} {'smtp-source msg/s':>18} {'ratio':>6} "
           f"{'peak RSS MiB':>13}")
@@ -184,6 +225,9 @@ def main():
         print(f"{count:>9} {rate:>15.0f} {source_rate:>18.0f} {ratio:>6.2f} {rss:>13.1f}")
     print(f"outbox, {outbox_count} records: {outbox_seconds:.2f} s "
           f"({outbox_count / outbox_seconds:.0f} msg/s), peak RSS {outbox_rss / 1024:.1f} MiB")
+    print(f"journal, {options.journal_records} records over SMTP, median of 3: "
+          f"with {with_journal:.2f} s, without {without_journal:.2f} s "
+          f"({(journal_ratio - 1) * 100:+.1f} %)")
 
     for count, _, _, ratio, rss in rows:
         if ratio < 0.9:
@@ -194,6 +238,8 @@ def main():
         missed.append(f"peak RSS grows with the list: {rows[0][4]:.1f} -> {rows[-1][4]:.1f} MiB")
     if outbox_seconds >= 10:
         missed.append(f"outbox run {outbox_seconds:.1f} s (goal under 10)")
+    if journal_ratio > 1.10:
+        missed.append(f"the journal costs {(journal_ratio - 1) * 100:.1f} % (goal at most 10 %)")
     print()
     if missed:
         print("goals missed:\n  " + "\n  ".join(missed))
