@@ -173,9 +173,8 @@ class BatchRun {
              " 行飛ばしました (最初は " + std::to_string(resume_.first_bad_line) + " 行目)");
     }
     if (!resume_.found) {
-      Notice(
-          std::string(kJournalFileName) +
-          " にこのリストの前回の実行がないため、すべての宛先に送信します: " + journal_list_path_);
+      Notice(std::string(kJournalFileName) +
+             " にこのリストの前回の実行がないため、すべての宛先に送信します");
       return true;
     }
     run_id_ = resume_.run_id;
