@@ -1,7 +1,8 @@
 // Fuzzes the journal's reader and writer.
 // Input: any bytes, read as a journal (whole and in pieces: the same
-// answer), as lines to parse (a parsed line formats back to itself), and as
-// a list path and message id to write (they come back byte for byte).
+// answer), as lines to parse (a parsed line, written again, parses to the
+// same entry), and as a list path and message id to write (they come back
+// byte for byte).
 #include <cstddef>
 #include <cstdint>
 #include <string>
