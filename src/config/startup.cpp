@@ -2,6 +2,8 @@
 // split and the choice between a batch run and the help window.
 #include "config/startup.h"
 
+#include "text/file_io.h"
+
 namespace pinemail {
 
 namespace {
@@ -21,7 +23,78 @@ bool AsksForHelp(const StartInput& input) {
   return input.posix_help_words && (input.command_text == "-h" || input.command_text == "--help");
 }
 
+bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+std::string_view SkipGaps(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && IsArgumentGap(text[pos])) ++pos;
+  return text.substr(pos);
+}
+
+// The folder a named home means: relative names are taken from the current
+// folder.
+std::string NamedFolder(std::string_view name, const HomeSources& sources, PathStyle style) {
+  std::string folder =
+      ResolvePath(name, WithTrailingSeparator(sources.current_folder, style), style);
+  return WithTrailingSeparator(std::move(folder), style);
+}
+
 }  // namespace
+
+Home PickHome(const HomeSources& sources, PathStyle style) {
+  if (!sources.option.empty()) {
+    return {HomeKind::kNamed, NamedFolder(sources.option, sources, style)};
+  }
+  if (!sources.environment.empty()) {
+    return {HomeKind::kNamed, NamedFolder(sources.environment, sources, style)};
+  }
+  if (sources.program_installed && !sources.config_home.empty()) {
+    std::string folder = WithTrailingSeparator(sources.config_home, style) + "pinemail";
+    return {HomeKind::kConfigHome, WithTrailingSeparator(std::move(folder), style)};
+  }
+  return {HomeKind::kProgramFolder, WithTrailingSeparator(sources.program_folder, style)};
+}
+
+HomeOption SplitHomeOption(std::string_view command_text) {
+  constexpr std::string_view kName = "--home";
+  HomeOption none{{}, std::string(command_text)};
+  if (!StartsWithAsciiNoCase(command_text, kName)) return none;
+  std::string_view value = command_text.substr(kName.size());
+  if (value.starts_with('=')) {
+    value.remove_prefix(1);
+  } else if (!value.empty() && IsArgumentGap(value.front())) {
+    value = SkipGaps(value);
+  } else {
+    return none;  // "--homes", "--home" alone
+  }
+  std::size_t end = 0;
+  std::string folder;
+  if (value.starts_with('"')) {
+    std::size_t closing = value.find('"', 1);
+    end = closing == std::string_view::npos ? value.size() : closing + 1;
+    folder = value.substr(1, (closing == std::string_view::npos ? value.size() : closing) - 1);
+  } else {
+    while (end < value.size() && !IsArgumentGap(value[end])) ++end;
+    folder = value.substr(0, end);
+  }
+  if (folder.empty()) return none;
+  return {std::move(folder), std::string(SkipGaps(value.substr(end)))};
+}
+
+bool PrepareHome(const Home& home, std::string* reason) {
+  // The executable's folder is there; whether it can be written shows when
+  // the log is opened, as it always has.
+  if (home.kind == HomeKind::kProgramFolder) return true;
+  return MakeFolders(home.folder, reason, FolderAccess::kOwnerOnly);
+}
 
 char FolderSeparator(PathStyle style) { return style == PathStyle::kWindows ? '\\' : '/'; }
 

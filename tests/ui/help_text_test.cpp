@@ -77,10 +77,12 @@ TEST(HelpText, StartsWithTheTitleAndEndsWithTheClosingBanner) {
 TEST(HelpText, StatesTheFilesKeysAndLimitsItsRulesName) {
   const std::string_view text = HelpText();
   for (std::string_view needle :
-       {"pinemail.exe", "pinemail.ini", "pinemail.log", "[Config]\r\nUser Name=\r\nPassword=\r\n"
+       {"pinemail.exe", "pinemail.ini", "pinemail.log",
+        "[Config]\r\nUser Name=\r\nPassword=\r\n"
         "Subst Key Word=NAME,KEN,GOBI\r\n",
         "NO_INSERT_TEXT=TRUE", "Mail Server", "From", "63", "「#」", " /H", "%%",
-        "ログインに失敗しました。", "送信に失敗しました。", "MSMAPI32.OCX", "Outlook Express"}) {
+        "ログインに失敗しました。", "送信に失敗しました。", "MSMAPI32.OCX", "Outlook Express",
+        "--home", "PINEMAIL_HOME", "$XDG_CONFIG_HOME/pinemail"}) {
     EXPECT_NE(text.find(needle), std::string_view::npos) << needle;
   }
 }
