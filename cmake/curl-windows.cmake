@@ -22,7 +22,10 @@ set(pinemail_curl_options
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF
   -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF
   -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DENABLE_UNICODE=ON
-  -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_ALTSVC=ON -DCURL_DISABLE_HSTS=ON)
+  -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_ALTSVC=ON -DCURL_DISABLE_HSTS=ON
+  # No CA bundle of the build machine's (its /etc/ssl/certs would become the
+  # default, which Windows does not have): Schannel uses the Windows store.
+  -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none)
 foreach(protocol IN LISTS pinemail_curl_disabled)
   list(APPEND pinemail_curl_options -DCURL_DISABLE_${protocol}=ON)
 endforeach()
