@@ -450,29 +450,33 @@ class SmtpTest(WineTestCase):
 
     def test_sign_on_fails_before_any_record(self):
         own_address = own_network_address()
-        for case, url, options, password, ca_file, failed_logins in [
-                ("wrong password", "smtp://localhost:{port}", ("--starttls", *self.certs),
-                 "wrong", None, 1),
+        auth = ("--auth", "taro:s3cret")
+        for case, url, options, user, password, ca_file, failed_logins in [
+                ("wrong password", "smtp://localhost:{port}", ("--starttls", *self.certs, *auth),
+                 "taro", "wrong", None, 1),
                 # The CA file names another CA: Schannel then checks the chain itself.
-                ("unknown CA", "smtp://localhost:{port}", ("--starttls", *self.certs), "s3cret",
+                ("unknown CA", "smtp://localhost:{port}", ("--starttls", *self.certs, *auth),
+                 "taro", "s3cret", self.other_certs[0], 0),
+                ("wrong host", "smtps://localhost:{port}",
+                 ("--implicit-tls", *self.other_certs, *auth), "taro", "s3cret",
                  self.other_certs[0], 0),
-                ("wrong host", "smtps://localhost:{port}", ("--implicit-tls", *self.other_certs),
-                 "s3cret", self.other_certs[0], 0),
                 # This machine by its network address is not loopback: no
-                # plain text there.
-                ("no TLS offered", "smtp://{host}:{port}", ("--listen", own_address), "s3cret",
+                # plain text there, even without credentials.
+                ("no TLS offered", "smtp://{host}:{port}", ("--listen", own_address), "", "",
                  None, 0)]:
             if case == "no TLS offered" and own_address is None:
                 continue
             with self.subTest(case=case):
-                server = self.server(*options, "--auth", "taro:s3cret")
-                result = self.run_smtp(url.format(host=own_address, port=server.port), "taro",
+                server = self.server(*options)
+                result = self.run_smtp(url.format(host=own_address, port=server.port), user,
                                        password, ca_file)
                 self.assertExit(result, 2)
-                self.assertLog(header() + credentials("taro", password) + SIGN_ON_FAILED)
-                self.assertEqual(server.messages(), [])
-                self.assertEqual((server.state()["logins"], server.state()["failed_logins"]),
-                                 (0, failed_logins))
+                self.assertLog(header() + credentials(user, password) + SIGN_ON_FAILED)
+                # Refused on the connection, before any transaction.
+                state = server.state()
+                self.assertEqual((state["connections"], state["logins"], state["failed_logins"]),
+                                 (1, 0, failed_logins))
+                self.assertNotIn("MAIL", state["commands"])
                 self.assertEqual(read_calls(self.folder.path), [])
 
     def test_refusals_retries_and_a_new_connection(self):
