@@ -96,13 +96,36 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
   return outcome;
 }
 
+// The home made ready, or the open-failure warning naming it. Help asked for
+// needs no home, so nothing is created for it.
+bool HomeIsReady(const pinemail::StartInput& input) {
+  std::string reason;
+  if (pinemail::PrepareHome({input.home, input.app_folder}, &reason)) return true;
+  std::string folder = input.app_folder;
+  if (folder.size() > 1) folder.pop_back();
+  pinemail::ShowOpenFailure({{folder, reason}});
+  return false;
+}
+
+// A user of an installed program learns where its files are.
+void AnnounceConfigHome(const pinemail::StartInput& input) {
+  if (input.home != pinemail::HomeKind::kConfigHome || isatty(fileno(stderr)) == 0) return;
+  std::string folder = input.app_folder;
+  folder.pop_back();
+  PrintError("ホームフォルダ: " + pinemail::DecodeSystemText(folder) + "\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   pinemail::StartInput input = pinemail::NativeStartInput(argc, argv);
   pinemail::StartDecision decision = pinemail::DecideStart(input, pinemail::NativeFileSystem());
+  if (decision.mode != pinemail::StartMode::kHelpAsked && !HomeIsReady(input)) {
+    return pinemail::ExitStatus(BatchOutcome::kStoppedEarly);
+  }
   if (decision.mode == pinemail::StartMode::kBatch) {
+    AnnounceConfigHome(input);
     return pinemail::ExitStatus(RunBatchFromTerminal(decision, input.app_folder));
   }
   if (decision.mode == pinemail::StartMode::kListMissing) {

@@ -2,6 +2,8 @@
 // hands back the exit status.
 #include <windows.h>
 
+#include <string>
+
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
 #include "config/startup.h"
@@ -20,6 +22,14 @@ int Run() {
 
   StartInput input = NativeStartInput(0, nullptr);
   StartDecision decision = DecideStart(input, NativeFileSystem());
+  // A named home that cannot be made or is no folder: the open-failure
+  // warning. Help asked for needs no home.
+  std::string reason;
+  if (decision.mode != StartMode::kHelpAsked &&
+      !PrepareHome({input.home, input.app_folder}, &reason)) {
+    ShowOpenFailure({{input.app_folder, reason}});
+    return ExitStatus(BatchOutcome::kStoppedEarly);
+  }
   if (decision.mode != StartMode::kBatch) {
     ShowHelp();
     return HelpExitStatus(decision.mode);

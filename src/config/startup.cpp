@@ -3,6 +3,7 @@
 #include "config/startup.h"
 
 #include "text/ascii.h"
+#include "text/file_io.h"
 
 namespace pinemail {
 
@@ -43,7 +44,68 @@ bool TakeResumeOption(std::string_view* command, bool posix_words) {
   return true;
 }
 
+std::string_view SkipGaps(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && IsArgumentGap(text[pos])) ++pos;
+  return text.substr(pos);
+}
+
+// The folder a named home means: relative names are taken from the current
+// folder.
+std::string NamedFolder(std::string_view name, const HomeSources& sources, PathStyle style) {
+  std::string folder =
+      ResolvePath(name, WithTrailingSeparator(sources.current_folder, style), style);
+  return WithTrailingSeparator(std::move(folder), style);
+}
+
 }  // namespace
+
+Home PickHome(const HomeSources& sources, PathStyle style) {
+  if (!sources.option.empty()) {
+    return {HomeKind::kNamed, NamedFolder(sources.option, sources, style)};
+  }
+  if (!sources.environment.empty()) {
+    return {HomeKind::kNamed, NamedFolder(sources.environment, sources, style)};
+  }
+  if (sources.program_installed && !sources.config_home.empty()) {
+    std::string folder = WithTrailingSeparator(sources.config_home, style) + "pinemail";
+    return {HomeKind::kConfigHome, WithTrailingSeparator(std::move(folder), style)};
+  }
+  return {HomeKind::kProgramFolder, WithTrailingSeparator(sources.program_folder, style)};
+}
+
+HomeOption SplitHomeOption(std::string_view command_text) {
+  constexpr std::string_view kName = "--home";
+  HomeOption none{{}, std::string(command_text)};
+  if (!StartsWithNoCase(command_text, kName)) return none;
+  std::string_view value = command_text.substr(kName.size());
+  if (value.starts_with('=')) {
+    value.remove_prefix(1);
+  } else if (!value.empty() && IsArgumentGap(value.front())) {
+    value = SkipGaps(value);
+  } else {
+    return none;  // "--homes", "--home" alone
+  }
+  std::size_t end = 0;
+  std::string folder;
+  if (value.starts_with('"')) {
+    std::size_t closing = value.find('"', 1);
+    end = closing == std::string_view::npos ? value.size() : closing + 1;
+    folder = value.substr(1, (closing == std::string_view::npos ? value.size() : closing) - 1);
+  } else {
+    while (end < value.size() && !IsArgumentGap(value[end])) ++end;
+    folder = value.substr(0, end);
+  }
+  if (folder.empty()) return none;
+  return {std::move(folder), std::string(SkipGaps(value.substr(end)))};
+}
+
+bool PrepareHome(const Home& home, std::string* reason) {
+  // The executable's folder is there; whether it can be written shows when
+  // the log is opened, as it always has.
+  if (home.kind == HomeKind::kProgramFolder) return true;
+  return MakeFolders(home.folder, reason, FolderAccess::kOwnerOnly);
+}
 
 char FolderSeparator(PathStyle style) { return style == PathStyle::kWindows ? '\\' : '/'; }
 

@@ -52,6 +52,54 @@ class FileSystemView {
 // The platform's file system.
 const FileSystemView& NativeFileSystem();
 
+// Which folder plays the program folder's part (`AppFolder`): the settings,
+// the log, the outbox and every relative list and template name.
+enum class HomeKind {
+  kProgramFolder,  // the executable's folder: a portable copy beside its files
+  kNamed,          // `--home DIR` on the command line, else PINEMAIL_HOME
+  kConfigHome,     // POSIX, nothing named and the program installed (its folder
+                   // not writable, or the build's install folder): the user's
+                   // $XDG_CONFIG_HOME/pinemail
+};
+
+struct Home {
+  HomeKind kind = HomeKind::kProgramFolder;
+  std::string folder;  // absolute, ending in its separator
+};
+
+// What the platform knows when the home is picked.
+struct HomeSources {
+  std::string option;              // DIR of `--home DIR`; empty when not given
+  std::string environment;         // PINEMAIL_HOME; empty when unset
+  std::string current_folder;      // what a relative DIR is taken relative to
+  std::string program_folder;      // the executable's folder
+  bool program_installed = false;  // POSIX: see kConfigHome
+  std::string config_home;         // $XDG_CONFIG_HOME, else ~/.config; empty: unknown
+};
+
+// The home: the option, else the environment, else the program folder unless
+// the program is installed and a config home is known, else
+// config_home/pinemail. A relative DIR means the current folder, as it does
+// for any option a user types.
+Home PickHome(const HomeSources& sources, PathStyle style = kNativePathStyle);
+
+// The `--home DIR` (or `--home=DIR`) option at the start of a Windows command
+// text, the option name in any case: DIR ends at the first blank or tab, or
+// is enclosed in double quotes (which are removed), as Windows passes a folder
+// with blanks. Without a non-empty DIR there is no option. (POSIX takes the
+// option off its arguments, where DIR is one argument.)
+struct HomeOption {
+  std::string folder;  // DIR; empty when there is no option
+  std::string rest;    // the command text after the option and its blanks
+};
+HomeOption SplitHomeOption(std::string_view command_text);
+
+// Makes the home ready for a run: a named home or the config home is created
+// when missing, missing parents too, readable by the owner only (it will hold
+// the password). False with the system's reason when it is not a folder or
+// cannot be made.
+bool PrepareHome(const Home& home, std::string* reason);
+
 // What start-up decided.
 enum class StartMode {
   kHelpAsked,    // no argument, " /H", or (POSIX) -h / --help: exit 0
@@ -71,7 +119,8 @@ struct StartDecision {
 
 // What the platform hands to start-up.
 struct StartInput {
-  std::string app_folder;  // `AppFolder`, ending in its separator
+  std::string app_folder;  // `AppFolder`, ending in its separator: the home's folder
+  HomeKind home = HomeKind::kProgramFolder;  // where app_folder comes from
   // The argument text, as the path is taken from it: on POSIX the bytes as
   // given, since file names are bytes (a CP932 name must reach the file
   // system unchanged); decoded only where it is shown.
@@ -95,9 +144,9 @@ std::string_view ArgumentText(std::string_view command_line);
 // mapping; POSIX: ASCII and full-width Latin letters).
 std::string UpperCaseText(std::string_view text);
 
-// The platform's start-up input: the executable's folder and the command text.
-// POSIX: arguments joined by single blanks. Windows: the argument part of
-// GetCommandLineW, upper-cased as the path too.
+// The platform's start-up input: the home and the command text without the
+// `--home DIR` option. POSIX: arguments joined by single blanks. Windows: the
+// argument part of GetCommandLineW, upper-cased as the path too.
 StartInput NativeStartInput(int argc, char** argv);
 
 }  // namespace pinemail

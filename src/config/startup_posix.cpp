@@ -1,11 +1,13 @@
 // Start-up input and the existence test on POSIX systems.
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "config/startup.h"
@@ -57,6 +59,74 @@ std::string AppFolderOf(const char* argv0) {
   return WithTrailingSeparator(folder, PathStyle::kPosix);
 }
 
+// The folder the build installs the executable into (GNUInstallDirs' full
+// bin folder), e.g. /usr/bin for the Debian package.
+#ifdef PINEMAIL_INSTALL_BINDIR
+constexpr std::string_view kInstallFolder = PINEMAIL_INSTALL_BINDIR;
+#else
+constexpr std::string_view kInstallFolder = {};
+#endif
+
+// Installed: the executable's folder is not the user's to write, or it is
+// the install folder, which root could write but must not litter.
+bool IsInstalledFolder(const std::string& folder) {
+  if (access(folder.c_str(), W_OK) != 0) return true;
+  if (kInstallFolder.empty()) return false;
+  char* install = realpath(std::string(kInstallFolder).c_str(), nullptr);
+  if (install == nullptr) return false;
+  const bool same = WithTrailingSeparator(install, PathStyle::kPosix) == folder;
+  std::free(install);
+  return same;
+}
+
+// An absolute value of an environment variable; empty otherwise.
+std::string AbsoluteEnvironmentPath(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
+}
+
+// $XDG_CONFIG_HOME (only an absolute one counts), else ~/.config.
+std::string ConfigHome() {
+  std::string config = AbsoluteEnvironmentPath("XDG_CONFIG_HOME");
+  if (!config.empty()) return config;
+  std::string home = AbsoluteEnvironmentPath("HOME");
+  if (home.empty()) {
+    const struct passwd* user = getpwuid(getuid());
+    if (user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') home = user->pw_dir;
+  }
+  return home.empty() ? std::string() : WithTrailingSeparator(home, PathStyle::kPosix) + ".config";
+}
+
+// Takes `--home DIR` or `--home=DIR` off the front of the arguments (a DIR is
+// one argument, blanks and all); returns the index of the first argument
+// after it.
+int TakeHomeOption(int argc, char** argv, std::string* folder) {
+  constexpr std::string_view kName = "--home";
+  if (argc < 2) return 1;
+  std::string_view first = argv[1];
+  if (first == kName && argc > 2 && argv[2][0] != '\0') {
+    *folder = argv[2];
+    return 3;
+  }
+  if (first.starts_with("--home=") && first.size() > kName.size() + 1) {
+    *folder = first.substr(kName.size() + 1);
+    return 2;
+  }
+  return 1;
+}
+
+Home NativeHome(const char* argv0, std::string option) {
+  HomeSources sources;
+  sources.option = std::move(option);
+  const char* environment = std::getenv("PINEMAIL_HOME");
+  if (environment != nullptr) sources.environment = environment;
+  sources.current_folder = CurrentFolder();
+  sources.program_folder = AppFolderOf(argv0);
+  sources.program_installed = IsInstalledFolder(sources.program_folder);
+  sources.config_home = ConfigHome();
+  return PickHome(sources, PathStyle::kPosix);
+}
+
 class PosixFileSystem : public FileSystemView {
  public:
   bool IsOrdinaryFile(const std::string& path) const override {
@@ -91,10 +161,14 @@ std::string UpperCaseText(std::string_view text) {
 
 StartInput NativeStartInput(int argc, char** argv) {
   StartInput input;
-  input.app_folder = AppFolderOf(argc > 0 ? argv[0] : nullptr);
+  std::string option;
+  const int first = TakeHomeOption(argc, argv, &option);
+  Home home = NativeHome(argc > 0 ? argv[0] : nullptr, std::move(option));
+  input.app_folder = std::move(home.folder);
+  input.home = home.kind;
   std::string joined;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) joined += ' ';
+  for (int i = first; i < argc; ++i) {
+    if (i > first) joined += ' ';
     joined += argv[i];
   }
   input.upper_text = UpperCaseText(DecodeSystemText(joined));

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
 #include "config/startup.h"
 #include "text/wide_win32.h"
@@ -33,6 +34,40 @@ std::string AppFolder() {
   std::size_t backslash = exe.rfind(L'\\');
   std::wstring folder = backslash == std::wstring::npos ? exe : exe.substr(0, backslash + 1);
   return WithTrailingSeparator(WideToUtf8(folder), PathStyle::kWindows);
+}
+
+// The full path of a folder name: relative to the current folder, the
+// current drive's root ("\mail") or a drive's current folder ("D:mail").
+std::string FullPathName(const std::string& name) {
+  if (name.empty()) return name;
+  const std::wstring wide = Utf8ToWide(name);
+  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return name;
+  std::wstring full(size, L'\0');
+  size = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (size == 0 || size >= full.size()) return name;
+  full.resize(size);
+  return WideToUtf8(full);
+}
+
+std::string EnvironmentText(const wchar_t* name) {
+  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return {};
+  std::wstring value(size, L'\0');
+  size = GetEnvironmentVariableW(name, value.data(), size);
+  if (size == 0 || size >= value.size()) return {};
+  value.resize(size);
+  return WideToUtf8(value);
+}
+
+// Windows keeps the program folder (a portable copy beside its files) unless
+// a home is named.
+Home NativeHome(const std::string& option) {
+  HomeSources sources;
+  sources.option = FullPathName(option);
+  sources.environment = FullPathName(EnvironmentText(L"PINEMAIL_HOME"));
+  sources.program_folder = AppFolder();
+  return PickHome(sources, PathStyle::kWindows);
 }
 
 class Win32FileSystem : public FileSystemView {
@@ -83,12 +118,17 @@ std::string ResolveTemplatePath(std::string_view name, std::string_view app_fold
 
 StartInput NativeStartInput(int /*argc*/, char** /*argv*/) {
   StartInput input;
-  input.app_folder = AppFolder();
   const wchar_t* command_line = GetCommandLineW();
   std::string utf8 = WideToUtf8(command_line == nullptr ? L"" : command_line);
+  // The home keeps the case it was typed in: it may be a folder still to be
+  // made.
+  HomeOption option = SplitHomeOption(ArgumentText(utf8));
+  Home home = NativeHome(option.folder);
+  input.app_folder = std::move(home.folder);
+  input.home = home.kind;
   // File names are case-insensitive here, so the upper-cased text serves as
   // the path as well.
-  input.upper_text = UpperCaseText(ArgumentText(utf8));
+  input.upper_text = UpperCaseText(option.rest);
   input.command_text = input.upper_text;
   input.posix_help_words = false;
   return input;

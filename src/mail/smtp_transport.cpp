@@ -275,6 +275,9 @@ void SmtpTransport::SetSessionOptions() {
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &watch_);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  // Schannel (Windows) checks revocation; a revocation server that cannot be
+  // reached must not fail every run. Other TLS libraries ignore the flag.
+  curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
   if (const char* ca_file = CaFileFromEnvironment()) {
     curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
   }

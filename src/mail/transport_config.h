@@ -46,8 +46,9 @@ bool ReadTransportConfig(const Settings& settings, TransportKind platform_defaul
 
 // The platform's part of MakeTransport (transport_factory_<platform>.cpp):
 // the kind an empty "Mail Server" means, and the transports only this
-// platform serves. MakePlatformTransport returns null, with `reason` set,
-// for a kind this platform does not serve or a target it cannot use.
+// platform serves (sendmail, mapi; the outbox and SMTP are everyone's).
+// MakePlatformTransport returns null, with `reason` set, for a kind this
+// platform does not serve or a target it cannot use.
 TransportKind PlatformDefaultTransport();
 std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
                                                      const std::string& app_folder,

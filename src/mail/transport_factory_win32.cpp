@@ -1,4 +1,4 @@
-// The Windows build's transports: Simple MAPI (the default).
+// The Windows build's own transport: Simple MAPI (the default).
 #include <memory>
 
 #include "mail/mapi_transport_win32.h"

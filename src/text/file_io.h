@@ -76,8 +76,16 @@ enum class RenameStatus { kRenamed, kExists, kFailed };
 RenameStatus RenameWithoutReplacing(const std::string& from, const std::string& to,
                                     std::string* reason);
 
+// Who may use a folder that MakeFolders creates.
+enum class FolderAccess {
+  kDefault,    // what a new folder gets (POSIX: 0777 less the umask)
+  kOwnerOnly,  // POSIX: mode 0700; Windows: what a new folder gets
+};
+
 // Creates a folder and its missing parents; true when it exists afterwards.
-bool MakeFolders(const std::string& path, std::string* reason);
+// Folders that exist already are left as they are.
+bool MakeFolders(const std::string& path, std::string* reason,
+                 FolderAccess access = FolderAccess::kDefault);
 
 // True when `path` names an existing folder.
 bool IsFolder(const std::string& path);

@@ -174,7 +174,8 @@ RenameStatus RenameWithoutReplacing(const std::string& from, const std::string& 
   return RenameStatus::kFailed;
 }
 
-bool MakeFolders(const std::string& path, std::string* reason) {
+bool MakeFolders(const std::string& path, std::string* reason, FolderAccess access) {
+  const mode_t mode = access == FolderAccess::kOwnerOnly ? 0700 : 0777;
   if (path.empty()) {
     StoreReason(ENOENT, reason);
     return false;
@@ -182,7 +183,7 @@ bool MakeFolders(const std::string& path, std::string* reason) {
   // Create each missing folder from the top down; one that exists is fine.
   for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
     const std::string prefix = path.substr(0, end);
-    if (!IsFolder(prefix) && mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (!IsFolder(prefix) && mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) {
       StoreReason(errno, reason);
       return false;
     }

@@ -199,7 +199,8 @@ RenameStatus RenameWithoutReplacing(const std::string& from, const std::string& 
   return RenameStatus::kFailed;
 }
 
-bool MakeFolders(const std::string& path, std::string* reason) {
+// New folders inherit the parent's access list; kOwnerOnly asks for no more.
+bool MakeFolders(const std::string& path, std::string* reason, FolderAccess /*access*/) {
   const std::wstring wide = Utf8ToWide(path);
   if (wide.empty()) {
     StoreReason(ERROR_PATH_NOT_FOUND, reason);

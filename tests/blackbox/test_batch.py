@@ -266,6 +266,76 @@ class BatchTest(unittest.TestCase):
             self.assertEqual(addresses, [r for r in recipients if r.startswith(tag)])
 
 
+class HomeTest(unittest.TestCase):
+    """`--home DIR` and PINEMAIL_HOME: another folder plays the program folder's part."""
+
+    def setUp(self):
+        self.folder = harness.ProgramFolder(EXE, encoding=RUNNER.log_encoding)
+        self.addCleanup(self.folder.cleanup)
+        self.cwd = pathlib.Path(tempfile.mkdtemp(prefix="pinemail-cwd-"))
+        self.addCleanup(shutil.rmtree, self.cwd, ignore_errors=True)
+
+    def run_in_cwd(self, *args, env=None):
+        return RUNNER.run(self.folder, args, cwd=str(self.cwd), env=env)
+
+    def fill(self, home):
+        for name, text in (("pinemail.ini", SETTINGS), ("list.txt", LIST),
+                           ("newyear.txt", TEMPLATE)):
+            (home / name).write_bytes(harness.crlf(text).encode(RUNNER.log_encoding))
+
+    def assert_ran_in(self, home):
+        log = harness.mask_dates((home / "pinemail.log").read_bytes().decode(RUNNER.log_encoding))
+        self.assertEqual(log_block(*CREDENTIALS,
+                                   *record_lines("tanaka@example.jp", "田中 一郎", "newyear.txt"),
+                                   *sent_lines("あけましておめでとう"),
+                                   *record_lines("sato@example.jp", "", "newyear.txt"),
+                                   *REJECTED_LINES), log)
+        self.assertEqual(1, len(list((home / "outbox").glob("*.eml"))))
+        self.assertEqual([self.folder.exe.name], [p.name for p in self.folder.path.iterdir()])
+
+    def test_a_relative_home_means_the_current_folder_and_is_made_for_a_run(self):
+        home = self.cwd / "a" / "b" / "home"
+        # The help needs no home: nothing is made for it.
+        self.assertEqual(0, self.run_in_cwd("--home", "a/b/home").status)
+        self.assertFalse((self.cwd / "a").exists())
+        # A run makes it (and its parents), then finds no list there.
+        missing = self.run_in_cwd("--home", "a/b/home", "list.txt")
+        self.assertEqual(2, missing.status)
+        self.assertTrue(home.is_dir())
+        if not isinstance(RUNNER, harness.WineRunner):
+            self.assertIn(str(home / "list.txt"), missing.stderr.decode())
+            for folder in (self.cwd / "a", self.cwd / "a" / "b", home):
+                self.assertEqual(0o700, folder.stat().st_mode & 0o777, folder)
+        self.fill(home)
+        self.assertEqual(1, self.run_in_cwd("--home", "a/b/home", "list.txt").status)
+        self.assert_ran_in(home)
+
+    def test_the_variable_names_the_home_and_the_option_wins_over_it(self):
+        home = self.cwd / "env-home"
+        home.mkdir()
+        self.fill(home)
+        env = {"PINEMAIL_HOME": RUNNER.path_of(home)}
+        self.assertEqual(1, self.run_in_cwd("list.txt", env=env).status)
+        self.assert_ran_in(home)
+        (self.cwd / "option-home").mkdir()
+        self.fill(self.cwd / "option-home")
+        self.assertEqual(1, self.run_in_cwd("--home=option-home", "list.txt", env=env).status)
+        self.assert_ran_in(self.cwd / "option-home")
+        self.assertEqual(1, len(list((home / "outbox").glob("*.eml"))))
+
+    def test_a_home_that_is_no_folder_is_an_open_failure(self):
+        plain = self.cwd / "plain"
+        plain.write_bytes(b"x")
+        result = self.run_in_cwd("--home", RUNNER.path_of(plain), RUNNER.path_of(plain))
+        self.assertEqual(2, result.status)
+        self.assertEqual(b"x", plain.read_bytes())
+        self.assertEqual([self.folder.exe.name], [p.name for p in self.folder.path.iterdir()])
+        if not isinstance(RUNNER, harness.WineRunner):
+            lines = result.stderr.decode().splitlines()
+            self.assertEqual("指定ファイルのオープンに失敗しました。", lines[0])
+            self.assertTrue(lines[1].startswith(f"{plain}: "), lines)
+
+
 # The first message a run hands over waits until the file "go" appears beside
 # this stand-in; later messages (another run's) pass at once.
 HOLDING_SENDMAIL = """#!/bin/sh

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "config/startup.h"
 #include "test_support.h"
@@ -64,6 +65,38 @@ TEST(PosixStartInputTest, JoinsArgumentsAndFindsTheExecutableFolder) {
   input = NativeStartInput(3, japanese);
   EXPECT_EQ(input.command_text, "\x94\x4E\x89\xEA.txt /h");
   EXPECT_EQ(input.upper_text, "年賀.TXT /H");
+}
+
+TEST(PosixStartInputTest, TheHomeOptionOrVariableReplacesTheProgramFolder) {
+  char program[] = "pinemail";
+  char option[] = "--home";
+  char folder[] = "/home/u/my mail";  // one argument, blanks and all
+  char joined[] = "--home=/srv/mail";
+  char list[] = "list.txt";
+  char* separate[] = {program, option, folder, list, nullptr};
+  StartInput input = NativeStartInput(4, separate);
+  EXPECT_EQ(input.app_folder, "/home/u/my mail/");
+  EXPECT_EQ(input.home, HomeKind::kNamed);
+  // The folder is not part of the command: "/home" is no " /H".
+  EXPECT_EQ(input.command_text, "list.txt");
+  EXPECT_EQ(input.upper_text, "LIST.TXT");
+
+  ASSERT_EQ(setenv("PINEMAIL_HOME", "/srv/from-env", 1), 0);
+  char* with_equals[] = {program, joined, list, nullptr};
+  input = NativeStartInput(3, with_equals);
+  EXPECT_EQ(input.app_folder, "/srv/mail/");
+  EXPECT_EQ(input.command_text, "list.txt");
+  char* without[] = {program, list, nullptr};
+  input = NativeStartInput(2, without);
+  EXPECT_EQ(input.app_folder, "/srv/from-env/");
+  EXPECT_EQ(input.home, HomeKind::kNamed);
+  ASSERT_EQ(unsetenv("PINEMAIL_HOME"), 0);
+
+  // "--home" with nothing after it is no option.
+  char* bare[] = {program, option, nullptr};
+  input = NativeStartInput(2, bare);
+  EXPECT_EQ(input.command_text, "--home");
+  EXPECT_NE(input.home, HomeKind::kNamed);
 }
 
 TEST(PosixTemplatePathTest, ANameThatNothingHasIsTriedInCp932) {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace pinemail {
 namespace {
@@ -79,6 +81,76 @@ TEST(UpperCaseTextTest, UpperCasesAsciiAndKeepsJapanese) {
   EXPECT_EQ(UpperCaseText("名簿リスト.txt"), "名簿リスト.TXT");
   EXPECT_EQ(UpperCaseText("ａｂｃｚ"), "ＡＢＣＺ");
   EXPECT_EQ(UpperCaseText(""), "");
+}
+
+TEST(SplitHomeOptionTest, TakesTheFolderOffTheFrontOfTheText) {
+  struct Case {
+    std::string_view text, folder, rest;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"--home D:\\Mail list.txt", "D:\\Mail", "list.txt"},
+           {"--HOME\t mail  LIST.TXT /H", "mail", "LIST.TXT /H"},
+           {"--home=mail list.txt", "mail", "list.txt"},
+           {"--home \"C:\\My Mail\" list.txt", "C:\\My Mail", "list.txt"},
+           {"--home=\"C:\\My Mail\"", "C:\\My Mail", ""},
+           {"--home mail", "mail", ""},
+           // No folder, or not the option: the text stays the command.
+           {"--home", "", "--home"},
+           {"--home ", "", "--home "},
+           {"--home \"\" list.txt", "", "--home \"\" list.txt"},
+           {"--homes x list.txt", "", "--homes x list.txt"},
+           {"list.txt --home x", "", "list.txt --home x"},
+           {" --home x list.txt", "", " --home x list.txt"},
+       }) {
+    const HomeOption option = SplitHomeOption(c.text);
+    EXPECT_EQ(option.folder, c.folder) << c.text;
+    EXPECT_EQ(option.rest, c.rest) << c.text;
+  }
+}
+
+TEST(PickHomeTest, TheOptionThenTheEnvironmentThenTheProgramOrConfigFolder) {
+  HomeSources posix;
+  posix.current_folder = "/home/u/work";
+  posix.program_folder = "/opt/pm/";
+  posix.config_home = "/home/u/.config";
+  struct Case {
+    std::string option, environment;
+    bool installed;
+    HomeKind kind;
+    std::string folder;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"", "", false, HomeKind::kProgramFolder, "/opt/pm/"},
+           {"", "", true, HomeKind::kConfigHome, "/home/u/.config/pinemail/"},
+           {"/srv/mail", "", true, HomeKind::kNamed, "/srv/mail/"},
+           {"mail", "", false, HomeKind::kNamed, "/home/u/work/mail/"},
+           {"../mail/", "", false, HomeKind::kNamed, "/home/u/work/../mail/"},
+           {"", "/srv/env", true, HomeKind::kNamed, "/srv/env/"},
+           {"", "env", false, HomeKind::kNamed, "/home/u/work/env/"},
+           {"/srv/option", "/srv/env", false, HomeKind::kNamed, "/srv/option/"},
+       }) {
+    HomeSources sources = posix;
+    sources.option = c.option;
+    sources.environment = c.environment;
+    sources.program_installed = c.installed;
+    const Home home = PickHome(sources, kPosix);
+    EXPECT_EQ(home.kind, c.kind) << c.option << "|" << c.environment;
+    EXPECT_EQ(home.folder, c.folder) << c.option << "|" << c.environment;
+  }
+  // Installed, but no folder of the user's is known: the program folder, whose
+  // failure to open the log then says what is wrong.
+  posix.program_installed = true;
+  posix.config_home.clear();
+  EXPECT_EQ(PickHome(posix, kPosix).folder, "/opt/pm/");
+
+  HomeSources windows;
+  windows.program_folder = "C:\\PM";
+  windows.current_folder = "D:\\Work\\";
+  EXPECT_EQ(PickHome(windows, kWin).folder, "C:\\PM\\");
+  windows.environment = "mail";
+  EXPECT_EQ(PickHome(windows, kWin).folder, "D:\\Work\\mail\\");
+  windows.option = "\\\\srv\\mail";
+  EXPECT_EQ(PickHome(windows, kWin).folder, "\\\\srv\\mail\\");
 }
 
 // A file system that knows a fixed set of ordinary files and records what

@@ -1,4 +1,5 @@
-"""A recording SMTP server on 127.0.0.1 for the transport tests.
+"""A recording SMTP server on 127.0.0.1 (or the --listen address) for the
+transport tests.
 
 Prints the port it listens on (a free one, chosen by the system) as the first
 line of standard output, then serves until it is terminated or its standard
@@ -208,7 +209,7 @@ async def serve(options):
         kwargs["auth_required"] = True
     loop = asyncio.get_running_loop()
     server = await loop.create_server(lambda: server_class(handler, **kwargs),
-                                      "127.0.0.1", 0, ssl=listen_ssl)
+                                      options.listen, 0, ssl=listen_ssl)
     print(server.sockets[0].getsockname()[1], flush=True)
     stdin_closed = loop.create_future()
 
@@ -229,6 +230,7 @@ def main():
     warnings.simplefilter("ignore")
     parser = argparse.ArgumentParser()
     parser.add_argument("--store", required=True)
+    parser.add_argument("--listen", default="127.0.0.1", metavar="ADDRESS")
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--auth", metavar="USER:PASS")

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Runs pinemail.exe under Wine in scratch program folders, with a recording
 MAPI32.DLL installed as the prefix's system DLL, and checks what reached the
-mail client, the run log and the settings file byte for byte.
+mail client or the loopback SMTP server of the Linux SMTP tests, the run log
+and the settings file byte for byte.
 
 Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_DIR
        [unittest arguments]
@@ -10,6 +11,8 @@ Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_
 
 import fcntl
 import os
+import re
+import socket
 import shutil
 import subprocess
 import sys
@@ -23,6 +26,9 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "blackbox"))
 import harness  # noqa: E402  (the scratch folders and the Wine runner)
 from harness import BANNER, DASHES, DATE_MASK, EQUALS, STARS  # noqa: E402
+
+sys.path.insert(0, str(ROOT / "tests" / "smtp"))
+from test_smtp import SmtpServer, make_certificate  # noqa: E402  (the Linux SMTP tests' own)
 
 WINE_RUN = ROOT / "cmake" / "wine-run"
 PREFIX = Path(os.environ.get("PINEMAIL_WINEPREFIX", ROOT / "build" / "wineprefix"))
@@ -39,6 +45,9 @@ LIST = ("pinemail.exe 用 年賀状リスト\r\n"
         "tanaka@example.jp,田中 一郎,newyear.txt,田中,北海道\r\n"
         "\r\n"
         "  sato@example.jp,佐藤 花子,newyear.txt,佐藤,大阪  \r\n")
+# LIST's records: address, name and the values of NAME and KEN.
+RECORDS = [("tanaka@example.jp", "田中 一郎", "田中", "北海道"),
+           ("sato@example.jp", "佐藤 花子", "佐藤", "大阪")]
 
 
 def cp932(text):
@@ -170,9 +179,7 @@ class MapiRunTest(WineTestCase):
         self.assertEqual(logon["password"], b"s3cret")
         self.assertEqual((logon["flags"], logon["ui"], logon["reserved"]), ("0", "0", "0"))
         session = str(0x5150)
-        expected = [("tanaka@example.jp", "田中 一郎", "田中", "北海道"),
-                    ("sato@example.jp", "佐藤 花子", "佐藤", "大阪")]
-        for (_, send), (address, name, short, ken) in zip(calls[1:3], expected):
+        for (_, send), (address, name, short, ken) in zip(calls[1:3], RECORDS):
             self.assertEqual((send["session"], send["ui"], send["flags"]), (session, "0", "0"))
             self.assertEqual(send["recip"],
                              [(1, name.encode(), address.encode(), 0)])
@@ -380,6 +387,170 @@ class OtherTransportTest(WineTestCase):
         self.assertExit(self.folder.run("list.txt"), 2)
         self.assertTrue(self.folder.log().endswith("ログインに失敗しました。\r\n"))
         self.assertEqual(read_calls(self.folder.path), [])
+
+
+SENDER = "From=山田 太郎 <taro@example.jp>\r\n"
+SIGN_ON_FAILED = "ログインに失敗しました。\r\n"
+# The run header's date line, in the log's own bytes.
+DATE_LINE = re.compile(rb"(?m)^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}(?=\r$)")
+
+
+def own_network_address():
+    """This machine's address on its network, not a loopback one; None
+    without a network."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.connect(("192.0.2.1", 9))  # picks the route; sends nothing
+        except OSError:
+            return None
+        address = probe.getsockname()[0]
+    return None if address.startswith("127.") else address
+
+
+class SmtpTest(WineTestCase):
+    """pinemail.exe's own SMTP sessions (libcurl with Schannel) against the
+    recording server of the Linux SMTP tests: the log byte for byte in CP932,
+    the messages as the server received them, and no MAPI call at all."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.certificates = Path(tempfile.mkdtemp(prefix="pinemail-certs-"))
+        # Schannel matches the host name against DNS names only.
+        cls.certs = make_certificate(cls.certificates, "localhost", "DNS:localhost")
+        cls.other_certs = make_certificate(cls.certificates, "mail.invalid", "DNS:mail.invalid")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.certificates, ignore_errors=True)
+
+    def server(self, *options):
+        server = SmtpServer(*options)
+        self.addCleanup(server.stop)
+        return server
+
+    def run_smtp(self, mail_server, user="", password="", ca_file=None):
+        """A run of the standard list through `mail_server`, trusting the
+        tests' CA (or `ca_file`) through PINEMAIL_CA_FILE."""
+        self.standard_folder(user, password, extra=f"Mail Server={mail_server}\r\n{SENDER}")
+        (self.folder.path / "pinemail.log").unlink(missing_ok=True)
+        env = {"PINEMAIL_CA_FILE": windows_path(ca_file or self.certs[0])}
+        return RUNNER.run(self.folder, ["list.txt"], env=env, timeout=120)
+
+    def assertLog(self, text):
+        """The log's bytes are `text` in CP932, the date line masked."""
+        log = DATE_LINE.sub(DATE_MASK.encode(), self.folder.read("pinemail.log"))
+        self.assertEqual(log, cp932(text))
+
+    def assertDelivered(self, server, records=RECORDS):
+        messages = server.messages()
+        self.assertEqual(len(messages), len(records))
+        for (envelope, message), (address, name, short, ken) in zip(messages, records):
+            self.assertEqual(envelope, {"mail_from": "taro@example.jp", "rcpt_tos": [address]})
+            self.assertEqual(str(message["From"].addresses[0]), "山田 太郎 <taro@example.jp>")
+            self.assertEqual(str(message["To"].addresses[0]), f"{name} <{address}>")
+            # The subject is never substituted.
+            self.assertEqual(message["Subject"], "謹賀新年　%NAME%様")
+            self.assertEqual(message.get_content(), body(short, ken))
+
+    def test_plain_starttls_and_implicit_tls_over_one_connection(self):
+        auth = ("--auth", "taro:s3cret")
+        for url, options, user, tls in [
+                # Plain text to this machine, by its IPv4 and IPv6 loopback addresses.
+                ("smtp://127.0.0.1:{port}", (), "", 0),
+                ("smtp://[::1]:{port}", ("--listen", "::1"), "", 0),
+                ("smtp://localhost:{port}", ("--starttls", *self.certs, *auth, "--pipelining"),
+                 "taro", 1),
+                ("smtps://localhost:{port}", ("--implicit-tls", *self.certs, *auth), "taro", 0)]:
+            with self.subTest(url=url, options=options):
+                server = self.server(*options)
+                password = "s3cret" if user else ""
+                result = self.run_smtp(url.format(port=server.port), user, password)
+                self.assertExit(result, 0)
+                self.assertLog(header() + credentials(user, password)
+                               + "".join(record(address, name, "newyear.txt",
+                                                sent("謹賀新年　%NAME%様"))
+                                         for address, name, _, _ in RECORDS))
+                self.assertDelivered(server)
+                state = server.state()
+                # One connection, one sign-on, one message after the other.
+                self.assertEqual(state["commands"],
+                                 ["CONNECT", "EHLO"] + ["TLS", "EHLO"] * tls
+                                 + ["MAIL"] * len(RECORDS) + ["QUIT"])
+                self.assertEqual((state["logins"], state["failed_logins"]), (1 if user else 0, 0))
+                self.assertEqual(state["pipelined"], len(RECORDS) if "--pipelining" in options
+                                 else 0)
+                self.assertEqual(read_calls(self.folder.path), [])
+
+    def test_sign_on_fails_before_any_record(self):
+        own_address = own_network_address()
+        auth = ("--auth", "taro:s3cret")
+        for case, url, options, user, password, ca_file, failed_logins in [
+                ("wrong password", "smtp://localhost:{port}", ("--starttls", *self.certs, *auth),
+                 "taro", "wrong", None, 1),
+                # The CA file names another CA: Schannel then checks the chain itself.
+                ("unknown CA", "smtp://localhost:{port}", ("--starttls", *self.certs, *auth),
+                 "taro", "s3cret", self.other_certs[0], 0),
+                ("wrong host", "smtps://localhost:{port}",
+                 ("--implicit-tls", *self.other_certs, *auth), "taro", "s3cret",
+                 self.other_certs[0], 0),
+                # This machine by its network address is not loopback: no
+                # plain text there, even without credentials.
+                ("no TLS offered", "smtp://{host}:{port}", ("--listen", own_address), "", "",
+                 None, 0)]:
+            if case == "no TLS offered" and own_address is None:
+                continue
+            with self.subTest(case=case):
+                server = self.server(*options)
+                result = self.run_smtp(url.format(host=own_address, port=server.port), user,
+                                       password, ca_file)
+                self.assertExit(result, 2)
+                self.assertLog(header() + credentials(user, password) + SIGN_ON_FAILED)
+                # Refused on the connection, before any transaction.
+                state = server.state()
+                self.assertEqual((state["connections"], state["logins"], state["failed_logins"]),
+                                 (1, 0, failed_logins))
+                self.assertNotIn("MAIL", state["commands"])
+                self.assertEqual(read_calls(self.folder.path), [])
+
+    def test_refusals_retries_and_a_new_connection(self):
+        (tanaka, tanaka_name, _, _), (sato, sato_name, _, _) = RECORDS
+        for options, outcome, status, connections in [
+                # A refused recipient fails its record; the connection carries on.
+                (("--refuse", tanaka),
+                 failed("謹賀新年　%NAME%様",
+                        f"550 5.1.1 <{tanaka}>: Recipient address rejected"), 1, 1),
+                # A temporary refusal is tried again; a dropped connection is
+                # made again for the next record.
+                (("--tempfail", f"{tanaka}:1", "--drop-after", "1"), sent("謹賀新年　%NAME%様"),
+                 0, 2)]:
+            with self.subTest(options=options):
+                server = self.server(*options)
+                result = self.run_smtp("smtp://127.0.0.1:{}".format(server.port))
+                self.assertExit(result, status)
+                self.assertLog(header() + credentials("", "")
+                               + record(tanaka, tanaka_name, "newyear.txt", outcome)
+                               + record(sato, sato_name, "newyear.txt", sent("謹賀新年　%NAME%様")))
+                self.assertDelivered(server, RECORDS[status:])
+                self.assertEqual(server.state()["connections"], connections)
+                self.assertEqual(read_calls(self.folder.path), [])
+
+
+# What a static mingw build may import: DLLs every Windows system has.
+SYSTEM_DLLS = {"advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll",
+               "iphlpapi.dll", "kernel32.dll", "msvcrt.dll", "normaliz.dll", "ole32.dll",
+               "oleaut32.dll", "secur32.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
+               "ws2_32.dll", "wldap32.dll"}
+
+
+class ExecutableTest(unittest.TestCase):
+    def test_a_64_bit_gui_program_that_imports_only_system_dlls(self):
+        headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(EXE)],
+                                 capture_output=True, text=True, check=True).stdout
+        self.assertRegex(headers, r"\nMagic\s+020b\s+\(PE32\+\)")
+        self.assertRegex(headers, r"\nSubsystem\s+00000002\s+\(Windows GUI\)")
+        imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
+        self.assertIn("ws2_32.dll", imported)  # the SMTP sessions' sockets
+        self.assertLessEqual(imported, SYSTEM_DLLS)
 
 
 class StartAndStopTest(WineTestCase):
