@@ -350,6 +350,14 @@ std::string IniFileProfile::Read(std::string_view section, std::string_view key)
   return LookupProfileValue(content, section, key);
 }
 
+TextEncoding IniFileProfile::ValueEncoding() const {
+  if (!SystemCodePageIsUtf8()) return TextEncoding::kSystem;
+  std::string content;
+  if (ReadWholeFile(path_, &content) != ReadResult::kRead) return TextEncoding::kSystem;
+  if (FindByteOrderMark(content).size != 0 || IsValidUtf8(content)) return TextEncoding::kSystem;
+  return TextEncoding::kCp932;
+}
+
 bool IniFileProfile::Write(std::string_view section, std::string_view key, std::string_view value) {
   std::string target = WriteTarget(path_);
   std::string content;

@@ -48,6 +48,10 @@ class IniFileProfile : public Profile {
 
   std::string Read(std::string_view section, std::string_view key) const override;
   bool Write(std::string_view section, std::string_view key, std::string_view value) override;
+  // Under a UTF-8 code page, a file without a byte-order mark that is not
+  // valid UTF-8 as a whole was made on Japanese Windows: CP932. (Two
+  // half-width katakana can be valid UTF-8, a Cyrillic letter.)
+  TextEncoding ValueEncoding() const override;
 
  private:
   std::string path_;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/codepage.h"
+
 namespace pinemail {
 
 // Key lookups in one profile file. Names and values are the file's bytes
@@ -22,6 +24,11 @@ class Profile {
   // Writes `key`=`value` in `section`, creating the file and the section when
   // missing and replacing an existing key's line. False when it failed.
   virtual bool Write(std::string_view section, std::string_view key, std::string_view value) = 0;
+
+  // How the values are to be decoded: kCp932 for a file that must be CP932
+  // as a whole, so that no value is taken for UTF-8 by chance; otherwise
+  // kSystem.
+  virtual TextEncoding ValueEncoding() const { return TextEncoding::kSystem; }
 };
 
 // The platform's profile functions on the file at `path` (UTF-8): Windows'

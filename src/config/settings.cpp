@@ -10,7 +10,10 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
                         bool create_if_missing) {
   std::string bytes = profile.Read(section, key);
   bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
-  if (!bytes.empty()) return DecodeSystemText(bytes);
+  if (!bytes.empty()) {
+    return profile.ValueEncoding() == TextEncoding::kCp932 ? DecodeCp932(bytes)
+                                                           : DecodeSystemText(bytes);
+  }
   // A key that reads as empty (missing, blank or "") is written back as
   // "key=" so that the file lists what the user has to fill in. A failed
   // write changes nothing for this run.

@@ -40,18 +40,18 @@ TEST_F(SettingsFileTest, AMissingFileIsCreatedWithTheKeysToFillIn) {
 }
 
 TEST_F(SettingsFileTest, ValuesAreReadTrimmedUnquotedAndDecoded) {
-  // "山田" and "年賀" in Shift-JIS.
+  // "山田", "年賀" and "ﾐｱ" in Shift-JIS; "ﾐｱ" alone would be valid UTF-8 ("б").
   WriteBytes(path(),
              "[Config]\r\nUser Name=\x8E\x52\x93\x63  \r\nPassword=\"  p w  \"\r\n"
              "Subst Key Word= NAME,\x94\x4E\x89\xEA,GOBI\t\r\n"
-             "Mail Server=smtp://localhost:2525\r\nFrom='Taro <taro@example.jp>'\r\n");
+             "Mail Server=smtp://localhost:2525\r\nFrom='\xD0\xB1 <taro@example.jp>'\r\n");
   const std::string before = ReadBytes(path());
   Settings settings = Load();
   EXPECT_EQ(settings.user_name, "山田");
   EXPECT_EQ(settings.password, "  p w  ");
   EXPECT_EQ(settings.keyword_list, "NAME,年賀,GOBI");
   EXPECT_EQ(settings.mail_server, "smtp://localhost:2525");
-  EXPECT_EQ(settings.from, "Taro <taro@example.jp>");
+  EXPECT_EQ(settings.from, "ﾐｱ <taro@example.jp>");
   // Every key was there: the file is not touched.
   EXPECT_EQ(ReadBytes(path()), before);
 }
