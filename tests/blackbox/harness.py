@@ -14,6 +14,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import unicodedata
 from dataclasses import dataclass
 from email import message_from_bytes, policy
 
@@ -55,6 +56,51 @@ def sent_lines(subject):
 
 
 REJECTED_LINES = ("送信に十分なデータが取得できませんでした。", EQUALS, "")
+
+
+def columns_of(text):
+    """Terminal columns of a text: East Asian wide and full-width take two."""
+    return sum(0 if unicodedata.combining(c) else
+               2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+class Screen:
+    """What a terminal `columns` wide shows of what a program wrote to it:
+    `lines` ended by LF, `states` every state the cursor's line was left in
+    by an erase or an LF (each redraw), and what a real terminal would have
+    broken: `wrapped` when text ran past the last column, `escapes` for every
+    escape sequence but "erase to the end of the line"."""
+
+    def __init__(self, data, columns):
+        self.lines, self.states, self.escapes = [], [], []
+        self.wrapped = False
+        cells, column = [], 0
+        text = data.decode("utf-8")
+        i = 0
+        while i < len(text):
+            c = text[i]
+            if text.startswith("\x1b[K", i):
+                del cells[column:]
+                self.states.append("".join(cells))
+                i += 3
+                continue
+            if c == "\x1b":
+                self.escapes.append(text[i:i + 4])
+            elif c == "\r":
+                column = 0
+            elif c == "\n":
+                self.states.append("".join(cells))
+                self.lines.append("".join(cells))
+                cells, column = [], 0
+            else:
+                width = columns_of(c)
+                if column + width > columns:
+                    self.wrapped = True
+                cells[column:column + width] = [c] + [""] * (width - 1)
+                column += width
+            i += 1
+        if cells:
+            self.lines.append("".join(cells))
 
 
 @dataclass
