@@ -410,6 +410,20 @@ class ProgressLineTest(TransportTest):
         self.assertGreaterEqual(int(re.search(r"経過 (\d+) 秒", summary)[1]), 9)
         self.assertTrue(summary.endswith(str(self.folder.file("pinemail.log"))), summary)
 
+    def test_a_back_off_counts_down_with_the_servers_reply(self):
+        # After 2 messages the next 2 tries get 421: pauses of 1 s, then 2 s.
+        server = self.server("--burst", "2:2")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", terminal=True)
+        self.assertEqual(0, result.status, result.stderr)
+        states = harness.Screen(result.stderr, 200).states
+        reply = "秒後にもう一度送ります: 421 4.7.0 Try again later, closing connection"
+        waits = [state for state in states if reply in state]
+        # The 2 s pause drawn as it starts and again a second later, the
+        # time left counting it.
+        self.assertTrue(waits and waits[-1].startswith("2/3 件処理"), states)
+        self.assertRegex(waits[-2], "残り [2-9] 秒　2 " + reply)
+        self.assertRegex(waits[-1], "残り [1-9] 秒　1 " + reply)
+
     def test_narrow_and_dumb_terminals_get_whole_lines(self):
         for columns, term in ((40, "xterm"), (24, "xterm"), (60, "dumb")):
             with self.subTest(columns=columns, term=term):
