@@ -28,7 +28,7 @@ seconds CeilSeconds(std::chrono::nanoseconds length) {
 
 std::string RecordsDone(const BatchProgress& counts) {
   std::string text = Count(counts.records);
-  if (counts.total) text += "/" + Count(*counts.total);
+  if (counts.total) text.append("/").append(Count(*counts.total));
   return text;
 }
 
@@ -118,7 +118,7 @@ std::vector<Part> FullParts(const ProgressView& view) {
     parts.push_back({WaitText(view, false), 7});
     if (*view.wait != BatchWait::Kind::kPacing && !view.reply.empty()) {
       // Joined to the wait's text by a blank, as one part of the line.
-      parts.back().text += " " + BlankControls(view.reply);
+      parts.back().text.append(" ").append(BlankControls(view.reply));
       parts.back().is_reply = true;
     }
   }
@@ -168,7 +168,9 @@ ProgressView ProgressMeter::View(PaceClock::time_point now) const {
   view.per_minute = PerMinute();
   seconds wait_left{0};
   if (wait_) {
-    wait_left = CeilSeconds(wait_end_ - now);
+    // Never "0" while the wait lasts: its sleep may end a little after the
+    // length announced.
+    wait_left = std::max(seconds{1}, CeilSeconds(wait_end_ - now));
     view.wait = wait_->kind;
     view.wait_left = wait_left;
     view.reply = wait_->reply;
@@ -194,18 +196,20 @@ std::string DurationText(seconds length, bool compact) {
   const long long total = std::max(0LL, static_cast<long long>(length.count()));
   const std::string_view gap = compact ? "" : " ";
   auto unit = [&](long long n, std::string_view name) {
-    return std::to_string(n) + std::string(gap) + std::string(name);
+    std::string text = std::to_string(n);
+    text.append(gap).append(name);
+    return text;
   };
   if (total < 60) return unit(total, "秒");
   if (total < 3600) {
     if (compact) return unit((total + 59) / 60, "分");
     std::string text = unit(total / 60, "分");
-    if (total % 60 != 0) text += " " + unit(total % 60, "秒");
+    if (total % 60 != 0) text.append(" ").append(unit(total % 60, "秒"));
     return text;
   }
   const long long minutes = compact ? (total + 59) / 60 : total / 60;
   std::string text = unit(minutes / 60, "時間");
-  if (minutes % 60 != 0) text += std::string(gap) + unit(minutes % 60, "分");
+  if (minutes % 60 != 0) text.append(gap).append(unit(minutes % 60, "分"));
   return text;
 }
 

@@ -47,9 +47,11 @@ void WriteTerminal(std::string_view text) {
 }
 
 void RedrawTerminalLine(std::string_view line) {
-  WriteTerminal("\r" + std::string(line) + std::string(kEraseToEnd));
+  std::string text(1, '\r');
+  text.append(line).append(kEraseToEnd);
+  WriteTerminal(text);
 }
 
-void ClearTerminalLine() { WriteTerminal("\r" + std::string(kEraseToEnd)); }
+void ClearTerminalLine() { WriteTerminal(std::string(1, '\r').append(kEraseToEnd)); }
 
 }  // namespace pinemail

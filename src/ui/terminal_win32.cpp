@@ -54,17 +54,18 @@ void WriteTerminal(std::string_view text) {
 
 void RedrawTerminalLine(std::string_view line) {
   const std::size_t width = DisplayWidth(line);
-  std::string text = "\r" + std::string(line);
+  std::string text(1, '\r');
+  text.append(line);
   // Blanks over the rest of the last line, then back to the end of this one.
-  if (drawn_width > width) {
-    text += std::string(drawn_width - width, ' ') + "\r" + std::string(line);
-  }
+  if (drawn_width > width) text.append(drawn_width - width, ' ').append(1, '\r').append(line);
   WriteTerminal(text);
   drawn_width = width;
 }
 
 void ClearTerminalLine() {
-  WriteTerminal("\r" + std::string(drawn_width, ' ') + "\r");
+  std::string blanks(1, '\r');
+  blanks.append(drawn_width, ' ').append(1, '\r');
+  WriteTerminal(blanks);
   drawn_width = 0;
 }
 

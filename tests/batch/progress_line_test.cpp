@@ -131,6 +131,7 @@ TEST(ProgressMeterTest, RateAndTimeLeftCountThePacingAndTheBackOff) {
   EXPECT_EQ(view.wait_left, seconds(20));
   EXPECT_EQ(view.reply, back_off.reply);
   EXPECT_EQ(view.time_left, seconds(44));
+  EXPECT_EQ(meter.View(t0 + milliseconds(33100)).wait_left, seconds(1));  // still on
   meter.EndWait();
   EXPECT_FALSE(meter.View(t0 + milliseconds(33050)).wait);
   // Records skipped on a resume take no time and do not make a rate.

@@ -11,12 +11,15 @@ Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_
 
 import fcntl
 import os
+import pty
 import re
 import socket
+import struct
 import shutil
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 import zipfile
@@ -390,6 +393,46 @@ class OtherTransportTest(WineTestCase):
 
 
 SENDER = "From=山田 太郎 <taro@example.jp>\r\n"
+
+
+class ConsoleTest(WineTestCase):
+    """A run started from a command prompt shows its progress on the
+    prompt's console (Wine's console draws it on the terminal the test
+    reads); a run started without a console shows nothing."""
+
+    def on_terminal(self, *command):
+        """The exit status and what the terminal received."""
+        main, secondary = pty.openpty()
+        fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
+        process = subprocess.Popen([str(WINE_RUN), *command], cwd=self.folder.path,
+                                   env=RUNNER.env, stdin=secondary, stdout=secondary,
+                                   stderr=secondary, start_new_session=True)
+        os.close(secondary)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(main, 4096)
+            except OSError:  # the terminal's other end is closed
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(main)
+        return process.wait(timeout=60), shown
+
+    def test_the_progress_line_shows_on_a_command_prompts_console_only(self):
+        self.standard_folder(extra="Mail Server=outbox:outbox\r\n" + SENDER +
+                             "Send Rate=60/min\r\n")
+        status, shown = self.on_terminal("cmd", "/c", "start", "/wait", "pinemail.exe",
+                                         "list.txt")
+        self.assertEqual(0, status)
+        text = shown.decode("utf-8")
+        self.assertIn("0/2 件処理", text)
+        self.assertIn("次の送信まで 1 秒", text)
+        self.assertRegex(text, r"完了　2/2 件処理　送信 2　不備 0　送信失敗 0　経過 \d+ 秒　ログ: Z:")
+        self.assertEqual((0, b""), self.on_terminal("pinemail.exe", "list.txt"))
+
+
 SIGN_ON_FAILED = "ログインに失敗しました。\r\n"
 # The run header's date line, in the log's own bytes.
 DATE_LINE = re.compile(rb"(?m)^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}(?=\r$)")
