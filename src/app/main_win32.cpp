@@ -7,7 +7,6 @@
 #include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
-#include "batch/run_log.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "ui/terminal.h"

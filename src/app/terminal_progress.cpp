@@ -3,7 +3,6 @@
 // every second while the run waits, so that a slow run never looks stuck.
 #include "app/terminal_progress.h"
 
-#include <algorithm>
 #include <thread>
 #include <vector>
 
