@@ -7,13 +7,16 @@ program directly; WineRunner runs a Windows build through cmake/wine-run, with
 Windows paths (Z:\\...) and the text files in code page 932.
 """
 
+import fcntl
 import os
 import pathlib
 import pty
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
+import termios
 import unicodedata
 from dataclasses import dataclass
 from email import message_from_bytes, policy
@@ -101,6 +104,34 @@ class Screen:
             i += 1
         if cells:
             self.lines.append("".join(cells))
+
+
+def run_on_terminal(command, env, cwd=None, columns=80, timeout=120):
+    """Runs `command` with its standard streams on a new terminal `columns`
+    wide; returns its exit status and every byte it wrote there (the
+    terminal adds no CR before LF). Read as it comes, so that a full terminal
+    never blocks the program."""
+    main, secondary = pty.openpty()
+    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+    attributes = termios.tcgetattr(secondary)
+    attributes[1] &= ~termios.ONLCR
+    termios.tcsetattr(secondary, termios.TCSANOW, attributes)
+    try:
+        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=secondary, stdout=secondary,
+                                   stderr=secondary, start_new_session=True)
+    finally:
+        os.close(secondary)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # the terminal's other end is closed
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(main)
+    return process.wait(timeout=timeout), shown
 
 
 @dataclass

@@ -457,26 +457,13 @@ class TerminalTest(unittest.TestCase):
         self.assertFalse(self.folder.exists("pinemail.ini"))
 
     def test_terminal_shows_progress_and_a_summary(self):
-        main, secondary = harness.pty.openpty()
-        with os.fdopen(main, "rb", buffering=0) as terminal:
-            done = harness.subprocess.run([str(self.folder.exe), "list.txt"], stderr=secondary,
-                                          stdout=harness.subprocess.DEVNULL,
-                                          env=RUNNER.env, cwd="/", timeout=120)
-            os.close(secondary)
-            shown = b""
-            while True:
-                try:
-                    chunk = terminal.read(4096)
-                except OSError:  # the terminal's other end is closed
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-        self.assertEqual(1, done.returncode)
+        status, shown = harness.run_on_terminal([str(self.folder.exe), "list.txt"], RUNNER.env,
+                                                cwd="/")
+        self.assertEqual(1, status)
         # The progress line with the list's total (a quick run is over before
         # it is redrawn), then the summary with the time taken and the log's
         # path.
-        screen = harness.Screen(shown.replace(b"\r\n", b"\n"), 80)
+        screen = harness.Screen(shown, 80)
         self.assertTrue(screen.states[0].startswith("0/2 件処理"), screen.states)
         self.assertEqual([], screen.escapes)
         last = screen.lines[-1]

@@ -5,18 +5,14 @@ Usage: test_smtp.py --exe PATH [unittest options]
 """
 
 import argparse
-import fcntl
 import json
 import os
 import pathlib
-import pty
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
-import termios
 import unittest
 from email import message_from_bytes, policy
 
@@ -121,34 +117,12 @@ class TransportTest(unittest.TestCase):
         return self.runner.run(self.folder, ["list.txt"], env=env)
 
     def run_on_terminal(self, env, columns):
-        """The run with standard error on a terminal `columns` wide; the
-        result's stderr is what the program wrote there (the terminal adds no
-        CR before LF)."""
-        master, slave = pty.openpty()
-        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
-        attributes = termios.tcgetattr(slave)
-        attributes[1] &= ~termios.ONLCR
-        termios.tcsetattr(slave, termios.TCSANOW, attributes)
-        try:
-            process = subprocess.Popen(self.runner.command(self.folder, ["list.txt"]),
-                                       env={**self.runner.env, "TERM": "xterm", **(env or {})},
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                       stderr=slave)
-        finally:
-            os.close(slave)
-        shown = b""
-        while True:  # read as it comes, so that a full terminal never blocks the run
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # the terminal's other end is closed
-                break
-            if not chunk:
-                break
-            shown += chunk
-        os.close(master)
-        stdout = process.stdout.read()
-        process.stdout.close()
-        return harness.Result(process.wait(timeout=120), stdout, shown)
+        """The run with standard error on a terminal; the result's stderr is
+        what the program wrote there."""
+        status, shown = harness.run_on_terminal(
+            self.runner.command(self.folder, ["list.txt"]),
+            {**self.runner.env, "TERM": "xterm", **(env or {})}, columns=columns)
+        return harness.Result(status, b"", shown)
 
     def credential_lines(self, user, password):
         return ("User Name: " + user, "Password : " + "*" * len(password), "")

@@ -11,15 +11,12 @@ Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_
 
 import fcntl
 import os
-import pty
 import re
 import socket
-import struct
 import shutil
 import subprocess
 import sys
 import tempfile
-import termios
 import time
 import unittest
 import zipfile
@@ -402,23 +399,8 @@ class ConsoleTest(WineTestCase):
 
     def on_terminal(self, *command):
         """The exit status and what the terminal received."""
-        main, secondary = pty.openpty()
-        fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
-        process = subprocess.Popen([str(WINE_RUN), *command], cwd=self.folder.path,
-                                   env=RUNNER.env, stdin=secondary, stdout=secondary,
-                                   stderr=secondary, start_new_session=True)
-        os.close(secondary)
-        shown = b""
-        while True:
-            try:
-                chunk = os.read(main, 4096)
-            except OSError:  # the terminal's other end is closed
-                break
-            if not chunk:
-                break
-            shown += chunk
-        os.close(main)
-        return process.wait(timeout=60), shown
+        return harness.run_on_terminal([str(WINE_RUN), *command], RUNNER.env,
+                                       cwd=self.folder.path, columns=100, timeout=60)
 
     def test_the_progress_line_shows_on_a_command_prompts_console_only(self):
         self.standard_folder(extra="Mail Server=outbox:outbox\r\n" + SENDER +
