@@ -50,11 +50,13 @@ std::string RateText(double per_minute) {
 }
 
 // One part of the line; the parts of lowest priority go first when the line
-// is too wide.
+// is too wide. A server's reply may be cut instead, but not the first
+// `kept` bytes of its part (the wait's own words).
 struct Part {
   std::string text;
   int priority;
   bool is_reply = false;
+  std::size_t kept = 0;
 };
 
 std::size_t PartsWidth(const std::vector<Part>& parts, std::string_view gap) {
@@ -73,19 +75,21 @@ std::string JoinParts(const std::vector<Part>& parts, std::string_view gap) {
   return text;
 }
 
-// Cuts the reply to what is left of the width, or leaves it whole when it
-// fits; false when not even its shortest form fits.
+// Cuts the reply to what is left of the width; false when not even its
+// shortest form fits.
 bool CutReply(std::vector<Part>& parts, std::string_view gap, std::size_t width) {
   auto reply = std::find_if(parts.begin(), parts.end(), [](const Part& p) { return p.is_reply; });
   if (reply == parts.end()) return false;
   const std::string whole = reply->text;
-  reply->text.clear();
+  reply->text = whole.substr(0, reply->kept);
   const std::size_t others = PartsWidth(parts, gap);
   if (others + kShortestReply > width) {
     reply->text = whole;
     return false;
   }
-  reply->text = std::string(CutToWidth(whole, width - others - kCut.size())) + std::string(kCut);
+  reply->text
+      .append(CutToWidth(std::string_view(whole).substr(reply->kept), width - others - kCut.size()))
+      .append(kCut);
   return true;
 }
 
@@ -118,7 +122,9 @@ std::vector<Part> FullParts(const ProgressView& view) {
     parts.push_back({WaitText(view, false), 7});
     if (*view.wait != BatchWait::Kind::kPacing && !view.reply.empty()) {
       // Joined to the wait's text by a blank, as one part of the line.
-      parts.back().text.append(" ").append(BlankControls(view.reply));
+      parts.back().text.append(" ");
+      parts.back().kept = parts.back().text.size();
+      parts.back().text.append(BlankControls(view.reply));
       parts.back().is_reply = true;
     }
   }

@@ -70,7 +70,8 @@ TEST(ProgressLineTest, FullFormShortFormAndAlwaysWithinTheWidth) {
       {&back_off, 120,
        "12/500 件処理　送信 12　不備 0　送信失敗 1　20 通/分　残り 25 分 4 秒　"
        "40 秒後にもう一度送ります: 421 4.7.0 Try agai..."},
-      // Too narrow for the full form.
+      // Too narrow for the full form: the wait's own words are never cut.
+      {&back_off, 90, "12/500 送信12 失敗1 残り26分 再送まで40秒 421 4.7.0 Try again later [2J"},
       {&back_off, 60, "12/500 送信12 失敗1 残り26分 再送まで40秒 421 4.7.0 Try ..."},
       {&back_off, 40, "12/500 送信12 残り26分 再送まで40秒"},
       {&back_off, 24, "12/500 送信12 残り26分"},
