@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <string>
 
+#include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
-#include "batch/run_log.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "text/codepage.h"
+#include "ui/terminal.h"
 #include "ui/ui.h"
 
 namespace {
@@ -25,74 +26,20 @@ void PrintError(const std::string& utf8) {
   std::fflush(stderr);
 }
 
-std::string ProgressText(const BatchProgress& progress) {
-  std::string text = std::to_string(progress.records) + " 件処理　送信 " +
-                     std::to_string(progress.sent) + "　不備 " + std::to_string(progress.rejected) +
-                     "　送信失敗 " + std::to_string(progress.failed);
-  if (progress.sent_before > 0) text += "　送信済み " + std::to_string(progress.sent_before);
-  return text;
-}
-
-std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals,
-                        const std::string& log_path) {
-  std::string head = outcome == BatchOutcome::kStoppedEarly ? "中断しました　" : "完了　";
-  std::string text =
-      head + ProgressText(totals) + "　ログ: " + pinemail::DecodeSystemText(log_path);
-  if (!totals.stop_reason.empty()) text += "\n送信を中断しました。(" + totals.stop_reason + ")";
-  return text;
-}
-
-// A line of its own below the progress line, which the next progress
-// redraws under it.
-void PrintLine(const std::string& text, bool* progress_shown) {
-  PrintError((*progress_shown ? "\n" : "") + text + "\n");
-  *progress_shown = false;
-}
-
-// A pause before the same message goes again, with the server's words; the
-// gaps of the pacing are not shown one by one.
-std::string WaitText(const pinemail::BatchWait& wait) {
-  const auto seconds = (wait.length.count() + 999) / 1000;
-  return std::to_string(seconds) + " 秒後にもう一度送ります: " + wait.reply;
-}
-
 BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
                                   const std::string& app_folder) {
   // Progress and summary go to a person only; scheduled runs stay quiet.
-  bool on_terminal = isatty(fileno(stderr)) != 0;
+  pinemail::TerminalProgress shown(pinemail::OpenTerminal());
   pinemail::BatchEnvironment env =
       pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
-  bool progress_shown = false;
-  if (on_terminal) {
-    env.sign_on_failed = [](const std::string& reason) {
-      std::string line(pinemail::kSignOnFailedLine);
-      if (!reason.empty()) line += "(" + reason + ")";
-      PrintError(line + "\n");
-    };
-    env.progress = [&progress_shown](const BatchProgress& progress) {
-      std::string line(1, '\r');
-      line += ProgressText(progress);
-      PrintError(line);
-      progress_shown = true;
-    };
-    env.notice = [&progress_shown](const std::string& text) { PrintLine(text, &progress_shown); };
-    env.waiting = [&progress_shown](const pinemail::BatchWait& wait) {
-      if (wait.kind != pinemail::BatchWait::Kind::kPacing) {
-        PrintLine(WaitText(wait), &progress_shown);
-      }
-    };
-  }
+  shown.Attach(env);
   BatchProgress totals;
   BatchOutcome outcome = pinemail::RunBatch(env, &totals);
-  if (on_terminal) {
-    std::string log_path = app_folder + std::string(pinemail::kLogFileName);
-    std::string summary = progress_shown ? "\n" : "";
-    summary += SummaryText(outcome, totals, log_path);
-    summary += '\n';
-    PrintError(summary);
-  }
+  // Paths are bytes here; they are decoded only to be shown.
+  shown.Finish(outcome, totals,
+               pinemail::DecodeSystemText(app_folder + std::string(pinemail::kLogFileName)));
   return outcome;
 }
 

@@ -4,9 +4,12 @@
 
 #include <string>
 
+#include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
+#include "config/product.h"
 #include "config/startup.h"
+#include "ui/terminal.h"
 #include "ui/ui.h"
 
 namespace pinemail {
@@ -14,7 +17,7 @@ namespace {
 
 // A batch run creates no window: under Task Scheduler there may be no
 // desktop, and nothing in the run needs one. Only the open-failure warning
-// reaches the screen.
+// reaches the screen, and the progress when a console started the program.
 int Run() {
   // Keep the current folder out of the DLL search: a program started by
   // dropping a list on it runs with the list's folder as current folder.
@@ -34,10 +37,17 @@ int Run() {
     ShowHelp();
     return HelpExitStatus(decision.mode);
   }
+  // Started from a command prompt, the run shows its progress on the
+  // prompt's console; started otherwise, it shows nothing.
+  TerminalProgress shown(OpenTerminal());
   BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
-  return ExitStatus(RunBatch(env));
+  shown.Attach(env);
+  BatchProgress totals;
+  const BatchOutcome outcome = RunBatch(env, &totals);
+  shown.Finish(outcome, totals, input.app_folder + std::string(kLogFileName));
+  return ExitStatus(outcome);
 }
 
 }  // namespace

@@ -108,6 +108,7 @@ class BatchRun {
     std::unique_ptr<MailTransport> transport;
     if (ParseSendRate(settings_.send_rate, &gap, &reason)) {
       pacer_ = Pacer(gap);
+      progress_.send_gap = gap;
       if (env_.make_transport) transport = env_.make_transport(settings_, &reason);
     }
     if (!log_.Write(
@@ -125,6 +126,9 @@ class BatchRun {
 
   BatchOutcome SendRecords(MailTransport& transport) {
     if (env_.keep_journal && !StartJournal()) return BatchOutcome::kStoppedEarly;
+    std::string unread;
+    if (!env_.keep_journal) CountRecords(nullptr, &unread);  // no total then, nothing more
+    if (env_.progress) env_.progress(progress_);
     std::string line;
     while (list_.Next(&line)) {
       std::string_view record_line = RecordLine(line);
@@ -160,7 +164,7 @@ class BatchRun {
     if (!journal_.Open(journal_path, &reason) || !journal_.Append(start, &reason)) {
       return StopBeforeRecords(std::string(kJournalFileName) + " に書き込めません: " + reason);
     }
-    if (!SurveyList(&reason)) {
+    if (!CountRecords(&records_, &reason)) {
       return StopBeforeRecords("リストを読み直せません: " + reason);
     }
     return true;
@@ -183,15 +187,25 @@ class BatchRun {
     return true;
   }
 
-  // Every line of the list once, before the run, so that the records that
-  // repeat a line's text get their occurrence counted.
-  bool SurveyList(std::string* reason) {
+  // Every line of the list once, before the first record is sent: counts
+  // the records by the run's own rules for the progress's total and, for
+  // the journal, surveys every line so that the records that repeat a
+  // line's text get their occurrence counted. False when the list cannot
+  // be opened again: the total is then unknown.
+  bool CountRecords(RecordCounter* survey, std::string* reason) {
     File list = OpenFile(list_path_, "rb", reason);
     if (!list) return false;
     LineReader reader(list.get());
     std::string line;
-    if (!reader.NextRaw(&line)) return true;  // line 1: the mark
-    while (reader.NextRaw(&line)) records_.Survey(line);
+    std::size_t total = 0;
+    if (reader.Next(&line)) {  // line 1: the mark
+      while (reader.Next(&line)) {
+        if (survey) survey->Survey(reader.raw());
+        if (!RecordLine(line).empty()) ++total;
+      }
+    }
+    // A read error ends the lines early: a total would then be short.
+    if (std::ferror(list.get()) == 0) progress_.total = total;
     return true;
   }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,10 @@ struct BatchProgress {
   std::size_t rejected = 0;     // not enough data
   std::size_t failed = 0;       // the transport failed to send
   std::string stop_reason;      // why the run stopped early once it had signed on
+  // Records in the list, counted before the first is sent; none when the
+  // list could not be read through.
+  std::optional<std::size_t> total;
+  std::chrono::nanoseconds send_gap{};  // "Send Rate"'s gap between messages; 0: unpaced
 };
 
 enum class BatchOutcome {
@@ -62,7 +67,8 @@ struct BatchEnvironment {
   std::function<std::string()> now;
   // Shows the open-failure warning (box or standard error).
   std::function<void(const std::vector<OpenFailure>&)> warn;
-  // Called after each record (may be empty).
+  // Called once the list's records are counted, before the first is sent,
+  // and after each record (may be empty).
   std::function<void(const BatchProgress&)> progress;
   // Called with the reason when sign-on failed, for a person watching (may be
   // empty); the log keeps its one fixed line. Never holds the password.

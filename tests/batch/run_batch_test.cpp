@@ -276,9 +276,14 @@ TEST_F(RunBatchTest, SendsAcceptedRecordsAndRejectsTheRest) {
   EXPECT_EQ(2u, totals_.sent);
   EXPECT_EQ(4u, totals_.rejected);
   EXPECT_EQ(0u, totals_.failed);
-  ASSERT_EQ(6u, progress_.size());
-  EXPECT_EQ(1u, progress_[0].sent);
-  EXPECT_EQ(1u, progress_[1].rejected);
+  // The total first, counted by the run's rules (no mark, comment or blank
+  // line), then each record.
+  ASSERT_EQ(7u, progress_.size());
+  EXPECT_EQ(0u, progress_[0].records);
+  EXPECT_EQ(6u, progress_[0].total);
+  EXPECT_EQ(1u, progress_[1].sent);
+  EXPECT_EQ(1u, progress_[2].rejected);
+  EXPECT_EQ(6u, progress_[6].total);
 }
 
 TEST_F(RunBatchTest, FailedSendIsLoggedAndTheRunGoesOn) {
@@ -313,7 +318,8 @@ TEST_F(RunBatchTest, ListWithOnlyItsMarkSignsOnAndOff) {
   EXPECT_EQ(kHeader + "User Name: \r\nPassword : \r\n\r\n", Log());
   EXPECT_EQ(std::vector<std::string>{"/"}, recording_.sign_ons);
   EXPECT_EQ(1, recording_.sign_offs);
-  EXPECT_TRUE(progress_.empty());
+  ASSERT_EQ(1u, progress_.size());
+  EXPECT_EQ(0u, progress_[0].total);
 }
 
 TEST_F(RunBatchTest, BannerSwitchAndMissingSettings) {

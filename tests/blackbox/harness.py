@@ -7,13 +7,17 @@ program directly; WineRunner runs a Windows build through cmake/wine-run, with
 Windows paths (Z:\\...) and the text files in code page 932.
 """
 
+import fcntl
 import os
 import pathlib
 import pty
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
+import termios
+import unicodedata
 from dataclasses import dataclass
 from email import message_from_bytes, policy
 
@@ -55,6 +59,79 @@ def sent_lines(subject):
 
 
 REJECTED_LINES = ("送信に十分なデータが取得できませんでした。", EQUALS, "")
+
+
+def columns_of(text):
+    """Terminal columns of a text: East Asian wide and full-width take two."""
+    return sum(0 if unicodedata.combining(c) else
+               2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+class Screen:
+    """What a terminal `columns` wide shows of what a program wrote to it:
+    `lines` ended by LF, `states` every state the cursor's line was left in
+    by an erase or an LF (each redraw), and what a real terminal would have
+    broken: `wrapped` when text ran past the last column, `escapes` for every
+    escape sequence but "erase to the end of the line"."""
+
+    def __init__(self, data, columns):
+        self.lines, self.states, self.escapes = [], [], []
+        self.wrapped = False
+        cells, column = [], 0
+        text = data.decode("utf-8")
+        i = 0
+        while i < len(text):
+            c = text[i]
+            if text.startswith("\x1b[K", i):
+                del cells[column:]
+                self.states.append("".join(cells))
+                i += 3
+                continue
+            if c == "\x1b":
+                self.escapes.append(text[i:i + 4])
+            elif c == "\r":
+                column = 0
+            elif c == "\n":
+                self.states.append("".join(cells))
+                self.lines.append("".join(cells))
+                cells, column = [], 0
+            else:
+                width = columns_of(c)
+                if column + width > columns:
+                    self.wrapped = True
+                cells[column:column + width] = [c] + [""] * (width - 1)
+                column += width
+            i += 1
+        if cells:
+            self.lines.append("".join(cells))
+
+
+def run_on_terminal(command, env, cwd=None, columns=80, timeout=120):
+    """Runs `command` with its standard streams on a new terminal `columns`
+    wide; returns its exit status and every byte it wrote there (the
+    terminal adds no CR before LF). Read as it comes, so that a full terminal
+    never blocks the program."""
+    main, secondary = pty.openpty()
+    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+    attributes = termios.tcgetattr(secondary)
+    attributes[1] &= ~termios.ONLCR
+    termios.tcsetattr(secondary, termios.TCSANOW, attributes)
+    try:
+        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=secondary, stdout=secondary,
+                                   stderr=secondary, start_new_session=True)
+    finally:
+        os.close(secondary)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # the terminal's other end is closed
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(main)
+    return process.wait(timeout=timeout), shown
 
 
 @dataclass

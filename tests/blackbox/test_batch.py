@@ -457,29 +457,17 @@ class TerminalTest(unittest.TestCase):
         self.assertFalse(self.folder.exists("pinemail.ini"))
 
     def test_terminal_shows_progress_and_a_summary(self):
-        main, secondary = harness.pty.openpty()
-        with os.fdopen(main, "rb", buffering=0) as terminal:
-            done = harness.subprocess.run([str(self.folder.exe), "list.txt"], stderr=secondary,
-                                          stdout=harness.subprocess.DEVNULL,
-                                          env=RUNNER.env, cwd="/", timeout=120)
-            os.close(secondary)
-            shown = b""
-            while True:
-                try:
-                    chunk = terminal.read(4096)
-                except OSError:  # the terminal's other end is closed
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-        self.assertEqual(1, done.returncode)
-        text = shown.decode("utf-8")
-        # One progress line rewritten per record (the terminal turns LF into
-        # CR LF), then the summary with the log's path.
-        self.assertEqual(2, len(harness.re.findall("\r(?!\n)", text)), text)
-        last = text.strip().splitlines()[-1]
-        self.assertIn("送信 1", last)
-        self.assertIn("不備 1", last)
+        status, shown = harness.run_on_terminal([str(self.folder.exe), "list.txt"], RUNNER.env,
+                                                cwd="/")
+        self.assertEqual(1, status)
+        # The progress line with the list's total (a quick run is over before
+        # it is redrawn), then the summary with the time taken and the log's
+        # path.
+        screen = harness.Screen(shown, 80)
+        self.assertTrue(screen.states[0].startswith("0/2 件処理"), screen.states)
+        self.assertEqual([], screen.escapes)
+        last = screen.lines[-1]
+        self.assertRegex(last, r"^完了　2/2 件処理　送信 1　不備 1　送信失敗 0　経過 \d+ 秒　ログ: ")
         self.assertTrue(last.endswith(str(self.folder.file("pinemail.log"))), last)
 
     def test_open_failure_warns_with_the_path(self):

@@ -8,7 +8,6 @@ import argparse
 import json
 import os
 import pathlib
-import pty
 import re
 import shutil
 import subprocess
@@ -104,41 +103,26 @@ class TransportTest(unittest.TestCase):
         return server
 
     def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None,
-                  terminal=False, extra=""):
+                  terminal=False, extra="", columns=200):
         self.folder.write_text("pinemail.ini", "[Config]\n"
                                f"User Name={user}\nPassword={password}\n"
                                f"Subst Key Word=NAME\nMail Server={mail_server}\n"
                                f"From={SENDER}\n{extra}")
         self.folder.write_text("newyear.txt", TEMPLATE)
-        lines = ["pinemail.exe の送信先"]
+        lines = ["pinemail.exe の送信先", "# a comment and a blank line are no records", ""]
         lines += [f"{address},{name},newyear.txt,{short}" for address, name, short in recipients]
         self.folder.write_text("list.txt", "\n".join(lines) + "\n")
         if terminal:
-            return self.run_on_terminal(env)
+            return self.run_on_terminal(env, columns)
         return self.runner.run(self.folder, ["list.txt"], env=env)
 
-    def run_on_terminal(self, env):
-        """The run with standard error on a terminal, where a failed sign-on
-        is explained; the result's stderr is what the terminal showed."""
-        master, slave = pty.openpty()
-        try:
-            done = subprocess.run(self.runner.command(self.folder, ["list.txt"]),
-                                  env={**self.runner.env, **(env or {})},
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=slave, timeout=120)
-        finally:
-            os.close(slave)
-        shown = b""
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # the terminal's other end is closed
-                break
-            if not chunk:
-                break
-            shown += chunk
-        os.close(master)
-        return harness.Result(done.returncode, done.stdout, shown)
+    def run_on_terminal(self, env, columns):
+        """The run with standard error on a terminal; the result's stderr is
+        what the program wrote there."""
+        status, shown = harness.run_on_terminal(
+            self.runner.command(self.folder, ["list.txt"]),
+            {**self.runner.env, "TERM": "xterm", **(env or {})}, columns=columns)
+        return harness.Result(status, b"", shown)
 
     def credential_lines(self, user, password):
         return ("User Name: " + user, "Password : " + "*" * len(password), "")
@@ -329,9 +313,10 @@ class ProviderLimitTest(TransportTest):
                                  self.folder.log())
                 self.assert_delivered(server, FIVE_RECIPIENTS)
                 self.assertEqual(5, server.state()["connections"])
-                # The pauses are shown with the server's words.
-                shown = result.stderr.decode()
-                self.assertEqual(4, shown.count("もう一度送ります: 421 4.7.0 Try again later"))
+                # The progress line says why the run waits, in the server's words.
+                shown = harness.Screen(result.stderr, 200).states
+                self.assertTrue(any("秒後にもう一度送ります: 421 4.7.0 Try again later, closing "
+                                    "connection" in state for state in shown), shown)
 
     def test_send_rate_spaces_the_messages(self):
         server = self.server("--times")
@@ -368,6 +353,66 @@ class ProviderLimitTest(TransportTest):
                 self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
                 self.assertIn(key, result.stderr.decode())
         self.assertEqual(0, server.state()["connections"])
+
+
+class ProgressLineTest(TransportTest):
+    """The progress line of a terminal run, read off the screen, at a known
+    pacing: 60/min, one message a second."""
+    TEN_RECIPIENTS = [(f"r{n}@example.jp", f"宛先 {n}", f"{n}") for n in range(10)]
+
+    def paced_run(self, recipients, columns, term="xterm"):
+        server = self.server()
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", recipients, terminal=True,
+                                extra="Send Rate=60/min\n", columns=columns,
+                                env={"TERM": term})
+        self.assertEqual(0, result.status, result.stderr)
+        return result, harness.Screen(result.stderr, columns)
+
+    def test_total_rate_and_time_left_follow_the_pacing(self):
+        _, screen = self.paced_run(self.TEN_RECIPIENTS, 200)
+        states = screen.states
+        # The comment and the blank line of the list are no records.
+        self.assertTrue(states[0].startswith("0/10 件処理"), states)
+        # 9 records left at one a second; no rate is known from one record.
+        after_first = next(state for state in states if state.startswith("1/10 件処理"))
+        self.assertRegex(after_first, r"　残り (9|1[0-2]) 秒　次の送信まで 1 秒$")
+        rates = [float(m[1]) for state in states if (m := re.search(r"([\d.]+) 通/分", state))]
+        self.assertTrue(rates and 0 < rates[-1] <= 66, states)
+        summary = screen.lines[-1]
+        self.assertTrue(summary.startswith("完了　10/10 件処理　送信 10　不備 0　送信失敗 0　経過 "),
+                        summary)
+        self.assertGreaterEqual(int(re.search(r"経過 (\d+) 秒", summary)[1]), 9)
+        self.assertTrue(summary.endswith(str(self.folder.file("pinemail.log"))), summary)
+
+    def test_a_back_off_counts_down_with_the_servers_reply(self):
+        # After 2 messages the next 2 tries get 421: pauses of 1 s, then 2 s.
+        server = self.server("--burst", "2:2")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", terminal=True)
+        self.assertEqual(0, result.status, result.stderr)
+        states = harness.Screen(result.stderr, 200).states
+        reply = "秒後にもう一度送ります: 421 4.7.0 Try again later, closing connection"
+        waits = [state for state in states if reply in state]
+        # The 2 s pause drawn as it starts and again a second later, the
+        # time left counting it.
+        self.assertTrue(waits and waits[-1].startswith("2/3 件処理"), states)
+        self.assertRegex(waits[-2], "残り [2-9] 秒　2 " + reply)
+        self.assertRegex(waits[-1], "残り [1-9] 秒　1 " + reply)
+
+    def test_narrow_and_dumb_terminals_get_whole_lines(self):
+        for columns, term in ((40, "xterm"), (24, "xterm"), (60, "dumb")):
+            with self.subTest(columns=columns, term=term):
+                result, screen = self.paced_run(FIVE_RECIPIENTS, columns, term)
+                progress = [state for state in screen.states if not state.startswith("完了")]
+                self.assertTrue(progress and progress[0].startswith("0/5"), screen.states)
+                for state in progress:
+                    self.assertLess(harness.columns_of(state), columns, state)
+                self.assertEqual([], screen.escapes)
+                if term == "dumb":
+                    self.assertNotIn(b"\r", result.stderr)
+                    self.assertNotIn(b"\x1b", result.stderr)
+                else:
+                    self.assertTrue(any(state.startswith("1/5 送信1 残り") for state in progress),
+                                    progress)
 
 
 class RogueServer(SmtpServer):

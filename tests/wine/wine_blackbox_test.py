@@ -390,6 +390,31 @@ class OtherTransportTest(WineTestCase):
 
 
 SENDER = "From=山田 太郎 <taro@example.jp>\r\n"
+
+
+class ConsoleTest(WineTestCase):
+    """A run started from a command prompt shows its progress on the
+    prompt's console (Wine's console draws it on the terminal the test
+    reads); a run started without a console shows nothing."""
+
+    def on_terminal(self, *command):
+        """The exit status and what the terminal received."""
+        return harness.run_on_terminal([str(WINE_RUN), *command], RUNNER.env,
+                                       cwd=self.folder.path, columns=100, timeout=60)
+
+    def test_the_progress_line_shows_on_a_command_prompts_console_only(self):
+        self.standard_folder(extra="Mail Server=outbox:outbox\r\n" + SENDER +
+                             "Send Rate=60/min\r\n")
+        status, shown = self.on_terminal("cmd", "/c", "start", "/wait", "pinemail.exe",
+                                         "list.txt")
+        self.assertEqual(0, status)
+        text = shown.decode("utf-8")
+        self.assertIn("0/2 件処理", text)
+        self.assertIn("次の送信まで 1 秒", text)
+        self.assertRegex(text, r"完了　2/2 件処理　送信 2　不備 0　送信失敗 0　経過 \d+ 秒　ログ: Z:")
+        self.assertEqual((0, b""), self.on_terminal("pinemail.exe", "list.txt"))
+
+
 SIGN_ON_FAILED = "ログインに失敗しました。\r\n"
 # The run header's date line, in the log's own bytes.
 DATE_LINE = re.compile(rb"(?m)^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}(?=\r$)")
