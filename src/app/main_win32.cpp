@@ -3,14 +3,60 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
+#include "config/product.h"
 #include "config/startup.h"
+#include "mail/loopback.h"
+#include "mail/oauth.h"
+#include "text/codepage.h"
+#include "text/wide_win32.h"
 #include "ui/ui.h"
 
 namespace pinemail {
 namespace {
+
+// Text for a person at a console this program was started from (none when
+// it was started from Explorer).
+void WriteConsoleText(const std::string& utf8) {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  const std::string bytes = EncodeSystemText(utf8);
+  DWORD written = 0;
+  WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void ShowBox(const std::string& text, UINT icon) {
+  MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(kWarningTitle).c_str(),
+              MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// `/signin`: the address and the code in a message box (on a thread of its
+// own, so that polling goes on while it is open) and on the console, and the
+// browser opened; then the outcome in a box.
+int SignInWithWindow(const std::string& app_folder) {
+  SignInIo io;
+  io.show = [](const std::string& url, const std::string& code) {
+    const std::string text =
+        code.empty()
+            ? "ブラウザで次のページを開いてサインインしてください:\r\n" + url
+            : "ブラウザで次のページを開き、コード " + code + " を入力してください:\r\n" + url;
+    WriteConsoleText(text + "\r\n");
+    std::thread([text] { ShowBox(text, MB_ICONINFORMATION); }).detach();
+  };
+  io.open_browser = [](const std::string& url) { OpenBrowser(url); };
+  io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
+  std::string reason;
+  const bool ok = SignIn(app_folder + std::string(kSettingsFileName), io, &reason);
+  const std::string text =
+      ok ? "サインインしました。リフレッシュトークンを設定ファイルに保存しました。"
+         : "サインインできませんでした。(" + reason + ")";
+  WriteConsoleText(text + "\r\n");
+  ShowBox(text, ok ? MB_ICONINFORMATION : MB_ICONWARNING);
+  return ExitStatus(ok ? BatchOutcome::kAllSent : BatchOutcome::kStoppedEarly);
+}
 
 // A batch run creates no window: under Task Scheduler there may be no
 // desktop, and nothing in the run needs one. Only the open-failure warning
@@ -30,6 +76,7 @@ int Run() {
     ShowOpenFailure({{input.app_folder, reason}});
     return ExitStatus(BatchOutcome::kStoppedEarly);
   }
+  if (decision.mode == StartMode::kSignIn) return SignInWithWindow(input.app_folder);
   if (decision.mode != StartMode::kBatch) {
     ShowHelp();
     return HelpExitStatus(decision.mode);

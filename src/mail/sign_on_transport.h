@@ -1,0 +1,22 @@
+// A transport whose secret is fetched at sign-on: from "Password Command",
+// or an access token exchanged for the stored refresh token ("Auth=oauth2").
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "mail/oauth.h"
+#include "mail/transport.h"
+
+namespace pinemail {
+
+// Wraps `inner`: SignOn gets the secret (the password given is not used),
+// stores a rotated refresh token into the settings file at `settings_path`
+// at once (the old one may no longer be valid, and a run that dies later
+// must not lose the new one), then signs `inner` on with it. Every reason
+// `inner` gives has the secrets masked.
+std::unique_ptr<MailTransport> MakeSignOnTransport(std::unique_ptr<MailTransport> inner,
+                                                   SignOnSettings settings,
+                                                   std::string settings_path, OAuthPoster post);
+
+}  // namespace pinemail
