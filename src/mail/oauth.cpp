@@ -226,7 +226,7 @@ std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
 }
 
 bool RefreshAccessToken(const SignOnSettings& settings, const std::string& refresh_token,
-                        const OAuthPoster& post, std::string* access_token, std::string* rotated,
+                        const OAuthPoster& post, AccessToken* access, std::string* rotated,
                         std::string* reason) {
   std::vector<std::pair<std::string, std::string>> fields = {{"grant_type", "refresh_token"},
                                                              {"client_id", settings.client_id},
@@ -241,7 +241,12 @@ bool RefreshAccessToken(const SignOnSettings& settings, const std::string& refre
                                  {refresh_token, settings.client_secret});
     return false;
   }
-  *access_token = token->second;
+  access->token = token->second;
+  access->lifetime = std::chrono::seconds(3600);
+  if (const auto expires = reply.members.find("expires_in"); expires != reply.members.end()) {
+    const long seconds = std::strtol(expires->second.c_str(), nullptr, 10);
+    if (seconds > 0) access->lifetime = std::chrono::seconds(seconds);
+  }
   rotated->clear();
   const auto next = reply.members.find("refresh_token");
   if (next != reply.members.end() && !next->second.empty() && next->second != refresh_token) {
@@ -395,7 +400,7 @@ bool DeviceSignIn(const SignOnSettings& settings, const OAuthPoster& post, const
   const std::string uri =
       got.contains("verification_uri") ? got.at("verification_uri") : got.at("verification_url");
   io.show(Sanitized(uri), Sanitized(got.at("user_code")));
-  if (io.open_browser) io.open_browser(uri);
+  if (io.open_browser && StartsWithNoCase(uri, "https://")) io.open_browser(uri);
   auto number = [&got](const char* name, long fallback) {
     const auto found = got.find(name);
     if (found == got.end()) return fallback;

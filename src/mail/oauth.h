@@ -70,10 +70,16 @@ bool PostOAuth(const std::string& url,
 std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
                                const std::vector<std::string>& secrets);
 
+// An access token and how long it lasts.
+struct AccessToken {
+  std::string token;
+  std::chrono::seconds lifetime{3600};  // "expires_in"; an hour when not given
+};
+
 // Exchanges the refresh token for an access token. `rotated` receives a new
-// refresh token when the server sent one that differs, else stays empty.
+// refresh token when the server sent one that differs, else is emptied.
 bool RefreshAccessToken(const SignOnSettings& settings, const std::string& refresh_token,
-                        const OAuthPoster& post, std::string* access_token, std::string* rotated,
+                        const OAuthPoster& post, AccessToken* access, std::string* rotated,
                         std::string* reason);
 
 // base64 (RFC 4648 4, "=" padding required) to bytes; false for anything else.

@@ -57,18 +57,19 @@ TEST(SignOnSettingsTest, ChecksAuthProviderAndClient) {
 
 TEST(OAuthJsonTest, ReadsFlatObjectsAndRefusesTheRest) {
   std::map<std::string, std::string> m;
-  ASSERT_TRUE(ReadJsonObject(
-      R"( {"access_token":"a\"b\\\/\u00e9\ud83d\ude00\ud800x","expires_in":3599,)"
-      R"("error_codes":[70000,{"a":[1]}],"x":null,"ok":true,"n":-1.5e3} )",
-      &m));
+  ASSERT_TRUE(
+      ReadJsonObject(R"( {"access_token":"a\"b\\\/\u00e9\ud83d\ude00\ud800x","expires_in":3599,)"
+                     R"("error_codes":[70000,{"a":[1]}],"x":null,"ok":true,"n":-1.5e3} )",
+                     &m));
   EXPECT_EQ(m["access_token"], "a\"b\\/é😀\xEF\xBF\xBDx");
   EXPECT_EQ(m["expires_in"], "3599");
   EXPECT_EQ(m["ok"], "true");
   EXPECT_EQ(m["n"], "-1.5e3");
   EXPECT_FALSE(m.contains("error_codes"));
   EXPECT_FALSE(m.contains("x"));
-  for (const std::string& bad : std::vector<std::string>{"", "[]", "{", "{\"a\":}", "{\"a\":1,}", "{\"a\":\"x\ny\"}", "{\"a\":1} x", "{\"a\":01x}",
-        "{\"a\":\"\\q\"}", "{\"a\":tru}", std::string(20, '[')}) {
+  for (const std::string& bad : std::vector<std::string>{
+           "", "[]", "{", "{\"a\":}", "{\"a\":1,}", "{\"a\":\"x\ny\"}", "{\"a\":1} x",
+           "{\"a\":01x}", "{\"a\":\"\\q\"}", "{\"a\":tru}", std::string(20, '[')}) {
     EXPECT_FALSE(ReadJsonObject(bad, &m)) << bad;
   }
   EXPECT_FALSE(ReadJsonObject("{\"a\":" + std::string(17, '[') + std::string(17, ']') + "}", &m));
@@ -79,7 +80,8 @@ TEST(OAuthJsonTest, ReadsFlatObjectsAndRefusesTheRest) {
 TEST(OAuthEncodingTest, FormBase64AndSha256) {
   EXPECT_EQ(FormEncode({{"a b", "x&y=z/é"}, {"scope", "https://mail.google.com/"}}),
             "a+b=x%26y%3Dz%2F%C3%A9&scope=https%3A%2F%2Fmail.google.com%2F");
-  for (const std::string& bytes : std::vector<std::string>{"", "f", "fo", "foo", "foob", std::string("\0\xff\x10", 3)}) {
+  for (const std::string& bytes :
+       std::vector<std::string>{"", "f", "fo", "foo", "foob", std::string("\0\xff\x10", 3)}) {
     std::string back;
     EXPECT_TRUE(DecodeBase64(EncodeBase64(bytes), &back));
     EXPECT_EQ(back, bytes);
@@ -127,15 +129,17 @@ SignOnSettings Microsoft() {
 
 TEST(RefreshAccessTokenTest, TakesTheTokenAndARotatedRefreshTokenOrTheProvidersError) {
   ScriptedServer server;
-  server.replies = {Reply(200, {{"access_token", "at1"}, {"refresh_token", "rt2"}}),
-                    Reply(200, {{"access_token", "at2"}, {"refresh_token", "rt1"}}),
-                    Reply(400, {{"error", "invalid_grant"},
-                                {"error_description", "AADSTS70000 token rt1 revoked\r\n"}})};
-  std::string access;
+  server.replies = {
+      Reply(200, {{"access_token", "at1"}, {"refresh_token", "rt2"}}),
+      Reply(200, {{"access_token", "at2"}, {"refresh_token", "rt1"}, {"expires_in", "1800"}}),
+      Reply(400, {{"error", "invalid_grant"},
+                  {"error_description", "AADSTS70000 token rt1 revoked\r\n"}})};
+  AccessToken access;
   std::string rotated;
   std::string reason;
   ASSERT_TRUE(RefreshAccessToken(Microsoft(), "rt1", server.poster(), &access, &rotated, &reason));
-  EXPECT_EQ(access, "at1");
+  EXPECT_EQ(access.token, "at1");
+  EXPECT_EQ(access.lifetime, std::chrono::seconds(3600));
   EXPECT_EQ(rotated, "rt2");
   EXPECT_EQ(server.requests[0].first, Microsoft().provider.token_url);
   EXPECT_EQ(server.requests[0].second,
@@ -146,8 +150,10 @@ TEST(RefreshAccessTokenTest, TakesTheTokenAndARotatedRefreshTokenOrTheProvidersE
                     {"scope", "https://outlook.office.com/SMTP.Send offline_access"}}));
   ASSERT_TRUE(RefreshAccessToken(Microsoft(), "rt1", server.poster(), &access, &rotated, &reason));
   EXPECT_EQ(rotated, "") << "the same token is no rotation";
+  EXPECT_EQ(access.lifetime, std::chrono::seconds(1800));
   EXPECT_FALSE(RefreshAccessToken(Microsoft(), "rt1", server.poster(), &access, &rotated, &reason));
-  EXPECT_EQ(reason, "アクセストークンを取得できません: invalid_grant AADSTS70000 token *** revoked  ");
+  EXPECT_EQ(reason,
+            "アクセストークンを取得できません: invalid_grant AADSTS70000 token *** revoked  ");
 }
 
 TEST(DeviceSignInTest, PollsPatientlyUntilTheTokenOrTheEnd) {
@@ -190,7 +196,9 @@ TEST(DeviceSignInTest, PollsPatientlyUntilTheTokenOrTheEnd) {
 }
 
 TEST(CredentialMaskTest, MasksTheXoauth2Message) {
-  const std::string message = EncodeBase64("user=taro@example.jp\x01" "auth=Bearer tok\x01\x01");
+  const std::string message = EncodeBase64(
+      "user=taro@example.jp\x01"
+      "auth=Bearer tok\x01\x01");
   EXPECT_EQ(MaskCredentials("535 " + message + " tok", "taro@example.jp", "tok"), "535 *** ***");
 }
 
@@ -199,8 +207,11 @@ TEST(PasswordCommandTest, FirstLineOrAReason) {
     const char* output;
     bool complete;
     const char* secret;
-  } cases[] = {{"pw\r\nrest\n", true, "pw"}, {"pw", true, "pw"}, {"\npw\n", true, ""},
-               {"", true, ""},               {"pw\n", false, ""}};
+  } cases[] = {{"pw\r\nrest\n", true, "pw"},
+               {"pw", true, "pw"},
+               {"\npw\n", true, ""},
+               {"", true, ""},
+               {"pw\n", false, ""}};
   for (const Case& c : cases) {
     std::string secret;
     std::string reason;
