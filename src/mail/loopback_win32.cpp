@@ -1,7 +1,9 @@
 // The loopback redirect target and the browser on Windows.
-#include <shellapi.h>
-#include <windows.h>
 #include <winsock2.h>
+// After winsock2.h, which must come before windows.h.
+#include <windows.h>
+// After windows.h, which they need.
+#include <shellapi.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>

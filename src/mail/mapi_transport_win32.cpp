@@ -1,8 +1,8 @@
 // Simple MAPI transport: MAPI32.DLL from the system folder, no dialogs.
 #include "mail/mapi_transport_win32.h"
 
-#include <mapi.h>
 #include <windows.h>
+#include <mapi.h>
 
 #include <memory>
 #include <string>

@@ -1,8 +1,9 @@
 // The refresh token on Windows: sealed with DPAPI for the current user, so
 // that a copy of the settings file is of no use to another account or
 // machine, and stored as base64.
-#include <dpapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <dpapi.h>
 
 #include <memory>
 
