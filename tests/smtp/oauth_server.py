@@ -89,7 +89,7 @@ class Authority:
 
 
 def make_handler(authority, port):
-    origin = f"https://127.0.0.1:{port}"
+    origin = f"https://{authority.options.host}:{port}"
 
     class Handler(BaseHTTPRequestHandler):
         def log_message(self, *args):
@@ -151,6 +151,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--store", required=True)
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), required=True)
+    parser.add_argument("--host", default="127.0.0.1", help="the name in the addresses given")
     parser.add_argument("--refresh-token", default="")
     parser.add_argument("--rotate", action="store_true")
     parser.add_argument("--pending", type=int, default=0)

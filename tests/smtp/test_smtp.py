@@ -583,9 +583,9 @@ class OAuthServer(SmtpServer):
     """oauth_server.py: the loopback authorization server over HTTPS."""
     SCRIPT = "oauth_server.py"
 
-    def __init__(self, *options):
-        super().__init__("--tls", *CERTS, *options)
-        self.token_url = f"https://127.0.0.1:{self.port}/token"
+    def __init__(self, *options, certs=None, host="127.0.0.1"):
+        super().__init__("--tls", *(certs or CERTS), "--host", host, *options)
+        self.token_url = f"https://{host}:{self.port}/token"
 
     def refresh_token(self):
         return (self.store / "refresh_tokens").read_text().strip()
