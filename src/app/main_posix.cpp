@@ -5,12 +5,15 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/loopback.h"
+#include "mail/oauth.h"
 #include "text/codepage.h"
 #include "ui/terminal.h"
 #include "ui/ui.h"
@@ -62,6 +65,29 @@ void AnnounceConfigHome(const pinemail::StartInput& input) {
   PrintError("ホームフォルダ: " + pinemail::DecodeSystemText(folder) + "\n");
 }
 
+// `--signin`: the address and code on the terminal, the browser opened.
+int SignInFromTerminal(const std::string& app_folder) {
+  pinemail::SignInIo io;
+  io.show = [](const std::string& url, const std::string& code) {
+    std::string text =
+        code.empty()
+            ? "ブラウザで次のページを開いてサインインしてください:\n  " + url
+            : "ブラウザで次のページを開き、コード " + code + " を入力してください:\n  " + url;
+    text = pinemail::EncodeSystemText(text + "\n");
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  };
+  io.open_browser = [](const std::string& url) { pinemail::OpenBrowser(url); };
+  io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
+  std::string reason;
+  if (pinemail::SignIn(app_folder + std::string(pinemail::kSettingsFileName), io, &reason)) {
+    PrintError("サインインしました。リフレッシュトークンを設定ファイルに保存しました。\n");
+    return pinemail::ExitStatus(BatchOutcome::kAllSent);
+  }
+  PrintError("サインインできませんでした。(" + reason + ")\n");
+  return pinemail::ExitStatus(BatchOutcome::kStoppedEarly);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +97,7 @@ int main(int argc, char** argv) {
   if (decision.mode != pinemail::StartMode::kHelpAsked && !HomeIsReady(input)) {
     return pinemail::ExitStatus(BatchOutcome::kStoppedEarly);
   }
+  if (decision.mode == pinemail::StartMode::kSignIn) return SignInFromTerminal(input.app_folder);
   if (decision.mode == pinemail::StartMode::kBatch) {
     AnnounceConfigHome(input);
     return pinemail::ExitStatus(RunBatchFromTerminal(decision, input.app_folder));

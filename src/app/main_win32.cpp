@@ -3,17 +3,58 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/loopback.h"
+#include "mail/oauth.h"
+#include "text/wide_win32.h"
 #include "ui/terminal.h"
 #include "ui/ui.h"
 
 namespace pinemail {
 namespace {
+
+// Text for a person at the console of the command prompt this program was
+// started from (none when it was started from Explorer).
+void WriteConsoleText(const std::string& utf8) {
+  static const bool console = OpenTerminal() != TerminalKind::kNone;
+  if (console) WriteTerminal(utf8);
+}
+
+void ShowBox(const std::string& text, UINT icon) {
+  MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(kWarningTitle).c_str(),
+              MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// `/signin`: the address and the code in a message box (on a thread of its
+// own, so that polling goes on while it is open) and on the console, and the
+// browser opened; then the outcome in a box.
+int SignInWithWindow(const std::string& app_folder) {
+  SignInIo io;
+  io.show = [](const std::string& url, const std::string& code) {
+    const std::string text =
+        code.empty()
+            ? "ブラウザで次のページを開いてサインインしてください:\r\n" + url
+            : "ブラウザで次のページを開き、コード " + code + " を入力してください:\r\n" + url;
+    WriteConsoleText(text + "\n");
+    std::thread([text] { ShowBox(text, MB_ICONINFORMATION); }).detach();
+  };
+  io.open_browser = [](const std::string& url) { OpenBrowser(url); };
+  io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
+  std::string reason;
+  const bool ok = SignIn(app_folder + std::string(kSettingsFileName), io, &reason);
+  const std::string text =
+      ok ? "サインインしました。リフレッシュトークンを設定ファイルに保存しました。"
+         : "サインインできませんでした。(" + reason + ")";
+  WriteConsoleText(text + "\n");
+  ShowBox(text, ok ? MB_ICONINFORMATION : MB_ICONWARNING);
+  return ExitStatus(ok ? BatchOutcome::kAllSent : BatchOutcome::kStoppedEarly);
+}
 
 // A batch run creates no window: under Task Scheduler there may be no
 // desktop, and nothing in the run needs one. Only the open-failure warning
@@ -33,6 +74,7 @@ int Run() {
     ShowOpenFailure({{input.app_folder, reason}});
     return ExitStatus(BatchOutcome::kStoppedEarly);
   }
+  if (decision.mode == StartMode::kSignIn) return SignInWithWindow(input.app_folder);
   if (decision.mode != StartMode::kBatch) {
     ShowHelp();
     return HelpExitStatus(decision.mode);

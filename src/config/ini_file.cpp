@@ -137,7 +137,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string* content) {
   if (!file) {
     std::error_code ec;
     return std::filesystem::exists(PathFromUtf8(path), ec) || ec ? ReadResult::kFailed
-                                                           : ReadResult::kMissing;
+                                                                 : ReadResult::kMissing;
   }
   char chunk[65536];
   std::size_t got = 0;
@@ -300,15 +300,15 @@ std::string WriteUnicodeFile(const ByteOrderMark& mark, std::string_view text) {
 
 // A value of a Unicode file in the code page, cut to 510 bytes before the
 // first character that does not fit whole.
-std::string CutToCodePage(std::string_view utf8) {
+std::string CutToCodePage(std::string_view utf8, std::size_t limit) {
   std::string bytes = EncodeSystemText(utf8);
-  if (bytes.size() <= kMaxProfileValueBytes) return bytes;
+  if (bytes.size() <= limit) return bytes;
   bytes.clear();
   char32_t code_point = 0;
   for (std::size_t pos = 0, length = 0; pos < utf8.size(); pos += length) {
     length = DecodeCodePoint(utf8, pos, &code_point);
     std::string character = EncodeSystemText(utf8.substr(pos, length));
-    if (bytes.size() + character.size() > kMaxProfileValueBytes) break;
+    if (bytes.size() + character.size() > limit) break;
     bytes += character;
   }
   return bytes;
@@ -321,14 +321,14 @@ std::string_view CutProfileValue(std::string_view value) {
 }
 
 std::string LookupProfileValue(std::string_view content, std::string_view section,
-                               std::string_view key) {
+                               std::string_view key, std::size_t limit) {
   const UnicodeFile unicode = ReadUnicodeFile(content);
   if (unicode.mark.size == 0) {
-    return std::string(CutProfileValue(FindValue(content, section, key).value_or("")));
+    return std::string(CutValue(FindValue(content, section, key).value_or(""), limit));
   }
   std::optional<std::string_view> value =
       FindValue(unicode.text, DecodeSystemText(section), DecodeSystemText(key));
-  return value ? CutToCodePage(*value) : std::string();
+  return value ? CutToCodePage(*value, limit) : std::string();
 }
 
 bool UpdateProfileContent(std::string_view content, std::string_view section, std::string_view key,
@@ -356,6 +356,12 @@ TextEncoding IniFileProfile::ValueEncoding() const {
   if (ReadWholeFile(path_, &content) != ReadResult::kRead) return TextEncoding::kSystem;
   if (FindByteOrderMark(content).size != 0 || IsValidUtf8(content)) return TextEncoding::kSystem;
   return TextEncoding::kCp932;
+}
+
+std::string IniFileProfile::ReadLong(std::string_view section, std::string_view key) const {
+  std::string content;
+  if (ReadWholeFile(path_, &content) != ReadResult::kRead) return {};
+  return LookupProfileValue(content, section, key, kMaxLongProfileValueBytes);
 }
 
 bool IniFileProfile::Write(std::string_view section, std::string_view key, std::string_view value) {

@@ -26,8 +26,9 @@ std::string_view CutProfileValue(std::string_view value);
 // text: names are matched in it and the value is handed over in the
 // system's code page (as the system's profile reader does), cut before the
 // first character that does not fit whole in the 510 bytes.
+// `limit` replaces the 510 bytes for Profile::ReadLong.
 std::string LookupProfileValue(std::string_view content, std::string_view section,
-                               std::string_view key);
+                               std::string_view key, std::size_t limit = kMaxProfileValueBytes);
 
 // The file's bytes after setting `key`=`value` in `section`: an existing
 // key's line is replaced in place, a missing key is added after its
@@ -47,6 +48,7 @@ class IniFileProfile : public Profile {
   explicit IniFileProfile(std::string path) : path_(std::move(path)) {}
 
   std::string Read(std::string_view section, std::string_view key) const override;
+  std::string ReadLong(std::string_view section, std::string_view key) const override;
   bool Write(std::string_view section, std::string_view key, std::string_view value) override;
   // Under a UTF-8 code page, a file without a byte-order mark that is not
   // valid UTF-8 as a whole was made on Japanese Windows: CP932. (Two

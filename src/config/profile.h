@@ -2,6 +2,7 @@
 // platform's implementation.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,6 +10,9 @@
 #include "text/codepage.h"
 
 namespace pinemail {
+
+// The longest value ReadLong hands over, in bytes.
+inline constexpr std::size_t kMaxLongProfileValueBytes = 16 * 1024;
 
 // Key lookups in one profile file. Names and values are the file's bytes
 // (system code page); callers decode them.
@@ -20,6 +24,13 @@ class Profile {
   // it with a 511-byte buffer: at most 510 bytes, blanks and one pair of
   // enclosing quotes removed. Empty when the file, section or key is missing.
   virtual std::string Read(std::string_view section, std::string_view key) const = 0;
+
+  // The value of `key` as Read finds it, but up to kMaxLongProfileValueBytes:
+  // for values the program writes itself (a refresh token), which may be
+  // longer than 510 bytes.
+  virtual std::string ReadLong(std::string_view section, std::string_view key) const {
+    return Read(section, key);
+  }
 
   // Writes `key`=`value` in `section`, creating the file and the section when
   // missing and replacing an existing key's line. False when it failed.

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "config/ini_file.h"
 #include "config/profile.h"
@@ -21,25 +22,11 @@ class Win32Profile : public Profile {
   }
 
   std::string Read(std::string_view section, std::string_view key) const override {
-    std::string section_text(section);
-    std::string key_text(key);
-    if (has_ansi_path_) {
-      char buffer[kBufferSize + 1] = {};
-      DWORD copied = GetPrivateProfileStringA(section_text.c_str(), key_text.c_str(), "", buffer,
-                                              kBufferSize, ansi_path_.c_str());
-      if (copied == 0) return {};
-      return std::string(buffer, strnlen(buffer, copied));
-    }
-    // A folder name the ANSI code page cannot spell: the wide functions reach
-    // the same file, and the value comes back in the code page all the same.
-    wchar_t buffer[kBufferSize + 1] = {};
-    DWORD copied =
-        GetPrivateProfileStringW(AnsiToWide(section_text).c_str(), AnsiToWide(key_text).c_str(),
-                                 L"", buffer, kBufferSize, wide_path_.c_str());
-    if (copied == 0) return {};
-    std::string ansi;
-    WideToAnsi(std::wstring_view(buffer, wcsnlen(buffer, copied)), &ansi);
-    return std::string(CutProfileValue(ansi));
+    return ReadWith(section, key, kBufferSize);
+  }
+
+  std::string ReadLong(std::string_view section, std::string_view key) const override {
+    return ReadWith(section, key, static_cast<DWORD>(kMaxLongProfileValueBytes + 1));
   }
 
   bool Write(std::string_view section, std::string_view key, std::string_view value) override {
@@ -56,6 +43,30 @@ class Win32Profile : public Profile {
   }
 
  private:
+  // The value as the system's reader gives it into a buffer of `size`
+  // characters (the last one its NUL).
+  std::string ReadWith(std::string_view section, std::string_view key, DWORD size) const {
+    std::string section_text(section);
+    std::string key_text(key);
+    if (has_ansi_path_) {
+      std::vector<char> buffer(size + 1);
+      DWORD copied = GetPrivateProfileStringA(section_text.c_str(), key_text.c_str(), "",
+                                              buffer.data(), size, ansi_path_.c_str());
+      if (copied == 0) return {};
+      return std::string(buffer.data(), strnlen(buffer.data(), copied));
+    }
+    // A folder name the ANSI code page cannot spell: the wide functions reach
+    // the same file, and the value comes back in the code page all the same.
+    std::vector<wchar_t> buffer(size + 1);
+    DWORD copied =
+        GetPrivateProfileStringW(AnsiToWide(section_text).c_str(), AnsiToWide(key_text).c_str(),
+                                 L"", buffer.data(), size, wide_path_.c_str());
+    if (copied == 0) return {};
+    std::string ansi;
+    WideToAnsi(std::wstring_view(buffer.data(), wcsnlen(buffer.data(), copied)), &ansi);
+    return size == kBufferSize ? std::string(CutProfileValue(ansi)) : ansi;
+  }
+
   std::wstring wide_path_;
   std::string ansi_path_;
   bool has_ansi_path_ = false;

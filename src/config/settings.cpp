@@ -32,6 +32,14 @@ Settings LoadSettings(Profile& profile) {
   settings.send_rate = ReadSetting(profile, kConfigSection, "Send Rate", false);
   settings.messages_per_connection =
       ReadSetting(profile, kConfigSection, "Messages Per Connection", false);
+  settings.auth = ReadSetting(profile, kConfigSection, "Auth", false);
+  settings.oauth_provider = ReadSetting(profile, kConfigSection, "OAuth Provider", false);
+  settings.oauth_client_id = ReadSetting(profile, kConfigSection, "OAuth Client ID", false);
+  settings.oauth_client_secret = ReadSetting(profile, kConfigSection, "OAuth Client Secret", false);
+  // A refresh token is ASCII and may be longer than a value the profile
+  // reader hands over.
+  settings.oauth_refresh_token = profile.ReadLong(kConfigSection, kRefreshTokenKey);
+  settings.password_command = ReadSetting(profile, kConfigSection, "Password Command", false);
   return settings;
 }
 

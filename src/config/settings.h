@@ -10,6 +10,7 @@
 namespace pinemail {
 
 inline constexpr std::string_view kConfigSection = "Config";
+inline constexpr std::string_view kRefreshTokenKey = "OAuth Refresh Token";
 
 struct Settings {
   std::string user_name;                // "User Name"
@@ -20,6 +21,13 @@ struct Settings {
   std::string from;                     // "From" (extension, never created)
   std::string send_rate;                // "Send Rate" (extension, never created)
   std::string messages_per_connection;  // "Messages Per Connection" (extension, never created)
+  // Sign-on without a stored password (extensions, never created).
+  std::string auth;                 // "Auth": empty or "password", or "oauth2"
+  std::string oauth_provider;       // "OAuth Provider"
+  std::string oauth_client_id;      // "OAuth Client ID"
+  std::string oauth_client_secret;  // "OAuth Client Secret"
+  std::string oauth_refresh_token;  // "OAuth Refresh Token", as stored (Windows: sealed)
+  std::string password_command;     // "Password Command"
 };
 
 // Reads one key (decoded to UTF-8). An empty value, when `create_if_missing`
@@ -29,7 +37,9 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
 
 // Reads "User Name", "Password", "Subst Key Word" (created when missing),
 // then "NO_INSERT_TEXT", "Mail Server", "From", "Send Rate" and "Messages Per
-// Connection" (never created).
+// Connection", "Auth", "OAuth Provider", "OAuth Client ID", "OAuth Client
+// Secret", "OAuth Refresh Token" (read whole, see Profile::ReadLong) and
+// "Password Command" (never created).
 Settings LoadSettings(Profile& profile);
 
 }  // namespace pinemail

@@ -136,6 +136,12 @@ std::string_view ArgumentText(std::string_view command_line) {
 
 StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, PathStyle style) {
   StartDecision decision;
+  std::string_view whole = input.command_text;
+  while (!whole.empty() && IsArgumentGap(whole.back())) whole.remove_suffix(1);
+  if (EqualsNoCase(whole, "/signin") || (input.posix_help_words && whole == "--signin")) {
+    decision.mode = StartMode::kSignIn;
+    return decision;
+  }
   if (AsksForHelp(input)) return decision;
   std::string_view command = input.command_text;
   decision.resume = TakeResumeOption(&command, input.posix_help_words);

@@ -105,6 +105,8 @@ enum class StartMode {
   kHelpAsked,    // no argument, " /H", or (POSIX) -h / --help: exit 0
   kListMissing,  // an argument that names no usable list file: help, exit 2
   kBatch,        // run the batch over `list_path`
+  kSignIn,       // "/signin" (any case; on POSIX also "--signin") as the whole text:
+                 // obtain and store an OAuth 2.0 refresh token
 };
 
 struct StartDecision {

@@ -30,7 +30,11 @@ std::string MaskCredentials(std::string_view text, std::string_view user_name,
   plain.append(user_name);
   plain += '\0';
   plain.append(password);
-  // The longest form first: the PLAIN message may contain the others.
+  // SASL XOAUTH2's message, when the password is an access token.
+  const std::string bearer = "user=" + std::string(user_name) + "\x01" + "auth=Bearer " +
+                             std::string(password) + "\x01\x01";
+  // The longest forms first: they may contain the others.
+  ReplaceAll(&masked, EncodeBase64(bearer), mask);
   ReplaceAll(&masked, EncodeBase64(plain), mask);
   ReplaceAll(&masked, EncodeBase64(password), mask);
   ReplaceAll(&masked, password, mask);

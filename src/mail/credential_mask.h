@@ -13,7 +13,8 @@ std::string PasswordMask(std::string_view password);
 // `text` with every form in which the credentials can travel replaced by the
 // password's mask: the password itself, the SASL PLAIN message in base64 (an
 // empty authorization identity, `user_name`, the password) and the password in
-// base64 as SASL LOGIN sends it. A server may echo any of them. Mask before
+// base64 as SASL LOGIN sends it, and the SASL XOAUTH2 message in base64 (the
+// password being an access token). A server may echo any of them. Mask before
 // cutting a text short: a cut can leave a piece that no longer matches.
 std::string MaskCredentials(std::string_view text, std::string_view user_name,
                             std::string_view password);

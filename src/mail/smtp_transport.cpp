@@ -283,7 +283,12 @@ void SmtpTransport::SetSessionOptions() {
   }
   if (!user_name_.empty()) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, user_name_.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str());
+    if (endpoint_.xoauth2) {
+      curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, password_.c_str());
+      curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=XOAUTH2");
+    } else {
+      curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str());
+    }
   }
   // libcurl counts the greeting, EHLO, STARTTLS and AUTH as part of
   // connecting, so its connect deadline is the one for command replies.

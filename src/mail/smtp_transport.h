@@ -24,6 +24,7 @@ struct SmtpEndpoint {
   bool implicit_tls = false;  // smtps://
   std::string host;           // a name or an address; IPv6 without brackets
   int port = 0;
+  bool xoauth2 = false;  // AUTH XOAUTH2: the password is an OAuth 2.0 access token
 };
 
 // Parses "smtp://host[:port]" or "smtps://host[:port]" (a trailing "/" is

@@ -1,21 +1,25 @@
 // Chooses the mail transport from the settings: the outbox and SMTP on every
 // platform, the others from the platform's part.
 #include <memory>
+#include <utility>
 
+#include "config/product.h"
 #include "config/startup.h"
+#include "mail/oauth.h"
 #include "mail/outbox_transport.h"
+#include "mail/sign_on_transport.h"
 #include "mail/smtp_transport.h"
 #include "mail/transport.h"
 #include "mail/transport_config.h"
+#include "text/utf8.h"
 
 namespace pinemail {
 
-std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
-                                             const std::string& app_folder, std::string* reason) {
-  std::string ignored;
-  if (reason == nullptr) reason = &ignored;
-  TransportConfig config;
-  if (!ReadTransportConfig(settings, PlatformDefaultTransport(), &config, reason)) return nullptr;
+namespace {
+
+std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config, bool xoauth2,
+                                                  const std::string& app_folder,
+                                                  std::string* reason) {
   switch (config.kind) {
     case TransportKind::kOutbox:
       return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
@@ -25,6 +29,7 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
       SmtpEndpoint endpoint;
       const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
       if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
+      endpoint.xoauth2 = xoauth2;
       return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection);
     }
     case TransportKind::kMapi:
@@ -32,6 +37,34 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
       break;
   }
   return MakePlatformTransport(config, app_folder, reason);
+}
+
+}  // namespace
+
+std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
+                                             const std::string& app_folder, std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  TransportConfig config;
+  SignOnSettings sign_on;
+  if (!ReadTransportConfig(settings, PlatformDefaultTransport(), &config, reason) ||
+      !ReadSignOnSettings(settings, &sign_on, reason)) {
+    return nullptr;
+  }
+  if (sign_on.oauth2 && config.kind != TransportKind::kSmtp &&
+      config.kind != TransportKind::kSmtps) {
+    *reason = "Auth=oauth2 は Mail Server が smtp:// か smtps:// のときだけ使えます";
+    return nullptr;
+  }
+  if (sign_on.oauth2 && TrimBlanks(settings.user_name).empty()) {
+    *reason = "Auth=oauth2 には User Name (メールアドレス) が必要です";
+    return nullptr;
+  }
+  std::unique_ptr<MailTransport> transport =
+      MakeInnerTransport(config, sign_on.oauth2, app_folder, reason);
+  if (!transport || (!sign_on.oauth2 && sign_on.password_command.empty())) return transport;
+  return MakeSignOnTransport(std::move(transport), std::move(sign_on),
+                             app_folder + std::string(kSettingsFileName), PostOAuth);
 }
 
 }  // namespace pinemail

@@ -93,6 +93,11 @@ Subst Key Word=NAME,KEN,GOBI
 　Send Rate　　　送る速さの上限です（/sec、/min、/hour）。20/min
 　　　　　　　　 なら３秒に１通ずつで、まとめて送りません。
 　Messages Per Connection　SMTP で、この通数ごとに接続し直します。
+　Auth　　　　　 oauth2 にすると OAuth 2.0（XOAUTH2）で認証します。
+　　　　　　　　 OAuth Provider（microsoft か google）と OAuth Client ID を
+　　　　　　　　 書き、一度だけ「pinemail.exe /signin」でサインインします。
+　Password Command　パスワードを出力するコマンドです。出力の１行目が
+　　　　　　　　 パスワード（oauth2 ではアクセストークン）になります。
 
 □キーワードの置き換え
 　テンプレートの本文中に、キーワード名を % で囲んで書いておくと

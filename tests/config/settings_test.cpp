@@ -56,6 +56,16 @@ TEST_F(SettingsFileTest, ValuesAreReadTrimmedUnquotedAndDecoded) {
   EXPECT_EQ(ReadBytes(path()), before);
 }
 
+TEST_F(SettingsFileTest, TheRefreshTokenIsReadWholeWhereOtherValuesAreCut) {
+  const std::string token(3000, 't');
+  WriteBytes(path(), "[Config]\r\nUser Name=u\r\nPassword=\r\nSubst Key Word=\r\nFrom=" +
+                         std::string(600, 'f') + "\r\n");
+  ASSERT_TRUE(OpenProfile(path())->Write(kConfigSection, kRefreshTokenKey, token));
+  Settings settings = Load();
+  EXPECT_EQ(settings.oauth_refresh_token, token);
+  EXPECT_EQ(settings.from, std::string(510, 'f'));
+}
+
 TEST_F(SettingsFileTest, OnlyExactlyTrueSuppressesTheBanner) {
   auto suppressed = [&](const std::string& value) {
     WriteBytes(path(),
@@ -101,9 +111,11 @@ TEST(LoadSettingsTest, ReadsInOrderAndCreatesOnlyTheFirstThreeKeys) {
   RecordingProfile profile;
   Settings settings = LoadSettings(profile);  // every write fails: ignored
   EXPECT_EQ(settings.user_name, "ab");        // text ends at a NUL
-  EXPECT_EQ(profile.reads_, (std::vector<std::string>{"User Name", "Password", "Subst Key Word",
-                                                      "NO_INSERT_TEXT", "Mail Server", "From",
-                                                      "Send Rate", "Messages Per Connection"}));
+  EXPECT_EQ(profile.reads_,
+            (std::vector<std::string>{
+                "User Name", "Password", "Subst Key Word", "NO_INSERT_TEXT", "Mail Server", "From",
+                "Send Rate", "Messages Per Connection", "Auth", "OAuth Provider", "OAuth Client ID",
+                "OAuth Client Secret", "OAuth Refresh Token", "Password Command"}));
   EXPECT_EQ(profile.writes_, (std::vector<std::string>{"Password=", "Subst Key Word="}));
   EXPECT_EQ(ReadSetting(profile, kConfigSection, "From", false), "");
   EXPECT_EQ(profile.writes_.size(), 2u);

@@ -16,6 +16,10 @@ A provider's limits, on request: --refuse-sender-after N refuses the sender
 --burst N:J answers the J MAIL commands after every N accepted messages with
 421 4.7.0 and closes the connection, as a provider pushing back on a burst
 does.
+
+--xoauth2 USER:FILE offers AUTH XOAUTH2 only and accepts USER with any
+access token listed in FILE (one a line; the loopback authorization
+server's access_tokens).
 """
 
 import argparse
@@ -28,8 +32,9 @@ import sys
 import threading
 import time
 import warnings
+from base64 import b64decode
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 class State:
@@ -152,6 +157,24 @@ def make_server_class(state, options):
                 state.pipelined += 1
             await super().smtp_MAIL(arg)
 
+        async def auth_XOAUTH2(self, _, args):
+            if not options.xoauth2:
+                return AuthResult(success=False)
+            response = await self.challenge_auth("") if len(args) == 1 else args[1].encode()
+            if response is MISSING:
+                return AuthResult(success=False)
+            if len(args) > 1:
+                response = b64decode(response)
+            user, tokens = options.xoauth2.split(":", 1)
+            with open(tokens) as f:
+                accepted = [f"user={user}\x01auth=Bearer {t}\x01\x01".encode()
+                            for t in f.read().split()]
+            ok = response in accepted
+            state.logins += ok
+            state.failed_logins += not ok
+            state.save()
+            return AuthResult(success=ok)
+
         async def smtp_QUIT(self, arg):
             state.command("QUIT")
             await super().smtp_QUIT(arg)
@@ -203,6 +226,9 @@ async def serve(options):
         # The session is encrypted from the start; aiosmtpd only knows
         # about STARTTLS, so it must not insist on it before AUTH.
         kwargs["auth_require_tls"] = False
+    if options.xoauth2:
+        kwargs["auth_exclude_mechanism"] = ["LOGIN", "PLAIN"]
+        kwargs["auth_required"] = True
     if options.auth:
         user, password = options.auth.split(":", 1)
         kwargs["authenticator"] = make_authenticator(state, user, password)
@@ -234,6 +260,7 @@ def main():
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--auth", metavar="USER:PASS")
+    parser.add_argument("--xoauth2", metavar="USER:FILE")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")
     parser.add_argument("--pipelining", action="store_true")

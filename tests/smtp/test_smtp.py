@@ -624,6 +624,157 @@ class SendmailTest(TransportTest):
                          [record["argv"] for record, _ in self.calls()])
 
 
+class OAuthServer(SmtpServer):
+    """oauth_server.py: the loopback authorization server over HTTPS."""
+    SCRIPT = "oauth_server.py"
+
+    def __init__(self, *options, certs=None, host="127.0.0.1"):
+        super().__init__("--tls", *(certs or CERTS), "--host", host, *options)
+        self.token_url = f"https://{host}:{self.port}/token"
+
+    def refresh_token(self):
+        return (self.store / "refresh_tokens").read_text().strip()
+
+    def access_tokens(self):
+        return (self.store / "access_tokens").read_text().split()
+
+    def requests(self):
+        return json.loads((self.store / "requests.json").read_text())
+
+
+def setting(folder, key):
+    """A key's value in the program folder's settings file."""
+    for line in folder.read_bytes("pinemail.ini").decode().splitlines():
+        if line.startswith(key + "="):
+            return line[len(key) + 1:]
+    return None
+
+
+class SignOnTest(TransportTest):
+    """Auth=oauth2, /signin and Password Command, against the loopback
+    authorization server and an SMTP server that takes only XOAUTH2."""
+    USER = "taro@example.jp"
+
+    def oauth_settings(self, auth, refresh_token):
+        return (f"Auth=oauth2\nOAuth Provider={auth.token_url}\nOAuth Client ID=client-1\n"
+                f"OAuth Client Secret=cs-9f8e7d\nOAuth Refresh Token={refresh_token}\n")
+
+    def xoauth2_server(self, tokens_file):
+        return self.server("--starttls", *CERTS, "--xoauth2", f"{self.USER}:{tokens_file}")
+
+    def assert_secret_free(self, secrets, *texts):
+        for secret in secrets:
+            for text in texts:
+                self.assertNotIn(secret.encode(), text)
+
+    def test_a_run_refreshes_the_token_signs_on_and_keeps_the_rotated_one(self):
+        auth = OAuthServer("--refresh-token", "rt-first", "--rotate")
+        self.addCleanup(auth.stop)
+        smtp = self.xoauth2_server(auth.store / "access_tokens")
+        url = f"smtp://localhost:{smtp.port}"
+        result = self.run_batch(url, user=self.USER, extra=self.oauth_settings(auth, "rt-first"),
+                                terminal=True)
+        self.assertEqual(0, result.status, result.stderr.decode())
+        self.assert_delivered(smtp)
+        self.assertEqual((1, 0), (smtp.state()["logins"], smtp.state()["failed_logins"]))
+        rotated = auth.refresh_token()
+        self.assertEqual(rotated, setting(self.folder, "OAuth Refresh Token"))
+        self.assertEqual(0o600, self.folder.file("pinemail.ini").stat().st_mode & 0o777)
+        form = auth.requests()[0]["form"]
+        self.assertEqual(("refresh_token", "rt-first", "cs-9f8e7d"),
+                         (form["grant_type"], form["refresh_token"], form["client_secret"]))
+        # The next run goes with the stored token (the first one is revoked).
+        again = self.runner.run(self.folder, ["list.txt"])
+        self.assertEqual(0, again.status, again.stderr.decode())
+        self.assertEqual(2, smtp.state()["logins"])
+        self.assert_secret_free(["rt-first", rotated, "cs-9f8e7d", *auth.access_tokens()],
+                                self.folder.read_bytes("pinemail.log"), result.stderr,
+                                result.stdout, again.stderr)
+
+    def test_a_revoked_refresh_token_fails_the_sign_on_before_any_record(self):
+        auth = OAuthServer("--refresh-token", "rt-valid")
+        self.addCleanup(auth.stop)
+        smtp = self.xoauth2_server(auth.store / "access_tokens")
+        result = self.run_batch(f"smtp://localhost:{smtp.port}", user=self.USER,
+                                extra=self.oauth_settings(auth, "rt-revoked-4711"), terminal=True)
+        self.assertEqual(2, result.status)
+        self.assertEqual(log_block(*self.credential_lines(self.USER, ""), SIGN_ON_FAILED),
+                         self.folder.log())
+        self.assertIn("invalid_grant AADSTS70000: The refresh token was revoked.",
+                      result.stderr.decode())
+        self.assertEqual(0, smtp.state()["connections"])
+        self.assert_secret_free(["rt-revoked-4711", "cs-9f8e7d"], result.stderr,
+                                self.folder.read_bytes("pinemail.log"))
+
+    def test_password_command_gives_the_password_or_fails_the_sign_on(self):
+        secret = self.folder.file("secret.txt")
+        secret.write_text(PASSWORD + "\nsecond line\n")
+        cases = [(f"cat {secret}", 0, None),
+                 (f"cat {secret}; exit 3", 2, "Password Command が失敗しました (終了コード 3)"),
+                 ("cat /dev/null", 2, "Password Command が何も出力しませんでした"),
+                 ("/nonexistent/pass show mail", 2, "(終了コード 127)")]
+        for command, status, reason in cases:
+            with self.subTest(command=command):
+                smtp = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
+                result = self.run_batch(f"smtp://localhost:{smtp.port}", user="taro",
+                                        extra=f"Password Command={command}\n", terminal=True)
+                self.assertEqual(status, result.status, result.stderr.decode())
+                self.assertEqual(1 if reason is None else 0, smtp.state()["logins"])
+                if reason:
+                    self.assertIn(reason, result.stderr.decode())
+                self.assert_secret_free([PASSWORD, "second line"], result.stderr,
+                                        self.folder.read_bytes("pinemail.log"))
+
+    def test_password_command_gives_the_access_token_with_oauth2(self):
+        tokens = self.folder.file("tokens")
+        tokens.write_text("at-from-command\n")
+        smtp = self.xoauth2_server(tokens)
+        result = self.run_batch(f"smtp://localhost:{smtp.port}", user=self.USER,
+                                extra=f"Auth=oauth2\nPassword Command=cat {tokens}\n")
+        self.assertEqual(0, result.status, result.stderr.decode())
+        self.assertEqual(1, smtp.state()["logins"])
+
+    def fake_browser(self, follow):
+        """An xdg-open that records its arguments and environment and, with
+        `follow`, fetches the page in the background as a browser would."""
+        bin_folder = self.folder.file("bin")
+        bin_folder.mkdir()
+        fetch = (f"{PYTHON} -c 'import ssl,sys,urllib.request as u; "
+                 f"u.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]))'"
+                 f" \"$1\" {CERTS[0]} >/dev/null 2>&1 &") if follow else ""
+        script = bin_folder / "xdg-open"
+        script.write_text(f"#!/bin/sh\n(printf '%s\\n' \"$@\"; env) >> {bin_folder}/seen\n{fetch}\n")
+        script.chmod(0o755)
+        return {"PATH": f"{bin_folder}:{os.environ['PATH']}"}, bin_folder / "seen"
+
+    def test_signin_with_either_grant_stores_the_refresh_token(self):
+        for grant, options in (("device", ["--pending", "2"]), ("code", ["--no-device"])):
+            with self.subTest(grant=grant):
+                auth = OAuthServer(*options)
+                self.addCleanup(auth.stop)
+                self.folder.write_text("pinemail.ini", "[Config]\nUser Name=taro@example.jp\n"
+                                       + self.oauth_settings(auth, ""))
+                env, seen = self.fake_browser(follow=grant == "code")
+                result = self.runner.run(self.folder, ["--signin"], env=env)
+                self.assertEqual(0, result.status, result.stderr.decode())
+                token = auth.refresh_token()
+                self.assertTrue(token.startswith("rt-"))
+                self.assertEqual(token, setting(self.folder, "OAuth Refresh Token"))
+                self.assertEqual(0o600, self.folder.file("pinemail.ini").stat().st_mode & 0o777)
+                paths = [r["path"] for r in auth.requests()]
+                if grant == "device":
+                    self.assertIn(b"WDJB-MJHT", result.stdout)
+                    self.assertEqual(["/.well-known/oauth-authorization-server", "/devicecode",
+                                      "/token", "/token", "/token"], paths)
+                else:
+                    self.assertIn(b"/authorize?", result.stdout)
+                    self.assertEqual(["/.well-known/oauth-authorization-server", "/authorize",
+                                      "/token"], paths)
+                self.assert_secret_free([token, "cs-9f8e7d"], result.stdout, result.stderr,
+                                        seen.read_bytes())
+                shutil.rmtree(seen.parent)
+
+
 def main():
     global EXE, CERTS, OTHER_CERTS
     parser = argparse.ArgumentParser()

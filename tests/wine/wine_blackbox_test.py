@@ -9,6 +9,7 @@ Usage: wine_blackbox_test.py PINEMAIL_EXE MAPI32_DLL MAPI32_ANSI_ONLY_DLL BUILD_
 (BUILD_DIR: the Windows build folder the release package is made from.)
 """
 
+import base64
 import fcntl
 import os
 import re
@@ -28,7 +29,7 @@ import harness  # noqa: E402  (the scratch folders and the Wine runner)
 from harness import BANNER, DASHES, DATE_MASK, EQUALS, STARS  # noqa: E402
 
 sys.path.insert(0, str(ROOT / "tests" / "smtp"))
-from test_smtp import SmtpServer, make_certificate  # noqa: E402  (the Linux SMTP tests' own)
+from test_smtp import OAuthServer, SmtpServer, make_certificate  # noqa: E402  (the Linux SMTP tests' own)
 
 WINE_RUN = ROOT / "cmake" / "wine-run"
 PREFIX = Path(os.environ.get("PINEMAIL_WINEPREFIX", ROOT / "build" / "wineprefix"))
@@ -432,10 +433,8 @@ def own_network_address():
     return None if address.startswith("127.") else address
 
 
-class SmtpTest(WineTestCase):
-    """pinemail.exe's own SMTP sessions (libcurl with Schannel) against the
-    recording server of the Linux SMTP tests: the log byte for byte in CP932,
-    the messages as the server received them, and no MAPI call at all."""
+class SmtpTestCase(WineTestCase):
+    """The recording server of the Linux SMTP tests and the tests' CA."""
 
     @classmethod
     def setUpClass(cls):
@@ -476,6 +475,12 @@ class SmtpTest(WineTestCase):
             # The subject is never substituted.
             self.assertEqual(message["Subject"], "謹賀新年　%NAME%様")
             self.assertEqual(message.get_content(), body(short, ken))
+
+
+class SmtpTest(SmtpTestCase):
+    """pinemail.exe's own SMTP sessions (libcurl with Schannel) against the
+    recording server of the Linux SMTP tests: the log byte for byte in CP932,
+    the messages as the server received them, and no MAPI call at all."""
 
     def test_plain_starttls_and_implicit_tls_over_one_connection(self):
         auth = ("--auth", "taro:s3cret")
@@ -558,6 +563,66 @@ class SmtpTest(WineTestCase):
                 self.assertDelivered(server, RECORDS[status:])
                 self.assertEqual(server.state()["connections"], connections)
                 self.assertEqual(read_calls(self.folder.path), [])
+
+
+class SignOnTest(SmtpTestCase):
+    """/signin with the token sealed by DPAPI, a run that refreshes it and
+    signs on with XOAUTH2, and a Password Command run without a shell."""
+
+    def token_in_settings(self):
+        for line in self.folder.read("pinemail.ini").decode("cp932").splitlines():
+            if line.startswith("OAuth Refresh Token="):
+                return line.split("=", 1)[1]
+        return None
+
+    def test_signin_sealed_token_and_an_oauth2_run(self):
+        auth = OAuthServer("--pending", "1", "--rotate", certs=self.certs, host="localhost")
+        self.addCleanup(auth.stop)
+        smtp = self.server("--starttls", *self.certs, "--xoauth2",
+                           f"taro@example.jp:{auth.store / 'access_tokens'}")
+        self.standard_folder("taro@example.jp", "", extra=(
+            f"Mail Server=smtp://localhost:{smtp.port}\r\n{SENDER}Auth=oauth2\r\n"
+            f"OAuth Provider={auth.token_url}\r\nOAuth Client ID=client-1\r\n"))
+        env = {"PINEMAIL_CA_FILE": windows_path(self.certs[0])}
+        signed_in = RUNNER.run(self.folder, ["/signin"], env=env, timeout=120)
+        self.assertExit(signed_in, 0)
+        tokens = [auth.refresh_token()]
+        sealed = self.token_in_settings()
+        # Stored sealed: base64 of a DPAPI blob, not the token.
+        self.assertGreater(len(base64.b64decode(sealed, validate=True)), len(tokens[0]))
+        self.assertEqual([r["path"] for r in auth.requests()],
+                         ["/.well-known/oauth-authorization-server", "/devicecode", "/token",
+                          "/token"])
+
+        result = RUNNER.run(self.folder, ["list.txt"], env=env, timeout=120)
+        self.assertExit(result, 0)
+        self.assertDelivered(smtp)
+        self.assertEqual((smtp.state()["logins"], smtp.state()["failed_logins"]), (1, 0))
+        tokens.append(auth.refresh_token())  # rotated by the run
+        self.assertNotEqual(tokens[0], tokens[1])
+        self.assertNotEqual(sealed, self.token_in_settings())
+        for token in tokens + auth.access_tokens():
+            for text in (self.folder.read("pinemail.ini"), self.folder.read("pinemail.log"),
+                         signed_in.stdout, signed_in.stderr, result.stdout, result.stderr):
+                self.assertNotIn(token.encode(), text)
+
+    def test_password_command_without_a_shell(self):
+        secret = self.folder.root / "secret.txt"
+        secret.write_bytes(b"s3cret\r\nsecond\r\n")
+        for command, status in ((f"cmd /c type {windows_path(secret)}", 0),
+                                ("cmd /c exit 3", 2)):
+            with self.subTest(command=command):
+                server = self.server("--starttls", *self.certs, "--auth", "taro:s3cret")
+                self.standard_folder("taro", "", extra=(
+                    f"Mail Server=smtp://localhost:{server.port}\r\n{SENDER}"
+                    f"Password Command={command}\r\n"))
+                (self.folder.path / "pinemail.log").unlink(missing_ok=True)
+                result = RUNNER.run(self.folder, ["list.txt"], timeout=120,
+                                    env={"PINEMAIL_CA_FILE": windows_path(self.certs[0])})
+                self.assertExit(result, status)
+                self.assertEqual(server.state()["logins"], 1 - status // 2)
+                self.assertNotIn(b"s3cret", self.folder.read("pinemail.log") + result.stdout
+                                 + result.stderr)
 
 
 # What a static mingw build may import: DLLs every Windows system has.
