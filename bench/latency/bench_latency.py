@@ -108,7 +108,7 @@ def run_smtplib(port, messages):
 
 def one_run(mode, work, exe, options, messages, round_number):
     store = work / f"store-{mode}-{round_number}"
-    server = Child(SERVER, "--store", store, *SERVER_OPTIONS[mode])
+    server = Child(SERVER, "--store", store, "--lean", *SERVER_OPTIONS[mode])
     trace = ["--trace", work / f"trace-{mode}-{round_number}.txt"] if options.trace else []
     proxy = Child(PROXY, "--to", f"127.0.0.1:{server.port}", "--rtt-ms", options.rtt_ms,
                   "--lifetime", 600, *trace)
