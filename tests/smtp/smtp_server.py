@@ -10,7 +10,8 @@ logins and the commands seen (with --times also the monotonic time each
 arrived, in "times"), updated after each event. With --pipelining the EHLO reply offers
 PIPELINING, and a MAIL that arrived together with the commands after it is
 counted in "pipelined"; "most_ahead" is the most MAIL commands that were
-waiting behind one being read. With --chunking it offers CHUNKING as well
+waiting behind one being read, and "joined" counts the messages whose end
+arrived together with the next MAIL. With --chunking it offers CHUNKING as well
 (RFC 3030): BDAT chunks, the last one ending the transaction whatever its
 reply. --refuse ADDRESS refuses that recipient at RCPT; --refuse-message
 ADDRESS takes the whole message for it and then refuses it (554 5.6.0).
@@ -52,6 +53,7 @@ class State:
         self.messages = 0
         self.pipelined = 0
         self.most_ahead = 0
+        self.joined = 0
         self.tempfails = {}
         os.makedirs(store, exist_ok=True)
         self.save()
@@ -67,7 +69,7 @@ class State:
     def save(self):
         data = {key: getattr(self, key) for key in
                 ("connections", "starttls", "logins", "failed_logins", "commands", "times",
-                 "messages", "pipelined", "most_ahead")}
+                 "messages", "pipelined", "most_ahead", "joined")}
         temp = os.path.join(self.store, "state.json.tmp")
         with open(temp, "w") as f:
             json.dump(data, f)
@@ -203,6 +205,9 @@ def make_server_class(state, options):
         async def smtp_DATA(self, arg):
             before = state.messages
             await super().smtp_DATA(arg)
+            if bytes(getattr(self._reader, "_buffer", b"")).startswith(b"MAIL FROM:"):
+                state.joined += 1
+                state.save()
             # Drops the connection right after the reply to the message that
             # reached the count, as a server restarting between messages would.
             if (options.drop_after and before < options.drop_after <= state.messages
