@@ -191,9 +191,9 @@ class BatchRun {
     for (PendingRecord& record : pending_) {
       if (settled == outcomes.size()) break;
       if (record.message) {
-        const auto found =
-            std::find_if(outcomes.begin(), outcomes.end(),
-                         [&](const auto& outcome) { return outcome.first == &*record.message; });
+        const auto found = std::find_if(outcomes.begin(), outcomes.end(), [&](const auto& outcome) {
+          return outcome.first == &*record.message;
+        });
         if (found == outcomes.end()) break;
         ++settled;
         const MailResult& result = found->second;
@@ -420,7 +420,7 @@ class BatchRun {
   std::string run_id_;
   ResumePoint resume_;
   RecordCounter records_;
-  bool stopped_ = false;  // the run stops after the record in hand
+  bool stopped_ = false;               // the run stops after the record in hand
   std::deque<PendingRecord> pending_;  // the record in hand first, then those read ahead
 };
 

@@ -248,9 +248,9 @@ class SmtpTransport final : public MailTransport {
     bool payload_sent = false;  // the message is with the server
     int replies = 0;            // replies to MAIL, RCPT and DATA/BDAT taken
     CommandReplies commands;
-    bool done = false;    // `result` is its outcome
-    bool again = false;   // it did not reach the server: it may go once more
-    bool lost = false;    // the connection went before its outcome came
+    bool done = false;   // `result` is its outcome
+    bool again = false;  // it did not reach the server: it may go once more
+    bool lost = false;   // the connection went before its outcome came
     MailResult result;
   };
   Transaction* InFlight(const OutgoingMessage* message);
@@ -719,8 +719,8 @@ SmtpTransport::Transaction* SmtpTransport::InFlight(const OutgoingMessage* messa
 }
 
 std::size_t SmtpTransport::Unanswered() const {
-  return static_cast<std::size_t>(std::count_if(
-      flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; }));
+  return static_cast<std::size_t>(
+      std::count_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; }));
 }
 
 // Whether one more transaction may begin now: within the connection's share,
@@ -778,12 +778,12 @@ void SmtpTransport::Write(const std::string& bytes) {
 // one. A DATA transaction given its 354 sends its message at once, with the
 // next transaction's commands behind it in the same write.
 void SmtpTransport::TakeNextReply() {
-  auto waiting = std::find_if(flight_.begin(), flight_.end(),
-                              [](const Transaction& t) { return !t.done; });
+  auto waiting =
+      std::find_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; });
   Transaction& transaction = *waiting;
-  const bool final_reply = transaction.payload_sent && (transaction.chunked
-                                                            ? transaction.replies == 2
-                                                            : transaction.replies == 3);
+  const bool final_reply =
+      transaction.payload_sent &&
+      (transaction.chunked ? transaction.replies == 2 : transaction.replies == 3);
   SmtpReply reply;
   std::string error;
   if (!ReadReply(&reply, Wait(final_reply ? kDataReplySeconds : kReplySeconds), &error)) {
@@ -798,8 +798,8 @@ void SmtpTransport::TakeNextReply() {
   const int index = transaction.replies++;
   if (index == 3) {  // the end of the data
     transaction.done = true;
-    transaction.result = reply.code / 100 == 2 ? MailResult::Done(transaction.message_id)
-                                               : Refusal(reply, false);
+    transaction.result =
+        reply.code / 100 == 2 ? MailResult::Done(transaction.message_id) : Refusal(reply, false);
     if (reply.code == 421) Lose(reply.text);
     return;
   }
@@ -859,8 +859,8 @@ void SmtpTransport::Lose(const std::string& reason) {
 std::vector<std::pair<const OutgoingMessage*, MailResult>> SmtpTransport::Settle() {
   queue_.clear();
   for (;;) {
-    auto waiting = std::find_if(flight_.begin(), flight_.end(),
-                                [](const Transaction& t) { return !t.done; });
+    auto waiting =
+        std::find_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; });
     if (waiting == flight_.end() || !waiting->payload_sent || !curl_) break;
     TakeNextReply();
   }

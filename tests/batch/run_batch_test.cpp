@@ -591,19 +591,20 @@ TEST_F(RunBatchTest, MessagesGoAheadUnlessPacedAndAStopSettlesThoseHandedOver) {
   EXPECT_EQ(BatchOutcome::kAllSent, Run());
   ASSERT_EQ(11u, recording_.aheads.size());
   // The next messages in the list's order, up to 7 behind the one in hand.
-  EXPECT_EQ((std::vector<std::string>{"b@example.jp", "c@example.jp", "d@example.jp",
-                                      "e@example.jp", "f@example.jp", "g@example.jp",
-                                      "h@example.jp"}),
-            recording_.aheads[0]);
+  EXPECT_EQ(
+      (std::vector<std::string>{"b@example.jp", "c@example.jp", "d@example.jp", "e@example.jp",
+                                "f@example.jp", "g@example.jp", "h@example.jp"}),
+      recording_.aheads[0]);
   EXPECT_EQ(std::vector<std::string>{"k@example.jp"}, recording_.aheads[9]);
   EXPECT_TRUE(recording_.aheads[10].empty());
 
   // b stops the run with c and d handed over behind it (c went, d was
   // lost), and e not: c and d are logged, and the stop line after them.
   std::filesystem::remove(folder_ / "pinemail.log");
-  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n"
-                    "x@example.jp,,newyear.txt\r\nc@example.jp,C,newyear.txt\r\n"
-                    "d@example.jp,D,newyear.txt\r\ne@example.jp,E,newyear.txt\r\n");
+  Write("list.txt",
+        "pinemail.exe\r\na@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n"
+        "x@example.jp,,newyear.txt\r\nc@example.jp,C,newyear.txt\r\n"
+        "d@example.jp,D,newyear.txt\r\ne@example.jp,E,newyear.txt\r\n");
   recording_.scripted["b@example.jp"] = {
       MailResult::Refused(MailOutcome::kSessionRefused, "550 5.4.5 Daily limit", 550, "5.4.5")};
   recording_.settled.emplace("c@example.jp", MailResult::Done("c-id"));
@@ -619,9 +620,9 @@ TEST_F(RunBatchTest, MessagesGoAheadUnlessPacedAndAStopSettlesThoseHandedOver) {
                 Failed("A Happy New Year", "lost") + "送信を中断しました。(" + stop + ")\r\n" +
                 kEquals + "\r\n\r\n",
             Log());
-  EXPECT_EQ((std::vector<std::size_t>{5, 2, 1, 2}),
-            (std::vector<std::size_t>{totals_.records, totals_.sent, totals_.rejected,
-                                      totals_.failed}));
+  EXPECT_EQ(
+      (std::vector<std::size_t>{5, 2, 1, 2}),
+      (std::vector<std::size_t>{totals_.records, totals_.sent, totals_.rejected, totals_.failed}));
   // The settled message is in the journal: a resumed run skips it.
   recording_.scripted.clear();
   recording_.settled.clear();
