@@ -1,8 +1,10 @@
 // The smtp:// and smtps:// transports: libcurl opens the connection (TLS,
 // EHLO, AUTH) once per run; the mail transactions on it are our own, so that
-// a server offering PIPELINING gets MAIL, RCPT and DATA in one packet and the
-// message with its end in another: two round trips per message instead of
-// four.
+// a server offering PIPELINING gets each message's end and the next
+// message's MAIL, RCPT and DATA in one packet: one round trip per message
+// instead of four. A server offering CHUNKING as well gets whole
+// transactions (MAIL, RCPT, BDAT with the message), several before their
+// replies are read.
 #pragma once
 
 #include <cstddef>
