@@ -15,8 +15,8 @@ arrived together with the next MAIL. With --chunking it offers CHUNKING as well
 (RFC 3030): BDAT chunks, the last one ending the transaction whatever its
 reply. --refuse ADDRESS refuses that recipient at RCPT; --refuse-message
 ADDRESS takes the whole message for it and then refuses it (554 5.6.0).
-With --lean (for benchmarks) the commands are not kept, and state.json is
-written per message only.
+With --lean (for benchmarks) the server only counts: no commands kept, no
+message stored, state.json written when it stops.
 
 A provider's limits, on request: --refuse-sender-after N refuses the sender
 (MAIL FROM, 550 5.4.5) once N messages were accepted, as a daily limit does;
@@ -109,6 +109,8 @@ class Handler:
         if self.refused_messages.intersection(envelope.rcpt_tos):
             return "554 5.6.0 Message refused"
         self.state.messages += 1
+        if self.state.lean:
+            return "250 2.0.0 Message accepted"
         base = os.path.join(self.state.store, f"{self.state.messages:04d}")
         with open(base + ".eml", "wb") as f:
             f.write(envelope.original_content)
@@ -205,9 +207,9 @@ def make_server_class(state, options):
         async def smtp_DATA(self, arg):
             before = state.messages
             await super().smtp_DATA(arg)
+            # Counted only: the next command or message writes the state.
             if bytes(getattr(self._reader, "_buffer", b"")).startswith(b"MAIL FROM:"):
                 state.joined += 1
-                state.save()
             # Drops the connection right after the reply to the message that
             # reached the count, as a server restarting between messages would.
             if (options.drop_after and before < options.drop_after <= state.messages
@@ -270,6 +272,7 @@ async def serve(options):
     threading.Thread(target=wait_for_stdin_end, daemon=True).start()
     async with server:
         await stdin_closed
+    state.save()
 
 
 def main():
@@ -294,7 +297,7 @@ def main():
     parser.add_argument("--burst", metavar="N:J")
     parser.add_argument("--times", action="store_true")
     parser.add_argument("--lean", action="store_true",
-                        help="no commands in state.json, so that it is written per message only")
+                        help="count only: no commands or messages kept, the state written at the end")
     asyncio.run(serve(parser.parse_args()))
 
 
