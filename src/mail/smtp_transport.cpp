@@ -861,7 +861,10 @@ std::vector<std::pair<const OutgoingMessage*, MailResult>> SmtpTransport::Settle
   for (;;) {
     auto waiting =
         std::find_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; });
-    if (waiting == flight_.end() || !waiting->payload_sent || !curl_) break;
+    // An RSET's reply is read too: the transactions behind it may have gone.
+    const bool goes =
+        waiting != flight_.end() && (waiting->payload_sent || waiting->message == nullptr);
+    if (!goes || !curl_) break;
     TakeNextReply();
   }
   std::vector<std::pair<const OutgoingMessage*, MailResult>> outcomes;

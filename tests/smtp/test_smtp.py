@@ -334,6 +334,23 @@ class WindowTest(TransportTest):
                     # never more than the window.
                     self.assertTrue(2 <= state["most_ahead"] <= 7, state["most_ahead"])
 
+    def test_a_stop_logs_the_messages_handed_over_behind_it(self):
+        # The sender is refused from the third message on: the run stops
+        # there, and the two messages already handed over behind it are
+        # logged with their own refusals before the line saying so.
+        server = self.server("--pipelining", "--chunking", "--refuse-sender-after", "2")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", FIVE_RECIPIENTS)
+        self.assertEqual(2, result.status, result.stderr)
+        refusal = "550 5.4.5 Daily user sending limit exceeded"
+        self.assertEqual(log_block(*self.credential_lines("", ""),
+                                   *[line for r in FIVE_RECIPIENTS[:2]
+                                     for line in self.sent_block(r[0], r[1])],
+                                   *[line for r in FIVE_RECIPIENTS[2:]
+                                     for line in self.failed_block(r[0], r[1], refusal)],
+                                   *stopped("サーバーが送信を断りました: " + refusal)),
+                         self.folder.log())
+        self.assert_delivered(server, FIVE_RECIPIENTS[:2])
+
     def test_chunking_with_a_connection_share_and_pushed_back_bursts(self):
         # After every 3 messages the next try gets 421 and a closed
         # connection; each connection carries 4 messages at most.
