@@ -2,13 +2,16 @@
 // and sends one message per list record, reporting each step in the log.
 #include "batch/run_batch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "batch/journal.h"
 #include "batch/refusals.h"
@@ -52,6 +55,21 @@ File OpenList(const std::string& path, std::vector<OpenFailure>& failures) {
   if (!file) failures.push_back({path, reason});
   return file;
 }
+
+// How many messages the run reads ahead of the one in hand (the transport
+// may hand them over early), and how many records at most, whatever they
+// hold.
+constexpr std::size_t kLookahead = 8;
+constexpr std::size_t kMaxPending = 64;
+
+// A record read from the list and waiting for its turn.
+struct PendingRecord {
+  enum class Kind { kSend, kSentBefore, kRejected };
+  Kind kind = Kind::kSend;
+  LogBlock block;
+  RecordIdentity identity;
+  std::optional<OutgoingMessage> message;  // kSend: the message to send
+};
 
 // One run over an opened log and list.
 class BatchRun {
@@ -124,21 +142,76 @@ class BatchRun {
     return nullptr;
   }
 
+  // The records are read a few ahead of the one in hand, so that the
+  // transport may hand their messages to the server before the outcome of
+  // the one in hand is known (SendAhead); each record is still sent, judged,
+  // journaled and logged in the list's order.
   BatchOutcome SendRecords(MailTransport& transport) {
     if (env_.keep_journal && !StartJournal()) return BatchOutcome::kStoppedEarly;
     std::string unread;
     if (!env_.keep_journal) CountRecords(nullptr, &unread);  // no total then, nothing more
     if (env_.progress) env_.progress(progress_);
-    std::string line;
-    while (list_.Next(&line)) {
-      std::string_view record_line = RecordLine(line);
-      if (record_line.empty()) continue;
-      if (!HandleRecord(record_line, list_.raw(), transport) || stopped_) {
-        return BatchOutcome::kStoppedEarly;
-      }
+    for (;;) {
+      ReadAhead();
+      if (pending_.empty()) break;
+      PendingRecord& record = pending_.front();
+      if (record.message) Send(record, transport);
+      if (stopped_) return Settle(transport);
+      if (!Finish(record)) return BatchOutcome::kStoppedEarly;
+      pending_.pop_front();
     }
     return progress_.rejected + progress_.failed == 0 ? BatchOutcome::kAllSent
                                                       : BatchOutcome::kSomeNotSent;
+  }
+
+  // Reads records until kLookahead messages wait, or kMaxPending records, or
+  // the list ends.
+  void ReadAhead() {
+    std::size_t messages = 0;
+    for (const PendingRecord& record : pending_) messages += record.message ? 1 : 0;
+    std::string line;
+    while (messages < kLookahead && pending_.size() < kMaxPending && list_.Next(&line)) {
+      std::string_view record_line = RecordLine(line);
+      if (record_line.empty()) continue;
+      Prepare(record_line, list_.raw());
+      messages += pending_.back().message ? 1 : 0;
+    }
+  }
+
+  // The run stopped with the record in front: the messages already handed to
+  // the server behind it get their outcomes logged (and journaled) in order,
+  // the records between them too, and the line saying the run stopped comes
+  // last. Nothing handed over: the stop line ends the record's block.
+  BatchOutcome Settle(MailTransport& transport) {
+    const auto outcomes = transport.Settle();
+    if (outcomes.empty()) {
+      pending_.front().block.Stopped(progress_.stop_reason);
+      Finish(pending_.front());
+      return BatchOutcome::kStoppedEarly;
+    }
+    if (!Finish(pending_.front())) return BatchOutcome::kStoppedEarly;
+    pending_.pop_front();
+    std::size_t settled = 0;
+    for (PendingRecord& record : pending_) {
+      if (settled == outcomes.size()) break;
+      if (record.message) {
+        const auto found = std::find_if(outcomes.begin(), outcomes.end(), [&](const auto& outcome) {
+          return outcome.first == &*record.message;
+        });
+        if (found == outcomes.end()) break;
+        ++settled;
+        const MailResult& result = found->second;
+        if (result.ok()) {
+          Sent(record, result.message_id);
+        } else {
+          record.block.SendFailed(record.message->subject, CleanReason(result.reason, settings_));
+          ++progress_.failed;
+        }
+      }
+      if (!Finish(record)) return BatchOutcome::kStoppedEarly;
+    }
+    log_.Write(LogBlock().Stopped(progress_.stop_reason));
+    return BatchOutcome::kStoppedEarly;
   }
 
   void Notice(const std::string& text) const {
@@ -215,84 +288,99 @@ class BatchRun {
     return false;
   }
 
-  // False when the record's lines could not be logged. A record that stops
-  // the run sets stopped_.
-  bool HandleRecord(std::string_view line, std::string_view raw_line, MailTransport& transport) {
+  // Reads one record and composes its message; what it needs is decided
+  // later, in turn (Send, Finish).
+  void Prepare(std::string_view line, std::string_view raw_line) {
     const RecipientRecord record = ParseRecord(line, table_);
-    LogBlock block;
-    block.Record(record);
+    PendingRecord& pending = pending_.emplace_back();
+    pending.block.Record(record);
     // Read in every case, even when the name or address is already empty.
     MessageTemplate message_template;
     const bool have_template =
         ReadTemplate(ResolveTemplatePath(record.template_name, env_.app_folder),
                      message_template.subject, message_template.body);
-    ++progress_.records;
-    RecordIdentity identity;
-    if (env_.keep_journal) identity = records_.Next(raw_line);
-    if (resume_.found && resume_.WasSent(identity)) {
-      block.SentBefore(have_template ? &message_template.subject : nullptr);
-      ++progress_.sent_before;
+    if (env_.keep_journal) pending.identity = records_.Next(raw_line);
+    if (resume_.found && resume_.WasSent(pending.identity)) {
+      pending.block.SentBefore(have_template ? &message_template.subject : nullptr);
+      pending.kind = PendingRecord::Kind::kSentBefore;
     } else if (std::optional<OutgoingMessage> message = ComposeMessage(
                    record, have_template ? &message_template : nullptr, table_, banner_)) {
-      if (env_.keep_journal) message->message_key = MessageKey(run_id_, identity);
-      Send(*message, identity, transport, block);
+      if (env_.keep_journal) message->message_key = MessageKey(run_id_, pending.identity);
+      pending.message = std::move(message);
     } else {
-      block.Rejected();
-      ++progress_.rejected;
+      pending.block.Rejected();
+      pending.kind = PendingRecord::Kind::kRejected;
     }
-    const bool logged = log_.Write(block);
+  }
+
+  // The record's block goes to the log and the record counts as handled.
+  // False when the block could not be logged.
+  bool Finish(const PendingRecord& record) {
+    ++progress_.records;
+    if (record.kind == PendingRecord::Kind::kSentBefore) ++progress_.sent_before;
+    if (record.kind == PendingRecord::Kind::kRejected) ++progress_.rejected;
+    const bool logged = log_.Write(record.block);
     if (env_.progress) env_.progress(progress_);
     return logged;
   }
 
   // Tries the message until it goes, fails or stops the run, as the refusal
-  // rules say, pacing every try.
-  void Send(const OutgoingMessage& message, const RecordIdentity& identity,
-            MailTransport& transport, LogBlock& block) {
+  // rules say, pacing every try. Without pacing the messages of the records
+  // read ahead may go before this one's outcome is known; with it each
+  // message waits for its time, and none goes ahead.
+  void Send(PendingRecord& record, MailTransport& transport) {
+    const OutgoingMessage& message = *record.message;
+    std::vector<const OutgoingMessage*> ahead;
+    if (!pacer_.paced()) {
+      for (std::size_t i = 1; i < pending_.size(); ++i) {
+        if (pending_[i].message) ahead.push_back(&*pending_[i].message);
+      }
+    }
     refusals_.StartRecord();
     for (;;) {
       Pace();
-      const MailResult result = transport.Send(message);
+      const MailResult result = transport.SendAhead(message, ahead);
       const SendStep step = refusals_.Judge(result);
       switch (step.action) {
         case SendStep::Action::kSent:
-          block.Sent(message.subject);
-          ++progress_.sent;
-          Journal(identity, result.message_id, block);
+          Sent(record, result.message_id);
           return;
         case SendStep::Action::kTryAgain:
           Pause(step, result);
           continue;
         case SendStep::Action::kFail:
         case SendStep::Action::kStop:
-          block.SendFailed(message.subject, CleanReason(step.reason, settings_));
+          record.block.SendFailed(message.subject, CleanReason(step.reason, settings_));
           ++progress_.failed;
           if (step.action == SendStep::Action::kStop) {
-            Stop(CleanReason(step.stop_reason, settings_), block);
+            Stop(CleanReason(step.stop_reason, settings_));
           }
           return;
       }
     }
   }
 
-  // The message went: the journal says so before the next one goes. A
-  // journal that cannot follow stops the run.
-  void Journal(const RecordIdentity& identity, const std::string& message_id, LogBlock& block) {
+  // The message went: the journal says so before the next outcome is taken.
+  // A journal that cannot follow stops the run.
+  void Sent(PendingRecord& record, const std::string& message_id) {
+    record.block.Sent(record.message->subject);
+    ++progress_.sent;
     if (!env_.keep_journal) return;
     JournalEntry sent;
     sent.kind = JournalEntry::Kind::kSent;
     sent.run_id = run_id_;
     sent.list_path = journal_list_path_;
-    sent.record = identity;
+    sent.record = record.identity;
     sent.message_id = message_id;
     std::string reason;
-    if (!journal_.Append(sent, &reason)) {
-      Stop(BlankControls(std::string(kJournalFileName) + " に書き込めません: " + reason), block);
+    if (!journal_.Append(sent, &reason) && !stopped_) {
+      Stop(BlankControls(std::string(kJournalFileName) + " に書き込めません: " + reason));
     }
   }
 
-  void Stop(const std::string& reason, LogBlock& block) {
-    block.Stopped(reason);
+  // The run stops after the record in hand (and the messages handed over
+  // behind it: Settle).
+  void Stop(const std::string& reason) {
     progress_.stop_reason = reason;
     stopped_ = true;
   }
@@ -346,7 +434,8 @@ class BatchRun {
   std::string run_id_;
   ResumePoint resume_;
   RecordCounter records_;
-  bool stopped_ = false;  // the run stops after the record in hand
+  bool stopped_ = false;               // the run stops after the record in hand
+  std::deque<PendingRecord> pending_;  // the record in hand first, then those read ahead
 };
 
 }  // namespace

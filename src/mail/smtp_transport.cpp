@@ -10,8 +10,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "mail/credential_mask.h"
 #include "mail/net.h"
@@ -33,6 +35,11 @@ constexpr int kDataReplySeconds = 10 * 60;
 // Handing the server one message, or the commands before it.
 constexpr int kSendSeconds = 60;
 constexpr int kQuitReplySeconds = 5;
+// With CHUNKING: the most transactions handed over before their replies are
+// read. More would gain little once the round trip is covered, and each
+// leaves the server holding one more message of which the run has no
+// outcome yet.
+constexpr std::size_t kChunkingWindow = 8;
 
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
@@ -198,6 +205,9 @@ class SmtpTransport final : public MailTransport {
 
   MailResult SignOn(const std::string& user_name, const std::string& password) override;
   MailResult Send(const OutgoingMessage& message) override;
+  MailResult SendAhead(const OutgoingMessage& message,
+                       std::span<const OutgoingMessage* const> ahead) override;
+  std::vector<std::pair<const OutgoingMessage*, MailResult>> Settle() override;
   void SignOff() override;
 
  private:
@@ -226,6 +236,31 @@ class SmtpTransport final : public MailTransport {
                    bool* replied);
   MailResult Deliver(const std::string& payload, const std::string& recipient,
                      const std::string& message_id);
+  MailResult DeliverAlone(const OutgoingMessage& message);
+
+  // One mail transaction handed to a server that pipelines, in the order
+  // sent; null `message`: an RSET between transactions.
+  struct Transaction {
+    const OutgoingMessage* message = nullptr;
+    std::string message_id;
+    std::string payload;        // DATA: the message to send after its 354
+    bool chunked = false;       // BDAT: the message went with the commands
+    bool payload_sent = false;  // the message is with the server
+    int replies = 0;            // replies to MAIL, RCPT and DATA/BDAT taken
+    CommandReplies commands;
+    bool done = false;   // `result` is its outcome
+    bool again = false;  // it did not reach the server: it may go once more
+    bool lost = false;   // the connection went before its outcome came
+    MailResult result;
+  };
+  Transaction* InFlight(const OutgoingMessage* message);
+  std::size_t Unanswered() const;
+  bool CanBegin() const;
+  void Begin(const OutgoingMessage& message, std::string* out);
+  void BeginQueued(std::string* out);
+  void Write(const std::string& bytes);
+  void TakeNextReply();
+  void Lose(const std::string& reason);
 
   SmtpEndpoint endpoint_;
   Mailbox sender_;
@@ -241,6 +276,12 @@ class SmtpTransport final : public MailTransport {
   char error_[CURL_ERROR_SIZE] = {};
   SmtpReplyTracker replies_;
   SessionWatch watch_;
+  // With PIPELINING: the transactions handed over whose outcome the run has
+  // not taken yet, and the messages of the Send in hand that may begin.
+  bool chunking_ = false;
+  std::deque<Transaction> flight_;
+  std::vector<const OutgoingMessage*> queue_;
+  bool needs_reset_ = false;  // a BDAT transaction was refused: RSET before the next
 };
 
 std::string SmtpTransport::Url() const {
@@ -343,6 +384,10 @@ bool SmtpTransport::Connect(std::string* failure, SmtpReply* refusal) {
     *failure = "ユーザー名が設定されていますが、サーバーが認証 (AUTH) を受け付けません";
   } else {
     pipelining_ = replies_.offers_pipelining();
+    // BDAT only pipelined: without PIPELINING every command waits for its
+    // reply anyway, and DATA does as well.
+    chunking_ = pipelining_ && replies_.offers_chunking();
+    needs_reset_ = false;
     replies_.Clear();
     transactions_ = 0;
     return true;
@@ -359,6 +404,9 @@ void SmtpTransport::Disconnect() {
 // A polite end of the connection; the reply is waited for briefly, and a
 // server that has gone already changes nothing.
 void SmtpTransport::Quit() {
+  // A transaction waiting for its reply, in DATA perhaps, would take the
+  // QUIT for its message: the connection is dropped instead.
+  if (Unanswered() > 0) return Lose("接続を閉じました");
   if (curl_) {
     std::string error;
     SmtpReply reply;
@@ -585,18 +633,260 @@ MailResult SmtpTransport::SignOn(const std::string& user_name, const std::string
   return MailResult::Done();
 }
 
-MailResult SmtpTransport::Send(const OutgoingMessage& message) {
-  if (!signed_on_) return MailResult::Failed(std::string(kNotSignedOnReason));
-  if (!IsPlainAddress(message.recipient_address)) {
-    return MailResult::Failed(std::string(kBadAddressReason));
-  }
+MailResult SmtpTransport::Send(const OutgoingMessage& message) { return SendAhead(message, {}); }
+
+MailResult SmtpTransport::DeliverAlone(const OutgoingMessage& message) {
   const MessageFields fields = FieldsFor(message, sender_);
   return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), message.recipient_address,
                  fields.message_id);
 }
 
+// With PIPELINING the transactions follow each other without waiting: the
+// end of one message and the next one's MAIL, RCPT and DATA leave in one
+// write (RFC 2920), so each message costs one round trip; with CHUNKING too,
+// whole transactions (MAIL, RCPT, BDAT with the message) go ahead, up to
+// kChunkingWindow before their replies are read (RFC 3030). The replies come
+// in order and are matched to their transactions that way.
+MailResult SmtpTransport::SendAhead(const OutgoingMessage& message,
+                                    std::span<const OutgoingMessage* const> ahead) {
+  if (!signed_on_) return MailResult::Failed(std::string(kNotSignedOnReason));
+  if (!IsPlainAddress(message.recipient_address)) {
+    return MailResult::Failed(std::string(kBadAddressReason));
+  }
+  if (!pipelining_ && flight_.empty()) return DeliverAlone(message);
+  queue_.clear();
+  if (InFlight(&message) == nullptr) queue_.push_back(&message);
+  for (const OutgoingMessage* next : ahead) {
+    if (IsPlainAddress(next->recipient_address)) queue_.push_back(next);
+  }
+  bool reconnected = false;
+  bool resent = false;
+  for (;;) {
+    Transaction* transaction = InFlight(&message);
+    if (transaction != nullptr && transaction->done) {
+      // A transaction that never reached the server (the kept connection had
+      // died, or the server was still busy with a refused one) goes once
+      // more; over a connection opened for it, a loss is final.
+      if (transaction->again && !resent && !(transaction->lost && reconnected)) {
+        resent = true;
+        flight_.erase(flight_.begin() + (transaction - &flight_.front()));
+        queue_.insert(queue_.begin(), &message);
+        continue;
+      }
+      MailResult result = std::move(transaction->result);
+      flight_.erase(flight_.begin() + (transaction - &flight_.front()));
+      queue_.clear();
+      // The connection has carried its share: closed now rather than left
+      // idle while the run paces, and opened again for the next message.
+      if (curl_ && messages_per_connection_ != 0 && transactions_ >= messages_per_connection_ &&
+          Unanswered() == 0) {
+        Quit();
+      }
+      return result;
+    }
+    if (!curl_) {
+      std::string reason;
+      SmtpReply refusal;
+      if (!Connect(&reason, &refusal)) {
+        queue_.clear();
+        if (refusal.code == 0) return MailResult::ConnectionLost(reason);
+        return MailResult::Refused(MailOutcome::kSessionRefused, reason, refusal.code,
+                                   SmtpEnhancedStatus(refusal.text));
+      }
+      reconnected = true;
+    }
+    if (!pipelining_) {
+      // A new connection to a server that no longer pipelines: what was in
+      // flight is settled (lost), and this message goes on its own.
+      queue_.clear();
+      if (transaction != nullptr) flight_.erase(flight_.begin() + (transaction - &flight_.front()));
+      return DeliverAlone(message);
+    }
+    if (transaction == nullptr && !CanBegin() && Unanswered() == 0) {
+      Quit();  // the connection has carried its share
+      continue;
+    }
+    std::string out;
+    BeginQueued(&out);
+    if (!out.empty()) {
+      Write(out);
+      continue;
+    }
+    TakeNextReply();
+  }
+}
+
+SmtpTransport::Transaction* SmtpTransport::InFlight(const OutgoingMessage* message) {
+  for (Transaction& transaction : flight_) {
+    if (transaction.message == message) return &transaction;
+  }
+  return nullptr;
+}
+
+std::size_t SmtpTransport::Unanswered() const {
+  return static_cast<std::size_t>(
+      std::count_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; }));
+}
+
+// Whether one more transaction may begin now: within the connection's share,
+// and with DATA only when no transaction is waiting for its 354 (its message
+// must go first), with BDAT while fewer than kChunkingWindow wait for their
+// replies.
+bool SmtpTransport::CanBegin() const {
+  if (messages_per_connection_ != 0 && transactions_ >= messages_per_connection_) return false;
+  if (chunking_) return Unanswered() < kChunkingWindow;
+  return std::none_of(flight_.begin(), flight_.end(),
+                      [](const Transaction& t) { return !t.done && !t.payload_sent; });
+}
+
+void SmtpTransport::Begin(const OutgoingMessage& message, std::string* out) {
+  if (needs_reset_) {
+    out->append("RSET\r\n");
+    flight_.emplace_back();
+    needs_reset_ = false;
+  }
+  Transaction transaction;
+  transaction.message = &message;
+  const MessageFields fields = FieldsFor(message, sender_);
+  transaction.message_id = fields.message_id;
+  std::string text = WriteMessage(fields, "\r\n");
+  out->append("MAIL FROM:<").append(sender_.address).append(">\r\nRCPT TO:<");
+  out->append(message.recipient_address).append(">\r\n");
+  if (chunking_) {
+    transaction.chunked = true;
+    transaction.payload_sent = true;
+    out->append("BDAT ").append(std::to_string(text.size())).append(" LAST\r\n").append(text);
+  } else {
+    out->append("DATA\r\n");
+    transaction.payload = SmtpDataPayload(text);
+  }
+  ++transactions_;
+  flight_.push_back(std::move(transaction));
+}
+
+// Begins the queued messages not in flight yet, in order, as far as there
+// is room.
+void SmtpTransport::BeginQueued(std::string* out) {
+  for (const OutgoingMessage* message : queue_) {
+    if (InFlight(message) != nullptr) continue;
+    if (!CanBegin()) break;
+    Begin(*message, out);
+  }
+}
+
+void SmtpTransport::Write(const std::string& bytes) {
+  std::string error;
+  if (!SendAll(bytes, &error)) Lose(error);
+}
+
+// Reads the next reply and gives it to the oldest transaction waiting for
+// one. A DATA transaction given its 354 sends its message at once, with the
+// next transaction's commands behind it in the same write.
+void SmtpTransport::TakeNextReply() {
+  auto waiting =
+      std::find_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; });
+  Transaction& transaction = *waiting;
+  const bool final_reply =
+      transaction.payload_sent &&
+      (transaction.chunked ? transaction.replies == 2 : transaction.replies == 3);
+  SmtpReply reply;
+  std::string error;
+  if (!ReadReply(&reply, Wait(final_reply ? kDataReplySeconds : kReplySeconds), &error)) {
+    return Lose(error);
+  }
+  CommandReplies& commands = transaction.commands;
+  commands.any = true;
+  if (transaction.message == nullptr) {
+    transaction.done = true;  // RSET: whatever it says, the next MAIL tells
+    return;
+  }
+  const int index = transaction.replies++;
+  if (index == 3) {  // the end of the data
+    transaction.done = true;
+    transaction.result =
+        reply.code / 100 == 2 ? MailResult::Done(transaction.message_id) : Refusal(reply, false);
+    if (reply.code == 421) Lose(reply.text);
+    return;
+  }
+  const bool ok = index < 2 || transaction.chunked ? reply.code / 100 == 2 : reply.code == 354;
+  if (index == 2 && !transaction.chunked && ok) commands.data_accepted = true;
+  if (index == 0 && reply.code == 503 && transaction.chunked) {
+    // Out of step: the server still held the transaction refused before.
+    transaction.again = true;
+  }
+  if (!ok && commands.refusal.code == 0) {
+    commands.refusal = reply;
+    commands.sender_refused = index == 0;
+  }
+  if (index < 2) return;
+  if (commands.refusal.code != 0) {
+    transaction.done = true;
+    transaction.result = Refusal(commands.refusal, commands.sender_refused);
+    if (commands.refusal.code == 421) return Lose(commands.refusal.text);
+    if (transaction.chunked) {
+      needs_reset_ = true;
+    } else {
+      // Nothing else is in flight behind a DATA transaction waiting for its 354.
+      EndRefusedTransaction(commands.data_accepted, false);
+    }
+    return;
+  }
+  if (transaction.chunked) {
+    transaction.done = true;
+    transaction.result = MailResult::Done(transaction.message_id);
+    return;
+  }
+  std::string out = std::move(transaction.payload);
+  transaction.payload = std::string();
+  transaction.payload_sent = true;
+  BeginQueued(&out);
+  Write(out);
+}
+
+// The connection is gone: every transaction still waiting has its outcome,
+// a refusal that came or the loss; one to which no reply came may go again.
+void SmtpTransport::Lose(const std::string& reason) {
+  for (Transaction& transaction : flight_) {
+    if (transaction.done) continue;
+    transaction.done = true;
+    transaction.lost = true;
+    const CommandReplies& commands = transaction.commands;
+    if (commands.refusal.code != 0) {
+      transaction.result = Refusal(commands.refusal, commands.sender_refused);
+    } else {
+      transaction.result = MailResult::ConnectionLost(reason);
+      transaction.again = !commands.any;
+    }
+  }
+  Disconnect();
+}
+
+std::vector<std::pair<const OutgoingMessage*, MailResult>> SmtpTransport::Settle() {
+  queue_.clear();
+  for (;;) {
+    auto waiting =
+        std::find_if(flight_.begin(), flight_.end(), [](const Transaction& t) { return !t.done; });
+    // An RSET's reply is read too: the transactions behind it may have gone.
+    const bool goes =
+        waiting != flight_.end() && (waiting->payload_sent || waiting->message == nullptr);
+    if (!goes || !curl_) break;
+    TakeNextReply();
+  }
+  std::vector<std::pair<const OutgoingMessage*, MailResult>> outcomes;
+  for (Transaction& transaction : flight_) {
+    if (transaction.message != nullptr && transaction.payload_sent && transaction.done) {
+      outcomes.emplace_back(transaction.message, std::move(transaction.result));
+    }
+  }
+  // A DATA transaction whose message has not gone goes with the connection.
+  if (Unanswered() > 0) Lose("送信を中断しました");
+  flight_.clear();
+  return outcomes;
+}
+
 void SmtpTransport::SignOff() {
   Quit();
+  flight_.clear();
   signed_on_ = false;
   password_.clear();
 }
@@ -676,6 +966,7 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   const char separator = line.size() > 3 ? line[3] : ' ';
   const std::string_view text = TrimAscii(line.size() > 4 ? line.substr(4) : std::string_view());
   if (text.size() == 10 && StartsWithNoCase(text, "pipelining")) pending_pipelining_ = true;
+  if (text.size() == 8 && StartsWithNoCase(text, "chunking")) pending_chunking_ = true;
   if (!pending_text_.empty() && !text.empty()) pending_text_ += ' ';
   pending_text_ += text;
   if (separator == '-') return;
@@ -687,8 +978,12 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   if (!pending_text_.empty()) reply.text.append(1, ' ').append(pending_text_);
   pending_text_.clear();
   reply_bytes_ = 0;
-  if (reply.code == 250) offers_pipelining_ = pending_pipelining_;
+  if (reply.code == 250) {
+    offers_pipelining_ = pending_pipelining_;
+    offers_chunking_ = pending_chunking_;
+  }
   pending_pipelining_ = false;
+  pending_chunking_ = false;
   if (reply.code == 235) authenticated_ = true;
   if (reply.code >= 400) last_refusal_ = reply;
   waiting_.push_back(std::move(reply));

@@ -1,8 +1,10 @@
 // The smtp:// and smtps:// transports: libcurl opens the connection (TLS,
 // EHLO, AUTH) once per run; the mail transactions on it are our own, so that
-// a server offering PIPELINING gets MAIL, RCPT and DATA in one packet and the
-// message with its end in another: two round trips per message instead of
-// four.
+// a server offering PIPELINING gets each message's end and the next
+// message's MAIL, RCPT and DATA in one packet: one round trip per message
+// instead of four. A server offering CHUNKING as well gets whole
+// transactions (MAIL, RCPT, BDAT with the message), several before their
+// replies are read.
 #pragma once
 
 #include <cstddef>
@@ -70,6 +72,8 @@ class SmtpReplyTracker {
   bool TakeReply(SmtpReply* reply);
   // True when the last 250 reply listed PIPELINING: read after the EHLO.
   bool offers_pipelining() const { return offers_pipelining_; }
+  // The same for CHUNKING (RFC 3030: BDAT).
+  bool offers_chunking() const { return offers_chunking_; }
   // True once a 235 reply came: the server accepted the credentials.
   bool authenticated() const { return authenticated_; }
   // The last refusal (4xx or 5xx): what a failure is logged with, even when
@@ -90,6 +94,8 @@ class SmtpReplyTracker {
   std::size_t reply_bytes_ = 0;  // the reply in progress so far, line ends included
   bool pending_pipelining_ = false;
   bool offers_pipelining_ = false;
+  bool pending_chunking_ = false;
+  bool offers_chunking_ = false;
   bool authenticated_ = false;
   std::deque<SmtpReply> waiting_;
   SmtpReply last_refusal_;

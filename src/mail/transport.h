@@ -11,9 +11,11 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "config/settings.h"
 #include "merge/message.h"
@@ -84,6 +86,25 @@ class MailTransport {
 
   // Sends one message.
   virtual MailResult Send(const OutgoingMessage& message) = 0;
+
+  // Sends one message as Send does, while `ahead`, the messages the run will
+  // send next in the order it will send them, may already be handed to the
+  // server before this one's outcome is known, so that they share its round
+  // trips. A message handed over that way must stay where it is, unchanged,
+  // until the run sends it (it is recognised by its address) or settles.
+  // Returns the outcome of `message` alone: each message's outcome comes
+  // from its own call, in the run's order. The default ignores `ahead`.
+  virtual MailResult SendAhead(const OutgoingMessage& message,
+                               std::span<const OutgoingMessage* const> ahead) {
+    (void)ahead;
+    return Send(message);
+  }
+
+  // After the run stopped with messages handed over ahead: the outcomes of
+  // those the server received whole, in the order they were handed over.
+  // Those whose message had not gone yet are dropped with the connection;
+  // nothing is sent again and no connection is made.
+  virtual std::vector<std::pair<const OutgoingMessage*, MailResult>> Settle() { return {}; }
 
   // Ends the session.
   virtual void SignOff() = 0;

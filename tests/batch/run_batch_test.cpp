@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ struct Recording {
   std::vector<std::string> sign_ons;
   std::vector<OutgoingMessage> messages;
   int sign_offs = 0;
+  // The addresses handed to each SendAhead as ahead, and what Settle says
+  // of those last handed (from the first, as long as there is an entry).
+  std::vector<std::vector<std::string>> aheads;
+  std::map<std::string, MailResult> settled;
 };
 
 class RecordingTransport : public MailTransport {
@@ -76,10 +81,29 @@ class RecordingTransport : public MailTransport {
     recording_.messages.push_back(message);
     return MailResult::Done(message.message_key + "@example.jp");
   }
+  MailResult SendAhead(const OutgoingMessage& message,
+                       std::span<const OutgoingMessage* const> ahead) override {
+    recording_.aheads.emplace_back();
+    for (const OutgoingMessage* next : ahead) {
+      recording_.aheads.back().push_back(next->recipient_address);
+    }
+    last_ahead_.assign(ahead.begin(), ahead.end());
+    return Send(message);
+  }
+  std::vector<std::pair<const OutgoingMessage*, MailResult>> Settle() override {
+    std::vector<std::pair<const OutgoingMessage*, MailResult>> outcomes;
+    for (const OutgoingMessage* next : last_ahead_) {
+      const auto found = recording_.settled.find(next->recipient_address);
+      if (found == recording_.settled.end()) break;
+      outcomes.emplace_back(next, found->second);
+    }
+    return outcomes;
+  }
   void SignOff() override { ++recording_.sign_offs; }
 
  private:
   Recording& recording_;
+  std::vector<const OutgoingMessage*> last_ahead_;
 };
 
 class RunBatchTest : public ::testing::Test {
@@ -556,6 +580,65 @@ TEST_F(RunBatchTest, ARefusedSessionIsWaitedForThenALastingOneStopsTheRun) {
   EXPECT_EQ(stop, totals_.stop_reason);
   EXPECT_EQ(2u, recording_.messages.size());
   EXPECT_EQ(1, recording_.sign_offs);
+}
+
+TEST_F(RunBatchTest, MessagesGoAheadUnlessPacedAndAStopSettlesThoseHandedOver) {
+  Write("newyear.txt", kNewYear);
+  std::string list = "pinemail.exe\r\n";
+  for (char c = 'a'; c <= 'k'; ++c) list += std::string(1, c) + "@example.jp,N,newyear.txt\r\n";
+  Write("list.txt", list);
+  Write("pinemail.ini", kSettings + "Send Rate=100/sec\r\n");
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  // Paced: each message waits for its time, none goes ahead of it.
+  EXPECT_EQ(std::vector<std::vector<std::string>>(11), recording_.aheads);
+
+  Write("pinemail.ini", kSettings);
+  recording_.aheads.clear();
+  EXPECT_EQ(BatchOutcome::kAllSent, Run());
+  ASSERT_EQ(11u, recording_.aheads.size());
+  // The next messages in the list's order, up to 7 behind the one in hand.
+  EXPECT_EQ(
+      (std::vector<std::string>{"b@example.jp", "c@example.jp", "d@example.jp", "e@example.jp",
+                                "f@example.jp", "g@example.jp", "h@example.jp"}),
+      recording_.aheads[0]);
+  EXPECT_EQ(std::vector<std::string>{"k@example.jp"}, recording_.aheads[9]);
+  EXPECT_TRUE(recording_.aheads[10].empty());
+
+  // b stops the run with c and d handed over behind it (c went, d was
+  // lost), and e not: c and d are logged, and the stop line after them.
+  std::filesystem::remove(folder_ / "pinemail.log");
+  Write("list.txt",
+        "pinemail.exe\r\na@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n"
+        "x@example.jp,,newyear.txt\r\nc@example.jp,C,newyear.txt\r\n"
+        "d@example.jp,D,newyear.txt\r\ne@example.jp,E,newyear.txt\r\n");
+  recording_.scripted["b@example.jp"] = {
+      MailResult::Refused(MailOutcome::kSessionRefused, "550 5.4.5 Daily limit", 550, "5.4.5")};
+  recording_.settled.emplace("c@example.jp", MailResult::Done("c-id"));
+  recording_.settled.emplace("d@example.jp", MailResult::ConnectionLost("lost"));
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  const std::string stop = "サーバーが送信を断りました: 550 5.4.5 Daily limit";
+  EXPECT_EQ(kHeader + kCredentials + RecordHead("a@example.jp", "A", "newyear.txt") +
+                Sent("A Happy New Year") + RecordHead("b@example.jp", "B", "newyear.txt") +
+                Failed("A Happy New Year", "550 5.4.5 Daily limit") +
+                RecordHead("x@example.jp", "", "newyear.txt") + Rejected() +
+                RecordHead("c@example.jp", "C", "newyear.txt") + Sent("A Happy New Year") +
+                RecordHead("d@example.jp", "D", "newyear.txt") +
+                Failed("A Happy New Year", "lost") + "送信を中断しました。(" + stop + ")\r\n" +
+                kEquals + "\r\n\r\n",
+            Log());
+  EXPECT_EQ(
+      (std::vector<std::size_t>{5, 2, 1, 2}),
+      (std::vector<std::size_t>{totals_.records, totals_.sent, totals_.rejected, totals_.failed}));
+  // The settled message is in the journal: a resumed run skips it.
+  recording_.scripted.clear();
+  recording_.settled.clear();
+  recording_.messages.clear();
+  EXPECT_EQ(BatchOutcome::kSomeNotSent, Run("list.txt", true));
+  std::vector<std::string> sent;
+  for (const OutgoingMessage& message : recording_.messages) {
+    sent.push_back(message.recipient_address);
+  }
+  EXPECT_EQ((std::vector<std::string>{"b@example.jp", "d@example.jp", "e@example.jp"}), sent);
 }
 
 TEST_F(RunBatchTest, AJournalThatCannotBeWrittenSendsNothing) {

@@ -135,15 +135,20 @@ TEST(SmtpReplies, PipelinedRepliesAreTakenOneByOneInOrder) {
   EXPECT_FALSE(tracker.TakeReply(&reply));
 }
 
-TEST(SmtpReplies, PipeliningIsOfferedOnlyByTheLastEhloReply) {
+TEST(SmtpReplies, PipeliningAndChunkingAreOfferedOnlyByTheLastEhloReply) {
   SmtpReplyTracker tracker;
-  tracker.Feed("220 mx ESMTP\r\n250-mx\r\n250-pipelining\r\n250 STARTTLS\r\n");
+  tracker.Feed("220 mx ESMTP\r\n250-mx\r\n250-pipelining\r\n250-chunking\r\n250 STARTTLS\r\n");
   EXPECT_TRUE(tracker.offers_pipelining());
+  EXPECT_TRUE(tracker.offers_chunking());
   // After STARTTLS the capabilities are asked again and the new list counts.
   tracker.Feed("220 go ahead\r\n250-mx\r\n250-PIPELININGX\r\n250 AUTH PLAIN\r\n");
   EXPECT_FALSE(tracker.offers_pipelining());
-  tracker.Feed("250-mx\r\n250 PIPELINING\r\n");
+  EXPECT_FALSE(tracker.offers_chunking());
+  tracker.Feed("250-mx\r\n250-CHUNKINGX\r\n250 PIPELINING\r\n");
   EXPECT_TRUE(tracker.offers_pipelining());
+  EXPECT_FALSE(tracker.offers_chunking());
+  tracker.Feed("250-mx\r\n250 CHUNKING\r\n");
+  EXPECT_TRUE(tracker.offers_chunking());
 }
 
 // A reply of `lines` lines of `line_bytes` bytes each, CR LF included.

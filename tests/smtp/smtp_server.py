@@ -9,7 +9,14 @@ recipients); state.json there counts connections, TLS sessions, successful
 logins and the commands seen (with --times also the monotonic time each
 arrived, in "times"), updated after each event. With --pipelining the EHLO reply offers
 PIPELINING, and a MAIL that arrived together with the commands after it is
-counted in "pipelined".
+counted in "pipelined"; "most_ahead" is the most MAIL commands that were
+waiting behind one being read, and "joined" counts the messages whose end
+arrived together with the next MAIL. With --chunking it offers CHUNKING as well
+(RFC 3030): BDAT chunks, the last one ending the transaction whatever its
+reply. --refuse ADDRESS refuses that recipient at RCPT; --refuse-message
+ADDRESS takes the whole message for it and then refuses it (554 5.6.0).
+With --lean (for benchmarks) the server only counts: no commands kept, no
+message stored, state.json written when it stops.
 
 A provider's limits, on request: --refuse-sender-after N refuses the sender
 (MAIL FROM, 550 5.4.5) once N messages were accepted, as a daily limit does;
@@ -38,9 +45,10 @@ from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 class State:
-    def __init__(self, store, keep_times):
+    def __init__(self, store, keep_times, lean):
         self.store = store
         self.keep_times = keep_times
+        self.lean = lean
         self.connections = 0
         self.starttls = 0
         self.logins = 0
@@ -49,11 +57,15 @@ class State:
         self.times = []
         self.messages = 0
         self.pipelined = 0
+        self.most_ahead = 0
+        self.joined = 0
         self.tempfails = {}
         os.makedirs(store, exist_ok=True)
         self.save()
 
     def command(self, name):
+        if self.lean:
+            return
         self.commands.append(name)
         if self.keep_times:
             self.times.append(time.monotonic())
@@ -62,7 +74,7 @@ class State:
     def save(self):
         data = {key: getattr(self, key) for key in
                 ("connections", "starttls", "logins", "failed_logins", "commands", "times",
-                 "messages", "pipelined")}
+                 "messages", "pipelined", "most_ahead", "joined")}
         temp = os.path.join(self.store, "state.json.tmp")
         with open(temp, "w") as f:
             json.dump(data, f)
@@ -73,7 +85,9 @@ class Handler:
     def __init__(self, state, options):
         self.state = state
         self.pipelining = options.pipelining
+        self.chunking = options.chunking
         self.refused = set(options.refuse)
+        self.refused_messages = set(options.refuse_message)
         self.tempfail = {}
         for item in options.tempfail:
             address, count = item.rsplit(":", 1)
@@ -83,6 +97,8 @@ class Handler:
         session.host_name = hostname
         if self.pipelining:
             responses.insert(-1, "250-PIPELINING")
+        if self.chunking:
+            responses.insert(-1, "250-CHUNKING")
         return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -95,7 +111,11 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.refused_messages.intersection(envelope.rcpt_tos):
+            return "554 5.6.0 Message refused"
         self.state.messages += 1
+        if self.state.lean:
+            return "250 2.0.0 Message accepted"
         base = os.path.join(self.state.store, f"{self.state.messages:04d}")
         with open(base + ".eml", "wb") as f:
             f.write(envelope.original_content)
@@ -141,7 +161,8 @@ def make_server_class(state, options):
 
         async def smtp_MAIL(self, arg):
             state.command("MAIL")
-            if state.commands.count("MAIL") <= options.hang_up_on_mail or pushing_back():
+            hang_up = state.commands.count("MAIL") <= options.hang_up_on_mail and not state.lean
+            if hang_up or pushing_back():
                 # A server shutting down, or pushing back: it refuses and
                 # closes at once.
                 await self.push("421 4.3.2 Service shutting down" if not options.burst
@@ -153,8 +174,10 @@ def make_server_class(state, options):
                 return
             # The reader's buffer (private to asyncio) already holds what the
             # client sent after this command without waiting for its reply.
-            if getattr(self._reader, "_buffer", None):
+            waiting = getattr(self._reader, "_buffer", None)
+            if waiting:
                 state.pipelined += 1
+                state.most_ahead = max(state.most_ahead, bytes(waiting).count(b"MAIL FROM:"))
             await super().smtp_MAIL(arg)
 
         async def auth_XOAUTH2(self, _, args):
@@ -175,6 +198,31 @@ def make_server_class(state, options):
             state.save()
             return AuthResult(success=ok)
 
+        async def smtp_BDAT(self, arg):
+            state.command("BDAT")
+            words = (arg or "").split()
+            if (not options.chunking or not 1 <= len(words) <= 2 or not words[0].isdigit()
+                    or (len(words) == 2 and words[1].upper() != "LAST")):
+                await self.push("501 5.5.4 Syntax: BDAT size [LAST]")
+                return
+            chunk = await self._reader.readexactly(int(words[0]))
+            last = len(words) == 2
+            envelope = self.envelope
+            if not envelope.rcpt_tos:
+                # The chunk is read all the same; the transaction is over.
+                self._set_post_data_state()
+                await self.push("554 5.5.1 Error: no valid recipients")
+                return
+            chunks = getattr(envelope, "chunks", [])
+            envelope.chunks = chunks + [chunk]
+            if not last:
+                await self.push("250 2.0.0 Chunk accepted")
+                return
+            envelope.original_content = envelope.content = b"".join(envelope.chunks)
+            status = await self.event_handler.handle_DATA(self, self.session, envelope)
+            self._set_post_data_state()
+            await self.push(status)
+
         async def smtp_QUIT(self, arg):
             state.command("QUIT")
             await super().smtp_QUIT(arg)
@@ -182,6 +230,9 @@ def make_server_class(state, options):
         async def smtp_DATA(self, arg):
             before = state.messages
             await super().smtp_DATA(arg)
+            # Counted only: the next command or message writes the state.
+            if bytes(getattr(self._reader, "_buffer", b"")).startswith(b"MAIL FROM:"):
+                state.joined += 1
             # Drops the connection right after the reply to the message that
             # reached the count, as a server restarting between messages would.
             if (options.drop_after and before < options.drop_after <= state.messages
@@ -213,7 +264,7 @@ def tls_context(cert, key):
 
 
 async def serve(options):
-    state = State(options.store, options.times)
+    state = State(options.store, options.times, options.lean)
     handler = Handler(state, options)
     server_class = make_server_class(state, options)
     kwargs = {"hostname": "test.invalid"}
@@ -247,6 +298,7 @@ async def serve(options):
     threading.Thread(target=wait_for_stdin_end, daemon=True).start()
     async with server:
         await stdin_closed
+    state.save()
 
 
 def main():
@@ -264,11 +316,15 @@ def main():
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")
     parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--chunking", action="store_true")
+    parser.add_argument("--refuse-message", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--hang-up-on-mail", type=int, default=0, metavar="N")
     parser.add_argument("--drop-after", type=int, default=0, metavar="N")
     parser.add_argument("--refuse-sender-after", type=int, default=0, metavar="N")
     parser.add_argument("--burst", metavar="N:J")
     parser.add_argument("--times", action="store_true")
+    parser.add_argument("--lean", action="store_true",
+                        help="count only: no commands or messages kept, the state written at the end")
     asyncio.run(serve(parser.parse_args()))
 
 

@@ -166,8 +166,10 @@ class SmtpTest(TransportTest):
         self.assertEqual(1, state["connections"])
         # One greeting for the run, no resets between messages, a polite end.
         self.assertEqual(["CONNECT", "EHLO", "MAIL", "MAIL", "MAIL", "QUIT"], state["commands"])
-        # Commands go out together exactly when the server offers it.
+        # Commands go out together exactly when the server offers it, and
+        # then each message's end leaves with the next one's commands.
         self.assertEqual(len(RECIPIENTS) if self.PIPELINING else 0, state["pipelined"])
+        self.assertEqual(len(RECIPIENTS) - 1 if self.PIPELINING else 0, state["joined"])
 
     def test_starttls_with_login_over_one_connection(self):
         server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
@@ -271,6 +273,82 @@ class PipelinedSmtpTest(SmtpTest):
 
     def server(self, *options):
         return super().server("--pipelining", *options)
+
+
+TEN_RECIPIENTS = [(f"r{n:02d}@example.jp", f"宛先 {n}", f"宛先{n}") for n in range(1, 11)]
+
+
+class WindowTest(TransportTest):
+    """Messages handed to the server before the outcomes of those before
+    them are known: with PIPELINING a message's end and the next one's
+    commands, with CHUNKING whole transactions (BDAT), up to 8. Each outcome
+    still belongs to its own record, in the list's order."""
+
+    def test_refusals_in_the_middle_of_a_window_fail_their_own_records(self):
+        at_rcpt, at_end = TEN_RECIPIENTS[3], TEN_RECIPIENTS[6]
+        reasons = {at_rcpt[0]: f"550 5.1.1 <{at_rcpt[0]}>: Recipient address rejected",
+                   at_end[0]: "554 5.6.0 Message refused"}
+        delivered = [r for r in TEN_RECIPIENTS if r[0] not in reasons]
+        for kind in (["--pipelining"], ["--pipelining", "--chunking"]):
+            with self.subTest(kind=kind):
+                for name in ("pinemail.log", "pinemail.journal"):
+                    self.folder.file(name).unlink(missing_ok=True)
+                server = self.server(*kind, "--refuse", at_rcpt[0], "--refuse-message", at_end[0])
+                result = self.run_batch(f"smtp://127.0.0.1:{server.port}", TEN_RECIPIENTS)
+                self.assertEqual(1, result.status, result.stderr)
+                blocks = [self.failed_block(a, n, reasons[a]) if a in reasons
+                          else self.sent_block(a, n) for a, n, _ in TEN_RECIPIENTS]
+                self.assertEqual(log_block(*self.credential_lines("", ""),
+                                           *[line for block in blocks for line in block]),
+                                 self.folder.log())
+                self.assert_delivered(server, delivered)
+                # The journal names exactly the messages the server took.
+                journal = self.folder.read_bytes("pinemail.journal").decode()
+                ids = [m["Message-ID"].strip("<>") for _, m in server.messages()]
+                self.assertEqual(ids, [line.split("\t")[5] for line in journal.splitlines()
+                                       if line.split("\t")[1] == "sent"])
+                state = server.state()
+                self.assertEqual(1, state["connections"])
+                if "--chunking" in kind:
+                    # Every message went with BDAT; the refused transactions
+                    # were over before a message that could need an RSET.
+                    self.assertEqual(["MAIL", "BDAT"] * len(TEN_RECIPIENTS),
+                                     [c for c in state["commands"] if c in ("MAIL", "BDAT", "RSET")])
+                    # Whole transactions waited behind the one being read;
+                    # never more than the window.
+                    self.assertTrue(2 <= state["most_ahead"] <= 7, state["most_ahead"])
+
+    def test_a_stop_logs_the_messages_handed_over_behind_it(self):
+        # The sender is refused from the third message on: the run stops
+        # there, and the two messages already handed over behind it are
+        # logged with their own refusals before the line saying so.
+        server = self.server("--pipelining", "--chunking", "--refuse-sender-after", "2")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", FIVE_RECIPIENTS)
+        self.assertEqual(2, result.status, result.stderr)
+        refusal = "550 5.4.5 Daily user sending limit exceeded"
+        self.assertEqual(log_block(*self.credential_lines("", ""),
+                                   *[line for r in FIVE_RECIPIENTS[:2]
+                                     for line in self.sent_block(r[0], r[1])],
+                                   *[line for r in FIVE_RECIPIENTS[2:]
+                                     for line in self.failed_block(r[0], r[1], refusal)],
+                                   *stopped("サーバーが送信を断りました: " + refusal)),
+                         self.folder.log())
+        self.assert_delivered(server, FIVE_RECIPIENTS[:2])
+
+    def test_chunking_with_a_connection_share_and_pushed_back_bursts(self):
+        # After every 3 messages the next try gets 421 and a closed
+        # connection; each connection carries 4 messages at most.
+        server = self.server("--pipelining", "--chunking", "--burst", "3:1")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", TEN_RECIPIENTS,
+                                env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.01"},
+                                extra="Messages Per Connection=4\n")
+        self.assertEqual(0, result.status, result.stderr)
+        self.assertEqual(log_block(*self.credential_lines("", ""),
+                                   *[line for r in TEN_RECIPIENTS
+                                     for line in self.sent_block(r[0], r[1])]),
+                         self.folder.log())
+        self.assertEqual(sorted(r[0] for r in TEN_RECIPIENTS),
+                         sorted(e["rcpt_tos"][0] for e, _ in server.messages()))
 
 
 class ProviderLimitTest(TransportTest):

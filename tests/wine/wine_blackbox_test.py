@@ -490,7 +490,10 @@ class SmtpTest(SmtpTestCase):
                 ("smtp://[::1]:{port}", ("--listen", "::1"), "", 0),
                 ("smtp://localhost:{port}", ("--starttls", *self.certs, *auth, "--pipelining"),
                  "taro", 1),
-                ("smtps://localhost:{port}", ("--implicit-tls", *self.certs, *auth), "taro", 0)]:
+                ("smtps://localhost:{port}", ("--implicit-tls", *self.certs, *auth), "taro", 0),
+                # Whole transactions handed over before their replies (BDAT).
+                ("smtps://localhost:{port}",
+                 ("--implicit-tls", *self.certs, *auth, "--pipelining", "--chunking"), "taro", 0)]:
             with self.subTest(url=url, options=options):
                 server = self.server(*options)
                 password = "s3cret" if user else ""
@@ -503,9 +506,10 @@ class SmtpTest(SmtpTestCase):
                 self.assertDelivered(server)
                 state = server.state()
                 # One connection, one sign-on, one message after the other.
+                transaction = ["MAIL", "BDAT"] if "--chunking" in options else ["MAIL"]
                 self.assertEqual(state["commands"],
                                  ["CONNECT", "EHLO"] + ["TLS", "EHLO"] * tls
-                                 + ["MAIL"] * len(RECORDS) + ["QUIT"])
+                                 + transaction * len(RECORDS) + ["QUIT"])
                 self.assertEqual((state["logins"], state["failed_logins"]), (1 if user else 0, 0))
                 self.assertEqual(state["pipelined"], len(RECORDS) if "--pipelining" in options
                                  else 0)
