@@ -2,7 +2,9 @@
 // runs out) and keeps every secret out of every reason.
 #include "mail/sign_on_transport.h"
 
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -32,13 +34,37 @@ class SignOnTransport final : public MailTransport {
     return Clean(inner_->SignOn(user_name, secret));
   }
 
-  MailResult Send(const OutgoingMessage& message) override {
+  MailResult Send(const OutgoingMessage& message) override { return SendAhead(message, {}); }
+
+  // The token is replaced only while no message is handed over ahead (the
+  // new sign-on is a new connection): when it is due, nothing more goes
+  // ahead until the messages handed over before have been sent.
+  MailResult SendAhead(const OutgoingMessage& message,
+                       std::span<const OutgoingMessage* const> ahead) override {
+    const bool none_handed_over = handed_over_.empty();  // this message included
+    std::erase(handed_over_, &message);
     if (expires_ && now_() >= *expires_ - kTokenMargin) {
-      inner_->SignOff();
-      const MailResult again = SignOn(user_name_, {});
-      if (!again.ok()) return MailResult::ConnectionLost(again.reason);
+      if (none_handed_over) {
+        inner_->SignOff();
+        const MailResult again = SignOn(user_name_, {});
+        if (!again.ok()) return MailResult::ConnectionLost(again.reason);
+      } else {
+        ahead = {};
+      }
     }
-    return Clean(inner_->Send(message));
+    for (const OutgoingMessage* next : ahead) {
+      if (std::find(handed_over_.begin(), handed_over_.end(), next) == handed_over_.end()) {
+        handed_over_.push_back(next);
+      }
+    }
+    return Clean(inner_->SendAhead(message, ahead));
+  }
+
+  std::vector<std::pair<const OutgoingMessage*, MailResult>> Settle() override {
+    handed_over_.clear();
+    std::vector<std::pair<const OutgoingMessage*, MailResult>> settled = inner_->Settle();
+    for (auto& [message, result] : settled) result = Clean(std::move(result));
+    return settled;
   }
 
   void SignOff() override {
@@ -93,6 +119,7 @@ class SignOnTransport final : public MailTransport {
   std::string refresh_token_;         // oauth2: unsealed, the latest of this run
   std::vector<std::string> secrets_;  // every secret of this run, for the masks
   std::optional<std::chrono::steady_clock::time_point> expires_;  // oauth2: the token's end
+  std::vector<const OutgoingMessage*> handed_over_;  // may be with the server already
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ class RecordingTransport : public MailTransport {
   MailResult Send(const OutgoingMessage&) override {
     calls_->push_back("Send");
     return MailResult::Failed("535 rejected " + password_);
+  }
+  MailResult SendAhead(const OutgoingMessage& message,
+                       std::span<const OutgoingMessage* const> ahead) override {
+    if (ahead.empty()) return Send(message);
+    calls_->push_back("Send, " + std::to_string(ahead.size()) + " ahead");
+    return MailResult::Done();
   }
   void SignOff() override { calls_->push_back("SignOff"); }
 
@@ -80,6 +87,41 @@ TEST(SignOnTransportTest, RefreshesStoresTheRotatedTokenAndRenewsBeforeTheEnd) {
   EXPECT_EQ(asked, (std::vector<std::string>{"rt1", "rt2", "rt2"}));
   EXPECT_EQ(calls, (std::vector<std::string>{"SignOn taro@example.jp at1", "Send", "SignOff",
                                              "SignOn taro@example.jp at2", "Send", "SignOff"}));
+}
+
+TEST(SignOnTransportTest, ANewTokenWaitsForTheMessagesHandedOverAhead) {
+  testing::ScratchFolder dir;
+  SignOnSettings settings;
+  settings.oauth2 = true;
+  settings.provider.token_url = "https://auth.example.jp/token";
+  settings.client_id = "client";
+  std::string reason;
+  ASSERT_TRUE(SealToken("rt", &settings.refresh_token, &reason)) << reason;
+  std::deque<OAuthReply> replies = {{200, {{"access_token", "at1"}, {"expires_in", "3600"}}},
+                                    {200, {{"access_token", "at2"}}}};
+  OAuthPoster post = [&](const std::string&, const auto&, OAuthReply* reply, std::string*) {
+    *reply = replies.front();
+    replies.pop_front();
+    return true;
+  };
+  std::chrono::steady_clock::time_point now{};
+  std::vector<std::string> calls;
+  auto inner = std::make_unique<RecordingTransport>();
+  inner->calls_ = &calls;
+  auto transport = MakeSignOnTransport(std::move(inner), settings, dir / kSettingsFileName, post,
+                                       [&] { return now; });
+  ASSERT_TRUE(transport->SignOn("taro@example.jp", "").ok());
+  const OutgoingMessage messages[4];
+  const OutgoingMessage* ahead[] = {&messages[1], &messages[2]};
+  transport->SendAhead(messages[0], ahead);
+  now += std::chrono::seconds(3600);  // due; messages 1 and 2 may be with the server
+  const OutgoingMessage* more[] = {&messages[3]};
+  transport->SendAhead(messages[1], more);
+  transport->SendAhead(messages[2], more);
+  transport->SendAhead(messages[3], {});
+  EXPECT_EQ(calls, (std::vector<std::string>{"SignOn taro@example.jp at1", "Send, 2 ahead", "Send",
+                                             "Send", "SignOff", "SignOn taro@example.jp at2",
+                                             "Send"}));
 }
 
 }  // namespace
