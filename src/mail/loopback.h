@@ -27,7 +27,7 @@ class LoopbackListener {
 
  private:
   SocketHandle socket_;
-  bool started_ = false;  // Windows: Winsock started here
+  [[maybe_unused]] bool started_ = false;  // Windows: Winsock started here
 };
 
 // Opens `url` in the user's browser (xdg-open, open, ShellExecute); false
