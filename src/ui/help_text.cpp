@@ -47,12 +47,9 @@ Outlook Express を例に書いていますが、MAPI に対応したメール
 ひな形となるテンプレートファイルを用意してください。
 　リストファイルは起動時の引数として渡し、テンプレートファイルは
 リストファイルの中で指定します。
-
-　リストより前に「--home フォルダ」を書くか環境変数 PINEMAIL_HOME
-を設定すると、実行ファイルのフォルダの代わりにそのフォルダ（無ければ
-作ります）を使います。　例）pinemail.exe --home D:\年賀 list.txt
-Linux で実行ファイルのフォルダに書き込めないときは、
-$XDG_CONFIG_HOME/pinemail（~/.config/pinemail）を使います。
+　リストより前に「--home フォルダ」を書くか環境変数 PINEMAIL_HOME を
+設定すると、実行ファイルのフォルダの代わりにそのフォルダを使います。
+Linux でフォルダに書けないときは $XDG_CONFIG_HOME/pinemail を使います。
 
 ■設定ファイル（pinemail.ini）
 　配布時の内容は次のとおりです。
@@ -84,18 +81,13 @@ Subst Key Word=NAME,KEN,GOBI
 　　smtps://ホスト:465　　　SMTP サーバー（最初から TLS で接続）
 　　sendmail　　　　　　　　sendmail（sendmail:/パス でも指定可）
 　　outbox:フォルダ　　　　 送らずに1通ずつ .eml ファイルに保存
-　　例：Mail Server=smtp://smtp.gmail.com:587
-　　　　（User Name と Password が SMTP の認証に使われます）
-　　例：Mail Server=sendmail　（手元の postfix から。smtp://127.0.0.1:25 も可）
+　　例：Mail Server=smtp://smtp.gmail.com:587（認証は User Name と Password）
 　From　　　　　 差出人です。例：From=山田 太郎 <taro@example.jp>
-　　　　　　　　 空欄のときは User Name がアドレスならそれを使います。
-　　　　　　　　 メールクライアントから送るときは使われません。
-　Send Rate　　　送る速さの上限です（/sec、/min、/hour）。20/min
-　　　　　　　　 なら３秒に１通ずつで、まとめて送りません。
+　　　　　　　　 空欄なら User Name を使います（メールクライアントでは無視）。
+　Send Rate　　　送る速さの上限です。例：20/min（３秒に１通。/sec、/hour も可）
 　Messages Per Connection　SMTP で、この通数ごとに接続し直します。
-　Auth　　　　　 oauth2 にすると OAuth 2.0（XOAUTH2）で認証します。
-　　　　　　　　 OAuth Provider（microsoft か google）と OAuth Client ID を
-　　　　　　　　 書き、一度だけ「pinemail.exe /signin」でサインインします。
+　Auth=oauth2　　OAuth 2.0 で認証します。OAuth Provider（microsoft か google）
+　　　　　　　　 と OAuth Client ID を書いて「pinemail.exe /signin」を一度実行します。
 　Password Command　パスワードを出力するコマンドです。出力の１行目が
 　　　　　　　　 パスワード（oauth2 ではアクセストークン）になります。
 
@@ -165,20 +157,18 @@ tanaka@example.jp,田中太郎,newyear.txt,田中,北海道,だべ
 　終了コード：0 すべて送信（またはこの画面の表示）、1 送れなかった
 宛先あり、2 途中で中止（ファイルが開けない、ログインに失敗など）。
 　送れなかった宛先は、ログに「送信に失敗しました。」と理由が残ります。
-
 　ひとことヒント：アドレス帳を CSV 形式で書き出し、テキストエディタで
 開くと、カンマ区切りの項目が並んでいるのが分かります。リストファイル
 を作る下地に最適です。コマンドプロンプトの for コマンドを使えば、
 このようなファイルの加工も簡単です。
+
 □中断と再開
-　一時的な拒否（421 など）には、１秒、２秒、４秒…と間を空けて送り直し
-ます。送信者を断られた（１日の上限など）、拒否が５分続いた、接続に３件
-続けて失敗したときは中断し、ログのその宛先の後に
-「送信を中断しました。(理由)」と「=」の行が残ります（終了コード２）。
-　送った宛先はログの隣の pinemail.journal に記録されます。引数の最後に
-「 /resume」を付けて実行すると、前回送った宛先はログに
-「前回の実行で送信済みです。」と残すだけで、残りの宛先だけに送ります。
-　　例）pinemail.exe list.txt /resume
+　一時的な拒否（421 など）は間を空けて送り直し、送信者を断られた、拒否が
+５分続いた、接続に３件続けて失敗したときは中断します（終了コード２）。
+ログには「送信を中断しました。(理由)」の行が残ります。
+　送った宛先は pinemail.journal に記録され、引数の最後に「 /resume」を
+付けると、前回送った宛先は「前回の実行で送信済みです。」とログに残す
+だけで、残りの宛先だけに送ります。　例）pinemail.exe list.txt /resume
 
 ■Outlook Express の設定
 　次の四つの点に注意してください。
