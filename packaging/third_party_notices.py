@@ -217,7 +217,8 @@ def mingw_section():
     intro = ("The parts of the mingw-w64 copyright file that apply to the C runtime,\n"
              "the import libraries and winpthreads, which pinemail.exe links:")
     header = render(all_paragraphs[0])
-    return title, origin, intro + "\n\n" + header + "\n\n" + with_licence_texts(kept, all_paragraphs)
+    text = "\n\n".join([intro, header, with_licence_texts(kept, all_paragraphs)])
+    return title, origin, text
 
 
 def between(text, start, end, what):
