@@ -4,6 +4,16 @@
 # copyright file and the changelog that Debian policy asks for.
 include(GNUInstallDirs)
 
+# Who answers for the package: its Maintainer field and the changelog's
+# signature. A packager sets it once, e.g.
+# cmake --preset deb -DPINEMAIL_MAINTAINER="Taro Yamada <taro@example.jp>".
+set(PINEMAIL_MAINTAINER "pinemail 工房 <packages@pinemail.example.org>"
+    CACHE STRING "Maintainer of the Debian package: a name and an address in angle brackets")
+if(NOT PINEMAIL_MAINTAINER MATCHES "^[^<>]+ <[^<> ]+@[^<> ]+>$")
+  message(FATAL_ERROR "PINEMAIL_MAINTAINER must be a name and an address, "
+                      "\"Name <address>\": \"${PINEMAIL_MAINTAINER}\"")
+endif()
+
 install(TARGETS pinemail RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -37,7 +47,7 @@ install(FILES examples/list.txt examples/newyear.txt examples/newyear-business.t
 
 set(CPACK_PACKAGE_NAME pinemail)
 set(CPACK_PACKAGE_VENDOR "pinemail 工房")
-set(CPACK_PACKAGE_CONTACT "pinemail 工房 <packages@pinemail.example.org>")
+set(CPACK_PACKAGE_CONTACT "${PINEMAIL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send one personalised e-mail to every recipient of a list")
 set(CPACK_PACKAGE_DESCRIPTION [[
 For every record of a recipient list, pinemail reads a message template,

@@ -7,6 +7,7 @@ Exits 77 (skipped) only when the packaging tools are missing.
 """
 
 import argparse
+import gzip
 import os
 import pathlib
 import pty
@@ -17,6 +18,7 @@ import tempfile
 import unittest
 
 TOOLS = ("dpkg-deb", "dpkg-shlibdeps", "file", "lintian", "man")
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 SCRIPT = None
 AS_ROOT = os.geteuid() == 0
 NOBODY = 65534  # nobody / nogroup on Debian
@@ -117,6 +119,23 @@ class PackageTest(unittest.TestCase):
         self.assertEqual([], [line for line in lintian.stdout.splitlines()
                               if line.startswith("E:")])
 
+    def test_copyright_file_grants_the_licence_and_one_maintainer_signs(self):
+        from debian import copyright  # python3-debian's machine-readable copyright parser
+        doc = self.root / "pkg" / "usr" / "share" / "doc" / "pinemail"
+        with open(doc / "copyright", encoding="utf-8") as text:
+            parsed = copyright.Copyright(text, strict=True)
+        ours = parsed.find_files_paragraph("src/app/main_posix.cpp")
+        self.assertEqual("Expat", ours.license.synopsis)
+        # The same grant as LICENSE at the root, word for word.
+        words = lambda text: text.replace("\n.\n", "\n").split()
+        granted = (ROOT / "LICENSE").read_text().split("Permission is hereby", 1)[1]
+        self.assertEqual(words("Permission is hereby" + granted), words(ours.license.text))
+
+        maintainer = subprocess.run(["dpkg-deb", "-f", self.deb, "Maintainer"], check=True,
+                                    capture_output=True, text=True).stdout.strip()
+        changelog = gzip.decompress((doc / "changelog.Debian.gz").read_bytes()).decode()
+        self.assertIn(f"\n -- {maintainer}  ", changelog)
+
     def test_the_manual_page_renders(self):
         page = self.root / "pkg" / "usr" / "share" / "man" / "man1" / "pinemail.1.gz"
         env = dict(os.environ, LC_ALL="C.UTF-8", MANWIDTH="80", MANPAGER="cat", PAGER="cat")
@@ -198,6 +217,10 @@ def main():
     parser.add_argument("--script", required=True)
     args, rest = parser.parse_known_args()
     missing = [tool for tool in TOOLS if shutil.which(tool) is None]
+    try:
+        import debian.copyright  # noqa: F401
+    except ImportError:
+        missing.append("python3-debian")
     if missing:
         print("SKIPPED: the packaging tools are missing: " + " ".join(missing)
               + " (./scripts/install-deps package installs them)")

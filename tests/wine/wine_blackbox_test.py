@@ -776,7 +776,8 @@ class PackageTest(WineTestCase):
         archives = list(out.glob("pinemail-*-win64.zip"))
         self.assertEqual(len(archives), 1)
         top = archives[0].name[:-len(".zip")]
-        texts = ["pinemail.ini", "list.txt", "newyear.txt", "newyear-business.txt", "readme.txt"]
+        texts = ["pinemail.ini", "list.txt", "newyear.txt", "newyear-business.txt", "readme.txt",
+                 "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"]
         with zipfile.ZipFile(archives[0]) as archive:
             self.assertEqual(sorted(archive.namelist()),
                              sorted(f"{top}/{name}" for name in texts + ["pinemail.exe"]))
@@ -795,6 +796,7 @@ class PackageTest(WineTestCase):
                 self.assertEqual(data.count(b"\r"), data.count(b"\r\n"))
         self.assertIn("pinemail.exe", (unpacked / "list.txt").read_bytes().decode("cp932")
                       .splitlines()[0])
+        self.assert_licence_and_notices(unpacked)
 
         # The packed program runs the packed list through the mail client.
         result = subprocess.run([str(WINE_RUN), str(unpacked / "pinemail.exe"), "list.txt"],
@@ -807,6 +809,20 @@ class PackageTest(WineTestCase):
             self.assertNotIn(b"%NAME%", send["text"])
         log = (unpacked / "pinemail.log").read_bytes().decode("cp932")
         self.assertEqual(log.count("メッセージ送信"), len(sends))
+
+    def assert_licence_and_notices(self, unpacked):
+        """LICENSE.txt is the project's licence; the notices name the libcurl
+        the build compiled against and hold its licence as in its source."""
+        def text(path):
+            return path.read_bytes().decode("cp932").replace("\r\n", "\n")
+        self.assertEqual(text(unpacked / "LICENSE.txt"), (ROOT / "LICENSE").read_text())
+        notices = text(unpacked / "THIRD-PARTY-NOTICES.txt")
+        curlver = (BUILD / "curl" / "install" / "include" / "curl" / "curlver.h").read_text()
+        version = re.search(r'#define LIBCURL_VERSION "([^"]+)"', curlver).group(1)
+        self.assertIn(f"libcurl {version}", notices)
+        self.assertIn((BUILD / "curl" / "source" / "COPYING").read_text().strip(), notices)
+        for runtime in ("mingw-w64", "winpthreads", "GCC RUNTIME LIBRARY EXCEPTION"):
+            self.assertIn(runtime, notices)
 
 
 def main():
