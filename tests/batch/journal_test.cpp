@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,13 +34,14 @@ JournalEntry Sent(const std::string& run, const std::string& path, std::uint64_t
 
 TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
   EXPECT_EQ(FormatJournalLine(Sent(kRun, "/home/太郎/list.txt", 0x1f, 2)),
-            "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/home/太郎/list.txt\n");
-  EXPECT_EQ(FormatJournalLine(Start(kRun, "C:\\年賀\\LIST.TXT")),
-            "pmj1\tstart\t0123456789abcdef\tC:\\\\年賀\\\\LIST.TXT\n");
+            "pmj2\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/home/太郎/list.txt\n");
+  JournalEntry legacy = Start(kRun, "C:\\年賀\\LIST.TXT");
+  legacy.scheme = IdentityScheme::kLineBytes;
+  EXPECT_EQ(FormatJournalLine(legacy), "pmj1\tstart\t0123456789abcdef\tC:\\\\年賀\\\\LIST.TXT\n");
   for (const std::string& path :
        {"a\tb\nc\rd\\e"s, "\x83\x65\x83X\x83g.txt"s, "nul\0x\x7f"s, "\\x41\\t"s, "-"s}) {
     for (const JournalEntry& entry : {Start(kRun, path), Sent(kRun, path, ~0ull, 4294967295u, ""),
-                                      Sent(kOtherRun, "/l", 7, 0, path)}) {
+                                      Sent(kOtherRun, "/l", 7, 0, path), legacy}) {
       const std::string line = FormatJournalLine(entry);
       ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
       ASSERT_EQ(line.find('\r'), std::string::npos) << line;
@@ -47,6 +49,7 @@ TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
       ASSERT_TRUE(ParseJournalLine(std::string_view(line).substr(0, line.size() - 1), &parsed))
           << line;
       EXPECT_EQ(parsed.kind, entry.kind);
+      EXPECT_EQ(parsed.scheme, entry.scheme);
       EXPECT_EQ(parsed.run_id, entry.run_id);
       EXPECT_EQ(parsed.list_path, entry.list_path);
       EXPECT_EQ(parsed.record, entry.record);
@@ -58,7 +61,7 @@ TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
 TEST(JournalLineTest, ForeignAndTornLinesAreRefused) {
   for (const std::string& line : {
            ""s,
-           "pmj2\tstart\t0123456789abcdef\t/l"s,
+           "pmj3\tstart\t0123456789abcdef\t/l"s,
            "pmj1\tstart\t0123456789ABCDEX\t/l"s,
            "pmj1\tstart\t0123456789abcde\t/l"s,
            "pmj1\tstart\t0123456789abcdef\t"s,
@@ -80,37 +83,82 @@ TEST(JournalLineTest, ForeignAndTornLinesAreRefused) {
   }
 }
 
-TEST(JournalScanTest, TheLatestStartOfTheListNamesTheRunToResume) {
-  const std::string journal =
+TEST(JournalScanTest, RunsOfTheListsFileNameWhateverTheLineEnds) {
+  std::string journal =
       FormatJournalLine(Start(kRun, "/a/list.txt")) +
-      FormatJournalLine(Sent(kRun, "/a/list.txt", 1, 0)) +
-      FormatJournalLine(Start(kOtherRun, "/a/list.txt")) +
-      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 3, 1)) + "garbage\n" +
+      FormatJournalLine(Sent(kRun, "/a/list.txt", 1, 0)) + "garbage\n" +
       FormatJournalLine(Sent(kOtherRun, "/a/other.txt", 9, 0)) +
-      FormatJournalLine(Sent(kRun, "/a/list.txt", 2, 0)) +
-      // A resumed run writes its own start line with the same id.
-      FormatJournalLine(Start(kOtherRun, "/a/list.txt")) +
+      // A run whose start line was lost, resumed from another folder.
+      FormatJournalLine(Sent(kOtherRun, "/b/list.txt", 3, 1)) +
       FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 2, 0)) +
       FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 5, 0)).substr(0, 30);  // torn
-  // Fed whole and in pieces of every size: the same answer.
-  for (std::size_t piece : {journal.size(), std::size_t{1}, std::size_t{7}}) {
-    JournalScan scan("/a/list.txt");
-    for (std::size_t at = 0; at < journal.size(); at += piece) {
-      scan.Feed(std::string_view(journal).substr(at, piece));
+  const std::string crlf = "\xEF\xBB\xBF" + std::regex_replace(journal, std::regex("\n"), "\r\n");
+  const std::string cr = std::regex_replace(journal, std::regex("\n"), "\r");
+  // Fed whole and in pieces of every size, ended by LF, CR LF or CR: the same.
+  for (const std::string& text : {journal, crlf, cr}) {
+    for (std::size_t piece : {text.size(), std::size_t{1}, std::size_t{7}}) {
+      JournalScan scan("/b/list.txt");
+      for (std::size_t at = 0; at < text.size(); at += piece) {
+        scan.Feed(std::string_view(text).substr(at, piece));
+      }
+      const std::vector<JournalRun> runs = scan.Finish();
+      ASSERT_EQ(runs.size(), 2u);
+      EXPECT_EQ(runs[0].run_id, kRun);
+      EXPECT_EQ(runs[0].sent, (std::vector<RecordIdentity>{{1, 0}}));
+      EXPECT_FALSE(runs[0].same_path);
+      EXPECT_EQ(runs[1].run_id, kOtherRun);
+      EXPECT_EQ(runs[1].sent, (std::vector<RecordIdentity>{{2, 0}, {3, 1}}));
+      EXPECT_TRUE(runs[1].same_path);
+      EXPECT_EQ(runs[1].newest_line, 6u);
+      EXPECT_EQ(scan.bad_lines(), 2u);
+      EXPECT_EQ(scan.first_bad_line(), 3u);
     }
-    const ResumePoint point = scan.Finish();
-    ASSERT_TRUE(point.found);
-    EXPECT_EQ(point.run_id, kOtherRun);
-    EXPECT_EQ(point.sent, (std::vector<RecordIdentity>{{2, 0}, {3, 1}}));
-    EXPECT_TRUE(point.WasSent({3, 1}));
-    EXPECT_FALSE(point.WasSent({3, 0}));
-    EXPECT_FALSE(point.WasSent({1, 0}));  // sent by an earlier run
-    EXPECT_EQ(point.bad_lines, 2u);
-    EXPECT_EQ(point.first_bad_line, 5u);
   }
-  JournalScan none("/a/never.txt");
-  none.Feed(journal);
-  EXPECT_FALSE(none.Finish().found);
+}
+
+// Which run a /resume of /b/list.txt takes: lines of the journal in order,
+// the list's records, and the run expected ("" for none).
+TEST(ResumeSearchTest, TheNewestRunOfTheFileNameThatSentRecordsOfThisList) {
+  const RecordIdentity a{LineHash("a"), 0}, b{LineHash("b"), 0}, z{LineHash("z"), 0};
+  const std::string r1 = "1111111111111111", r2 = "2222222222222222", r3 = "3333333333333333";
+  struct Case {
+    std::vector<JournalEntry> lines;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{Start(r1, "/a/list.txt"), Sent(r1, "/a/list.txt", a.line_hash, 0)}, r1},  // moved
+      {{Start(r1, "/b/list.txt")}, r1},                                           // sent nothing
+      {{Sent(r1, "/b/list.txt", a.line_hash, 0), Sent(r2, "/b/list.txt", b.line_hash, 0)}, r2},
+      // Another list of that name, newer: not taken.
+      {{Sent(r1, "/a/list.txt", a.line_hash, 0), Sent(r2, "/c/list.txt", z.line_hash, 0)}, r1},
+      {{Sent(r2, "/c/list.txt", z.line_hash, 0), Sent(r2, "/c/list.txt", a.line_hash, 0)}, ""},
+      // The list's own path first, then the newest.
+      {{Sent(r1, "/b/list.txt", a.line_hash, 0), Start(r2, "/c/list.txt")}, r1},
+      {{Start(r1, "/a/list.txt"), Start(r2, "/c/list.txt"), Start(r3, "/a/list.txt")}, r3},
+      {{Sent(r1, "/b/other.txt", a.line_hash, 0)}, ""},
+      {{}, ""},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    JournalScan scan("/b/list.txt");
+    for (const JournalEntry& line : c.lines) scan.Feed(FormatJournalLine(line));
+    ResumeSearch search(scan.Finish());
+    for (const std::string_view record : {"a", "b", "a"}) search.Record(record, "raw");
+    const ResumePoint point = search.Choose();
+    EXPECT_EQ(point.run_id, c.expected) << "case " << i;
+    EXPECT_EQ(point.found(), !c.expected.empty());
+  }
+  // A pmj1 run knows its records by their lines' bytes.
+  JournalEntry legacy = Sent(r1, "/a/list.txt", LineHash(" a "), 0);
+  legacy.scheme = IdentityScheme::kLineBytes;
+  JournalScan scan("/b/list.txt");
+  scan.Feed(FormatJournalLine(legacy));
+  ResumeSearch search(scan.Finish());
+  EXPECT_TRUE(search.NeedsLineBytes());
+  search.Record("a", " a ");
+  const ResumePoint point = search.Choose();
+  EXPECT_EQ(point.scheme, IdentityScheme::kLineBytes);
+  EXPECT_TRUE(point.WasSent({LineHash(" a "), 0}));
 }
 
 TEST(RecordCounterTest, RepeatedLinesAreCountedAndOthersKeepTheirIdentity) {
