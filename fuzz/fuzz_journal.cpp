@@ -1,12 +1,15 @@
 // Fuzzes the journal's reader and writer.
-// Input: any bytes, read as a journal (whole and in pieces: the same
-// answer), as lines to parse (a parsed line, written again, parses to the
+// Input: any bytes, read as a journal (whole, in pieces and, without a CR,
+// with CR LF line ends: the same runs; the run chosen for the input's lines
+// as a list is one of them), as lines to parse (a parsed line, written again, parses to the
 // same entry), and as a list path and message id to write (they come back
 // byte for byte).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "batch/journal.h"
 #include "fuzz/fuzz_support.h"
@@ -17,10 +20,27 @@ namespace {
 
 constexpr std::string_view kListPath = "/l";
 
-pinemail::ResumePoint Scan(std::string_view journal, std::size_t piece) {
+struct Scanned {
+  std::vector<pinemail::JournalRun> runs;
+  std::size_t bad_lines = 0;
+  std::size_t first_bad_line = 0;
+
+  bool operator==(const Scanned& other) const {
+    return bad_lines == other.bad_lines && first_bad_line == other.first_bad_line &&
+           std::equal(runs.begin(), runs.end(), other.runs.begin(), other.runs.end(),
+                      [](const auto& a, const auto& b) {
+                        return a.run_id == b.run_id && a.scheme == b.scheme &&
+                               a.same_path == b.same_path && a.newest_line == b.newest_line &&
+                               a.sent == b.sent;
+                      });
+  }
+};
+
+Scanned Scan(std::string_view journal, std::size_t piece) {
   pinemail::JournalScan scan{std::string(kListPath)};
   for (std::size_t at = 0; at < journal.size(); at += piece) scan.Feed(journal.substr(at, piece));
-  return scan.Finish();
+  std::vector<pinemail::JournalRun> runs = scan.Finish();
+  return {std::move(runs), scan.bad_lines(), scan.first_bad_line()};
 }
 
 void CheckRoundTrip(const pinemail::JournalEntry& entry, std::string_view input) {
@@ -41,15 +61,21 @@ void CheckRoundTrip(const pinemail::JournalEntry& entry, std::string_view input)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = pinemail::fuzz::AsText(data, size);
 
-  const pinemail::ResumePoint whole = Scan(input, input.size() + 1);
-  const pinemail::ResumePoint pieces = Scan(input, size == 0 ? 1 : 1 + data[0] % 13);
-  Check(whole.found == pieces.found && whole.run_id == pieces.run_id && whole.sent == pieces.sent &&
-            whole.bad_lines == pieces.bad_lines && whole.first_bad_line == pieces.first_bad_line,
+  const Scanned whole = Scan(input, input.size() + 1);
+  Check(whole == Scan(input, size == 0 ? 1 : 1 + data[0] % 13),
         "a journal read in pieces reads the same", input);
-  Check(!whole.found || whole.run_id.size() == 16, "a run id has 16 digits", input);
-  for (std::size_t i = 1; i < whole.sent.size(); ++i) {
-    Check(!(whole.sent[i] < whole.sent[i - 1]), "the records sent are sorted", input);
+  if (input.find('\r') == std::string_view::npos) {
+    std::string crlf;
+    for (char c : input) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    Check(whole == Scan(crlf, crlf.size() + 1), "CR LF line ends read the same", input);
   }
+  pinemail::ResumeSearch search(whole.runs);
+  for (std::string_view line : pinemail::fuzz::SplitFields(input, '\n', 8)) search.Record(line, line);
+  const pinemail::ResumePoint point = search.Choose();
+  Check(!point.found() || std::any_of(whole.runs.begin(), whole.runs.end(),
+                                      [&](const auto& run) { return run.run_id == point.run_id; }),
+        "the run chosen is one of the journal's", input);
+  Check(std::is_sorted(point.sent.begin(), point.sent.end()), "the records sent are sorted", input);
 
   std::string_view rest = input;
   while (!rest.empty()) {
