@@ -311,7 +311,12 @@ void JournalScan::TakeLine(std::string_view line) {
   if (line.empty()) return;
   JournalEntry entry;
   if (!ParseJournalLine(line, &entry)) return Bad();
-  if (!SameFileName(FileNameOf(entry.list_path), file_name_)) return;
+  // Most lines name the same path as the line before: its name is judged once.
+  if (entry.list_path != last_path_) {
+    last_path_ = entry.list_path;
+    last_path_matches_ = SameFileName(FileNameOf(last_path_), file_name_);
+  }
+  if (!last_path_matches_) return;
   const auto [place, added] = index_.try_emplace(entry.run_id, runs_.size());
   if (added) {
     runs_.emplace_back().run_id = entry.run_id;

@@ -152,6 +152,8 @@ class JournalScan {
 
   std::string list_path_;
   std::string file_name_;
+  std::string last_path_;           // the list path of the last line read, and
+  bool last_path_matches_ = false;  // whether its file name is the list's
   std::string partial_;
   bool overlong_ = false;  // inside a line past the limit
   bool after_cr_ = false;  // the last byte fed ended a line with CR

@@ -18,8 +18,8 @@ std::uint64_t SystemRandom64() {
   return static_cast<std::uint64_t>(device()) << 32 | device();
 }
 
-// File names differ by case here (a Windows volume mounted on Linux aside,
-// where a name of another case is not found for the list either).
+// POSIX file systems tell names apart by case: "List.txt" beside "list.txt"
+// is another list.
 bool SameFileName(std::string_view a, std::string_view b) { return a == b; }
 
 }  // namespace pinemail

@@ -533,8 +533,11 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   OpenFailure log_failure;
   if (!log.Open(log_path, &log_failure)) failures.push_back(std::move(log_failure));
   File list = OpenList(list_path, failures);
+  // The journal belongs to the run holding the log: it is opened once the
+  // log and the list are, so that a run finding the log in use names the
+  // log alone and a failed run leaves no journal behind.
   JournalFile journal;
-  if (env.keep_journal) {
+  if (env.keep_journal && failures.empty()) {
     OpenJournal(env.app_folder + std::string(kJournalFileName), journal, failures);
   }
   if (!failures.empty()) {
