@@ -449,8 +449,8 @@ bool JournalFile::Read(JournalScan* scan, std::string* reason) {
 }
 
 bool JournalFile::Append(const JournalEntry& entry, std::string* reason) {
-  std::string line = FormatJournalLine(entry);
-  if (needs_line_end_) line.insert(0, "\n");
+  std::string line(needs_line_end_ ? "\n" : "");
+  line += FormatJournalLine(entry);
   if (!AppendWhole(file_.get(), line, reason)) return false;
   needs_line_end_ = false;
   return true;

@@ -540,18 +540,17 @@ TEST_F(RunBatchTest, APmj1RunResumedAfterAnUpgradeKeepsItsIdentitiesAndMessageId
   Write("newyear.txt", kNewYear);
   Write("list.txt",
         "pinemail.exe\r\n a@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n");
-  JournalEntry sent;
-  sent.kind = JournalEntry::Kind::kSent;
-  sent.scheme = IdentityScheme::kLineBytes;
-  sent.run_id = "0123456789abcdef";
-  sent.list_path = JournalListPath(folder_ / "list.txt");
-  sent.record = {LineHash(" a@example.jp,A,newyear.txt"), 0};
-  WriteBytes(folder_ / "pinemail.journal", FormatJournalLine(sent));
+  // The line as the earlier version wrote it, in a folder since moved: the
+  // hash of the line's bytes.
+  const std::string run = "0123456789abcdef";
+  std::string key = MessageKey(run, {LineHash(" a@example.jp,A,newyear.txt"), 0});
+  std::replace(key.begin(), key.end(), '.', '\t');
+  WriteBytes(folder_ / "pinemail.journal", "pmj1\tsent\t" + key + "\tm@x\t/old/list.txt\n");
   EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
   ASSERT_EQ(1u, recording_.messages.size());
-  EXPECT_EQ(MessageKey(sent.run_id, {LineHash("b@example.jp,B,newyear.txt"), 0}),
+  EXPECT_EQ(MessageKey(run, {LineHash("b@example.jp,B,newyear.txt"), 0}),
             recording_.messages[0].message_key);
-  EXPECT_NE(ReadBytes(folder_ / "pinemail.journal").find("\npmj1\tsent\t" + sent.run_id),
+  EXPECT_NE(ReadBytes(folder_ / "pinemail.journal").find("\npmj1\tsent\t" + run),
             std::string::npos);
 }
 

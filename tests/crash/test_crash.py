@@ -12,10 +12,9 @@ seeded generator. Afterwards:
   right after the last logged one, at most one (plain and PIPELINING) or
   the window of 8 (CHUNKING, whole messages handed over before their
   replies are read);
-- after a change that must not lose the run (the folder moved, the journal
-  re-saved with CR LF and a byte-order mark, its start line damaged),
-  `list.txt /resume` appends a complete block of its own after the cut-off
-  one, in which the records the killed run got out are "sent before" and the
+- after the folder moved, the journal re-saved with CR LF and a byte-order
+  mark or its start line damaged, `list.txt /resume` appends a block of its
+  own after the cut-off one, in which the records the killed run got out are "sent before" and the
   others sent; then every record has reached the server at least once, at
   most as many twice as were in flight at the kill (one, or the window),
   each with the same Message-ID both times.
@@ -130,22 +129,12 @@ def parse_run(lines):
 KINDS = {"plain": ([], 1), "pipelining": (["--pipelining"], 1),
          "chunking": (["--pipelining", "--chunking"], 8)}
 
-
-def move_folder(folder):
-    moved = folder.path.with_name(folder.path.name + "-moved")
-    folder.path = folder.path.rename(moved)
-    folder.exe = moved / folder.exe.name
-
-
-def edit_journal(edit):
-    return lambda folder: folder.write_bytes("pinemail.journal",
-                                             edit(folder.read_bytes("pinemail.journal")))
-
-
 # What changes between the kill and /resume in each kind of round.
-CHANGES = {"plain": move_folder,
-           "pipelining": edit_journal(lambda j: b"\xef\xbb\xbf" + j.replace(b"\n", b"\r\n")),
-           "chunking": edit_journal(lambda j: j.replace(b"\tstart\t", b"\tst?rt\t"))}
+CHANGES = {"plain": harness.ProgramFolder.move,
+           "pipelining": lambda f: f.edit("pinemail.journal",
+                                          lambda j: b"\xef\xbb\xbf" + j.replace(b"\n", b"\r\n")),
+           "chunking": lambda f: f.edit("pinemail.journal",
+                                        lambda j: j.replace(b"\tstart\t", b"\tst?rt\t"))}
 
 
 def one_round(exe, rng, kind):

@@ -304,22 +304,18 @@ class MapiRunTest(WineTestCase):
 
 class ResumeTest(WineTestCase):
     def run_from(self, drive, *args):
-        """Runs the program as drive:\\pinemail.exe, the drive mapped to the
-        folder, or as it lies when `drive` is None."""
+        """Runs the program as it lies, or as drive:\\pinemail.exe with the
+        drive mapped to its folder (a USB stick)."""
         if drive is None:
             return self.folder.run(*args)
         link = PREFIX / "dosdevices" / drive
         link.symlink_to(self.folder.path)
-        try:
-            done = subprocess.run([str(WINE_RUN), drive + "\\" + EXE.name, *args], env=RUNNER.env,
-                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        finally:
-            link.unlink()
-        return harness.Result(done.returncode, done.stdout, done.stderr)
+        self.addCleanup(link.unlink)
+        self.folder.exe = drive + "\\" + EXE.name
+        return self.folder.run(*args)
 
     def test_a_resumed_run_hands_the_client_only_what_the_killed_run_did_not(self):
-        # From the folder's own path, and from a USB stick that was E: for
-        # the killed run and F: for the resumed one.
+        # Also from a stick that was E: for the killed run and F: for /resume.
         for first, then in ((None, None), ("m:", "n:")):
             with self.subTest(drives=(first, then)):
                 self.setUp()
