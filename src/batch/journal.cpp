@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "batch/run_log.h"
+#include "text/codepage.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -160,6 +161,14 @@ std::uint64_t LineHash(std::string_view text) {
     hash *= 0x100000001b3ULL;
   }
   return hash;
+}
+
+std::string IdentityText(IdentityScheme scheme, std::string_view record_text,
+                         std::string_view line_bytes) {
+  // A list saved in Shift-JIS comes back with the look-alikes in place of
+  // the characters CP932 lacks; its records must keep their identities.
+  if (scheme == IdentityScheme::kRecordText) return FoldCp932LookAlikes(record_text);
+  return std::string(line_bytes);
 }
 
 RecordCounter::RecordCounter() : seen_((std::size_t{1} << kFilterBits) / 64) {}

@@ -11,7 +11,8 @@
 //       the transport took the message of one record
 //
 // <run id>: 16 lower-case hex digits. <record hash>: FNV-1a 64 of the
-// record's text as the run reads it (decoded to UTF-8, blanks trimmed), 16
+// record's text as the run reads it (decoded to UTF-8, blanks trimmed, each
+// character CP932 has only a look-alike for taken as that look-alike), 16
 // lower-case hex digits; so trimming blanks in an editor or saving the list
 // in another encoding changes no record. <occurrence>: which record of that
 // text in the list it is, 0 for the first, in decimal. So a record keeps its
@@ -81,12 +82,10 @@ struct RecordIdentity {
 // FNV-1a 64 of a text's bytes.
 std::uint64_t LineHash(std::string_view text);
 
-// The text `scheme` hashes: the record's text (decoded, trimmed) or its
-// line's bytes (undecoded, untrimmed).
-inline std::string_view IdentityText(IdentityScheme scheme, std::string_view record_text,
-                                     std::string_view line_bytes) {
-  return scheme == IdentityScheme::kRecordText ? record_text : line_bytes;
-}
+// The text `scheme` hashes: the record's text (decoded, trimmed, CP932's
+// look-alikes folded) or its line's bytes (undecoded, untrimmed).
+std::string IdentityText(IdentityScheme scheme, std::string_view record_text,
+                         std::string_view line_bytes);
 
 // Gives each record of a list its identity, the occurrence counted exactly.
 // Survey sees the identity text of every record once beforehand (more texts

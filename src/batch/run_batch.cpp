@@ -333,7 +333,7 @@ class BatchRun {
         if (record.empty()) continue;
         ++total;
         if (!env_.keep_journal) continue;
-        records_.Survey(record);
+        records_.Survey(IdentityText(IdentityScheme::kRecordText, record, {}));
         if (line_bytes) line_byte_records_.Survey(reader.raw());
         if (search != nullptr) search->Record(record, reader.raw());
       }

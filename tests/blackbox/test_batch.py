@@ -130,14 +130,13 @@ class BatchTest(unittest.TestCase):
         # resumed run (sato's line fixed) sends sato alone with the first
         # run's id, or, with no run of the list to resume, nothing: status 2.
         fixed = LIST.replace("sato@example.jp,,", "sato@example.jp,佐藤 花子,")
-        trimmed = "".join(line + "  \n" for line in fixed.splitlines())
-        other = "cp932" if RUNNER.log_encoding == "utf-8" else "utf-8-sig"
         cases = [(harness.ProgramFolder.move, "list.txt", 0),
                  (lambda f: f.edit("pinemail.journal",
                                    lambda j: b"\xef\xbb\xbf" + j.replace(b"\n", b"\r\n")), "list.txt", 0),
                  (lambda f: f.edit("pinemail.journal",
                                    lambda j: j.replace(b"\tstart\t", b"\tst?rt\t")), "list.txt", 0),
-                 (lambda f: f.write_text("list.txt", trimmed, encoding=other), "list.txt", 0),
+                 (lambda f: f.write_text("list.txt", fixed.replace("\n", "  \n"), encoding="cp932"
+                                         if RUNNER.log_encoding == "utf-8" else "utf-8-sig"), "list.txt", 0),
                  (lambda f: f.file("pinemail.journal").unlink(), "list.txt", 2),
                  (lambda f: f.file("list.txt").rename(f.file("list2.txt")), "list2.txt", 2)]
         for number, (change, listing, status) in enumerate(cases):
