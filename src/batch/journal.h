@@ -35,11 +35,11 @@
 //
 // The run a `/resume` continues (ResumeSearch), so that a list found again
 // after its folder was moved or renamed, or under another drive letter, is
-// still known, while another list is never taken for it:
+// still known, while a run of another list of that name is not taken:
 //   1. The candidates are the runs (by run id) with a readable line, start
 //      or sent, naming a list of the same file name (case-insensitive on
-//      Windows, exact elsewhere); the full path does not matter, and a run
-//      whose start line was damaged is known by its sent lines.
+//      Windows, exact elsewhere), whatever its folder; a run whose start
+//      line was damaged is known by its sent lines.
 //   2. A candidate that journaled sent records, of which at most half are
 //      records of this list, was a run of another list: it is never taken.
 //   3. Of the rest, the newest (the one with the latest line) that names the
