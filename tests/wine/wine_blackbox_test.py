@@ -304,8 +304,7 @@ class MapiRunTest(WineTestCase):
 
 class ResumeTest(WineTestCase):
     def run_from(self, drive, *args):
-        """Runs the program as it lies, or as drive:\\pinemail.exe with the
-        drive mapped to its folder (a USB stick)."""
+        """Runs the program, or as drive:\\pinemail.exe with drive mapped to its folder."""
         if drive is None:
             return self.folder.run(*args)
         link = PREFIX / "dosdevices" / drive
