@@ -3,6 +3,7 @@
 #include "batch/journal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -10,12 +11,15 @@
 #include <utility>
 
 #include "batch/run_log.h"
+#include "text/codepage.h"
 #include "text/utf8.h"
 
 namespace pinemail {
 namespace {
 
-constexpr std::string_view kVersionTag = "pmj1";
+constexpr std::string_view kVersionTag = "pmj2";
+constexpr std::string_view kLineBytesTag = "pmj1";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kStartWord = "start";
 constexpr std::string_view kSentWord = "sent";
 constexpr std::string_view kNoMessageId = "-";
@@ -144,15 +148,27 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
   }
 }
 
+std::string_view TagOf(IdentityScheme scheme) {
+  return scheme == IdentityScheme::kRecordText ? kVersionTag : kLineBytesTag;
+}
+
 }  // namespace
 
-std::uint64_t LineHash(std::string_view raw_line) {
+std::uint64_t LineHash(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325ULL;
-  for (char c : raw_line) {
+  for (char c : text) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 0x100000001b3ULL;
   }
   return hash;
+}
+
+std::string IdentityText(IdentityScheme scheme, std::string_view record_text,
+                         std::string_view line_bytes) {
+  // A list saved in Shift-JIS comes back with the look-alikes in place of
+  // the characters CP932 lacks; its records must keep their identities.
+  if (scheme == IdentityScheme::kRecordText) return FoldCp932LookAlikes(record_text);
+  return std::string(line_bytes);
 }
 
 RecordCounter::RecordCounter() : seen_((std::size_t{1} << kFilterBits) / 64) {}
@@ -174,8 +190,8 @@ void RecordCounter::Add(std::uint64_t hash) {
   }
 }
 
-void RecordCounter::Survey(std::string_view raw_line) {
-  const std::uint64_t hash = LineHash(raw_line);
+void RecordCounter::Survey(std::string_view text) {
+  const std::uint64_t hash = LineHash(text);
   // A text seen before (or, rarely, one the filter mistakes for it) is
   // counted exactly in the run; every text that does repeat is caught here
   // at its second line.
@@ -186,16 +202,16 @@ void RecordCounter::Survey(std::string_view raw_line) {
   }
 }
 
-RecordIdentity RecordCounter::Next(std::string_view raw_line) {
+RecordIdentity RecordCounter::Next(std::string_view text) {
   RecordIdentity identity;
-  identity.line_hash = LineHash(raw_line);
+  identity.line_hash = LineHash(text);
   const auto repeated = repeated_.find(identity.line_hash);
   if (repeated != repeated_.end()) identity.occurrence = repeated->second++;
   return identity;
 }
 
 std::string FormatJournalLine(const JournalEntry& entry) {
-  std::string line(kVersionTag);
+  std::string line(TagOf(entry.scheme));
   line += '\t';
   const bool sent = entry.kind == JournalEntry::Kind::kSent;
   line += sent ? kSentWord : kStartWord;
@@ -223,8 +239,13 @@ std::string FormatJournalLine(const JournalEntry& entry) {
 
 bool ParseJournalLine(std::string_view line, JournalEntry* entry) {
   const std::vector<std::string_view> fields = SplitTabs(line);
-  if (fields.size() < 4 || fields[0] != kVersionTag || !IsRunId(fields[2])) return false;
+  if (fields.size() < 4 || (fields[0] != kVersionTag && fields[0] != kLineBytesTag) ||
+      !IsRunId(fields[2])) {
+    return false;
+  }
   JournalEntry parsed;
+  parsed.scheme =
+      fields[0] == kVersionTag ? IdentityScheme::kRecordText : IdentityScheme::kLineBytes;
   parsed.run_id = std::string(fields[2]);
   if (fields[1] == kStartWord && fields.size() == 4) {
     parsed.kind = JournalEntry::Kind::kStart;
@@ -249,13 +270,20 @@ bool ParseJournalLine(std::string_view line, JournalEntry* entry) {
   return true;
 }
 
-bool ResumePoint::WasSent(const RecordIdentity& record) const {
-  return std::binary_search(sent.begin(), sent.end(), record);
-}
+JournalScan::JournalScan(std::string list_path)
+    : list_path_(std::move(list_path)), file_name_(FileNameOf(list_path_)) {}
 
 void JournalScan::Feed(std::string_view bytes) {
   while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
+    // The LF of a CR LF, perhaps in the next piece, ends no second line.
+    if (after_cr_) {
+      after_cr_ = false;
+      if (bytes.front() == '\n') {
+        bytes.remove_prefix(1);
+        continue;
+      }
+    }
+    const std::size_t end = bytes.find_first_of("\r\n");
     const std::string_view piece = bytes.substr(0, end);
     if (!overlong_) {
       if (partial_.size() + piece.size() > kLineLimit) {
@@ -266,80 +294,175 @@ void JournalScan::Feed(std::string_view bytes) {
       }
     }
     if (end == std::string_view::npos) return;
+    after_cr_ = bytes[end] == '\r';
     bytes.remove_prefix(end + 1);
-    ++line_number_;
-    if (overlong_) {
-      Bad();
-    } else {
-      TakeLine(partial_);
-    }
-    overlong_ = false;
-    partial_.clear();
+    EndLine();
   }
+}
+
+void JournalScan::EndLine() {
+  ++line_number_;
+  if (overlong_) {
+    Bad();
+  } else {
+    TakeLine(partial_);
+  }
+  overlong_ = false;
+  partial_.clear();
 }
 
 void JournalScan::Bad() {
-  if (point_.bad_lines++ == 0) point_.first_bad_line = line_number_;
+  if (bad_lines_++ == 0) first_bad_line_ = line_number_;
 }
 
 void JournalScan::TakeLine(std::string_view line) {
+  if (line.starts_with(kByteOrderMark)) line.remove_prefix(kByteOrderMark.size());
+  if (line.empty()) return;
   JournalEntry entry;
   if (!ParseJournalLine(line, &entry)) return Bad();
-  if (entry.list_path != list_path_) return;
-  if (entry.kind == JournalEntry::Kind::kStart) {
-    point_.found = true;
-    point_.run_id = entry.run_id;
-    sent_.try_emplace(entry.run_id);
-  } else {
-    sent_[entry.run_id].push_back(entry.record);
+  // Most lines name the same path as the line before: its name is judged once.
+  if (entry.list_path != last_path_) {
+    last_path_ = entry.list_path;
+    last_path_matches_ = SameFileName(FileNameOf(last_path_), file_name_);
   }
+  if (!last_path_matches_) return;
+  const auto [place, added] = index_.try_emplace(entry.run_id, runs_.size());
+  if (added) {
+    runs_.emplace_back().run_id = entry.run_id;
+    runs_.back().scheme = entry.scheme;
+  }
+  JournalRun& run = runs_[place->second];
+  // A run keeps the scheme it started with; one pmj1 line says which.
+  if (entry.scheme == IdentityScheme::kLineBytes) run.scheme = entry.scheme;
+  run.same_path = run.same_path || entry.list_path == list_path_;
+  run.newest_line = line_number_;
+  if (entry.kind == JournalEntry::Kind::kSent) run.sent.push_back(entry.record);
 }
 
-ResumePoint JournalScan::Finish() {
-  // A last line without its LF was cut short (a full disk): not trusted.
+std::vector<JournalRun> JournalScan::Finish() {
+  // A last line without its end was cut short (a full disk): not trusted.
   if (overlong_ || !partial_.empty()) {
     ++line_number_;
     Bad();
   }
-  if (point_.found) {
-    point_.sent = std::move(sent_[point_.run_id]);
-    std::sort(point_.sent.begin(), point_.sent.end());
+  overlong_ = false;
+  partial_.clear();
+  for (JournalRun& run : runs_) {
+    std::sort(run.sent.begin(), run.sent.end());
+    run.sent.erase(std::unique(run.sent.begin(), run.sent.end()), run.sent.end());
   }
-  sent_.clear();
-  return std::move(point_);
+  index_.clear();
+  return std::move(runs_);
 }
 
-bool ReadResumePoint(const std::string& path, const std::string& list_path, ResumePoint* point,
-                     std::string* reason) {
-  JournalScan scan(list_path);
-  *point = ResumePoint();
-  std::error_code error;
-  if (!std::filesystem::exists(PathFromUtf8(path), error) && !error) return true;
-  File file = OpenFile(path, "rb", reason);
-  if (!file) return false;
-  std::string buffer(64 * 1024, '\0');
-  for (;;) {
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
-    scan.Feed(std::string_view(buffer.data(), got));
-    if (got < buffer.size()) break;
+bool ResumePoint::WasSent(const RecordIdentity& record) const {
+  return std::binary_search(sent.begin(), sent.end(), record);
+}
+
+ResumeSearch::ResumeSearch(std::vector<JournalRun> runs) {
+  for (JournalRun& run : runs) {
+    auto& seen = seen_[static_cast<int>(run.scheme)];
+    for (const RecordIdentity& record : run.sent) seen.emplace(record.line_hash, 0);
+    const std::size_t sent = run.sent.size();
+    candidates_.push_back(Candidate{std::move(run), std::vector<bool>(sent), 0});
   }
-  if (std::ferror(file.get()) != 0) {
-    *reason = "読み込みに失敗しました";
+}
+
+bool ResumeSearch::NeedsLineBytes() const {
+  return std::any_of(candidates_.begin(), candidates_.end(), [](const Candidate& candidate) {
+    return candidate.run.scheme == IdentityScheme::kLineBytes;
+  });
+}
+
+// Only the texts some candidate sent are counted, so that memory follows
+// the journal, not the list.
+void ResumeSearch::Record(std::string_view record_text, std::string_view line_bytes) {
+  for (const IdentityScheme scheme : {IdentityScheme::kRecordText, IdentityScheme::kLineBytes}) {
+    auto& seen = seen_[static_cast<int>(scheme)];
+    if (seen.empty()) continue;
+    const auto counted = seen.find(LineHash(IdentityText(scheme, record_text, line_bytes)));
+    if (counted == seen.end()) continue;
+    const RecordIdentity record{counted->first, counted->second++};
+    for (Candidate& candidate : candidates_) {
+      if (candidate.run.scheme == scheme) Find(candidate, record);
+    }
+  }
+}
+
+void ResumeSearch::Find(Candidate& candidate, const RecordIdentity& record) {
+  const std::vector<RecordIdentity>& sent = candidate.run.sent;
+  const auto at = std::lower_bound(sent.begin(), sent.end(), record);
+  if (at == sent.end() || *at != record) return;
+  const auto index = static_cast<std::size_t>(at - sent.begin());
+  if (!candidate.found[index]) {
+    candidate.found[index] = true;
+    ++candidate.found_count;
+  }
+}
+
+ResumePoint ResumeSearch::Choose() {
+  ResumePoint point;
+  if (candidates_.empty()) return point;
+  Candidate* chosen = nullptr;
+  for (Candidate& candidate : candidates_) {
+    const bool other_list =
+        !candidate.run.sent.empty() && candidate.found_count * 2 <= candidate.run.sent.size();
+    if (other_list) continue;
+    const auto rank = [](const Candidate& c) {
+      return std::pair(c.run.same_path, c.run.newest_line);
+    };
+    if (chosen == nullptr || rank(*chosen) < rank(candidate)) chosen = &candidate;
+  }
+  if (chosen == nullptr) {
+    point.missing = ResumePoint::Missing::kOtherRecords;
+    return point;
+  }
+  point.missing = ResumePoint::Missing::kNone;
+  point.run_id = chosen->run.run_id;
+  point.scheme = chosen->run.scheme;
+  point.sent = std::move(chosen->run.sent);
+  return point;
+}
+
+bool JournalFile::Open(const std::string& path, std::string* reason) {
+  bool in_use = false;
+  file_ = OpenRegularSoleWriter(path, reason, &in_use);
+  if (!file_) {
+    if (in_use) *reason = std::string(kLogInUseReason);
     return false;
   }
-  *point = scan.Finish();
+  if (std::fseek(file_.get(), -1, SEEK_END) == 0) {
+    const int last = std::fgetc(file_.get());
+    needs_line_end_ = last != EOF && last != '\n' && last != '\r';
+  }
   return true;
 }
 
-bool JournalWriter::Open(const std::string& path, std::string* reason) {
-  bool in_use = false;
-  file_ = OpenSoleWriter(path, reason, &in_use);
-  if (!file_ && in_use) *reason = std::string(kLogInUseReason);
-  return file_ != nullptr;
+bool JournalFile::Read(JournalScan* scan, std::string* reason) {
+  std::clearerr(file_.get());
+  if (std::fseek(file_.get(), 0, SEEK_SET) != 0) {
+    *reason = ErrnoText(errno);
+    return false;
+  }
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file_.get());
+    scan->Feed(std::string_view(buffer.data(), got));
+    if (got < buffer.size()) break;
+  }
+  if (std::ferror(file_.get()) != 0) {
+    *reason = "読み込みに失敗しました";
+    return false;
+  }
+  return true;
 }
 
-bool JournalWriter::Append(const JournalEntry& entry, std::string* reason) {
-  return AppendWhole(file_.get(), FormatJournalLine(entry), reason);
+bool JournalFile::Append(const JournalEntry& entry, std::string* reason) {
+  std::string line(needs_line_end_ ? "\n" : "");
+  line += FormatJournalLine(entry);
+  if (!AppendWhole(file_.get(), line, reason)) return false;
+  needs_line_end_ = false;
+  return true;
 }
 
 std::string JournalListPath(const std::string& list_path) {
@@ -348,6 +471,10 @@ std::string JournalListPath(const std::string& list_path) {
       std::filesystem::weakly_canonical(PathFromUtf8(list_path), error);
   if (error || canonical.empty()) return list_path;
   return Utf8FromPath(canonical);
+}
+
+std::string FileNameOf(std::string_view path) {
+  return Utf8FromPath(PathFromUtf8(path).filename());
 }
 
 std::string NewRunId() { return Hex64(SystemRandom64()); }

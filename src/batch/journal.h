@@ -5,23 +5,49 @@
 // ended by LF and written whole by one write, fields separated by TAB, a
 // version tag first and the list's path last:
 //
-//   pmj1 TAB start TAB <run id> TAB <list path>
+//   pmj2 TAB start TAB <run id> TAB <list path>
 //       a run (or a resumed run) of the list starts sending
-//   pmj1 TAB sent TAB <run id> TAB <line hash> TAB <occurrence> TAB <message id> TAB <list path>
+//   pmj2 TAB sent TAB <run id> TAB <record hash> TAB <occurrence> TAB <message id> TAB <list path>
 //       the transport took the message of one record
 //
-// <run id>: 16 lower-case hex digits. <line hash>: FNV-1a 64 of the record's
-// line as read (its bytes, before decoding), 16 lower-case hex digits.
-// <occurrence>: which line of that text in the list it is, 0 for the first,
-// in decimal. So a record keeps its identity when lines are inserted or a
-// template is edited. <message id>: without angle brackets; "-" when the
-// transport wrote none. <list path>: the list's full path. In the text
-// fields "\" is written "\\", TAB "\t", LF "\n", CR "\r", and any other
-// control or a byte that is not UTF-8 "\xHH", so that no field can break a
-// line or another field and every path comes back byte for byte.
+// <run id>: 16 lower-case hex digits. <record hash>: FNV-1a 64 of the
+// record's text as the run reads it (decoded to UTF-8, blanks trimmed, each
+// character CP932 has only a look-alike for taken as that look-alike), 16
+// lower-case hex digits; so trimming blanks in an editor or saving the list
+// in another encoding changes no record. <occurrence>: which record of that
+// text in the list it is, 0 for the first, in decimal. So a record keeps its
+// identity when lines are inserted or a template is edited. <message id>:
+// without angle brackets; "-" when the transport wrote none. <list path>:
+// the list's full path. In the text fields "\" is written "\\", TAB "\t",
+// LF "\n", CR "\r", and any other control or a byte that is not UTF-8
+// "\xHH", so that no field can break a line or another field and every path
+// comes back byte for byte.
 //
-// A reader skips lines it cannot take (torn, foreign, of a later version)
-// and counts them; a line without its LF is torn.
+// Lines tagged pmj1 (written by earlier versions) are the same but for the
+// hash: it is of the record's line as read (its bytes, untrimmed, before
+// decoding). A run keeps the tag it started with, so a pmj1 run resumed
+// after an upgrade matches its records and makes its Message-IDs as before.
+//
+// A reader takes a line whatever its end (LF, CR LF or CR) and a UTF-8
+// byte-order mark in front of it, skips empty lines, and skips and counts
+// the lines it cannot take (torn, foreign, of a later version); a last line
+// without its end is torn.
+//
+// The run a `/resume` continues (ResumeSearch), so that a list found again
+// after its folder was moved or renamed, or under another drive letter, is
+// still known, while a run of another list of that name is not taken:
+//   1. The candidates are the runs (by run id) with a readable line, start
+//      or sent, naming a list of the same file name (case-insensitive on
+//      Windows, exact elsewhere), whatever its folder; a run whose start
+//      line was damaged is known by its sent lines.
+//   2. A candidate that journaled sent records, of which at most half are
+//      records of this list, was a run of another list: it is never taken.
+//   3. Of the rest, the newest (the one with the latest line) that names the
+//      list's own full path; failing that, the newest of them all.
+//   4. None left: there is no run to resume, and nothing is sent.
+// A list found only by its records, under another file name, is not taken:
+// a list copied from last year's, records and all, would then pass for last
+// year's run and be skipped as sent.
 #pragma once
 
 #include <compare>
@@ -39,6 +65,12 @@ namespace pinemail {
 
 inline constexpr std::string_view kJournalFileName = "pinemail.journal";
 
+// What a record's hash is taken of: the tag of the journal lines.
+enum class IdentityScheme {
+  kRecordText,  // pmj2: the record's decoded, trimmed text
+  kLineBytes,   // pmj1: the line's bytes as read
+};
+
 // A record's identity within its list.
 struct RecordIdentity {
   std::uint64_t line_hash = 0;
@@ -47,20 +79,25 @@ struct RecordIdentity {
   auto operator<=>(const RecordIdentity&) const = default;
 };
 
-// FNV-1a 64 of a list line's bytes.
-std::uint64_t LineHash(std::string_view raw_line);
+// FNV-1a 64 of a text's bytes.
+std::uint64_t LineHash(std::string_view text);
 
-// Gives each record line of a list its identity, the occurrence counted
-// exactly. Survey sees every line of the list once beforehand (more lines
+// The text `scheme` hashes: the record's text (decoded, trimmed, CP932's
+// look-alikes folded) or its line's bytes (undecoded, untrimmed).
+std::string IdentityText(IdentityScheme scheme, std::string_view record_text,
+                         std::string_view line_bytes);
+
+// Gives each record of a list its identity, the occurrence counted exactly.
+// Survey sees the identity text of every record once beforehand (more texts
 // than the records do no harm); only the texts that may occur more than
 // once are then counted, so memory stays flat however long the list is.
 class RecordCounter {
  public:
   RecordCounter();
-  // A line of the list, before the run.
-  void Survey(std::string_view raw_line);
-  // The identity of the next record line, in list order.
-  RecordIdentity Next(std::string_view raw_line);
+  // A record's identity text, before the run.
+  void Survey(std::string_view text);
+  // The identity of the next record, in list order.
+  RecordIdentity Next(std::string_view text);
 
  private:
   bool MaybeSeen(std::uint64_t hash) const;
@@ -73,6 +110,7 @@ class RecordCounter {
 struct JournalEntry {
   enum class Kind { kStart, kSent };
   Kind kind = Kind::kStart;
+  IdentityScheme scheme = IdentityScheme::kRecordText;  // the line's tag
   std::string run_id;
   std::string list_path;
   RecordIdentity record;   // kSent
@@ -81,57 +119,108 @@ struct JournalEntry {
 
 // One journal line, its LF included.
 std::string FormatJournalLine(const JournalEntry& entry);
-// Parses one journal line (without its LF); false for anything not written
-// by FormatJournalLine of this version.
+// Parses one journal line (without its line end); false for anything not
+// written by FormatJournalLine.
 bool ParseJournalLine(std::string_view line, JournalEntry* entry);
 
-// What the journal says about the most recent run of one list.
-struct ResumePoint {
-  bool found = false;                // the journal names a run of the list
-  std::string run_id;                // the latest start line's run
-  std::vector<RecordIdentity> sent;  // sent under that run, sorted
-  std::size_t bad_lines = 0;         // skipped: torn, foreign or unreadable
-  std::size_t first_bad_line = 0;    // its number, from 1
-
-  bool WasSent(const RecordIdentity& record) const;
+// A run of a list of the searched file name, as far as its readable lines tell.
+struct JournalRun {
+  std::string run_id;
+  IdentityScheme scheme = IdentityScheme::kRecordText;
+  bool same_path = false;            // a line names the searched list's full path
+  std::size_t newest_line = 0;       // the number of its latest line, from 1
+  std::vector<RecordIdentity> sent;  // sorted, each once
 };
 
-// Reads a journal in pieces of any size.
+// Reads a journal in pieces of any size and collects the runs of the lists
+// that have the file name of `list_path`.
 class JournalScan {
  public:
-  explicit JournalScan(std::string list_path) : list_path_(std::move(list_path)) {}
+  explicit JournalScan(std::string list_path);
   void Feed(std::string_view bytes);
-  ResumePoint Finish();
+  // The runs, in the order of their first line.
+  std::vector<JournalRun> Finish();
+
+  std::size_t bad_lines() const { return bad_lines_; }  // skipped: torn, foreign or unreadable
+  std::size_t first_bad_line() const { return first_bad_line_; }  // its number, from 1
 
  private:
+  void EndLine();
   void TakeLine(std::string_view line);
   void Bad();
 
   std::string list_path_;
+  std::string file_name_;
+  std::string last_path_;           // the list path of the last line read, and
+  bool last_path_matches_ = false;  // whether its file name is the list's
   std::string partial_;
   bool overlong_ = false;  // inside a line past the limit
+  bool after_cr_ = false;  // the last byte fed ended a line with CR
   std::size_t line_number_ = 0;
-  std::map<std::string, std::vector<RecordIdentity>> sent_;  // by run, this list only
-  ResumePoint point_;
+  std::size_t bad_lines_ = 0;
+  std::size_t first_bad_line_ = 0;
+  std::map<std::string, std::size_t> index_;  // run id -> its place in runs_
+  std::vector<JournalRun> runs_;
 };
 
-// Reads the journal at `path` for the list at `list_path`. A missing journal
-// is an empty one; false, with the system's reason, when it cannot be read.
-bool ReadResumePoint(const std::string& path, const std::string& list_path, ResumePoint* point,
-                     std::string* reason);
+// The run a `/resume` continues, or why there is none.
+struct ResumePoint {
+  enum class Missing {
+    kNone,          // found
+    kNoRunOfList,   // no run of a list of this file name
+    kOtherRecords,  // runs of that name, none of which sent records of this list
+  };
+  Missing missing = Missing::kNoRunOfList;
+  std::string run_id;
+  IdentityScheme scheme = IdentityScheme::kRecordText;
+  std::vector<RecordIdentity> sent;  // sent under that run, sorted
 
-// The journal as one run writes it.
-class JournalWriter {
+  bool found() const { return missing == Missing::kNone; }
+  bool WasSent(const RecordIdentity& record) const;
+};
+
+// Chooses among a journal's runs of a list's file name the run to resume,
+// by the rule at the top of this file, from the list's records.
+class ResumeSearch {
  public:
-  // Opens (creates) the journal for appending, as its one writer.
+  explicit ResumeSearch(std::vector<JournalRun> runs);
+  // True when some candidate needs the records' line bytes (a pmj1 run).
+  bool NeedsLineBytes() const;
+  // Each record of the list, in order: its text and its line's bytes.
+  void Record(std::string_view record_text, std::string_view line_bytes);
+  ResumePoint Choose();
+
+ private:
+  struct Candidate {
+    JournalRun run;
+    std::vector<bool> found;  // per sent record: a record of this list
+    std::size_t found_count = 0;
+  };
+  void Find(Candidate& candidate, const RecordIdentity& record);
+
+  std::vector<Candidate> candidates_;
+  // Per scheme: how often each hash a candidate sent has been seen so far.
+  std::unordered_map<std::uint64_t, std::uint32_t> seen_[2];
+};
+
+// The journal as one run holds it: read from its start, appended to.
+class JournalFile {
+ public:
+  // Opens (creates) the journal for reading and appending, as its one
+  // writer, when it is a regular file; anything else (a folder, a FIFO, a
+  // device or a link to one) is refused without waiting on it.
   bool Open(const std::string& path, std::string* reason);
+  // Feeds the whole journal to `scan`; false with the system's reason.
+  bool Read(JournalScan* scan, std::string* reason);
   // Appends one line whole, or nothing, in one write that reaches the
   // system before this returns (no stdio buffer; no fsync: a killed process
-  // loses nothing written).
+  // loses nothing written). A journal whose last line has no end (an
+  // editor's save, a torn line) gets one first, so no line is glued to it.
   bool Append(const JournalEntry& entry, std::string* reason);
 
  private:
   File file_;
+  bool needs_line_end_ = false;
 };
 
 // A new run id: 16 hex digits from the system's random source.
@@ -140,9 +229,16 @@ std::string NewRunId();
 // 64 bits from the system's random source (journal_<platform>.cpp).
 std::uint64_t SystemRandom64();
 
+// True when two file names name the same file: case-insensitive on Windows,
+// byte for byte elsewhere (journal_<platform>.cpp).
+bool SameFileName(std::string_view a, std::string_view b);
+
 // The list's path as the journal names it: made absolute, with "." and ".."
 // and symbolic links resolved where the file system allows.
 std::string JournalListPath(const std::string& list_path);
+
+// The last part of a path (after the system's separators).
+std::string FileNameOf(std::string_view path);
 
 // The left part of a Message-ID for a record: "<run id>.<line hash>.<occurrence>".
 std::string MessageKey(std::string_view run_id, const RecordIdentity& record);

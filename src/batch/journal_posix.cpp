@@ -1,4 +1,5 @@
-// The system's random source on POSIX, for run ids.
+// The system's random source on POSIX, for run ids, and its rule for file
+// names.
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,5 +17,9 @@ std::uint64_t SystemRandom64() {
   std::random_device device;
   return static_cast<std::uint64_t>(device()) << 32 | device();
 }
+
+// POSIX file systems tell names apart by case: "List.txt" beside "list.txt"
+// is another list.
+bool SameFileName(std::string_view a, std::string_view b) { return a == b; }
 
 }  // namespace pinemail

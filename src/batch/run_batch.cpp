@@ -56,6 +56,20 @@ File OpenList(const std::string& path, std::vector<OpenFailure>& failures) {
   return file;
 }
 
+// Opens the journal beside the log, noting the failure: a journal that is
+// not a regular file takes the same path as a log or list that cannot be
+// opened, before anything is written or sent.
+void OpenJournal(const std::string& path, JournalFile& journal,
+                 std::vector<OpenFailure>& failures) {
+  std::string reason;
+  if (!journal.Open(path, &reason)) failures.push_back({path, reason});
+}
+
+// The log's line for a list whose lines end in LF alone: read by the line
+// rule, such a list is one long line, and nothing in it could be sent.
+constexpr std::string_view kLineFeedListLine =
+    "指定のファイルの改行が LF だけです。改行を CR LF にして保存してください。";
+
 // How many messages the run reads ahead of the one in hand (the transport
 // may hand them over early), and how many records at most, whatever they
 // hold.
@@ -75,12 +89,14 @@ struct PendingRecord {
 class BatchRun {
  public:
   BatchRun(const BatchEnvironment& env, Settings settings, RunLog& log, std::FILE* list,
-           std::string list_path)
+           std::string list_path, JournalFile& journal)
       : env_(env),
         settings_(std::move(settings)),
         log_(log),
         list_(list),
-        list_path_(std::move(list_path)) {
+        list_path_(std::move(list_path)),
+        journal_(journal),
+        journal_list_path_(JournalListPath(list_path_)) {
     if (!settings_.SuppressBanner) banner_ = MailBanner();
     BuildKeywordTable(TrimBlanks(settings_.keyword_list), table_);
   }
@@ -88,7 +104,7 @@ class BatchRun {
   // A log that cannot be written stops the run: mail sent after that point
   // would leave no record of having been sent.
   BatchOutcome Run() {
-    if (!WriteHeader() || !CheckFirstLine()) return BatchOutcome::kStoppedEarly;
+    if (!WriteHeader() || !CheckFirstLine() || !SurveyList()) return BatchOutcome::kStoppedEarly;
     std::unique_ptr<MailTransport> transport = SignOn();
     if (!transport) return BatchOutcome::kStoppedEarly;
     const BatchOutcome outcome = SendRecords(*transport);
@@ -103,7 +119,8 @@ class BatchRun {
     return log_.Write(LogBlock().RunHeader(env_.now ? env_.now() : LocalTimestamp()));
   }
 
-  // The list must have a first line, and that line must carry the mark.
+  // The list must have a first line, and that line must carry the mark and
+  // end before the first line feed.
   bool CheckFirstLine() {
     std::string first;
     if (!list_.Next(&first)) {
@@ -114,6 +131,69 @@ class BatchRun {
       log_.Write(LogBlock().Line(kNotRecognisedLine).Line());
       return false;
     }
+    if (first.find('\n') != std::string::npos) return RefuseLineFeedList();
+    return true;
+  }
+
+  bool RefuseLineFeedList() {
+    log_.Write(LogBlock().Line(kLineFeedListLine).Line());
+    progress_.stop_reason = std::string(kLineFeedListLine);
+    return false;
+  }
+
+  // Before sign-on, so that a run with nothing it may send never reaches a
+  // server: one pass over the list counts its records, surveys their
+  // identities for the journal and, for `/resume`, finds the run to resume.
+  // False, with the log saying why, when the list has no record while its
+  // text holds line feeds (a list saved with LF line ends), or `/resume`
+  // finds no run to resume.
+  bool SurveyList() {
+    std::optional<ResumeSearch> search;
+    if (env_.keep_journal && env_.resume && !ReadJournal(&search)) return false;
+    std::string reason;
+    if (!CountRecords(search ? &*search : nullptr, &reason) && env_.keep_journal) {
+      return StopBeforeRecords("リストを読み直せません: " + reason);
+    }
+    if (line_feeds_ && progress_.total == 0) return RefuseLineFeedList();
+    return !search || ChooseRun(*search);
+  }
+
+  bool ReadJournal(std::optional<ResumeSearch>* search) {
+    JournalScan scan(journal_list_path_);
+    std::string reason;
+    if (!journal_.Read(&scan, &reason)) {
+      return StopBeforeRecords(std::string(kJournalFileName) + " を読めません: " + reason);
+    }
+    std::vector<JournalRun> runs = scan.Finish();
+    if (scan.bad_lines() > 0) {
+      Notice(std::string(kJournalFileName) + ": 読めない行を " + std::to_string(scan.bad_lines()) +
+             " 行飛ばしました (最初は " + std::to_string(scan.first_bad_line()) + " 行目)");
+    }
+    search->emplace(std::move(runs));
+    return true;
+  }
+
+  // The run the journal names for this list, or the run stopped with the
+  // reason: a `/resume` without a run to resume sends nothing, since sending
+  // everyone would mail again all that the lost run sent.
+  bool ChooseRun(ResumeSearch& search) {
+    resume_ = search.Choose();
+    const std::string list_name = "「" + FileNameOf(list_path_) + "」";
+    switch (resume_.missing) {
+      case ResumePoint::Missing::kNoRunOfList:
+        return StopBeforeRecords("/resume: " + std::string(kJournalFileName) + " にリスト" +
+                                 list_name + "の実行がありません");
+      case ResumePoint::Missing::kOtherRecords:
+        return StopBeforeRecords("/resume: " + std::string(kJournalFileName) + " にあるリスト" +
+                                 list_name + "の実行は、送った宛先がこのリストにありません");
+      case ResumePoint::Missing::kNone:
+        break;
+    }
+    run_id_ = resume_.run_id;
+    scheme_ = resume_.scheme;
+    if (scheme_ == IdentityScheme::kLineBytes) records_ = std::move(line_byte_records_);
+    Notice("前回の実行 (" + run_id_ + ") の続きから送ります。送信済み " +
+           std::to_string(resume_.sent.size()) + " 件");
     return true;
   }
 
@@ -147,9 +227,7 @@ class BatchRun {
   // the one in hand is known (SendAhead); each record is still sent, judged,
   // journaled and logged in the list's order.
   BatchOutcome SendRecords(MailTransport& transport) {
-    if (env_.keep_journal && !StartJournal()) return BatchOutcome::kStoppedEarly;
-    std::string unread;
-    if (!env_.keep_journal) CountRecords(nullptr, &unread);  // no total then, nothing more
+    if (env_.keep_journal && !WriteStartLine()) return BatchOutcome::kStoppedEarly;
     if (env_.progress) env_.progress(progress_);
     for (;;) {
       ReadAhead();
@@ -218,63 +296,46 @@ class BatchRun {
     if (env_.notice) env_.notice(text);
   }
 
-  // Opens the journal beside the log (the log's lock keeps it this run's
-  // alone), finds the run to resume, writes this run's start line and
-  // surveys the list for the records' identities. False, with the run
-  // stopped in the log, when any of it fails: a run whose sending the
-  // journal cannot follow could not be resumed without mailing some twice.
-  bool StartJournal() {
-    const std::string journal_path = env_.app_folder + std::string(kJournalFileName);
-    journal_list_path_ = JournalListPath(list_path_);
-    std::string reason;
-    if (env_.resume && !FindRunToResume(journal_path, &reason)) {
-      return StopBeforeRecords(std::string(kJournalFileName) + " を読めません: " + reason);
-    }
+  // The journal's line saying that this run (or the run it resumes) starts
+  // sending. False, with the run stopped in the log, when it cannot be
+  // written: a run whose sending the journal cannot follow could not be
+  // resumed without mailing some twice.
+  bool WriteStartLine() {
     if (run_id_.empty()) run_id_ = NewRunId();
     JournalEntry start;
+    start.scheme = scheme_;
     start.run_id = run_id_;
     start.list_path = journal_list_path_;
-    if (!journal_.Open(journal_path, &reason) || !journal_.Append(start, &reason)) {
+    std::string reason;
+    if (!journal_.Append(start, &reason)) {
       return StopBeforeRecords(std::string(kJournalFileName) + " に書き込めません: " + reason);
     }
-    if (!CountRecords(&records_, &reason)) {
-      return StopBeforeRecords("リストを読み直せません: " + reason);
-    }
-    return true;
-  }
-
-  bool FindRunToResume(const std::string& journal_path, std::string* reason) {
-    if (!ReadResumePoint(journal_path, journal_list_path_, &resume_, reason)) return false;
-    if (resume_.bad_lines > 0) {
-      Notice(std::string(kJournalFileName) + ": 読めない行を " + std::to_string(resume_.bad_lines) +
-             " 行飛ばしました (最初は " + std::to_string(resume_.first_bad_line) + " 行目)");
-    }
-    if (!resume_.found) {
-      Notice(std::string(kJournalFileName) +
-             " にこのリストの前回の実行がないため、すべての宛先に送信します");
-      return true;
-    }
-    run_id_ = resume_.run_id;
-    Notice("前回の実行 (" + run_id_ + ") の続きから送ります。送信済み " +
-           std::to_string(resume_.sent.size()) + " 件");
     return true;
   }
 
   // Every line of the list once, before the first record is sent: counts
-  // the records by the run's own rules for the progress's total and, for
-  // the journal, surveys every line so that the records that repeat a
-  // line's text get their occurrence counted. False when the list cannot
-  // be opened again: the total is then unknown.
-  bool CountRecords(RecordCounter* survey, std::string* reason) {
+  // the records by the run's own rules for the progress's total, notes a
+  // line feed in any line and, for the journal, surveys the records so that
+  // those that repeat a text get their occurrence counted (by both schemes
+  // when the run to resume may be a pmj1 run), and shows each to `search`.
+  // False when the list cannot be opened again: the total is then unknown.
+  bool CountRecords(ResumeSearch* search, std::string* reason) {
     File list = OpenFile(list_path_, "rb", reason);
     if (!list) return false;
+    const bool line_bytes = search != nullptr && search->NeedsLineBytes();
     LineReader reader(list.get());
     std::string line;
     std::size_t total = 0;
     if (reader.Next(&line)) {  // line 1: the mark
       while (reader.Next(&line)) {
-        if (survey) survey->Survey(reader.raw());
-        if (!RecordLine(line).empty()) ++total;
+        line_feeds_ = line_feeds_ || line.find('\n') != std::string::npos;
+        const std::string_view record = RecordLine(line);
+        if (record.empty()) continue;
+        ++total;
+        if (!env_.keep_journal) continue;
+        records_.Survey(IdentityText(IdentityScheme::kRecordText, record, {}));
+        if (line_bytes) line_byte_records_.Survey(reader.raw());
+        if (search != nullptr) search->Record(record, reader.raw());
       }
     }
     // A read error ends the lines early: a total would then be short.
@@ -299,8 +360,8 @@ class BatchRun {
     const bool have_template =
         ReadTemplate(ResolveTemplatePath(record.template_name, env_.app_folder),
                      message_template.subject, message_template.body);
-    if (env_.keep_journal) pending.identity = records_.Next(raw_line);
-    if (resume_.found && resume_.WasSent(pending.identity)) {
+    if (env_.keep_journal) pending.identity = records_.Next(IdentityText(scheme_, line, raw_line));
+    if (resume_.found() && resume_.WasSent(pending.identity)) {
       pending.block.SentBefore(have_template ? &message_template.subject : nullptr);
       pending.kind = PendingRecord::Kind::kSentBefore;
     } else if (std::optional<OutgoingMessage> message = ComposeMessage(
@@ -368,6 +429,7 @@ class BatchRun {
     if (!env_.keep_journal) return;
     JournalEntry sent;
     sent.kind = JournalEntry::Kind::kSent;
+    sent.scheme = scheme_;
     sent.run_id = run_id_;
     sent.list_path = journal_list_path_;
     sent.record = record.identity;
@@ -429,11 +491,14 @@ class BatchRun {
   BatchProgress progress_;
   Pacer pacer_;
   RefusalPolicy refusals_;
-  JournalWriter journal_;
+  JournalFile& journal_;
   std::string journal_list_path_;
   std::string run_id_;
+  IdentityScheme scheme_ = IdentityScheme::kRecordText;  // the run's, or the resumed run's
   ResumePoint resume_;
-  RecordCounter records_;
+  RecordCounter records_;              // the identities by the run's scheme
+  RecordCounter line_byte_records_;    // by pmj1's, while the run to resume may be a pmj1 run
+  bool line_feeds_ = false;            // a line of the list holds a line feed
   bool stopped_ = false;               // the run stops after the record in hand
   std::deque<PendingRecord> pending_;  // the record in hand first, then those read ahead
 };
@@ -468,13 +533,20 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   OpenFailure log_failure;
   if (!log.Open(log_path, &log_failure)) failures.push_back(std::move(log_failure));
   File list = OpenList(list_path, failures);
+  // The journal belongs to the run holding the log: it is opened once the
+  // log and the list are, so that a run finding the log in use names the
+  // log alone and a failed run leaves no journal behind.
+  JournalFile journal;
+  if (env.keep_journal && failures.empty()) {
+    OpenJournal(env.app_folder + std::string(kJournalFileName), journal, failures);
+  }
   if (!failures.empty()) {
     if (env.warn) env.warn(failures);
     if (totals) *totals = BatchProgress{};
     return BatchOutcome::kStoppedEarly;
   }
 
-  BatchRun run(env, std::move(settings), log, list.get(), list_path);
+  BatchRun run(env, std::move(settings), log, list.get(), list_path, journal);
   BatchOutcome outcome = run.Run();
   if (totals) *totals = run.progress();
   if (!log.error().empty() && env.warn) env.warn({{log_path, log.error()}});

@@ -27,7 +27,7 @@ struct BatchProgress {
   std::size_t sent_before = 0;  // skipped: the run resumed had sent them
   std::size_t rejected = 0;     // not enough data
   std::size_t failed = 0;       // the transport failed to send
-  std::string stop_reason;      // why the run stopped early once it had signed on
+  std::string stop_reason;      // why the run stopped early after its log header
   // Records in the list, counted before the first is sent; none when the
   // list could not be read through.
   std::optional<std::size_t> total;

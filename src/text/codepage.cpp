@@ -153,6 +153,10 @@ std::string EncodeCp932(std::string_view utf8) {
   return detail::EncodeCp932Text(detail::ApplyCp932LookAlikes(utf8));
 }
 
+std::string FoldCp932LookAlikes(std::string_view utf8) {
+  return detail::ApplyCp932LookAlikes(utf8);
+}
+
 bool SystemCodePageIsUtf8() { return detail::SystemCodePage().kind == detail::CodePageKind::kUtf8; }
 
 std::string DecodeSystemText(std::string_view bytes) {

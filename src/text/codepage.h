@@ -50,6 +50,11 @@ std::string DecodeSystemText(std::string_view bytes);
 // look-alike where the code page has one), never dropped.
 std::string EncodeSystemText(std::string_view utf8);
 
+// `utf8` with each character CP932 lacks but has a look-alike for (the wave
+// dash U+301C, the minus sign U+2212, ...) replaced by that look-alike: the
+// text as saving it in Shift-JIS and reading it back gives it.
+std::string FoldCp932LookAlikes(std::string_view utf8);
+
 // True for a CP932 lead byte (the first of a two-byte character).
 constexpr bool IsCp932LeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);

@@ -44,10 +44,19 @@ File OpenRegularFile(const std::string& path, std::uint64_t max_size);
 // Other failures leave `*in_use` false and store the system's reason.
 File OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use);
 
-// Appends `bytes` to `file` (opened by OpenSoleWriter) whole or not at all:
-// when the system takes only part of them (a full disk), the file is cut back
-// to its size before the call. Writes past stdio's buffer, so the stream must
-// not be written otherwise. False with the system's reason.
+// The reason OpenRegularSoleWriter gives for what is not a regular file.
+inline constexpr std::string_view kNotRegularFileReason = "通常のファイルではありません";
+
+// Opens `path` for reading and appending (created when missing) as its one
+// writer, as OpenSoleWriter does, when it is a regular file. Anything else
+// (a folder, a FIFO, a device, a link to one) is refused without being
+// waited on, with kNotRegularFileReason or the system's reason.
+File OpenRegularSoleWriter(const std::string& path, std::string* reason, bool* in_use);
+
+// Appends `bytes` to `file` (opened by OpenSoleWriter or OpenRegularSoleWriter) whole or not at
+// all: when the system takes only part of them (a full disk), the file is cut back to its size
+// before the call. Writes past stdio's buffer, so the stream must not be written otherwise. False
+// with the system's reason.
 bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason);
 
 enum class CreateStatus { kCreated, kExists, kFailed };

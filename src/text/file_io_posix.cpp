@@ -53,6 +53,22 @@ void TakeOwnerAndMode(int fd, const struct stat& model) {
   }
 }
 
+// Takes the exclusive lock on `fd`; false, with `*in_use` set, when another
+// holder has it. Only a lock held elsewhere stops the caller; a file system
+// that keeps no locks (some network and FUSE mounts) is written unlocked
+// rather than not at all.
+bool LockAlone(int fd, std::string* reason, bool* in_use) {
+  int status = 0;
+  while ((status = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (status != 0 && errno == EWOULDBLOCK) {
+    StoreReason(errno, reason);
+    *in_use = true;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ErrnoText(int error) { return DecodeSystemText(std::strerror(error)); }
@@ -98,17 +114,37 @@ File OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) 
   *in_use = false;
   File file = OpenFile(path, "ab", reason);
   if (!file) return nullptr;
-  // Only a lock held elsewhere stops the caller; a file system that keeps no
-  // locks (some network and FUSE mounts) is written unlocked rather than not
-  // at all.
-  int status = 0;
-  while ((status = flock(fileno(file.get()), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-  }
-  if (status != 0 && errno == EWOULDBLOCK) {
-    StoreReason(errno, reason);
-    *in_use = true;
+  if (!LockAlone(fileno(file.get()), reason, in_use)) return nullptr;
+  return file;
+}
+
+File OpenRegularSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
+  *in_use = false;
+  // What is there already is looked at before it is opened, so that no
+  // device is ever opened; the check on what was opened closes the race.
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    if (reason != nullptr) *reason = std::string(kNotRegularFileReason);
     return nullptr;
   }
+  const int fd =
+      open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    StoreReason(errno, reason);
+    return nullptr;
+  }
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    if (reason != nullptr) *reason = std::string(kNotRegularFileReason);
+    return nullptr;
+  }
+  File file(fdopen(fd, "a+b"));
+  if (!file) {
+    StoreReason(errno, reason);
+    close(fd);
+    return nullptr;
+  }
+  if (!LockAlone(fd, reason, in_use)) return nullptr;
   return file;
 }
 

@@ -130,6 +130,42 @@ File OpenSoleWriter(const std::string& path, std::string* reason, bool* in_use) 
   return nullptr;
 }
 
+File OpenRegularSoleWriter(const std::string& path, std::string* reason, bool* in_use) {
+  *in_use = false;
+  // Others may read the file meanwhile, but not write it; no program started
+  // meanwhile inherits it.
+  HANDLE handle =
+      CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    *in_use = code == ERROR_SHARING_VIOLATION;
+    StoreReason(code, reason);
+    return nullptr;
+  }
+  // Devices and pipes are not disk files; a folder does not open without
+  // FILE_FLAG_BACKUP_SEMANTICS, but is refused here as well.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(handle);
+    if (reason != nullptr) *reason = std::string(kNotRegularFileReason);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (fd == -1) {
+    CloseHandle(handle);
+    if (reason != nullptr) *reason = ErrnoText(errno);
+    return nullptr;
+  }
+  File file(_fdopen(fd, "a+b"));
+  if (!file) {
+    if (reason != nullptr) *reason = ErrnoText(errno);
+    _close(fd);  // closes the handle as well
+  }
+  return file;
+}
+
 bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   LARGE_INTEGER before{};

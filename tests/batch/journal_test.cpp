@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,13 +34,14 @@ JournalEntry Sent(const std::string& run, const std::string& path, std::uint64_t
 
 TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
   EXPECT_EQ(FormatJournalLine(Sent(kRun, "/home/太郎/list.txt", 0x1f, 2)),
-            "pmj1\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/home/太郎/list.txt\n");
-  EXPECT_EQ(FormatJournalLine(Start(kRun, "C:\\年賀\\LIST.TXT")),
-            "pmj1\tstart\t0123456789abcdef\tC:\\\\年賀\\\\LIST.TXT\n");
+            "pmj2\tsent\t0123456789abcdef\t000000000000001f\t2\tm@x\t/home/太郎/list.txt\n");
+  JournalEntry legacy = Start(kRun, "C:\\年賀\\LIST.TXT");
+  legacy.scheme = IdentityScheme::kLineBytes;
+  EXPECT_EQ(FormatJournalLine(legacy), "pmj1\tstart\t0123456789abcdef\tC:\\\\年賀\\\\LIST.TXT\n");
   for (const std::string& path :
        {"a\tb\nc\rd\\e"s, "\x83\x65\x83X\x83g.txt"s, "nul\0x\x7f"s, "\\x41\\t"s, "-"s}) {
     for (const JournalEntry& entry : {Start(kRun, path), Sent(kRun, path, ~0ull, 4294967295u, ""),
-                                      Sent(kOtherRun, "/l", 7, 0, path)}) {
+                                      Sent(kOtherRun, "/l", 7, 0, path), legacy}) {
       const std::string line = FormatJournalLine(entry);
       ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
       ASSERT_EQ(line.find('\r'), std::string::npos) << line;
@@ -47,6 +49,7 @@ TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
       ASSERT_TRUE(ParseJournalLine(std::string_view(line).substr(0, line.size() - 1), &parsed))
           << line;
       EXPECT_EQ(parsed.kind, entry.kind);
+      EXPECT_EQ(parsed.scheme, entry.scheme);
       EXPECT_EQ(parsed.run_id, entry.run_id);
       EXPECT_EQ(parsed.list_path, entry.list_path);
       EXPECT_EQ(parsed.record, entry.record);
@@ -58,7 +61,7 @@ TEST(JournalLineTest, EveryPathAndMessageIdComesBackByteForByte) {
 TEST(JournalLineTest, ForeignAndTornLinesAreRefused) {
   for (const std::string& line : {
            ""s,
-           "pmj2\tstart\t0123456789abcdef\t/l"s,
+           "pmj3\tstart\t0123456789abcdef\t/l"s,
            "pmj1\tstart\t0123456789ABCDEX\t/l"s,
            "pmj1\tstart\t0123456789abcde\t/l"s,
            "pmj1\tstart\t0123456789abcdef\t"s,
@@ -80,37 +83,36 @@ TEST(JournalLineTest, ForeignAndTornLinesAreRefused) {
   }
 }
 
-TEST(JournalScanTest, TheLatestStartOfTheListNamesTheRunToResume) {
-  const std::string journal =
-      FormatJournalLine(Start(kRun, "/a/list.txt")) +
-      FormatJournalLine(Sent(kRun, "/a/list.txt", 1, 0)) +
-      FormatJournalLine(Start(kOtherRun, "/a/list.txt")) +
-      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 3, 1)) + "garbage\n" +
-      FormatJournalLine(Sent(kOtherRun, "/a/other.txt", 9, 0)) +
-      FormatJournalLine(Sent(kRun, "/a/list.txt", 2, 0)) +
-      // A resumed run writes its own start line with the same id.
-      FormatJournalLine(Start(kOtherRun, "/a/list.txt")) +
-      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 2, 0)) +
-      FormatJournalLine(Sent(kOtherRun, "/a/list.txt", 5, 0)).substr(0, 30);  // torn
-  // Fed whole and in pieces of every size: the same answer.
-  for (std::size_t piece : {journal.size(), std::size_t{1}, std::size_t{7}}) {
-    JournalScan scan("/a/list.txt");
-    for (std::size_t at = 0; at < journal.size(); at += piece) {
-      scan.Feed(std::string_view(journal).substr(at, piece));
+// Which run a /resume of /b/list.txt, whose records are a, b, a, takes from
+// a journal of these lines (after a foreign line, before a torn one): "" for
+// none. The same with CR LF and a byte-order mark, fed in pieces.
+TEST(ResumeSearchTest, TheNewestRunOfTheFileNameThatSentRecordsOfThisList) {
+  const std::uint64_t a = LineHash("a"), b = LineHash("b"), z = LineHash("z");
+  const std::string r1(16, '1'), r2(16, '2');
+  const std::vector<std::pair<std::vector<JournalEntry>, std::string>> cases = {
+      {{Start(r1, "/a/list.txt"), Sent(r1, "/a/list.txt", a, 1)}, r1},       // the folder moved
+      {{Start(r1, "/b/list.txt")}, r1},                                      // nothing sent yet
+      {{Sent(r1, "/b/list.txt", a, 0), Sent(r2, "/b/list.txt", b, 0)}, r2},  // starts lost
+      {{Sent(r1, "/a/list.txt", a, 0), Sent(r2, "/c/list.txt", z, 0)}, r1},  // r2: another list
+      {{Sent(r2, "/c/list.txt", z, 0), Sent(r2, "/c/list.txt", a, 0)}, ""},
+      {{Sent(r1, "/b/list.txt", a, 0), Start(r2, "/c/list.txt")}, r1},  // its own path first
+      {{Start(r1, "/b/list.txt"), Start(r2, "/c/list.txt")}, r1},
+      {{Start(r1, "/a/list.txt"), Start(r2, "/c/list.txt")}, r2},
+      {{Sent(r1, "/b/other.txt", a, 0)}, ""}};
+  for (const auto& [lines, expected] : cases) {
+    std::string journal = "garbage\n";
+    for (const JournalEntry& line : lines) journal += FormatJournalLine(line);
+    for (const std::string& text :
+         {journal + "pmj2\tst",
+          "\xEF\xBB\xBF" + std::regex_replace(journal, std::regex("\n"), "\r\n")}) {
+      JournalScan scan("/b/list.txt");
+      for (std::size_t at = 0; at < text.size(); at += 7) scan.Feed(text.substr(at, 7));
+      ResumeSearch search(scan.Finish());
+      for (const std::string_view record : {"a", "b", "a"}) search.Record(record, "raw");
+      EXPECT_EQ(search.Choose().run_id, expected) << text;
+      EXPECT_EQ(scan.first_bad_line(), 1u);
     }
-    const ResumePoint point = scan.Finish();
-    ASSERT_TRUE(point.found);
-    EXPECT_EQ(point.run_id, kOtherRun);
-    EXPECT_EQ(point.sent, (std::vector<RecordIdentity>{{2, 0}, {3, 1}}));
-    EXPECT_TRUE(point.WasSent({3, 1}));
-    EXPECT_FALSE(point.WasSent({3, 0}));
-    EXPECT_FALSE(point.WasSent({1, 0}));  // sent by an earlier run
-    EXPECT_EQ(point.bad_lines, 2u);
-    EXPECT_EQ(point.first_bad_line, 5u);
   }
-  JournalScan none("/a/never.txt");
-  none.Feed(journal);
-  EXPECT_FALSE(none.Finish().found);
 }
 
 TEST(RecordCounterTest, RepeatedLinesAreCountedAndOthersKeepTheirIdentity) {
@@ -129,6 +131,9 @@ TEST(RecordCounterTest, RepeatedLinesAreCountedAndOthersKeepTheirIdentity) {
   EXPECT_EQ(found[4], (RecordIdentity{LineHash("a@x,A,t.txt"), 2}));
   EXPECT_EQ(found[1], (RecordIdentity{LineHash("b@x,B,t.txt"), 0}));
   EXPECT_NE(LineHash("a@x,A,t.txt"), LineHash("a@x,A,t.txt "));
+  // A list saved in Shift-JIS reads the wave dash back as its look-alike.
+  EXPECT_EQ(IdentityText(IdentityScheme::kRecordText, "a@x,A,t.txt,1〜3", "raw"),
+            "a@x,A,t.txt,1～3");
 
   // A line inserted in front changes no identity.
   std::vector<std::string> inserted = list;

@@ -479,10 +479,11 @@ TEST_F(RunBatchTest, ResumeSkipsWhatTheLastRunSentAndKeepsItsRunId) {
   EXPECT_EQ(4, std::count(journal.begin(), journal.end(), '\n'));
   JournalScan scan(JournalListPath(folder_ / "list.txt"));
   scan.Feed(journal);
-  const ResumePoint point = scan.Finish();
-  EXPECT_EQ(first_run, point.run_id);
-  EXPECT_EQ(3u, point.sent.size());
-  EXPECT_EQ(0u, point.bad_lines);
+  const std::vector<JournalRun> runs = scan.Finish();
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_EQ(first_run, runs[0].run_id);
+  EXPECT_EQ(3u, runs[0].sent.size());
+  EXPECT_EQ(0u, scan.bad_lines());
 
   // A line inserted before the others and a template gone: the resumed run
   // sends b and the new line only, with the same run id.
@@ -518,16 +519,53 @@ TEST_F(RunBatchTest, ResumeSkipsWhatTheLastRunSentAndKeepsItsRunId) {
   EXPECT_TRUE(notices_.size() == 2 && notices_[0].find(first_run) != std::string::npos);
 }
 
-TEST_F(RunBatchTest, ResumeWithoutAnEarlierRunSendsEverythingAndSaysSo) {
+TEST_F(RunBatchTest, ResumeWithoutAnEarlierRunSendsNothingBeforeAnyServer) {
   Write("pinemail.ini", kSettings);
   Write("newyear.txt", kNewYear);
   Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
   Write("pinemail.journal", "not a journal line\n");
-  EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
-  EXPECT_EQ(1u, recording_.messages.size());
-  ASSERT_EQ(2u, notices_.size());
+  EXPECT_EQ(BatchOutcome::kStoppedEarly, Run("list.txt", true));
+  EXPECT_EQ(0, recording_.made);
+  EXPECT_EQ(kHeader +
+                "送信を中断しました。(/resume: pinemail.journal "
+                "にリスト「list.txt」の実行がありません)\r\n" +
+                kEquals + "\r\n\r\n",
+            Log());
+  ASSERT_EQ(1u, notices_.size());
   EXPECT_NE(notices_[0].find("1 行目"), std::string::npos) << notices_[0];
-  EXPECT_NE(notices_[1].find("すべての宛先に送信します"), std::string::npos) << notices_[1];
+}
+
+TEST_F(RunBatchTest, APmj1RunResumedAfterAnUpgradeKeepsItsIdentitiesAndMessageIds) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt",
+        "pinemail.exe\r\n a@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n");
+  // The line as the earlier version wrote it, in a folder since moved: the
+  // hash of the line's bytes.
+  const std::string run = "0123456789abcdef";
+  std::string key = MessageKey(run, {LineHash(" a@example.jp,A,newyear.txt"), 0});
+  std::replace(key.begin(), key.end(), '.', '\t');
+  WriteBytes(folder_ / "pinemail.journal", "pmj1\tsent\t" + key + "\tm@x\t/old/list.txt\n");
+  EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
+  ASSERT_EQ(1u, recording_.messages.size());
+  EXPECT_EQ(MessageKey(run, {LineHash("b@example.jp,B,newyear.txt"), 0}),
+            recording_.messages[0].message_key);
+  EXPECT_NE(ReadBytes(folder_ / "pinemail.journal").find("\npmj1\tsent\t" + run),
+            std::string::npos);
+}
+
+TEST_F(RunBatchTest, AListWithLineFeedLineEndsSendsNothing) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  for (const char* list : {"pinemail.exe\na@example.jp,A,newyear.txt\n",
+                           "pinemail.exe\r\n#a\nb@example.jp,B,newyear.txt\n"}) {
+    Write("list.txt", list);
+    EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
+  }
+  const std::string refused =
+      kHeader + "指定のファイルの改行が LF だけです。改行を CR LF にして保存してください。\r\n\r\n";
+  EXPECT_EQ(refused + refused, Log());
+  EXPECT_EQ(0, recording_.made);
 }
 
 TEST_F(RunBatchTest, SendRateSpacesTheTriesAndNothingWaitsWithoutIt) {
@@ -641,17 +679,17 @@ TEST_F(RunBatchTest, MessagesGoAheadUnlessPacedAndAStopSettlesThoseHandedOver) {
   EXPECT_EQ((std::vector<std::string>{"b@example.jp", "d@example.jp", "e@example.jp"}), sent);
 }
 
-TEST_F(RunBatchTest, AJournalThatCannotBeWrittenSendsNothing) {
+TEST_F(RunBatchTest, AJournalThatIsNoRegularFileIsAnOpenFailure) {
   Write("newyear.txt", kNewYear);
   Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
   // No mail whose sending the journal cannot follow.
   Write("pinemail.ini", kSettings);
   ASSERT_TRUE(std::filesystem::create_directory(folder_ / "pinemail.journal"));
   EXPECT_EQ(BatchOutcome::kStoppedEarly, Run());
-  EXPECT_TRUE(recording_.messages.empty());
-  EXPECT_EQ(1, recording_.sign_offs);
-  EXPECT_EQ(0u, Log().find(kHeader + kCredentials + "送信を中断しました。(pinemail.journal "));
-  EXPECT_TRUE(Log().ends_with(")\r\n" + kEquals + "\r\n\r\n"));
+  EXPECT_EQ(0, recording_.made);
+  ASSERT_EQ(1u, warnings_.size());
+  EXPECT_EQ(folder_ / "pinemail.journal", warnings_[0].path);
+  EXPECT_EQ("", Log());
 }
 
 }  // namespace

@@ -168,6 +168,15 @@ class ProgramFolder:
     def read_bytes(self, name):
         return self.file(name).read_bytes()
 
+    def edit(self, name, change):
+        """Replaces a file's bytes by change(bytes)."""
+        self.write_bytes(name, change(self.read_bytes(name)))
+
+    def move(self):
+        """Renames the folder, as a user moving it elsewhere would."""
+        self.path = self.path.rename(self.path.with_name(self.path.name + "-moved"))
+        self.exe = self.path / self.exe.name
+
     def exists(self, name):
         return self.file(name).exists()
 

@@ -125,6 +125,44 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(0, self.run_program("list.txt", "/RESUME").status)
         self.assertEqual(3, len(self.folder.messages()))
 
+    def test_resume_finds_its_run_after_a_move_or_an_edit_and_only_its_run(self):
+        # The first run sends tanaka and rejects sato; after each change, the
+        # resumed run (sato's line fixed) sends sato alone with the first
+        # run's id, or, with no run of the list to resume, nothing: status 2.
+        fixed = LIST.replace("sato@example.jp,,", "sato@example.jp,佐藤 花子,")
+        cases = [(harness.ProgramFolder.move, "list.txt", 0),
+                 (lambda f: f.edit("pinemail.journal",
+                                   lambda j: b"\xef\xbb\xbf" + j.replace(b"\n", b"\r\n")), "list.txt", 0),
+                 (lambda f: f.edit("pinemail.journal",
+                                   lambda j: j.replace(b"\tstart\t", b"\tst?rt\t")), "list.txt", 0),
+                 (lambda f: f.write_text("list.txt", fixed.replace("\n", "  \n"), encoding="cp932"
+                                         if RUNNER.log_encoding == "utf-8" else "utf-8-sig"), "list.txt", 0),
+                 (lambda f: f.file("pinemail.journal").unlink(), "list.txt", 2),
+                 (lambda f: f.file("list.txt").rename(f.file("list2.txt")), "list2.txt", 2)]
+        for number, (change, listing, status) in enumerate(cases):
+            with self.subTest(case=number):
+                self.setUp()
+                self.prepare()
+                self.assertEqual(1, self.run_program("list.txt").status)
+                self.folder.write_text("list.txt", fixed)
+                change(self.folder)
+                self.assertEqual(status, self.run_program(listing, "/resume").status)
+                messages = self.folder.messages()
+                self.assertEqual(["tanaka@example.jp", "sato@example.jp"][:2 - status // 2],
+                                 [m["To"].addresses[0].addr_spec for m in messages])
+                self.assertEqual(1, len({m["Message-ID"].split(".")[0] for m in messages}))
+                self.assertEqual(status == 2, "送信を中断しました。(/resume: " in self.folder.log())
+
+    def test_a_journal_that_is_no_regular_file_is_an_open_failure(self):
+        self.prepare()
+        journal = self.folder.file("pinemail.journal")
+        for make in (os.mkfifo, lambda path: os.symlink("/dev/null", path)):
+            make(journal)
+            self.assertEqual(2, self.run_program("list.txt", timeout=30).status)
+            self.assertEqual(b"", self.folder.read_bytes("pinemail.log"))
+            self.assertFalse(self.folder.exists("outbox"))
+            journal.unlink()
+
     def test_settings_file_created_when_missing(self):
         self.prepare(settings=None)
         result = self.run_program("list.txt")

@@ -103,8 +103,9 @@ class ListRulesTest(ProgramTest):
 
     def test_first_line_and_line_ends(self):
         cases = {
-            # A lone LF does not end a line: one line, no records.
-            b"pinemail.exe\na@example.jp,A,t.txt\n": (0, []),
+            # A lone LF does not end a line: one line, refused as such.
+            b"pinemail.exe\na@example.jp,A,t.txt\n":
+                (2, "指定のファイルの改行が LF だけです。改行を CR LF にして保存してください。"),
             # A lone CR does.
             b"pinemail.exe\ra@example.jp,A,t.txt": (0, ["a@example.jp"]),
             # The mark anywhere in line 1, not in a later line, in this case only.
@@ -121,6 +122,8 @@ class ListRulesTest(ProgramTest):
                     self.assertEqual(log_block(
                         "指定のファイルは pinemail.exe 用であるとは認識できませんでした。", ""),
                         self.folder.log())
+                elif isinstance(sent_to, str):  # the log's one line, nothing sent
+                    self.assertEqual(log_block(sent_to, ""), self.folder.log())
                 else:
                     self.assertTrue(self.folder.log().startswith(log_block(*CREDENTIALS)))
                     self.assertEqual(sent_to, [m["To"].addresses[0].addr_spec

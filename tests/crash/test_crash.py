@@ -12,8 +12,9 @@ seeded generator. Afterwards:
   right after the last logged one, at most one (plain and PIPELINING) or
   the window of 8 (CHUNKING, whole messages handed over before their
   replies are read);
-- `list.txt /resume` appends a complete block of its own after the cut-off
-  one, in which the records the killed run got out are "sent before" and the
+- after the folder moved, the journal re-saved with CR LF and a byte-order
+  mark or its start line damaged, `list.txt /resume` appends a block of its
+  own after the cut-off one, in which the records the killed run got out are "sent before" and the
   others sent; then every record has reached the server at least once, at
   most as many twice as were in flight at the kill (one, or the window),
   each with the same Message-ID both times.
@@ -128,6 +129,13 @@ def parse_run(lines):
 KINDS = {"plain": ([], 1), "pipelining": (["--pipelining"], 1),
          "chunking": (["--pipelining", "--chunking"], 8)}
 
+# What changes between the kill and /resume in each kind of round.
+CHANGES = {"plain": harness.ProgramFolder.move,
+           "pipelining": lambda f: f.edit("pinemail.journal",
+                                          lambda j: b"\xef\xbb\xbf" + j.replace(b"\n", b"\r\n")),
+           "chunking": lambda f: f.edit("pinemail.journal",
+                                        lambda j: j.replace(b"\tstart\t", b"\tst?rt\t"))}
+
 
 def one_round(exe, rng, kind):
     options, window = KINDS[kind]
@@ -178,6 +186,7 @@ def one_round(exe, rng, kind):
         server.stop()
         server = SmtpServer(*options)
         write_program_folder(folder, server.port, list_too=False)
+        CHANGES[kind](folder)
         check(runner.run(folder, ["list.txt", "/resume"]).status == 0,
               "the resumed run succeeds")
         runs = parse_log(folder.read_bytes("pinemail.log"))

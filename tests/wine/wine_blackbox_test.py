@@ -303,21 +303,39 @@ class MapiRunTest(WineTestCase):
 
 
 class ResumeTest(WineTestCase):
+    def run_from(self, drive, *args):
+        """Runs the program, or as drive:\\pinemail.exe with drive mapped to its folder."""
+        if drive is None:
+            return self.folder.run(*args)
+        link = PREFIX / "dosdevices" / drive
+        link.symlink_to(self.folder.path)
+        self.addCleanup(link.unlink)
+        self.folder.exe = drive + "\\" + EXE.name
+        return self.folder.run(*args)
+
     def test_a_resumed_run_hands_the_client_only_what_the_killed_run_did_not(self):
+        # Also from a stick that was E: for the killed run and F: for /resume.
+        for first, then in ((None, None), ("m:", "n:")):
+            with self.subTest(drives=(first, then)):
+                self.setUp()
+                self.check_resume(lambda *a: self.run_from(first, *a),
+                                  lambda *a: self.run_from(then, *a))
+
+    def check_resume(self, run, resume):
         self.standard_folder()
         self.folder.write("list.txt", LIST + "ito@example.jp,伊藤 三郎,newyear.txt,伊藤,沖縄\r\n"
                           "kato@example.jp,加藤 四郎,newyear.txt,加藤,京都\r\n")
         # The process ends inside the third send: the client has the message,
         # the journal does not.
         self.folder.write("mapi_control.txt", b"die_send=3\n")
-        self.assertExit(self.folder.run("list.txt"), 9)
+        self.assertExit(run("list.txt"), 9)
         first = [f["recip"][0][2] for name, f in read_calls(self.folder.path)
                  if name == "MAPISendMailW"]
         self.assertEqual(first, [b"tanaka@example.jp", b"sato@example.jp", b"ito@example.jp"])
 
         (self.folder.path / "mapi_calls.txt").unlink()
         self.folder.write("mapi_control.txt", b"")
-        self.assertExit(self.folder.run("list.txt", "/resume"), 0)
+        self.assertExit(resume("list.txt", "/resume"), 0)
         calls = read_calls(self.folder.path)
         self.assertEqual([name for name, _ in calls],
                          ["MAPILogon", "MAPISendMailW", "MAPISendMailW", "MAPILogoff"])
