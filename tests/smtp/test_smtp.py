@@ -91,6 +91,11 @@ class SmtpServer:
         return found
 
 
+def message_ids(server):
+    """The Message-IDs of the messages `server` took, in its order."""
+    return [m["Message-ID"].strip("<>") for _, m in server.messages()]
+
+
 class TransportTest(unittest.TestCase):
     def setUp(self):
         self.folder = harness.ProgramFolder(EXE)
@@ -133,6 +138,12 @@ class TransportTest(unittest.TestCase):
     def failed_block(self, address, name, reason):
         return record_lines(address, name, "newyear.txt") + (
             "件名　　　　　: あけましておめでとう", FAILED + f"({reason})", EQUALS, "")
+
+    def journaled_ids(self):
+        """The Message-IDs the journal holds as sent, in its order."""
+        journal = self.folder.read_bytes("pinemail.journal").decode()
+        return [line.split("\t")[5] for line in journal.splitlines()
+                if line.split("\t")[1] == "sent"]
 
     def assert_delivered(self, server, recipients=RECIPIENTS):
         """Every recipient got exactly its own, correctly encoded message."""
@@ -303,10 +314,7 @@ class WindowTest(TransportTest):
                                  self.folder.log())
                 self.assert_delivered(server, delivered)
                 # The journal names exactly the messages the server took.
-                journal = self.folder.read_bytes("pinemail.journal").decode()
-                ids = [m["Message-ID"].strip("<>") for _, m in server.messages()]
-                self.assertEqual(ids, [line.split("\t")[5] for line in journal.splitlines()
-                                       if line.split("\t")[1] == "sent"])
+                self.assertEqual(message_ids(server), self.journaled_ids())
                 state = server.state()
                 self.assertEqual(1, state["connections"])
                 if "--chunking" in kind:
@@ -317,6 +325,39 @@ class WindowTest(TransportTest):
                     # Whole transactions waited behind the one being read;
                     # never more than the window.
                     self.assertTrue(2 <= state["most_ahead"] <= 7, state["most_ahead"])
+
+    def test_a_refusal_at_each_stage_touches_its_own_record_only(self):
+        # Two of 40 records (or the 5th and the 22nd MAIL) are refused: a
+        # temporary refusal is tried again and goes, a lasting one fails its
+        # record; the transactions handed over around it keep their own
+        # outcomes, whatever the server had to reset or reconnect.
+        records = [(f"r{n:02d}@example.jp", f"宛先 {n}", f"宛先{n}") for n in range(1, 41)]
+        refused = {records[4][0]: 5, records[21][0]: 22}
+        for stage, option, value, reason in [
+                ("MAIL 421", "refuse-mail", "{n}:421 4.3.2 Service shutting down", None),
+                ("MAIL 451", "refuse-mail", "{n}:451 4.3.0 Local error", None),
+                ("RCPT 451", "tempfail", "{a}:1", None),
+                ("RCPT 550", "refuse", "{a}", "550 5.1.1 <{a}>: Recipient address rejected"),
+                ("end of data 452", "tempfail-message", "{a}:1", None),
+                ("end of data 554", "refuse-message", "{a}", "554 5.6.0 Message refused")]:
+            for kind in (["--pipelining"], ["--pipelining", "--chunking"]):
+                with self.subTest(stage=stage, kind=kind):
+                    for name in ("pinemail.log", "pinemail.journal"):
+                        self.folder.file(name).unlink(missing_ok=True)
+                    server = self.server(*kind, *[f"--{option}=" + value.format(a=a, n=n)
+                                                  for a, n in refused.items()])
+                    result = self.run_batch(f"smtp://127.0.0.1:{server.port}", records)
+                    self.assertEqual(1 if reason else 0, result.status, result.stderr)
+                    blocks = [self.failed_block(a, n, reason.format(a=a))
+                              if reason and a in refused else self.sent_block(a, n)
+                              for a, n, _ in records]
+                    self.assertEqual(log_block(*self.credential_lines("", ""),
+                                               *[line for block in blocks for line in block]),
+                                     self.folder.log())
+                    delivered = [a for a, _, _ in records if not reason or a not in refused]
+                    self.assertEqual(delivered,
+                                     sorted(e["rcpt_tos"][0] for e, _ in server.messages()))
+                    self.assertEqual(sorted(message_ids(server)), sorted(self.journaled_ids()))
 
     def test_a_stop_logs_the_messages_handed_over_behind_it(self):
         # The sender is refused from the third message on: the run stops
