@@ -102,6 +102,26 @@ def message_ids(server):
     return [m["Message-ID"].strip("<>") for _, m in server.messages()]
 
 
+def journaled_ids(journal):
+    """The Message-IDs a journal's bytes hold as sent, in its order."""
+    return [line.split("\t")[5] for line in journal.decode().splitlines()
+            if line.split("\t")[1] == "sent"]
+
+
+# A refusal at each stage of a transaction, of the records at index 4 and
+# 21 of a list (or of the 5th and the 22nd MAIL), by smtp_server.py: the
+# stage, its option for each refused address `a` (MAIL number `n`), and the
+# reason the record fails with (None: tried again, and sent).
+REFUSED = (4, 21)
+STAGE_REFUSALS = [
+    ("MAIL 421", "--refuse-mail={n}:421 4.3.2 Service shutting down", None),
+    ("MAIL 451", "--refuse-mail={n}:451 4.3.0 Local error", None),
+    ("RCPT 451", "--tempfail={a}:1", None),
+    ("RCPT 550", "--refuse={a}", "550 5.1.1 <{a}>: Recipient address rejected"),
+    ("end of data 452", "--tempfail-message={a}:1", None),
+    ("end of data 554", "--refuse-message={a}", "554 5.6.0 Message refused")]
+
+
 class TransportTest(unittest.TestCase):
     def setUp(self):
         self.folder = harness.ProgramFolder(EXE)
@@ -146,10 +166,7 @@ class TransportTest(unittest.TestCase):
             "件名　　　　　: あけましておめでとう", FAILED + f"({reason})", EQUALS, "")
 
     def journaled_ids(self):
-        """The Message-IDs the journal holds as sent, in its order."""
-        journal = self.folder.read_bytes("pinemail.journal").decode()
-        return [line.split("\t")[5] for line in journal.splitlines()
-                if line.split("\t")[1] == "sent"]
+        return journaled_ids(self.folder.read_bytes("pinemail.journal"))
 
     def forget_runs(self):
         for name in ("pinemail.log", "pinemail.journal"):
@@ -355,18 +372,12 @@ class WindowTest(TransportTest):
         # record; the transactions handed over around it keep their own
         # outcomes, whatever the server had to reset or reconnect.
         records = forty("r")
-        refused = {records[4][0]: 5, records[21][0]: 22}
-        for stage, option, value, reason in [
-                ("MAIL 421", "refuse-mail", "{n}:421 4.3.2 Service shutting down", None),
-                ("MAIL 451", "refuse-mail", "{n}:451 4.3.0 Local error", None),
-                ("RCPT 451", "tempfail", "{a}:1", None),
-                ("RCPT 550", "refuse", "{a}", "550 5.1.1 <{a}>: Recipient address rejected"),
-                ("end of data 452", "tempfail-message", "{a}:1", None),
-                ("end of data 554", "refuse-message", "{a}", "554 5.6.0 Message refused")]:
+        refused = {records[i][0]: i + 1 for i in REFUSED}
+        for stage, option, reason in STAGE_REFUSALS:
             for kind in (["--pipelining"], ["--pipelining", "--chunking"]):
                 with self.subTest(stage=stage, kind=kind):
                     self.forget_runs()
-                    server = self.server(*kind, *[f"--{option}=" + value.format(a=a, n=n)
+                    server = self.server(*kind, *[option.format(a=a, n=n)
                                                   for a, n in refused.items()])
                     result = self.run_batch(f"smtp://127.0.0.1:{server.port}", records,
                                             env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.1"})
@@ -416,18 +427,17 @@ class PostfixTest(TransportTest):
                  "neither": {"smtpd_discard_ehlo_keywords": "chunking,pipelining"},
                  "sender domain": {"smtpd_sender_restrictions": "reject_unknown_sender_domain",
                                    "smtpd_error_sleep_time": "0"}}
-    # Two records of 40 refused at one stage: tag, the refusal, the reason logged.
+    # Two records of 40 (REFUSED) refused at one stage: tag, the refusal, the
+    # reason logged.
     REFUSALS = [("rcpt5-", "REJECT", "554 5.7.1 <{a}>: Recipient address rejected: Access denied"),
                 ("rcpt4-", "450 4.2.2 mailbox full",
                  "450 4.2.2 <{a}>: Recipient address rejected: mailbox full"),
                 ("data5-", "REJECT 5.7.1 not here", "550 5.7.1 not here"),
                 ("data4-", "REJECT 4.3.1 not now", "451 4.3.1 not now")]
-    REFUSED = (5, 22)
 
     @classmethod
     def setUpClass(cls):
-        addresses = {tag: [f"{tag}{n:02d}@example.jp" for n in cls.REFUSED]
-                     for tag, _, _ in cls.REFUSALS}
+        addresses = {tag: [forty(tag)[i][0] for i in REFUSED] for tag, _, _ in cls.REFUSALS}
         cls.postfix = postfix_server.PostfixServer(
             cls.LISTENERS,
             recipients={a: action for tag, action, _ in cls.REFUSALS if tag.startswith("rcpt")
@@ -464,7 +474,7 @@ class PostfixTest(TransportTest):
     def test_a_refusal_at_each_stage_touches_its_own_record_only(self):
         for tag, _, reason in self.REFUSALS:
             records = forty(tag)
-            refused = [records[n - 1][0] for n in self.REFUSED]
+            refused = [records[i][0] for i in REFUSED]
             for listener in ("PIPELINING, CHUNKING", "PIPELINING", "neither"):
                 with self.subTest(tag=tag, listener=listener):
                     result = self.run_postfix(listener, records,
