@@ -573,7 +573,11 @@ class SmtpTest(SmtpTestCase):
     def test_a_refusal_at_each_stage_touches_its_own_record_only(self):
         # The Linux SMTP tests' table over 40 records: a temporary refusal is
         # tried again and goes, a lasting one fails its record alone, and
-        # the journal names exactly the messages the server took.
+        # the journal names exactly the messages the server took. (A server
+        # that answers 421 and closes with commands unread resets the
+        # connection, and Winsock drops the replies received before: a
+        # transaction so left without replies goes again, with its
+        # Message-ID, and the server may hold it twice.)
         records = [(f"r{n:02d}@example.jp", f"宛先 {n}") for n in range(1, 41)]
         refused = {records[i][0]: i + 1 for i in REFUSED}
         self.folder.write("newyear.txt", TEMPLATE)
@@ -596,10 +600,10 @@ class SmtpTest(SmtpTestCase):
                         record(a, n, "newyear.txt", failed(subject, reason.format(a=a))
                                if reason and a in refused else sent(subject))
                         for a, n in records))
-                    self.assertEqual(sorted(e["rcpt_tos"][0] for e, _ in server.messages()),
+                    self.assertEqual(sorted({e["rcpt_tos"][0] for e, _ in server.messages()}),
                                      [a for a, _ in records if not reason or a not in refused])
-                    self.assertEqual(sorted(message_ids(server)),
-                                     sorted(journaled_ids(self.folder.read("pinemail.journal"))))
+                    self.assertEqual(set(message_ids(server)),
+                                     set(journaled_ids(self.folder.read("pinemail.journal"))))
 
 
 class SignOnTest(SmtpTestCase):
