@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <string_view>
+#include <system_error>
 
 namespace pinemail {
 namespace {
@@ -16,11 +19,28 @@ constexpr milliseconds kFirstBackOff = seconds(1);
 
 bool Temporary(const MailResult& result) { return result.reply_code / 100 == 4; }
 
-// X.1.x (RFC 3463): the status of one address. Five unknown mailboxes in a
-// row are five failed records, not a refused account.
-bool AboutOneAddress(const std::string& status_code) {
-  return status_code.size() >= 4 && status_code[1] == '.' && status_code[2] == '1' &&
-         status_code[3] == '.';
+// The detail of an X.1.x status code (RFC 3463: addressing status); -1 for
+// any other code.
+int AddressDetail(std::string_view status_code) {
+  if (status_code.size() < 5 || status_code.substr(1, 3) != ".1.") return -1;
+  const char* const end = status_code.data() + status_code.size();
+  int detail = -1;
+  const auto [stop, error] = std::from_chars(status_code.data() + 4, end, detail);
+  return error == std::errc() && stop == end ? detail : -1;
+}
+
+// X.1.1 to X.1.6 and X.1.10: the status of one recipient's address. Five
+// unknown mailboxes in a row are five failed records, not a refused account.
+bool AboutOneRecipient(std::string_view status_code) {
+  const int detail = AddressDetail(status_code);
+  return (detail >= 1 && detail <= 6) || detail == 10;
+}
+
+// X.1.7 and X.1.8: the sender's address (its syntax, its domain). Whatever
+// command the server refuses with it, no message can go until it is fixed.
+bool AboutTheSender(std::string_view status_code) {
+  const int detail = AddressDetail(status_code);
+  return detail == 7 || detail == 8;
 }
 
 }  // namespace
@@ -35,7 +55,7 @@ void RefusalPolicy::StartRecord() {
 bool RefusalPolicy::RepeatsTheStreak(const MailResult& result) const {
   return result.reply_code != 0 && result.reply_code == streak_reply_ &&
          result.status_code == streak_status_ && streak_length_ + 1 >= kSameRefusalsToStop &&
-         !AboutOneAddress(result.status_code);
+         !AboutOneRecipient(result.status_code);
 }
 
 SendStep RefusalPolicy::Judge(const MailResult& result) {
@@ -58,9 +78,9 @@ SendStep RefusalPolicy::Judge(const MailResult& result) {
   }
   lost_in_row_ = 0;
   last_refusal_ = result.reason;
-  if (result.outcome == MailOutcome::kSessionRefused || RepeatsTheStreak(result)) {
-    return BackOff(result);
-  }
+  const bool session =
+      result.outcome == MailOutcome::kSessionRefused || AboutTheSender(result.status_code);
+  if (session || RepeatsTheStreak(result)) return BackOff(result, session);
   if (Temporary(result) && short_tries_ < kShortPauses.size()) {
     step.action = SendStep::Action::kTryAgain;
     step.pause = kShortPauses[short_tries_++];
@@ -78,16 +98,17 @@ SendStep RefusalPolicy::Judge(const MailResult& result) {
   return Fail(result.reason);
 }
 
-// The account or session is refused: a temporary refusal waits, doubling
+// The account or session is refused (`session`: the transport or the
+// status code says so; else the same refusal came record after record): a
+// temporary refusal waits, doubling
 // the pause, until kBackOffLimit is spent; a lasting one stops the run.
-SendStep RefusalPolicy::BackOff(const MailResult& result) {
+SendStep RefusalPolicy::BackOff(const MailResult& result, bool session) {
   SendStep step = Fail(result.reason);
   step.action = SendStep::Action::kStop;
   if (!Temporary(result)) {
-    step.stop_reason = result.outcome == MailOutcome::kSessionRefused
-                           ? "サーバーが送信を断りました: " + result.reason
-                           : "同じ理由で " + std::to_string(kSameRefusalsToStop) +
-                                 " 件続けて断られました: " + result.reason;
+    step.stop_reason = session ? "サーバーが送信を断りました: " + result.reason
+                               : "同じ理由で " + std::to_string(kSameRefusalsToStop) +
+                                     " 件続けて断られました: " + result.reason;
     return step;
   }
   const milliseconds left = milliseconds(kBackOffLimit) - backed_off_;

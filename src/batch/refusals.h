@@ -7,9 +7,11 @@
 //   (4xx, e.g. "451 mailbox busy") is tried again twice first, after 1 s and
 //   2 s.
 // - A refusal of the account or the session (the transport says so: the
-//   sender refused, a 421), or the same refusal code for kSameRefusalsToStop
-//   records in a row (unless its enhanced status code is X.1.x, which is
-//   about one recipient's address), concerns every message: a temporary one
+//   sender refused, a 421; or its enhanced status code X.1.7 or X.1.8 says
+//   the sender's address is refused, at whichever command), or the same
+//   refusal code for kSameRefusalsToStop records in a row (unless its
+//   enhanced status code is X.1.1 to X.1.6 or X.1.10, which are about one
+//   recipient's address), concerns every message: a temporary one
 //   is tried again with growing pauses (1 s, 2 s, 4 s, ...) of at most
 //   kBackOffLimit in all for one record; a lasting one (5xx), or the pauses
 //   used up, stop the run.
@@ -53,7 +55,7 @@ class RefusalPolicy {
   SendStep Judge(const MailResult& result);
 
  private:
-  SendStep BackOff(const MailResult& result);
+  SendStep BackOff(const MailResult& result, bool session);
   SendStep Fail(std::string reason);
   bool RepeatsTheStreak(const MailResult& result) const;
 

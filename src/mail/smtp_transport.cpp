@@ -254,6 +254,7 @@ class SmtpTransport final : public MailTransport {
     MailResult result;
   };
   Transaction* InFlight(const OutgoingMessage* message);
+  void Forget(const OutgoingMessage& message);
   std::size_t Unanswered() const;
   bool CanBegin() const;
   void Begin(const OutgoingMessage& message, std::string* out);
@@ -669,12 +670,12 @@ MailResult SmtpTransport::SendAhead(const OutgoingMessage& message,
       // more; over a connection opened for it, a loss is final.
       if (transaction->again && !resent && !(transaction->lost && reconnected)) {
         resent = true;
-        flight_.erase(flight_.begin() + (transaction - &flight_.front()));
+        Forget(message);
         queue_.insert(queue_.begin(), &message);
         continue;
       }
       MailResult result = std::move(transaction->result);
-      flight_.erase(flight_.begin() + (transaction - &flight_.front()));
+      Forget(message);
       queue_.clear();
       // The connection has carried its share: closed now rather than left
       // idle while the run paces, and opened again for the next message.
@@ -699,7 +700,7 @@ MailResult SmtpTransport::SendAhead(const OutgoingMessage& message,
       // A new connection to a server that no longer pipelines: what was in
       // flight is settled (lost), and this message goes on its own.
       queue_.clear();
-      if (transaction != nullptr) flight_.erase(flight_.begin() + (transaction - &flight_.front()));
+      Forget(message);
       return DeliverAlone(message);
     }
     if (transaction == nullptr && !CanBegin() && Unanswered() == 0) {
@@ -721,6 +722,13 @@ SmtpTransport::Transaction* SmtpTransport::InFlight(const OutgoingMessage* messa
     if (transaction.message == message) return &transaction;
   }
   return nullptr;
+}
+
+// Drops the message's transaction, its outcome taken or to be made again.
+// Found by its message: a deque's elements are not contiguous, so no
+// position can be computed from an element's address.
+void SmtpTransport::Forget(const OutgoingMessage& message) {
+  std::erase_if(flight_, [&](const Transaction& t) { return t.message == &message; });
 }
 
 std::size_t SmtpTransport::Unanswered() const {
@@ -797,7 +805,7 @@ void SmtpTransport::TakeNextReply() {
   CommandReplies& commands = transaction.commands;
   commands.any = true;
   if (transaction.message == nullptr) {
-    transaction.done = true;  // RSET: whatever it says, the next MAIL tells
+    flight_.erase(waiting);  // RSET: whatever it says, the next MAIL tells
     return;
   }
   const int index = transaction.replies++;
@@ -858,6 +866,8 @@ void SmtpTransport::Lose(const std::string& reason) {
       transaction.again = !commands.any;
     }
   }
+  // An RSET has no outcome to hand to anyone.
+  std::erase_if(flight_, [](const Transaction& t) { return t.message == nullptr; });
   Disconnect();
 }
 

@@ -48,11 +48,13 @@ TEST(RefusalPolicyTest, OneRecipientsRefusalFailsThatRecordOnly) {
   const Try busy{Refused(451, "4.2.1"), Action::kTryAgain, seconds(1)};
   const Try busy_again{Refused(451, "4.2.1"), Action::kTryAgain, seconds(2)};
   const Try busy_last{Refused(451, "4.2.1"), Action::kFail};
-  const Try unknown{Refused(550, "5.1.1"), Action::kFail};
   Expect({{busy, busy_again, sent}, {busy, busy_again, busy_last}, {sent}}, "busy mailbox");
-  // Unknown mailboxes (X.1.x) are about one address each, however many.
-  Expect({{unknown}, {unknown}, {unknown}, {unknown}, {unknown}, {unknown}, {sent}},
-         "unknown mailboxes");
+  // Recipients' addresses (X.1.1 to X.1.6, X.1.10) are about one address
+  // each, however many.
+  for (const char* status : {"5.1.1", "5.1.6", "5.1.10"}) {
+    const Try bad{Refused(550, status), Action::kFail};
+    Expect({{bad}, {bad}, {bad}, {bad}, {bad}, {bad}, {sent}}, status);
+  }
   // Transports without reply codes: every failure is the record's.
   const Try failed{MailResult::Failed("disk full"), Action::kFail};
   Expect({{failed}, {failed}, {failed}, {failed}, {failed}, {failed}}, "no codes");
@@ -80,8 +82,13 @@ TEST(RefusalPolicyTest, TheSessionRefusedWaitsLongerEachTimeThenStops) {
            sent},
           {{Refused(421, "4.7.0", true), Action::kTryAgain, seconds(1), true}, sent}},
          "421 burst");
-  // A lasting refusal of the sender stops at once.
+  // A lasting refusal of the sender stops at once; so does the sender's
+  // address refused at RCPT (X.1.7, X.1.8), and a temporary one waits.
   Expect({{sent}, {{Refused(550, "5.4.5", true), Action::kStop}}}, "daily limit");
+  Expect({{sent}, {{Refused(553, "5.1.7"), Action::kStop}}}, "sender syntax");
+  Expect({{{Refused(450, "4.1.8"), Action::kTryAgain, seconds(1), true},
+           {Refused(450, "4.1.8"), Action::kTryAgain, seconds(2), true}}},
+         "sender domain");
 }
 
 TEST(RefusalPolicyTest, TheSameRefusalFiveRecordsInARowConcernsTheSession) {
@@ -89,6 +96,11 @@ TEST(RefusalPolicyTest, TheSameRefusalFiveRecordsInARowConcernsTheSession) {
   const Try sent{MailResult::Done(), Action::kSent};
   Expect({{spam}, {spam}, {spam}, {spam}, {{Refused(554, "5.7.1"), Action::kStop}}},
          "lasting, five in a row");
+  // Addressing codes that name no recipient's address count as well.
+  for (const char* status : {"5.1.0", "5.1.9"}) {
+    const Try other{Refused(550, status), Action::kFail};
+    Expect({{other}, {other}, {other}, {other}, {{Refused(550, status), Action::kStop}}}, status);
+  }
   // Broken by a message that went, or by another code, the count starts again.
   Expect({{spam}, {spam}, {spam}, {spam}, {sent}, {spam}, {spam}, {spam}, {spam}}, "broken");
   Expect({{spam}, {spam}, {spam}, {spam}, {{Refused(554, "5.7.0"), Action::kFail}}, {spam}},

@@ -13,8 +13,12 @@ counted in "pipelined"; "most_ahead" is the most MAIL commands that were
 waiting behind one being read, and "joined" counts the messages whose end
 arrived together with the next MAIL. With --chunking it offers CHUNKING as well
 (RFC 3030): BDAT chunks, the last one ending the transaction whatever its
-reply. --refuse ADDRESS refuses that recipient at RCPT; --refuse-message
-ADDRESS takes the whole message for it and then refuses it (554 5.6.0).
+reply. --refuse ADDRESS refuses that recipient at RCPT; --tempfail
+ADDRESS:N does so temporarily (451 4.3.0) N times; --refuse-message ADDRESS
+takes the whole message for it and then refuses it (554 5.6.0), and
+--tempfail-message ADDRESS:N does so temporarily (452 4.3.1) N times.
+--refuse-mail "N:REPLY" answers the Nth MAIL command of the server's life
+with REPLY, and closes the connection when REPLY is a 421.
 With --lean (for benchmarks) the server only counts: no commands kept, no
 message stored, state.json written when it stops.
 
@@ -81,6 +85,11 @@ class State:
         os.replace(temp, os.path.join(self.store, "state.json"))
 
 
+def counts(items):
+    """{"a@b": N} from ["a@b:N", ...]."""
+    return {address: int(count) for address, count in (i.rsplit(":", 1) for i in items)}
+
+
 class Handler:
     def __init__(self, state, options):
         self.state = state
@@ -88,10 +97,8 @@ class Handler:
         self.chunking = options.chunking
         self.refused = set(options.refuse)
         self.refused_messages = set(options.refuse_message)
-        self.tempfail = {}
-        for item in options.tempfail:
-            address, count = item.rsplit(":", 1)
-            self.tempfail[address] = int(count)
+        self.tempfail = counts(options.tempfail)
+        self.tempfail_messages = counts(options.tempfail_message)
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
@@ -113,6 +120,10 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         if self.refused_messages.intersection(envelope.rcpt_tos):
             return "554 5.6.0 Message refused"
+        for address in envelope.rcpt_tos:
+            if self.tempfail_messages.get(address, 0) > 0:
+                self.tempfail_messages[address] -= 1
+                return "452 4.3.1 Insufficient system storage"
         self.state.messages += 1
         if self.state.lean:
             return "250 2.0.0 Message accepted"
@@ -128,6 +139,8 @@ class Handler:
 def make_server_class(state, options):
     every, refusals = (int(n) for n in options.burst.split(":")) if options.burst else (0, 0)
     pushed = {}  # accepted count -> refusals given since
+    refused_mails = dict((int(n), reply) for n, reply in
+                         (item.split(":", 1) for item in options.refuse_mail))
 
     def pushing_back():
         if not every or state.messages == 0 or state.messages % every:
@@ -161,13 +174,17 @@ def make_server_class(state, options):
 
         async def smtp_MAIL(self, arg):
             state.command("MAIL")
-            hang_up = state.commands.count("MAIL") <= options.hang_up_on_mail and not state.lean
-            if hang_up or pushing_back():
-                # A server shutting down, or pushing back: it refuses and
-                # closes at once.
-                await self.push("421 4.3.2 Service shutting down" if not options.burst
-                                else "421 4.7.0 Try again later, closing connection")
-                self.transport.close()
+            mails = state.commands.count("MAIL")
+            refusal = refused_mails.get(mails)
+            if not refusal and mails <= options.hang_up_on_mail and not state.lean:
+                refusal = "421 4.3.2 Service shutting down"
+            elif not refusal and pushing_back():
+                refusal = "421 4.7.0 Try again later, closing connection"
+            if refusal:
+                await self.push(refusal)
+                # A server shutting down, or pushing back: it closes at once.
+                if refusal.startswith("421"):
+                    self.transport.close()
                 return
             if options.refuse_sender_after and state.messages >= options.refuse_sender_after:
                 await self.push("550 5.4.5 Daily user sending limit exceeded")
@@ -318,6 +335,8 @@ def main():
     parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--chunking", action="store_true")
     parser.add_argument("--refuse-message", action="append", default=[], metavar="ADDRESS")
+    parser.add_argument("--tempfail-message", action="append", default=[], metavar="ADDRESS:N")
+    parser.add_argument("--refuse-mail", action="append", default=[], metavar="N:REPLY")
     parser.add_argument("--hang-up-on-mail", type=int, default=0, metavar="N")
     parser.add_argument("--drop-after", type=int, default=0, metavar="N")
     parser.add_argument("--refuse-sender-after", type=int, default=0, metavar="N")

@@ -20,6 +20,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "blackbox"))
 
 import harness  # noqa: E402
+import postfix_server  # noqa: E402
 from harness import (BANNER, EQUALS, log_block, record_lines,  # noqa: E402
                      sent_lines)
 
@@ -91,6 +92,36 @@ class SmtpServer:
         return found
 
 
+def forty(tag):
+    """40 records whose addresses start with `tag`."""
+    return [(f"{tag}{n:02d}@example.jp", f"宛先 {n}", f"宛先{n}") for n in range(1, 41)]
+
+
+def message_ids(server):
+    """The Message-IDs of the messages `server` took, in its order."""
+    return [m["Message-ID"].strip("<>") for _, m in server.messages()]
+
+
+def journaled_ids(journal):
+    """The Message-IDs a journal's bytes hold as sent, in its order."""
+    return [line.split("\t")[5] for line in journal.decode().splitlines()
+            if line.split("\t")[1] == "sent"]
+
+
+# A refusal at each stage of a transaction, of the records at index 4 and
+# 21 of a list (or of the 5th and the 22nd MAIL), by smtp_server.py: the
+# stage, its option for each refused address `a` (MAIL number `n`), and the
+# reason the record fails with (None: tried again, and sent).
+REFUSED = (4, 21)
+STAGE_REFUSALS = [
+    ("MAIL 421", "--refuse-mail={n}:421 4.3.2 Service shutting down", None),
+    ("MAIL 451", "--refuse-mail={n}:451 4.3.0 Local error", None),
+    ("RCPT 451", "--tempfail={a}:1", None),
+    ("RCPT 550", "--refuse={a}", "550 5.1.1 <{a}>: Recipient address rejected"),
+    ("end of data 452", "--tempfail-message={a}:1", None),
+    ("end of data 554", "--refuse-message={a}", "554 5.6.0 Message refused")]
+
+
 class TransportTest(unittest.TestCase):
     def setUp(self):
         self.folder = harness.ProgramFolder(EXE)
@@ -103,11 +134,11 @@ class TransportTest(unittest.TestCase):
         return server
 
     def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None,
-                  terminal=False, extra="", columns=200):
+                  terminal=False, extra="", columns=200, sender=SENDER):
         self.folder.write_text("pinemail.ini", "[Config]\n"
                                f"User Name={user}\nPassword={password}\n"
                                f"Subst Key Word=NAME\nMail Server={mail_server}\n"
-                               f"From={SENDER}\n{extra}")
+                               f"From={sender}\n{extra}")
         self.folder.write_text("newyear.txt", TEMPLATE)
         lines = ["pinemail.exe の送信先", "# a comment and a blank line are no records", ""]
         lines += [f"{address},{name},newyear.txt,{short}" for address, name, short in recipients]
@@ -133,6 +164,26 @@ class TransportTest(unittest.TestCase):
     def failed_block(self, address, name, reason):
         return record_lines(address, name, "newyear.txt") + (
             "件名　　　　　: あけましておめでとう", FAILED + f"({reason})", EQUALS, "")
+
+    def journaled_ids(self):
+        return journaled_ids(self.folder.read_bytes("pinemail.journal"))
+
+    def forget_runs(self):
+        for name in ("pinemail.log", "pinemail.journal"):
+            self.folder.file(name).unlink(missing_ok=True)
+
+    def assert_each_record_alone(self, server, records, refused, reason):
+        """One block per record, in list order: `refused` failed with
+        `reason` (None: a temporary refusal tried again, and sent); the
+        server took each other message once, and the journal names them."""
+        blocks = [self.failed_block(a, n, reason.format(a=a)) if reason and a in refused
+                  else self.sent_block(a, n) for a, n, _ in records]
+        self.assertEqual(log_block(*self.credential_lines("", ""),
+                                   *[line for block in blocks for line in block]),
+                         self.folder.log())
+        self.assertEqual([a for a, _, _ in records if not reason or a not in refused],
+                         sorted(e["rcpt_tos"][0] for e, _ in server.messages()))
+        self.assertEqual(sorted(message_ids(server)), sorted(self.journaled_ids()))
 
     def assert_delivered(self, server, recipients=RECIPIENTS):
         """Every recipient got exactly its own, correctly encoded message."""
@@ -303,10 +354,7 @@ class WindowTest(TransportTest):
                                  self.folder.log())
                 self.assert_delivered(server, delivered)
                 # The journal names exactly the messages the server took.
-                journal = self.folder.read_bytes("pinemail.journal").decode()
-                ids = [m["Message-ID"].strip("<>") for _, m in server.messages()]
-                self.assertEqual(ids, [line.split("\t")[5] for line in journal.splitlines()
-                                       if line.split("\t")[1] == "sent"])
+                self.assertEqual(message_ids(server), self.journaled_ids())
                 state = server.state()
                 self.assertEqual(1, state["connections"])
                 if "--chunking" in kind:
@@ -317,6 +365,24 @@ class WindowTest(TransportTest):
                     # Whole transactions waited behind the one being read;
                     # never more than the window.
                     self.assertTrue(2 <= state["most_ahead"] <= 7, state["most_ahead"])
+
+    def test_a_refusal_at_each_stage_touches_its_own_record_only(self):
+        # Two of 40 records (or the 5th and the 22nd MAIL) are refused: a
+        # temporary refusal is tried again and goes, a lasting one fails its
+        # record; the transactions handed over around it keep their own
+        # outcomes, whatever the server had to reset or reconnect.
+        records = forty("r")
+        refused = {records[i][0]: i + 1 for i in REFUSED}
+        for stage, option, reason in STAGE_REFUSALS:
+            for kind in (["--pipelining"], ["--pipelining", "--chunking"]):
+                with self.subTest(stage=stage, kind=kind):
+                    self.forget_runs()
+                    server = self.server(*kind, *[option.format(a=a, n=n)
+                                                  for a, n in refused.items()])
+                    result = self.run_batch(f"smtp://127.0.0.1:{server.port}", records,
+                                            env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.1"})
+                    self.assertEqual(1 if reason else 0, result.status, result.stderr)
+                    self.assert_each_record_alone(server, records, refused, reason)
 
     def test_a_stop_logs_the_messages_handed_over_behind_it(self):
         # The sender is refused from the third message on: the run stops
@@ -349,6 +415,90 @@ class WindowTest(TransportTest):
                          self.folder.log())
         self.assertEqual(sorted(r[0] for r in TEN_RECIPIENTS),
                          sorted(e["rcpt_tos"][0] for e, _ in server.messages()))
+
+
+@unittest.skipIf(postfix_server.available(), postfix_server.available())
+class PostfixTest(TransportTest):
+    """The transactions against a real MTA: Postfix's smtpd, one private
+    instance for the class, with a listener for each set of extensions it
+    offers. Its refusals key on the addresses: each case its own tag."""
+    LISTENERS = {"PIPELINING, CHUNKING": {},
+                 "PIPELINING": {"smtpd_discard_ehlo_keywords": "chunking"},
+                 "neither": {"smtpd_discard_ehlo_keywords": "chunking,pipelining"},
+                 "sender domain": {"smtpd_sender_restrictions": "reject_unknown_sender_domain",
+                                   "smtpd_error_sleep_time": "0"}}
+    # Two records of 40 (REFUSED) refused at one stage: tag, the refusal, the
+    # reason logged.
+    REFUSALS = [("rcpt5-", "REJECT", "554 5.7.1 <{a}>: Recipient address rejected: Access denied"),
+                ("rcpt4-", "450 4.2.2 mailbox full",
+                 "450 4.2.2 <{a}>: Recipient address rejected: mailbox full"),
+                ("data5-", "REJECT 5.7.1 not here", "550 5.7.1 not here"),
+                ("data4-", "REJECT 4.3.1 not now", "451 4.3.1 not now")]
+
+    @classmethod
+    def setUpClass(cls):
+        addresses = {tag: [forty(tag)[i][0] for i in REFUSED] for tag, _, _ in cls.REFUSALS}
+        cls.postfix = postfix_server.PostfixServer(
+            cls.LISTENERS,
+            recipients={a: action for tag, action, _ in cls.REFUSALS if tag.startswith("rcpt")
+                        for a in addresses[tag]},
+            header_checks=[f"/^To:.*<{re.escape(a)}>/ {action}" for tag, action, _ in cls.REFUSALS
+                           if tag.startswith("data") for a in addresses[tag]]).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.postfix.stop()
+
+    def run_postfix(self, listener, recipients, **options):
+        self.postfix.clear()
+        self.forget_runs()
+        return self.run_batch(f"smtp://127.0.0.1:{self.postfix.port[listener]}", recipients,
+                              **options)
+
+    def test_a_run_over_each_set_of_extensions(self):
+        for listener in ("PIPELINING, CHUNKING", "PIPELINING", "neither"):
+            with self.subTest(listener=listener):
+                result = self.run_postfix(listener, FIVE_RECIPIENTS)
+                self.assertEqual(0, result.status, result.stderr)
+                self.assertEqual(log_block(*self.credential_lines("", ""),
+                                           *[line for r in FIVE_RECIPIENTS
+                                             for line in self.sent_block(r[0], r[1])]),
+                                 self.folder.log())
+                self.assert_delivered(self.postfix, FIVE_RECIPIENTS)
+                self.assertEqual(message_ids(self.postfix), self.journaled_ids())
+                # One session; BDAT exactly when CHUNKING was offered.
+                data = "bdat" if "CHUNKING" in listener else "data"
+                self.assertEqual(f"ehlo=1 mail=5 rcpt=5 {data}=5 quit=1 commands=17",
+                                 self.postfix.sessions()[-1])
+
+    def test_a_refusal_at_each_stage_touches_its_own_record_only(self):
+        for tag, _, reason in self.REFUSALS:
+            records = forty(tag)
+            refused = [records[i][0] for i in REFUSED]
+            for listener in ("PIPELINING, CHUNKING", "PIPELINING", "neither"):
+                with self.subTest(tag=tag, listener=listener):
+                    result = self.run_postfix(listener, records,
+                                              env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.1"})
+                    self.assertEqual(1, result.status, result.stderr)
+                    self.assert_each_record_alone(self.postfix, records, refused, reason)
+
+    def test_a_sender_domain_that_does_not_resolve_stops_the_run(self):
+        # Refused at every RCPT for the sender's sake (X.1.8): the back-off
+        # (shortened here), then the stop; the messages handed over behind
+        # the first one are logged with the same refusal.
+        result = self.run_postfix("sender domain", FIVE_RECIPIENTS,
+                                  sender="山田 太郎 <taro@nowhere.invalid>",
+                                  env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.02"})
+        self.assertEqual(2, result.status, result.stderr)
+        refusal = ("450 4.1.8 <taro@nowhere.invalid>: Sender address rejected: "
+                   "Domain not found")
+        self.assertEqual(log_block(*self.credential_lines("", ""),
+                                   *[line for r in FIVE_RECIPIENTS
+                                     for line in self.failed_block(r[0], r[1], refusal)],
+                                   *stopped("5 分間待って送り直しましたが、サーバーが受け付け"
+                                            "ませんでした: " + refusal)),
+                         self.folder.log())
+        self.assertEqual([], self.postfix.messages())
 
 
 class ProviderLimitTest(TransportTest):

@@ -29,7 +29,8 @@ import harness  # noqa: E402  (the scratch folders and the Wine runner)
 from harness import BANNER, DASHES, DATE_MASK, EQUALS, STARS  # noqa: E402
 
 sys.path.insert(0, str(ROOT / "tests" / "smtp"))
-from test_smtp import OAuthServer, SmtpServer, make_certificate  # noqa: E402  (the Linux SMTP tests' own)
+from test_smtp import (REFUSED, STAGE_REFUSALS, OAuthServer, SmtpServer,  # noqa: E402
+                       journaled_ids, make_certificate, message_ids)  # (the Linux SMTP tests' own)
 
 WINE_RUN = ROOT / "cmake" / "wine-run"
 PREFIX = Path(os.environ.get("PINEMAIL_WINEPREFIX", ROOT / "build" / "wineprefix"))
@@ -585,6 +586,42 @@ class SmtpTest(SmtpTestCase):
                 self.assertDelivered(server, RECORDS[status:])
                 self.assertEqual(server.state()["connections"], connections)
                 self.assertEqual(read_calls(self.folder.path), [])
+
+
+    def test_a_refusal_at_each_stage_touches_its_own_record_only(self):
+        # The Linux SMTP tests' table over 40 records: a temporary refusal is
+        # tried again and goes, a lasting one fails its record alone, and
+        # the journal names exactly the messages the server took. (A server
+        # that answers 421 and closes with commands unread resets the
+        # connection, and Winsock drops the replies received before: a
+        # transaction so left without replies goes again, with its
+        # Message-ID, and the server may hold it twice.)
+        records = [(f"r{n:02d}@example.jp", f"宛先 {n}") for n in range(1, 41)]
+        refused = {records[i][0]: i + 1 for i in REFUSED}
+        self.folder.write("newyear.txt", TEMPLATE)
+        self.folder.write("list.txt", "pinemail.exe 用\r\n" + "".join(
+            f"{address},{name},newyear.txt,{name},北海道\r\n" for address, name in records))
+        subject = "謹賀新年　%NAME%様"
+        for stage, option, reason in STAGE_REFUSALS:
+            for kind in (["--pipelining"], ["--pipelining", "--chunking"]):
+                with self.subTest(stage=stage, kind=kind):
+                    server = self.server(*kind, *[option.format(a=a, n=n)
+                                                  for a, n in refused.items()])
+                    self.folder.write("pinemail.ini", settings(extra=SENDER + "Mail Server="
+                                                               f"smtp://127.0.0.1:{server.port}\r\n"))
+                    for name in ("pinemail.log", "pinemail.journal"):
+                        (self.folder.path / name).unlink(missing_ok=True)
+                    result = RUNNER.run(self.folder, ["list.txt"], timeout=120,
+                                        env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.1"})
+                    self.assertExit(result, 1 if reason else 0)
+                    self.assertLog(header() + credentials("", "") + "".join(
+                        record(a, n, "newyear.txt", failed(subject, reason.format(a=a))
+                               if reason and a in refused else sent(subject))
+                        for a, n in records))
+                    self.assertEqual(sorted({e["rcpt_tos"][0] for e, _ in server.messages()}),
+                                     [a for a, _ in records if not reason or a not in refused])
+                    self.assertEqual(set(message_ids(server)),
+                                     set(journaled_ids(self.folder.read("pinemail.journal"))))
 
 
 class SignOnTest(SmtpTestCase):
