@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "batch/run_log.h"
+#include "mail/system_random.h"
 #include "text/utf8.h"
 
 namespace pinemail {

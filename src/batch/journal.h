@@ -137,9 +137,6 @@ class JournalWriter {
 // A new run id: 16 hex digits from the system's random source.
 std::string NewRunId();
 
-// 64 bits from the system's random source (journal_<platform>.cpp).
-std::uint64_t SystemRandom64();
-
 // The list's path as the journal names it: made absolute, with "." and ".."
 // and symbolic links resolved where the file system allows.
 std::string JournalListPath(const std::string& list_path);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mail/os_support.h"
+#include "mail/system_random.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -486,10 +487,7 @@ std::string MessageIdFor(std::string_view key, std::string_view from_address) {
 
 std::string NewMessageId(std::string_view from_address) {
   static std::uint64_t counter = 0;
-  static const std::uint64_t process_random = [] {
-    std::random_device device;
-    return static_cast<std::uint64_t>(device()) << 32 | device();
-  }();
+  static const std::uint64_t process_random = SystemRandom64();
   static std::mt19937_64 generator(process_random);
   static const unsigned long process_id = CurrentProcessId();
 

@@ -73,7 +73,8 @@ std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
 // An access token and how long it lasts.
 struct AccessToken {
   std::string token;
-  std::chrono::seconds lifetime{3600};  // "expires_in"; an hour when not given
+  // "expires_in", kept within 1 s and a day; an hour when not given.
+  std::chrono::seconds lifetime{3600};
 };
 
 // Exchanges the refresh token for an access token. `rotated` receives a new
@@ -135,8 +136,9 @@ bool DeviceSignIn(const SignOnSettings& settings, const OAuthPoster& post, const
 std::string AuthorizationUrl(const SignOnSettings& settings, const std::string& verifier,
                              const std::string& state, const std::string& redirect_uri);
 std::map<std::string, std::string> ReadQuery(std::string_view query);
-// Random texts from the system's generator: a PKCE verifier (64 characters
-// of base64url) and a state.
+// Random texts from the system's random source (SystemRandomBytes): a PKCE
+// verifier (64 characters of base64url) and a state; empty when the system
+// gave no random bytes.
 std::string NewPkceVerifier();
 std::string NewState();
 

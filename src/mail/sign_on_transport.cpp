@@ -104,9 +104,7 @@ class SignOnTransport final : public MailTransport {
   }
 
   MailResult Clean(MailResult result) const {
-    for (const std::string& secret : secrets_) {
-      result.reason = MaskCredentials(result.reason, user_name_, secret);
-    }
+    result.reason = MaskSecrets(result.reason, user_name_, secrets_);
     return result;
   }
 
@@ -119,7 +117,7 @@ class SignOnTransport final : public MailTransport {
   std::string refresh_token_;         // oauth2: unsealed, the latest of this run
   std::vector<std::string> secrets_;  // every secret of this run, for the masks
   std::optional<std::chrono::steady_clock::time_point> expires_;  // oauth2: the token's end
-  std::vector<const OutgoingMessage*> handed_over_;  // may be with the server already
+  std::vector<const OutgoingMessage*> handed_over_;               // may be with the server already
 };
 
 }  // namespace
