@@ -265,8 +265,8 @@ class SettingsTest(ProgramTest):
         result = RUNNER.run(self.folder, ("list.txt",))
         # No sender and no mail server: the sign-on fails, with no empty line after it.
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block("User Name: ", "Password : ", "", "ログインに失敗しました。"),
-                         self.folder.log())
+        self.assertEqual(log_block("User Name: ", "Password : ", "", "ログインに失敗しました。"
+                                   "(送信者のアドレスがありません (From も User Name もアドレスではありません))"), self.folder.log())
 
 
 @unittest.skipIf("--wine" in sys.argv, "POSIX start-up rules; the Wine suite checks Windows's")
@@ -281,7 +281,7 @@ class StartUpTest(ProgramTest):
         cases = [
             (("list.txt /H",), 0, False), (("list.txt", "x /hx"), 0, False),
             (("list.txt/h",), 2, False), (("list.txt", "\t/h"), 2, False),
-            (("/H",), 2, False), (("\"list.txt\"",), 2, False), ((" list.txt",), 2, False),
+            (("/H",), 0, False), (("\"list.txt\"",), 2, False), ((" list.txt",), 2, False),
             (("--help",), 0, False), (("list.txt",), 0, True),
             ((str(self.folder.file("list.txt")),), 0, True),
         ]

@@ -38,6 +38,12 @@ SIGN_ON_FAILED = "ログインに失敗しました。"
 FAILED = "送信に失敗しました。"
 FIVE_RECIPIENTS = RECIPIENTS + [("kato@example.jp", "加藤 三郎", "加藤"),
                                 ("ito@example.jp", "伊藤 四郎", "伊藤")]
+# Old Japanese mobile addresses and a leading "-", as a list writes them and
+# as they go out.
+CARRIERS = [("taro..yamada.@docomo.ne.jp", '"taro..yamada."@docomo.ne.jp'),
+            ('".hana"@ezweb.ne.jp', '".hana"@ezweb.ne.jp'),
+            ("-jiro@softbank.ne.jp", "-jiro@softbank.ne.jp")]
+CARRIER_RECIPIENTS = [(w, n, s) for (w, _), (_, n, s) in zip(CARRIERS, RECIPIENTS)]
 
 
 def stopped(reason="サーバーとの接続に 3 件続けて失敗しました"):
@@ -124,6 +130,12 @@ class TransportTest(unittest.TestCase):
             {**self.runner.env, "TERM": "xterm", **(env or {})}, columns=columns)
         return harness.Result(status, b"", shown)
 
+    def assert_sign_on_failed(self, part):
+        """The log ends in the sign-on failure line with its reason (holding
+        `part`) in parentheses, as a failed send has it."""
+        self.assertRegex(self.folder.log(),
+                         rf"\n{SIGN_ON_FAILED}\([^\r\n]*{re.escape(part)}[^\r\n]*\)\r\n\Z")
+
     def credential_lines(self, user, password):
         return ("User Name: " + user, "Password : " + "*" * len(password), "")
 
@@ -171,6 +183,18 @@ class SmtpTest(TransportTest):
         self.assertEqual(len(RECIPIENTS) if self.PIPELINING else 0, state["pipelined"])
         self.assertEqual(len(RECIPIENTS) - 1 if self.PIPELINING else 0, state["joined"])
 
+    def test_carrier_addresses_go_out_quoted_and_are_logged_as_written(self):
+        server = self.server()
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", recipients=CARRIER_RECIPIENTS)
+        self.assertEqual(0, result.status, result.stderr)
+        self.assertEqual(log_block(*self.credential_lines("", ""), *[
+            line for r in CARRIER_RECIPIENTS for line in self.sent_block(r[0], r[1])]),
+            self.folder.log())
+        wire = [w for _, w in CARRIERS]
+        self.assertEqual([f"TO:<{w}>" for w in wire], server.state()["rcpt_args"])
+        for eml, address in zip(sorted(server.store.glob("*.eml")), wire):
+            self.assertIn(f"<{address}>\r\n".encode(), eml.read_bytes())
+
     def test_starttls_with_login_over_one_connection(self):
         server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
         result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password=PASSWORD)
@@ -186,7 +210,8 @@ class SmtpTest(TransportTest):
         server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
         result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password="wrong")
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED),
+        self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED
+                                   + "(535 5.7.8 Authentication credentials invalid)"),
                          self.folder.log())
         self.assertEqual([], server.messages())
         self.assertEqual(1, server.state()["failed_logins"])
@@ -195,7 +220,7 @@ class SmtpTest(TransportTest):
         server = self.server("--starttls", *CERTS)
         result = self.run_batch(f"smtp://localhost:{server.port}", env={"PINEMAIL_CA_FILE": ""})
         self.assertEqual(2, result.status)
-        self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+        self.assert_sign_on_failed("certificate")
         self.assertEqual(0, server.state()["starttls"])
 
     def test_certificate_must_name_the_host(self):
@@ -204,7 +229,7 @@ class SmtpTest(TransportTest):
         result = self.run_batch(f"smtps://localhost:{server.port}",
                                 env={"PINEMAIL_CA_FILE": OTHER_CERTS[0]})
         self.assertEqual(2, result.status)
-        self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+        self.assert_sign_on_failed("host name")
         self.assertEqual([], server.messages())
 
     def test_implicit_tls(self):
@@ -428,7 +453,7 @@ class ProviderLimitTest(TransportTest):
                 result = self.run_batch(f"smtp://127.0.0.1:{server.port}", extra=extra,
                                         terminal=True)
                 self.assertEqual(2, result.status)
-                self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+                self.assert_sign_on_failed(key)
                 self.assertIn(key, result.stderr.decode())
         self.assertEqual(0, server.state()["connections"])
 
@@ -540,7 +565,7 @@ class RogueServerTest(TransportTest):
     def test_replies_past_their_limits_drop_the_connection(self):
         # While the session opens (libcurl reads those replies) sign-on fails;
         # later the record fails, and three records in a row stop the run.
-        for stage, fault, reason in [("ehlo", "endless", None), ("ehlo", "no-eol", None),
+        for stage, fault, reason in [("ehlo", "endless", ""), ("ehlo", "no-eol", LINE_TOO_LONG),
                                      ("mail", "endless", REPLY_TOO_LONG),
                                      ("mail", "no-eol", LINE_TOO_LONG),
                                      ("dot", "endless", REPLY_TOO_LONG)]:
@@ -548,9 +573,10 @@ class RogueServerTest(TransportTest):
                 server = self.rogue("--stage", stage, "--fault", fault)
                 result = self.run_rogue(server)
                 self.assertEqual(2, result.status, result.stderr)
-                expected = (log_block(*self.credential_lines("", ""), SIGN_ON_FAILED) if not reason
-                            else self.expected_log([reason] * 3, stopped=True))
-                self.assertEqual(expected, self.log())
+                if stage == "ehlo":
+                    self.assert_sign_on_failed(reason)
+                else:
+                    self.assertEqual(self.expected_log([reason] * 3, stopped=True), self.log())
                 self.assertEqual([], server.messages())
 
     def test_waits_and_stalls(self):
@@ -601,7 +627,8 @@ class RogueServerTest(TransportTest):
         server = self.rogue()
         result = self.run_rogue(server, user="taro", password=PASSWORD, terminal=True)
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines("taro", PASSWORD), SIGN_ON_FAILED),
+        self.assertEqual(log_block(*self.credential_lines("taro", PASSWORD), SIGN_ON_FAILED
+                                   + "(ユーザー名が設定されていますが、サーバーが認証 (AUTH) を受け付けません)"),
                          self.log())
         self.assertIn("AUTH", result.stderr.decode())
         self.assertEqual([], server.messages())
@@ -690,16 +717,19 @@ class SendmailTest(TransportTest):
     def test_missing_program_is_a_sign_on_failure(self):
         result = self.run_batch(f"sendmail:{self.folder.file('bin/nothing')}")
         self.assertEqual(2, result.status)
-        self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+        self.assert_sign_on_failed("sendmail が見つからないか実行できません")
 
-    def test_address_starting_with_a_dash_is_never_handed_over(self):
-        recipients = [("-oQ/tmp@example.jp", "悪意", "x"), RECIPIENTS[0]]
+    def test_addresses_go_after_the_double_dash_in_their_wire_form(self):
+        recipients = [("-oQ/tmp@example.jp", "悪意", "x"), *CARRIER_RECIPIENTS]
         result = self.run_batch(f"sendmail:{self.folder.file('bin/sendmail')}",
                                 recipients=recipients)
-        self.assertEqual(1, result.status, result.stderr)
-        self.assertIn(FAILED, self.folder.log())
-        self.assertEqual([["-i", "-f", "taro@example.jp", "--", "tanaka@example.jp"]],
-                         [record["argv"] for record, _ in self.calls()])
+        self.assertEqual(0, result.status, result.stderr)
+        wire = ["-oQ/tmp@example.jp"] + [w for _, w in CARRIERS]
+        calls = self.calls()
+        self.assertEqual([["-i", "-f", "taro@example.jp", "--", w] for w in wire],
+                         [record["argv"] for record, _ in calls])
+        for (_, data), address in zip(calls, wire):
+            self.assertIn(f"<{address}>\n".encode(), data)
 
 
 class OAuthServer(SmtpServer):
@@ -776,8 +806,9 @@ class SignOnTest(TransportTest):
         result = self.run_batch(f"smtp://localhost:{smtp.port}", user=self.USER,
                                 extra=self.oauth_settings(auth, "rt-revoked-4711"), terminal=True)
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines(self.USER, ""), SIGN_ON_FAILED),
-                         self.folder.log())
+        self.assertEqual(log_block(*self.credential_lines(self.USER, ""), SIGN_ON_FAILED + (
+            "(アクセストークンを取得できません: invalid_grant AADSTS70000: The refresh token was "
+            "revoked.)")), self.folder.log())
         self.assertIn("invalid_grant AADSTS70000: The refresh token was revoked.",
                       result.stderr.decode())
         self.assertEqual(0, smtp.state()["connections"])
