@@ -102,12 +102,13 @@ bool RestrictToOwner(const std::string& path, std::string* reason);
 bool StoreRefreshToken(const std::string& settings_path, const std::string& token,
                        std::string* reason);
 
-// Runs "Password Command" (password_command_<platform>.cpp): POSIX through
-// /bin/sh -c, Windows with CreateProcess and no shell or window. Its first
-// line of output (at most 64 KiB are read; CR and LF removed) is the secret.
-// False with a reason in Japanese, never the output, when the command
-// cannot start, exits with a status other than 0 or prints an empty first
-// line.
+// Runs "Password Command" (a ChildProcess: POSIX through /bin/sh -c, Windows
+// without a shell or window). Its first line of output (at most 64 KiB are
+// read; CR and LF removed) is the secret, taken as soon as it arrives. False
+// with a reason in Japanese, never the output, when the command cannot start,
+// has not ended within kPasswordCommandDeadline, exits with a status other
+// than 0 or prints an empty first line. Whatever the command left running is
+// ended with it.
 bool RunPasswordCommand(const std::string& command, std::string* secret, std::string* reason);
 
 // How /signin talks to the person signing in.

@@ -750,6 +750,14 @@ class OAuthServer(SmtpServer):
         return json.loads((self.store / "requests.json").read_text())
 
 
+def running(pid):
+    """Whether the process `pid` runs (a zombie has ended)."""
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
 def setting(folder, key):
     """A key's value in the program folder's settings file."""
     for line in folder.read_bytes("pinemail.ini").decode().splitlines():
@@ -816,21 +824,31 @@ class SignOnTest(TransportTest):
                                 self.folder.read_bytes("pinemail.log"))
 
     def test_password_command_gives_the_password_or_fails_the_sign_on(self):
-        secret = self.folder.file("secret.txt")
+        secret, started = self.folder.file("secret.txt"), self.folder.file("started")
         secret.write_text(PASSWORD + "\nsecond line\n")
+        # What the command leaves running may hold its output open; it ends
+        # with the command, whose first line counts as soon as it is there.
+        background = f"sleep 3600 & echo $! > {started};"
         cases = [(f"cat {secret}", 0, None),
+                 (f"{background} cat {secret}", 0, None),
+                 (f"{background} wait", 2, "Password Command が 60 秒以内に終わりませんでした"),
                  (f"cat {secret}; exit 3", 2, "Password Command が失敗しました (終了コード 3)"),
                  ("cat /dev/null", 2, "Password Command が何も出力しませんでした"),
-                 ("/nonexistent/pass show mail", 2, "(終了コード 127)")]
+                 ("/nonexistent/pass show mail", 2,
+                  "Password Command が失敗しました (終了コード 127)")]
         for command, status, reason in cases:
             with self.subTest(command=command):
                 smtp = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
                 result = self.run_batch(f"smtp://localhost:{smtp.port}", user="taro",
-                                        extra=f"Password Command={command}\n", terminal=True)
+                                        extra=f"Password Command={command}\n", terminal=True,
+                                        env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.02"})
                 self.assertEqual(status, result.status, result.stderr.decode())
                 self.assertEqual(1 if reason is None else 0, smtp.state()["logins"])
                 if reason:
-                    self.assertIn(reason, result.stderr.decode())
+                    self.assertIn(f"{SIGN_ON_FAILED}({reason}", self.folder.log())
+                if started.exists():
+                    self.assertFalse(running(int(started.read_text())))
+                    started.unlink()
                 self.assert_secret_free([PASSWORD, "second line"], result.stderr,
                                         self.folder.read_bytes("pinemail.log"))
 
