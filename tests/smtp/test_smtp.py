@@ -861,27 +861,35 @@ class SignOnTest(TransportTest):
         self.assertEqual(0, result.status, result.stderr.decode())
         self.assertEqual(1, smtp.state()["logins"])
 
-    def fake_browser(self, follow):
+    def fake_browser(self, follow, idle_first=False):
         """An xdg-open that records its arguments and environment and, with
-        `follow`, fetches the page in the background as a browser would."""
+        `follow`, fetches the page in the background as a browser would (with
+        `idle_first` after opening a connection to the redirect address that
+        it leaves silent, as browsers open some ahead)."""
         bin_folder = self.folder.file("bin")
         bin_folder.mkdir()
-        fetch = (f"{PYTHON} -c 'import ssl,sys,urllib.request as u; "
-                 f"u.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]))'"
-                 f" \"$1\" {CERTS[0]} >/dev/null 2>&1 &") if follow else ""
+        (bin_folder / "fetch.py").write_text(
+            "import socket, ssl, sys, urllib.parse as p, urllib.request as u\n"
+            "if sys.argv[3] == 'idle':\n"
+            "    r = p.urlsplit(p.parse_qs(p.urlsplit(sys.argv[1]).query)['redirect_uri'][0])\n"
+            "    silent = socket.create_connection((r.hostname, r.port))\n"
+            "u.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]))\n")
+        fetch = (f"{PYTHON} {bin_folder}/fetch.py \"$1\" {CERTS[0]} {'idle' if idle_first else '-'}"
+                 " >/dev/null 2>&1 &") if follow else ""
         script = bin_folder / "xdg-open"
         script.write_text(f"#!/bin/sh\n(printf '%s\\n' \"$@\"; env) >> {bin_folder}/seen\n{fetch}\n")
         script.chmod(0o755)
         return {"PATH": f"{bin_folder}:{os.environ['PATH']}"}, bin_folder / "seen"
 
     def test_signin_with_either_grant_stores_the_refresh_token(self):
-        for grant, options in (("device", ["--pending", "2"]), ("code", ["--no-device"])):
+        for grant, options in (("device", ["--pending", "2"]), ("code", ["--no-device"]),
+                               ("code idle", ["--no-device"])):
             with self.subTest(grant=grant):
                 auth = OAuthServer(*options)
                 self.addCleanup(auth.stop)
                 self.folder.write_text("pinemail.ini", "[Config]\nUser Name=taro@example.jp\n"
                                        + self.oauth_settings(auth, ""))
-                env, seen = self.fake_browser(follow=grant == "code")
+                env, seen = self.fake_browser(grant != "device", grant == "code idle")
                 result = self.runner.run(self.folder, ["--signin"], env=env)
                 self.assertEqual(0, result.status, result.stderr.decode())
                 token = auth.refresh_token()
