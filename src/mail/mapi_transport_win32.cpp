@@ -1,8 +1,9 @@
 // Simple MAPI transport: MAPI32.DLL from the system folder, no dialogs.
 #include "mail/mapi_transport_win32.h"
 
-#include <mapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <mapi.h>
 
 #include <memory>
 #include <string>

@@ -117,7 +117,7 @@ class SignOnTransport final : public MailTransport {
   std::string refresh_token_;         // oauth2: unsealed, the latest of this run
   std::vector<std::string> secrets_;  // every secret of this run, for the masks
   std::optional<std::chrono::steady_clock::time_point> expires_;  // oauth2: the token's end
-  std::vector<const OutgoingMessage*> handed_over_;               // may be with the server already
+  std::vector<const OutgoingMessage*> handed_over_;  // may be with the server already
 };
 
 }  // namespace
