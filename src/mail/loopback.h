@@ -49,8 +49,8 @@ class LoopbackListener {
 // The socket calls the listener's serving needs (loopback_<platform>.cpp).
 namespace detail {
 // Waits until one of `sockets` has something to read (a connection to take,
-// for a listening one) or `limit` has passed; `readable` tells which. False
-// when none has.
+// for a listening one) or `limit` has passed; `readable` tells which (none,
+// after a signal's interruption). False when the time passed.
 bool WaitToRead(std::span<const SocketHandle> sockets, std::chrono::milliseconds limit,
                 std::vector<bool>* readable);
 // A new connection on `listener`, or an invalid socket with the reason.

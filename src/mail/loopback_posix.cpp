@@ -48,7 +48,9 @@ bool WaitToRead(std::span<const SocketHandle> sockets, std::chrono::milliseconds
   std::vector<pollfd> waits;
   for (const SocketHandle socket : sockets) waits.push_back({socket, POLLIN, 0});
   const int count = static_cast<int>(std::min<long long>(limit.count(), 1 << 30));
-  if (poll(waits.data(), waits.size(), count) <= 0) return false;
+  const int ready = poll(waits.data(), waits.size(), count);
+  // A signal's interruption is nothing to read yet; the caller waits on.
+  if (ready == 0 || (ready < 0 && errno != EINTR)) return false;
   readable->clear();
   for (const pollfd& wait : waits) readable->push_back(wait.revents != 0);
   return true;
