@@ -37,6 +37,7 @@ void TerminalProgress::Attach(BatchEnvironment& env) {
     Line(line);
   };
   env.notice = [this](const std::string& text) { Line(text); };
+  env.caution = env.notice;
   env.progress = [this](const BatchProgress& progress) {
     meter_.Update(progress, PaceClock::now());
     Draw(false);

@@ -226,9 +226,6 @@ class JournalFile {
 // A new run id: 16 hex digits from the system's random source.
 std::string NewRunId();
 
-// 64 bits from the system's random source (journal_<platform>.cpp).
-std::uint64_t SystemRandom64();
-
 // True when two file names name the same file: case-insensitive on Windows,
 // byte for byte elsewhere (journal_<platform>.cpp).
 bool SameFileName(std::string_view a, std::string_view b);

@@ -232,7 +232,7 @@ std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals, secon
                         const std::string& log_path) {
   std::string text = outcome == BatchOutcome::kStoppedEarly ? "中断しました　" : "完了　";
   text += CountsText(totals) + std::string(kGap) + "経過 " + DurationText(elapsed);
-  text += std::string(kGap) + "ログ: " + log_path;
+  text += std::string(kGap) + "ログ: " + BlankControls(log_path);
   if (!totals.stop_reason.empty()) text += "\n送信を中断しました。(" + totals.stop_reason + ")";
   return text;
 }

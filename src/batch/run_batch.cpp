@@ -25,6 +25,7 @@
 #include "merge/keywords.h"
 #include "merge/record.h"
 #include "merge/template_reader.h"
+#include "text/codepage.h"
 #include "text/file_io.h"
 #include "text/line_reader.h"
 #include "text/utf8.h"
@@ -33,10 +34,23 @@ namespace pinemail {
 namespace {
 
 // A transport's reason goes into one log line: control characters would
-// break the line apart, and the password must never reach the log even if a
-// transport echoed it.
+// break the line apart, and no secret of the settings must ever reach the log
+// even if a transport echoed it.
 std::string CleanReason(std::string_view reason, const Settings& settings) {
-  return BlankControls(MaskCredentials(reason, settings.user_name, settings.password));
+  return BlankControls(
+      MaskSecrets(reason, settings.user_name,
+                  {settings.password, settings.oauth_client_secret, settings.oauth_refresh_token}));
+}
+
+// A settings file with a secret that others may read is named on the
+// terminal; the next time it is written it is narrowed to its owner.
+void WarnOfReadableSecrets(const BatchEnvironment& env, const Settings& settings) {
+  if (!env.caution || (settings.password.empty() && settings.oauth_refresh_token.empty())) return;
+  const std::string path = env.app_folder + std::string(kSettingsFileName);
+  if (!ReadableByOthers(path)) return;
+  env.caution("警告: " + DecodeSystemText(path) +
+              " にはパスワードかリフレッシュトークンがあり、ほかのユーザーも読めます。"
+              "chmod 600 で所有者だけが読めるようにしてください");
 }
 
 Settings LoadRunSettings(const BatchEnvironment& env) {
@@ -198,8 +212,8 @@ class BatchRun {
   }
 
   // Null when the pacing cannot be read, the transport cannot be made or it
-  // refuses the sign-on; the log then says so and the run ends without a
-  // sign-off. A value the run cannot use never lets it send unpaced.
+  // refuses the sign-on; the log then says so, and why, and the run ends
+  // without a sign-off. A value the run cannot use never lets it send unpaced.
   std::unique_ptr<MailTransport> SignOn() {
     std::string reason;
     std::chrono::nanoseconds gap{};
@@ -217,8 +231,9 @@ class BatchRun {
                                      ? transport->SignOn(settings_.user_name, settings_.password)
                                      : MailResult::Failed(reason);
     if (signed_on.ok()) return transport;
-    log_.Write(LogBlock().Line(kSignOnFailedLine));
-    if (env_.sign_on_failed) env_.sign_on_failed(CleanReason(signed_on.reason, settings_));
+    const std::string cleaned = CleanReason(signed_on.reason, settings_);
+    log_.Write(LogBlock().SignOnFailed(signed_on.reason_logged ? cleaned : std::string()));
+    if (env_.sign_on_failed) env_.sign_on_failed(cleaned);
     return nullptr;
   }
 
@@ -524,6 +539,7 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
 
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   Settings settings = LoadRunSettings(env);
+  WarnOfReadableSecrets(env, settings);
   std::string log_path = env.app_folder + std::string(kLogFileName);
   std::string list_path = ResolvePath(env.list_path, env.app_folder);
 

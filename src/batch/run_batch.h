@@ -71,7 +71,8 @@ struct BatchEnvironment {
   // and after each record (may be empty).
   std::function<void(const BatchProgress&)> progress;
   // Called with the reason when sign-on failed, for a person watching (may be
-  // empty); the log keeps its one fixed line. Never holds the password.
+  // empty); the log's line names it too, but for Simple MAPI's logon. Never
+  // holds a secret.
   std::function<void(const std::string&)> sign_on_failed;
   // Run the list again, skipping the records the journal shows sent by its
   // most recent run (`/resume`).
@@ -87,6 +88,9 @@ struct BatchEnvironment {
   std::function<void(const BatchWait&)> waiting;
   // Lines for a person watching about the journal and /resume (may be empty).
   std::function<void(const std::string&)> notice;
+  // A line for a person watching about a settings file that others may read
+  // although it holds a secret (may be empty).
+  std::function<void(const std::string&)> caution;
 };
 
 // Fills the defaults of the members left empty. For measuring only, the

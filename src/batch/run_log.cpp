@@ -67,6 +67,11 @@ LogBlock& LogBlock::SendFailed(std::string_view subject, std::string_view reason
   return Line(std::string(kSendFailedLine) + "(" + std::string(reason) + ")").Rule('=').Line();
 }
 
+LogBlock& LogBlock::SignOnFailed(std::string_view reason) {
+  if (reason.empty()) return Line(kSignOnFailedLine);
+  return Line(std::string(kSignOnFailedLine) + "(" + std::string(reason) + ")");
+}
+
 LogBlock& LogBlock::Stopped(std::string_view reason) {
   return Line(std::string(kStoppedLine) + "(" + std::string(reason) + ")").Rule('=').Line();
 }

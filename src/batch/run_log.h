@@ -47,6 +47,8 @@ class LogBlock {
   LogBlock& SentBefore(const std::string* subject);
   LogBlock& Rejected();
   LogBlock& SendFailed(std::string_view subject, std::string_view reason);
+  // Sign-on failed, for `reason` (already cleaned; empty: the fixed line alone).
+  LogBlock& SignOnFailed(std::string_view reason);
   // The run stops early after this record, for `reason`.
   LogBlock& Stopped(std::string_view reason);
 

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "config/settings.h"
 #include "text/ascii.h"
 #include "text/codepage.h"
 #include "text/file_io.h"
@@ -146,11 +147,20 @@ ReadResult ReadWholeFile(const std::string& path, std::string* content) {
   return failed ? ReadResult::kFailed : ReadResult::kRead;
 }
 
+// True when the settings in `content` hold a secret: a password or a
+// refresh token.
+bool HoldsSecret(std::string_view content) {
+  return !LookupProfileValue(content, kConfigSection, kPasswordKey).empty() ||
+         !LookupProfileValue(content, kConfigSection, kRefreshTokenKey).empty();
+}
+
 // Writes beside the target and renames over it, so that a crash leaves the
 // old file or the new one, never half of one. The new file has the old one's
-// owner and permissions before the first byte goes in: a settings file holds
-// a password.
+// owner and permissions before the first byte goes in, narrowed to its owner
+// when it holds a secret (a file once readable by others is mended the next
+// time it is written).
 bool ReplaceFile(const std::string& path, std::string_view content, bool had_file) {
+  const FileAccess access = HoldsSecret(content) ? FileAccess::kOwnerOnly : FileAccess::kLikeModel;
   // A name of its own, so that two runs started at the same moment never
   // write into the same temporary file.
   std::string temporary;
@@ -158,7 +168,7 @@ bool ReplaceFile(const std::string& path, std::string_view content, bool had_fil
   for (int attempt = 0; attempt < kTemporaryAttempts && created.status != CreateStatus::kCreated;
        ++attempt) {
     temporary = path + "." + std::to_string(std::random_device{}()) + ".new";
-    created = CreateNewFile(temporary, had_file ? path : std::string());
+    created = CreateNewFile(temporary, had_file ? path : std::string(), access);
     if (created.status == CreateStatus::kFailed) return false;
   }
   if (created.status != CreateStatus::kCreated) return false;

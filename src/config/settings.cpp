@@ -24,7 +24,7 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
 Settings LoadSettings(Profile& profile) {
   Settings settings;
   settings.user_name = ReadSetting(profile, kConfigSection, "User Name", true);
-  settings.password = ReadSetting(profile, kConfigSection, "Password", true);
+  settings.password = ReadSetting(profile, kConfigSection, kPasswordKey, true);
   settings.keyword_list = ReadSetting(profile, kConfigSection, "Subst Key Word", true);
   settings.SuppressBanner = ReadSetting(profile, kConfigSection, "NO_INSERT_TEXT", false) == "TRUE";
   settings.mail_server = ReadSetting(profile, kConfigSection, "Mail Server", false);

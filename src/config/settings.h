@@ -10,6 +10,7 @@
 namespace pinemail {
 
 inline constexpr std::string_view kConfigSection = "Config";
+inline constexpr std::string_view kPasswordKey = "Password";
 inline constexpr std::string_view kRefreshTokenKey = "OAuth Refresh Token";
 
 struct Settings {

@@ -18,10 +18,21 @@ bool IsAbsolute(std::string_view path, PathStyle style) {
   return path.find(':') != std::string_view::npos || path.starts_with("\\\\");
 }
 
+std::string_view TrimGaps(std::string_view text) {
+  while (!text.empty() && IsArgumentGap(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 bool AsksForHelp(const StartInput& input) {
   if (input.upper_text.find(" /H") != std::string::npos) return true;
   if (input.command_text.empty()) return true;
-  return input.posix_help_words && (input.command_text == "-h" || input.command_text == "--help");
+  // "/h" or "-h" alone has no blank before it, so the option test misses it
+  // and the text would be looked up as a list path (the file "H" in the
+  // program's folder, or "/h" at the root): whoever types it wants the help.
+  const std::string_view alone = TrimGaps(input.upper_text);
+  if (alone == "/H" || alone == "-H") return true;
+  return input.posix_help_words && input.command_text == "--help";
 }
 
 // Takes the resume option off the end of the command text, with the blanks

@@ -1,5 +1,8 @@
-// Masks the password and its SASL encodings in texts meant for people.
+// Masks the password and its SASL and URL encodings in texts meant for people.
 #include "mail/credential_mask.h"
+
+#include <algorithm>
+#include <optional>
 
 #include "mail/message_writer.h"
 #include "text/utf8.h"
@@ -7,11 +10,47 @@
 namespace pinemail {
 namespace {
 
+std::optional<int> HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return std::nullopt;
+}
+
+// The byte that a "%XX" at `at` stands for, when there is one.
+std::optional<char> EscapedByte(std::string_view text, std::size_t at) {
+  if (at + 2 >= text.size() || text[at] != '%') return std::nullopt;
+  const std::optional<int> high = HexValue(text[at + 1]);
+  const std::optional<int> low = HexValue(text[at + 2]);
+  if (!high || !low) return std::nullopt;
+  return static_cast<char>(*high << 4 | *low);
+}
+
+// How many bytes of `text` from `at` spell `secret`, each of its bytes as it
+// is, as "%XX", or (a blank) as "+"; nothing when they do not.
+std::optional<std::size_t> SpelledLength(std::string_view text, std::size_t at,
+                                         std::string_view secret) {
+  std::size_t end = at;
+  for (const char wanted : secret) {
+    if (end >= text.size()) return std::nullopt;
+    if (EscapedByte(text, end) == wanted) {
+      end += 3;
+    } else if (text[end] == wanted || (wanted == ' ' && text[end] == '+')) {
+      ++end;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return end - at;
+}
+
 void ReplaceAll(std::string* text, std::string_view secret, std::string_view mask) {
   if (secret.empty()) return;
-  for (std::size_t at = text->find(secret); at != std::string::npos;
-       at = text->find(secret, at + mask.size())) {
-    text->replace(at, secret.size(), mask);
+  for (std::size_t at = 0; at < text->size(); ++at) {
+    if (const std::optional<std::size_t> length = SpelledLength(*text, at, secret)) {
+      text->replace(at, *length, mask);
+      at += mask.size() - 1;
+    }
   }
 }
 
@@ -38,6 +77,15 @@ std::string MaskCredentials(std::string_view text, std::string_view user_name,
   ReplaceAll(&masked, EncodeBase64(plain), mask);
   ReplaceAll(&masked, EncodeBase64(password), mask);
   ReplaceAll(&masked, password, mask);
+  return masked;
+}
+
+std::string MaskSecrets(std::string_view text, std::string_view user_name,
+                        std::vector<std::string> secrets) {
+  std::sort(secrets.begin(), secrets.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::string masked(text);
+  for (const std::string& secret : secrets) masked = MaskCredentials(masked, user_name, secret);
   return masked;
 }
 

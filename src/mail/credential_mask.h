@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pinemail {
 
@@ -14,9 +15,18 @@ std::string PasswordMask(std::string_view password);
 // password's mask: the password itself, the SASL PLAIN message in base64 (an
 // empty authorization identity, `user_name`, the password) and the password in
 // base64 as SASL LOGIN sends it, and the SASL XOAUTH2 message in base64 (the
-// password being an access token). A server may echo any of them. Mask before
-// cutting a text short: a cut can leave a piece that no longer matches.
+// password being an access token). Each form is also found URL-encoded, as a
+// server that echoes a request may send it back: any of its bytes written
+// "%XX" (hex digits in either case), a blank written "+". A server may echo
+// any of them. Mask before cutting a text short: a cut can leave a piece that
+// no longer matches.
 std::string MaskCredentials(std::string_view text, std::string_view user_name,
                             std::string_view password);
+
+// MaskCredentials with each of `secrets` (passwords, tokens, client
+// secrets) as the password, the longest first, so that a secret that holds
+// another is still masked whole. Empty secrets are passed over.
+std::string MaskSecrets(std::string_view text, std::string_view user_name,
+                        std::vector<std::string> secrets);
 
 }  // namespace pinemail

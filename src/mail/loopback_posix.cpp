@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -20,6 +21,7 @@ namespace pinemail {
 LoopbackListener::LoopbackListener() : socket_(-1) {}
 
 LoopbackListener::~LoopbackListener() {
+  for (const Connection& connection : connections_) close(connection.socket);
   if (socket_ >= 0) close(socket_);
 }
 
@@ -39,41 +41,41 @@ bool LoopbackListener::Open(int* port, std::string* reason) {
   return true;
 }
 
-bool LoopbackListener::Accept(std::chrono::steady_clock::time_point deadline, std::string_view page,
-                              std::string* target, std::string* reason) {
-  auto left = [deadline] {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<long long>(0, ms.count()));
-  };
-  pollfd wait = {socket_, POLLIN, 0};
-  if (poll(&wait, 1, left()) <= 0) {
-    *reason = "ブラウザからの応答がありませんでした";
-    return false;
-  }
-  const int client = accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (client < 0) {
-    *reason = "ブラウザからの接続を受けられません: " + std::string(std::strerror(errno));
-    return false;
-  }
-  std::string head;
-  char chunk[1024];
-  pollfd read_wait = {client, POLLIN, 0};
-  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 8192 &&
-         poll(&read_wait, 1, left()) > 0) {
-    const ssize_t got = recv(client, chunk, sizeof chunk, 0);
-    if (got <= 0) break;
-    head.append(chunk, static_cast<std::size_t>(got));
-  }
-  const std::string reply =
-      "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-      "Connection: close\r\nContent-Length: " +
-      std::to_string(page.size()) + "\r\n\r\n" + std::string(page);
-  send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
-  close(client);
-  *target = RequestTarget(head);
+namespace detail {
+
+bool WaitToRead(std::span<const SocketHandle> sockets, std::chrono::milliseconds limit,
+                std::vector<bool>* readable) {
+  std::vector<pollfd> waits;
+  for (const SocketHandle socket : sockets) waits.push_back({socket, POLLIN, 0});
+  const int count = static_cast<int>(std::min<long long>(limit.count(), 1 << 30));
+  const int ready = poll(waits.data(), waits.size(), count);
+  // A signal's interruption is nothing to read yet; the caller waits on.
+  if (ready == 0 || (ready < 0 && errno != EINTR)) return false;
+  readable->clear();
+  for (const pollfd& wait : waits) readable->push_back(wait.revents != 0);
   return true;
 }
+
+SocketHandle AcceptConnection(SocketHandle listener, std::string* reason) {
+  const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (client < 0)
+    *reason = "ブラウザからの接続を受けられません: " + std::string(std::strerror(errno));
+  return client;
+}
+
+bool IsValidSocket(SocketHandle socket) { return socket >= 0; }
+
+long Receive(SocketHandle socket, char* buffer, std::size_t size) {
+  return static_cast<long>(recv(socket, buffer, size, 0));
+}
+
+void SendAll(SocketHandle socket, std::string_view bytes) {
+  send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+void CloseSocket(SocketHandle socket) { close(socket); }
+
+}  // namespace detail
 
 bool OpenBrowser(const std::string& url) {
   posix_spawn_file_actions_t actions;

@@ -16,6 +16,7 @@ namespace pinemail {
 LoopbackListener::LoopbackListener() : socket_(INVALID_SOCKET) {}
 
 LoopbackListener::~LoopbackListener() {
+  for (const Connection& connection : connections_) closesocket(connection.socket);
   if (socket_ != INVALID_SOCKET) closesocket(socket_);
   if (started_) WSACleanup();
 }
@@ -39,41 +40,42 @@ bool LoopbackListener::Open(int* port, std::string* reason) {
   return true;
 }
 
-bool LoopbackListener::Accept(std::chrono::steady_clock::time_point deadline, std::string_view page,
-                              std::string* target, std::string* reason) {
-  auto left = [deadline] {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return static_cast<INT>(std::max<long long>(0, ms.count()));
-  };
-  WSAPOLLFD wait = {socket_, POLLRDNORM, 0};
-  if (WSAPoll(&wait, 1, left()) <= 0) {
-    *reason = "ブラウザからの応答がありませんでした";
-    return false;
+namespace detail {
+
+bool WaitToRead(std::span<const SocketHandle> sockets, std::chrono::milliseconds limit,
+                std::vector<bool>* readable) {
+  std::vector<WSAPOLLFD> waits;
+  for (const SocketHandle socket : sockets) {
+    waits.push_back({static_cast<SOCKET>(socket), POLLRDNORM, 0});
   }
-  const SOCKET client = accept(socket_, nullptr, nullptr);
-  if (client == INVALID_SOCKET) {
-    *reason = "ブラウザからの接続を受けられません (" + std::to_string(WSAGetLastError()) + ")";
-    return false;
-  }
-  std::string head;
-  char chunk[1024];
-  WSAPOLLFD read_wait = {client, POLLRDNORM, 0};
-  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 8192 &&
-         WSAPoll(&read_wait, 1, left()) > 0) {
-    const int got = recv(client, chunk, sizeof chunk, 0);
-    if (got <= 0) break;
-    head.append(chunk, static_cast<std::size_t>(got));
-  }
-  const std::string reply =
-      "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-      "Connection: close\r\nContent-Length: " +
-      std::to_string(page.size()) + "\r\n\r\n" + std::string(page);
-  send(client, reply.data(), static_cast<int>(reply.size()), 0);
-  closesocket(client);
-  *target = RequestTarget(head);
+  const INT count = static_cast<INT>(std::min<long long>(limit.count(), 1 << 30));
+  if (WSAPoll(waits.data(), static_cast<ULONG>(waits.size()), count) <= 0) return false;
+  readable->clear();
+  for (const WSAPOLLFD& wait : waits) readable->push_back(wait.revents != 0);
   return true;
 }
+
+SocketHandle AcceptConnection(SocketHandle listener, std::string* reason) {
+  const SOCKET client = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+  if (client == INVALID_SOCKET) {
+    *reason = "ブラウザからの接続を受けられません (" + std::to_string(WSAGetLastError()) + ")";
+  }
+  return client;
+}
+
+bool IsValidSocket(SocketHandle socket) { return static_cast<SOCKET>(socket) != INVALID_SOCKET; }
+
+long Receive(SocketHandle socket, char* buffer, std::size_t size) {
+  return recv(static_cast<SOCKET>(socket), buffer, static_cast<int>(size), 0);
+}
+
+void SendAll(SocketHandle socket, std::string_view bytes) {
+  send(static_cast<SOCKET>(socket), bytes.data(), static_cast<int>(bytes.size()), 0);
+}
+
+void CloseSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
+
+}  // namespace detail
 
 bool OpenBrowser(const std::string& url) {
   const std::wstring wide = Utf8ToWide(url);

@@ -2,6 +2,7 @@
 #include "mail/mapi_transport_win32.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <mapi.h>
 
 #include <memory>
@@ -104,6 +105,14 @@ ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, 
   return send(session, 0, &mail, 0, 0);
 }
 
+// A failed logon: the log keeps its fixed line, as the mail client's own
+// sign-on failure always had it; the reason is for a person watching.
+MailResult LogonFailed(std::string reason) {
+  MailResult result = MailResult::Failed(std::move(reason));
+  result.reason_logged = false;
+  return result;
+}
+
 }  // namespace
 
 // The loaded DLL, its entry points and the session; logs off before the DLL
@@ -133,14 +142,14 @@ MailResult MapiTransport::SignOn(const std::string& user_name, const std::string
   SignOff();
   auto api = std::make_unique<Api>();
   api->module.reset(LoadSystemMapi());
-  if (!api->module) return MailResult::Failed("MAPI32.DLL を読み込めませんでした");
+  if (!api->module) return LogonFailed("MAPI32.DLL を読み込めませんでした");
   HMODULE module = api->module.get();
   api->logon = Entry<LogonFn>(module, "MAPILogon");
   api->logoff = Entry<LogoffFn>(module, "MAPILogoff");
   api->send_mail = Entry<SendMailFn>(module, "MAPISendMail");
   api->send_mail_w = Entry<SendMailWFn>(module, "MAPISendMailW");
   if (api->logon == nullptr || (api->send_mail == nullptr && api->send_mail_w == nullptr)) {
-    return MailResult::Failed("MAPI32.DLL に MAPILogon または MAPISendMail がありません");
+    return LogonFailed("MAPI32.DLL に MAPILogon または MAPISendMail がありません");
   }
 
   // The profile name and password go over in the ANSI code page (MAPILogon
@@ -152,7 +161,7 @@ MailResult MapiTransport::SignOn(const std::string& user_name, const std::string
   const ULONG result = api->logon(0, profile.empty() ? nullptr : profile.data(),
                                   secret.empty() ? nullptr : secret.data(), 0, 0, &session);
   SecureZeroMemory(secret.data(), secret.size());
-  if (result != SUCCESS_SUCCESS) return MailResult::Failed(MapiErrorReason(result));
+  if (result != SUCCESS_SUCCESS) return LogonFailed(MapiErrorReason(result));
   api->session = session;
   api->signed_on = true;
   api_ = std::move(api);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mail/os_support.h"
+#include "mail/system_random.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -301,14 +302,74 @@ void AddDisplayName(HeaderLine& line, std::string_view name) {
   line.AddFewestEncodedWords(name);
 }
 
+// ---------------------------------------------------------------------------
+// Addresses.
+
+bool IsAtomsAndDots(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(),
+                                      [](char c) { return c == '.' || IsAtomCharacter(c); });
+}
+
+// RFC 5322's dot-atom: atoms joined by single dots.
+bool IsDotAtom(std::string_view text) {
+  return IsAtomsAndDots(text) && text.front() != '.' && text.back() != '.' &&
+         text.find("..") == std::string_view::npos;
+}
+
+// What may stand in a quoted local part: printable ASCII and the blank, but
+// no angle bracket (the address is written between them) and no "@" (an
+// address has one, before its domain).
+bool IsQuotable(char c) { return c >= 0x20 && c <= 0x7E && c != '<' && c != '>' && c != '@'; }
+
+// The local part of an address as written, read as its value: a quoted
+// string without its quotes and escapes, or atom characters and dots as
+// they are (dots anywhere: "taro..yamada." and ".hana" are old Japanese
+// mobile addresses still in use). False for anything else, or nothing.
+bool ReadLocalPart(std::string_view written, std::string* value) {
+  if (!written.starts_with('"')) {
+    *value = std::string(written);
+    return IsAtomsAndDots(written);
+  }
+  if (written.size() < 3 || !written.ends_with('"')) return false;
+  std::string read;
+  for (std::size_t i = 1; i + 1 < written.size(); ++i) {
+    char c = written[i];
+    if (c == '"') return false;
+    if (c == '\\') {
+      if (i + 2 >= written.size()) return false;  // the closing quote escaped
+      c = written[++i];
+    }
+    if (!IsQuotable(c)) return false;
+    read += c;
+  }
+  *value = std::move(read);
+  return true;
+}
+
+// An address's blanks stand only inside its quoted local part; others (a
+// control turned into a blank) are dropped, so that no fold can leave a
+// continuation line of blanks alone.
+std::string DropBlanksOutsideQuotes(std::string_view address) {
+  std::string kept;
+  bool quoted = false;
+  for (std::size_t i = 0; i < address.size(); ++i) {
+    if (quoted && address[i] == '\\' && i + 1 < address.size()) {
+      kept += address[i++];
+    } else if (address[i] == '"') {
+      quoted = !quoted;
+    } else if (address[i] == ' ' && !quoted) {
+      continue;
+    }
+    kept += address[i];
+  }
+  return kept;
+}
+
 void WriteMailboxHeader(std::string* out, std::string_view line_end, std::string_view header,
                         const Mailbox& mailbox) {
   HeaderLine line(out, line_end, header);
   std::string name = CleanHeaderText(mailbox.display_name);
-  // An address has no blanks of its own; controls turned into blanks are
-  // dropped, so that no fold can leave a continuation line of blanks alone.
-  std::string address = CleanHeaderText(mailbox.address);
-  std::erase(address, ' ');
+  std::string address = DropBlanksOutsideQuotes(CleanHeaderText(mailbox.address));
   std::string_view trimmed = TrimBlanks(name);
   if (trimmed.empty()) {
     line.AddWord(address);
@@ -388,19 +449,23 @@ std::int64_t SecondsAsIfUtc(const std::tm& time) {
 
 }  // namespace
 
-bool IsPlainAddress(std::string_view address) {
+bool WireAddress(std::string_view address, std::string* wire) {
+  const std::size_t at = address.rfind('@');
+  if (at == std::string_view::npos) return false;
+  const std::string_view domain = address.substr(at + 1);
+  std::string local;
+  if (!ReadLocalPart(address.substr(0, at), &local) || !IsAtomsAndDots(domain)) return false;
+  std::string out = (IsDotAtom(local) ? local : QuotedString(local)) + "@" + std::string(domain);
   // 254 is the longest address SMTP can carry; a longer one would also break
   // the 998-byte line limit of the To header, which is never folded inside it.
-  if (address.empty() || address.size() > 254 || address.front() == '-') return false;
-  std::size_t at = address.find('@');
-  if (at == std::string_view::npos || at == 0 || at + 1 == address.size()) return false;
-  if (address.find('@', at + 1) != std::string_view::npos) return false;
-  for (char c : address) {
-    // Dots may stand anywhere in the local part: addresses such as
-    // "taro..x.@docomo.ne.jp" are still in use and must be reachable.
-    if (c != '@' && c != '.' && !IsAtomCharacter(c)) return false;
-  }
+  if (out.size() > 254) return false;
+  *wire = std::move(out);
   return true;
+}
+
+bool IsPlainAddress(std::string_view address) {
+  std::string ignored;
+  return WireAddress(address, &ignored);
 }
 
 bool ParseMailbox(std::string_view text, Mailbox* out) {
@@ -423,7 +488,7 @@ bool ParseMailbox(std::string_view text, Mailbox* out) {
   } else {
     mailbox.address = std::string(whole);
   }
-  if (!IsPlainAddress(mailbox.address)) return false;
+  if (!WireAddress(mailbox.address, &mailbox.address)) return false;
   *out = std::move(mailbox);
   return true;
 }
@@ -486,10 +551,7 @@ std::string MessageIdFor(std::string_view key, std::string_view from_address) {
 
 std::string NewMessageId(std::string_view from_address) {
   static std::uint64_t counter = 0;
-  static const std::uint64_t process_random = [] {
-    std::random_device device;
-    return static_cast<std::uint64_t>(device()) << 32 | device();
-  }();
+  static const std::uint64_t process_random = SystemRandom64();
   static std::mt19937_64 generator(process_random);
   static const unsigned long process_id = CurrentProcessId();
 
@@ -508,6 +570,7 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
   MessageFields fields;
   fields.from = from;
   fields.to = Mailbox{message.recipient_name, message.recipient_address};
+  WireAddress(message.recipient_address, &fields.to.address);  // the transports refuse the rest
   fields.subject = message.subject;
   fields.text = message.text;
   fields.date = Rfc5322Date();

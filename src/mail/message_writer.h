@@ -17,13 +17,24 @@ struct Mailbox {
 
 // Parses a "From"-style value: a bare address, or a display name (quoted or
 // not; blanks around it dropped) followed by the address in angle brackets.
-// False when it holds no plain addr-spec.
+// The address is kept in the form it goes out in (WireAddress). False when it
+// holds no address WireAddress accepts.
 bool ParseMailbox(std::string_view text, Mailbox* out);
 
-// True when `address` is a plain addr-spec: local@domain, both parts
-// non-empty, exactly one "@", only ASCII atom characters and dots (so no
-// controls, blanks, angle brackets, quotes, commas or semicolons); it must not
-// start with "-", so that no program takes it for an option.
+// The form in which an address, as a list or the settings write it, goes out
+// (RCPT TO, MAIL FROM, To and From, sendmail's arguments): local@domain with
+// exactly one "@", a domain of ASCII atom characters and dots, at most 254
+// bytes. The local part is either atom characters and dots, sent as they are
+// when they make a dot-atom and as a quoted string otherwise ("taro..yamada."
+// and ".hana", old Japanese mobile addresses: RFC 5321 4.1.2, RFC 5322
+// 3.4.1), or a quoted string, sent as it is (unquoted when it need not be).
+// A leading "-" is an ordinary character (sendmail gets the address after
+// "--"). False for anything else: a control, a blank outside quotes, an
+// angle bracket, no "@" or an empty part; `wire` is then left as it was.
+bool WireAddress(std::string_view address, std::string* wire);
+
+// True when WireAddress accepts `address`: a recipient the transports that
+// write messages can send to.
 bool IsPlainAddress(std::string_view address);
 
 struct MessageFields {
@@ -39,8 +50,9 @@ struct MessageFields {
 // not a plain addr-spec.
 inline constexpr std::string_view kBadAddressReason = "宛先アドレスの形式が正しくありません";
 
-// The fields of one outgoing message from `from`, dated now; its Message-ID
-// is made from the message's key (MessageIdFor), or new when it has none.
+// The fields of one outgoing message from `from`, dated now, the recipient's
+// address in its wire form (WireAddress); its Message-ID is made from the
+// message's key (MessageIdFor), or new when it has none.
 MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
 
 // The whole message: headers (Date, From, To, Subject, Message-ID,

@@ -7,14 +7,16 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <random>
 
 #include "config/profile.h"
 #include "mail/credential_mask.h"
 #include "mail/oauth_json.h"
+#include "mail/system_random.h"
 #include "text/ascii.h"
 #include "text/utf8.h"
 
@@ -67,9 +69,8 @@ std::string Sanitized(std::string_view text) {
   return std::string(CutCodePoints(BlankControls(SanitizeUtf8(text)), kReasonCharacters));
 }
 
-std::string Masked(std::string text, const std::vector<std::string>& secrets) {
-  for (const std::string& secret : secrets) text = MaskCredentials(text, "", secret);
-  return text;
+std::string Masked(std::string_view text, const std::vector<std::string>& secrets) {
+  return MaskSecrets(text, "", secrets);
 }
 
 // The origin ("https://host[:port]") of an https URL.
@@ -83,14 +84,27 @@ bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f');
 }
 
-std::string RandomText(std::size_t bytes) {
-  std::random_device device;
-  std::string raw;
-  while (raw.size() < bytes) {
-    const std::uint32_t word = device();
-    for (int i = 0; i < 4 && raw.size() < bytes; ++i)
-      raw.push_back(static_cast<char>(word >> (8 * i)));
+// "expires_in" kept within 1 s and a day before it meets the clock: a
+// server's 0, a negative number or one beyond any clock's range is taken at
+// the nearer edge. Missing or not a number: an hour.
+std::chrono::seconds TokenLifetime(const std::map<std::string, std::string>& members) {
+  constexpr double kShortest = 1;
+  constexpr double kLongest = 24 * 60 * 60;
+  const auto expires = members.find("expires_in");
+  if (expires == members.end()) return std::chrono::hours(1);
+  const std::string& text = expires->second;
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || std::isnan(seconds)) {
+    return std::chrono::hours(1);
   }
+  return std::chrono::seconds(std::llround(std::clamp(seconds, kShortest, kLongest)));
+}
+
+// base64url of `bytes` random bytes; empty when the system gave none.
+std::string RandomText(std::size_t bytes) {
+  std::string raw(bytes, '\0');
+  if (!SystemRandomBytes(raw.data(), raw.size())) return {};
   return EncodeBase64Url(raw);
 }
 
@@ -242,11 +256,7 @@ bool RefreshAccessToken(const SignOnSettings& settings, const std::string& refre
     return false;
   }
   access->token = token->second;
-  access->lifetime = std::chrono::seconds(3600);
-  if (const auto expires = reply.members.find("expires_in"); expires != reply.members.end()) {
-    const long seconds = std::strtol(expires->second.c_str(), nullptr, 10);
-    if (seconds > 0) access->lifetime = std::chrono::seconds(seconds);
-  }
+  access->lifetime = TokenLifetime(reply.members);
   rotated->clear();
   const auto next = reply.members.find("refresh_token");
   if (next != reply.members.end() && !next->second.empty() && next->second != refresh_token) {

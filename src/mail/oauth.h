@@ -73,7 +73,8 @@ std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
 // An access token and how long it lasts.
 struct AccessToken {
   std::string token;
-  std::chrono::seconds lifetime{3600};  // "expires_in"; an hour when not given
+  // "expires_in", kept within 1 s and a day; an hour when not given.
+  std::chrono::seconds lifetime{3600};
 };
 
 // Exchanges the refresh token for an access token. `rotated` receives a new
@@ -101,12 +102,13 @@ bool RestrictToOwner(const std::string& path, std::string* reason);
 bool StoreRefreshToken(const std::string& settings_path, const std::string& token,
                        std::string* reason);
 
-// Runs "Password Command" (password_command_<platform>.cpp): POSIX through
-// /bin/sh -c, Windows with CreateProcess and no shell or window. Its first
-// line of output (at most 64 KiB are read; CR and LF removed) is the secret.
-// False with a reason in Japanese, never the output, when the command
-// cannot start, exits with a status other than 0 or prints an empty first
-// line.
+// Runs "Password Command" (a ChildProcess: POSIX through /bin/sh -c, Windows
+// without a shell or window). Its first line of output (at most 64 KiB are
+// read; CR and LF removed) is the secret, taken as soon as it arrives. False
+// with a reason in Japanese, never the output, when the command cannot start,
+// has not ended within kPasswordCommandDeadline, exits with a status other
+// than 0 or prints an empty first line. Whatever the command left running is
+// ended with it.
 bool RunPasswordCommand(const std::string& command, std::string* secret, std::string* reason);
 
 // How /signin talks to the person signing in.
@@ -135,8 +137,9 @@ bool DeviceSignIn(const SignOnSettings& settings, const OAuthPoster& post, const
 std::string AuthorizationUrl(const SignOnSettings& settings, const std::string& verifier,
                              const std::string& state, const std::string& redirect_uri);
 std::map<std::string, std::string> ReadQuery(std::string_view query);
-// Random texts from the system's generator: a PKCE verifier (64 characters
-// of base64url) and a state.
+// Random texts from the system's random source (SystemRandomBytes): a PKCE
+// verifier (64 characters of base64url) and a state; empty when the system
+// gave no random bytes.
 std::string NewPkceVerifier();
 std::string NewState();
 

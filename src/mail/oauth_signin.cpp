@@ -24,6 +24,10 @@ bool CodeSignIn(const SignOnSettings& settings, const OAuthPoster& post, const S
   const std::string redirect_uri = "http://127.0.0.1:" + std::to_string(port) + "/";
   const std::string verifier = NewPkceVerifier();
   const std::string state = NewState();
+  if (verifier.empty() || state.empty()) {
+    *reason = "システムの乱数を得られません";
+    return false;
+  }
   const std::string url = AuthorizationUrl(settings, verifier, state, redirect_uri);
   io.show(url, "");
   if (io.open_browser) io.open_browser(url);

@@ -315,9 +315,8 @@ MailResult SendmailTransport::Send(const OutgoingMessage& message) {
   }
   const MessageFields fields = FieldsFor(message, sender_);
 
-  const ProgramRun run =
-      RunProgram(chosen_, SendmailArguments(sender_.address, message.recipient_address),
-                 WriteMessage(fields, "\n"));
+  const ProgramRun run = RunProgram(chosen_, SendmailArguments(sender_.address, fields.to.address),
+                                    WriteMessage(fields, "\n"));
   if (!run.started) return MailResult::Failed(run.start_error);
   if (run.stopped_idle) return MailResult::Failed(chosen_ + ": 応答がないため停止しました");
   if (!WIFEXITED(run.wait_status) || WEXITSTATUS(run.wait_status) != 0) {

@@ -104,9 +104,7 @@ class SignOnTransport final : public MailTransport {
   }
 
   MailResult Clean(MailResult result) const {
-    for (const std::string& secret : secrets_) {
-      result.reason = MaskCredentials(result.reason, user_name_, secret);
-    }
+    result.reason = MaskSecrets(result.reason, user_name_, secrets_);
     return result;
   }
 

@@ -638,7 +638,7 @@ MailResult SmtpTransport::Send(const OutgoingMessage& message) { return SendAhea
 
 MailResult SmtpTransport::DeliverAlone(const OutgoingMessage& message) {
   const MessageFields fields = FieldsFor(message, sender_);
-  return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), message.recipient_address,
+  return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), fields.to.address,
                  fields.message_id);
 }
 
@@ -759,7 +759,7 @@ void SmtpTransport::Begin(const OutgoingMessage& message, std::string* out) {
   transaction.message_id = fields.message_id;
   std::string text = WriteMessage(fields, "\r\n");
   out->append("MAIL FROM:<").append(sender_.address).append(">\r\nRCPT TO:<");
-  out->append(message.recipient_address).append(">\r\n");
+  out->append(fields.to.address).append(">\r\n");
   if (chunking_) {
     transaction.chunked = true;
     transaction.payload_sent = true;

@@ -44,6 +44,10 @@ struct MailResult {
   // angle brackets; empty when the transport does not write the message
   // itself (MAPI).
   std::string message_id;
+  // After a failed SignOn: whether the log's failure line names the reason,
+  // as it does for a failed send. Simple MAPI's logon keeps the log's fixed
+  // line (the reason is shown to a person watching only).
+  bool reason_logged = true;
 
   bool ok() const { return outcome == MailOutcome::kDone; }
 

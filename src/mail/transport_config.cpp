@@ -63,8 +63,8 @@ bool ChooseSender(const Settings& settings, Mailbox* sender, std::string* reason
     return false;
   }
   std::string_view user_name = TrimBlanks(settings.user_name);
-  if (IsPlainAddress(user_name)) {
-    *sender = Mailbox{"", std::string(user_name)};
+  if (std::string address; WireAddress(user_name, &address)) {
+    *sender = Mailbox{"", std::move(address)};
     return true;
   }
   *reason = "送信者のアドレスがありません (From も User Name もアドレスではありません)";

@@ -67,12 +67,24 @@ struct CreatedFile {
   std::string reason;  // kFailed: the system's reason
 };
 
+// Who may read a file that CreateNewFile makes.
+enum class FileAccess {
+  kLikeModel,  // POSIX: the model's permissions, or what a new file gets
+  kOwnerOnly,  // POSIX: the same, less every permission of group and others
+};
+
 // Creates `path` (UTF-8) only when no file of that name exists yet, and opens
 // it for binary writing. On POSIX, when `model` names an existing file, the
-// new file has the model's owner and permissions before a byte is written (a
-// copy of a file that holds a password is never readable by others, not even
-// for a moment); otherwise, and on Windows, it gets what a new file gets.
-CreatedFile CreateNewFile(const std::string& path, const std::string& model = {});
+// new file has the model's owner and permissions (narrowed as `access` says)
+// before a byte is written (a copy of a file that holds a password is never
+// readable by others, not even for a moment); otherwise it gets what a new
+// file gets, narrowed likewise. Windows: what a new file gets.
+CreatedFile CreateNewFile(const std::string& path, const std::string& model = {},
+                          FileAccess access = FileAccess::kLikeModel);
+
+// POSIX: true when `path` names a file that its group or others may read.
+// Windows, or a file that cannot be examined: false.
+bool ReadableByOthers(const std::string& path);
 
 // Renames `from` to `to`, replacing `to` if it exists.
 bool RenameFile(const std::string& from, const std::string& to, std::string* reason);

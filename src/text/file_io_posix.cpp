@@ -44,11 +44,11 @@ int RenameNoReplace(const char* from, const char* to) { return LinkThenUnlink(fr
 
 // Gives the new file `fd` the owner and permissions of `model`. The owner
 // may not be ours to give (only root can); the group may still be.
-void TakeOwnerAndMode(int fd, const struct stat& model) {
+void TakeOwnerAndMode(int fd, const struct stat& model, mode_t mode) {
   if (fchown(fd, model.st_uid, model.st_gid) != 0 && fchown(fd, -1, model.st_gid) != 0) {
     // The new file keeps the running user as its owner, as any new file would.
   }
-  if (fchmod(fd, model.st_mode & 0777) != 0) {
+  if (fchmod(fd, mode) != 0) {
     // open() already gave it these permissions or fewer (the umask).
   }
 }
@@ -173,18 +173,19 @@ bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason) {
   return true;
 }
 
-CreatedFile CreateNewFile(const std::string& path, const std::string& model) {
+CreatedFile CreateNewFile(const std::string& path, const std::string& model, FileAccess access) {
   CreatedFile result;
   struct stat like {};
   const bool has_model = !model.empty() && stat(model.c_str(), &like) == 0;
-  const mode_t mode = has_model ? (like.st_mode & 0777) : 0666;
+  mode_t mode = has_model ? (like.st_mode & 0777) : 0666;
+  if (access == FileAccess::kOwnerOnly) mode &= 0700;
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) {
     result.status = errno == EEXIST ? CreateStatus::kExists : CreateStatus::kFailed;
     StoreReason(errno, &result.reason);
     return result;
   }
-  if (has_model) TakeOwnerAndMode(fd, like);
+  if (has_model) TakeOwnerAndMode(fd, like, mode);
   result.file.reset(fdopen(fd, "wb"));
   if (!result.file) {
     StoreReason(errno, &result.reason);
@@ -233,6 +234,11 @@ bool MakeFolders(const std::string& path, std::string* reason, FolderAccess acce
 bool IsFolder(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool ReadableByOthers(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace pinemail

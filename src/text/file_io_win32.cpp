@@ -194,7 +194,8 @@ bool AppendWhole(std::FILE* file, std::string_view bytes, std::string* reason) {
   return true;
 }
 
-CreatedFile CreateNewFile(const std::string& path, const std::string& /*model*/) {
+CreatedFile CreateNewFile(const std::string& path, const std::string& /*model*/,
+                          FileAccess /*access*/) {
   CreatedFile result;
   const std::wstring wide = Utf8ToWide(path);
   const int fd = _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
@@ -260,5 +261,9 @@ bool IsFolder(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+// A profile folder's files are the user's own (the DPAPI-sealed token is
+// what protects the secret there).
+bool ReadableByOthers(const std::string& /*path*/) { return false; }
 
 }  // namespace pinemail

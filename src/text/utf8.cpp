@@ -22,11 +22,20 @@ std::size_t SequenceLength(unsigned char lead) {
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+// The marks and embeddings that reorder the text around them (left-to-right
+// and right-to-left marks, embeddings, overrides and isolates): a name or a
+// reason holding one could show a person a line other than the one stored.
+bool IsBidiControl(char32_t code_point) {
+  return code_point == 0x200E || code_point == 0x200F ||
+         (code_point >= 0x202A && code_point <= 0x202E) ||
+         (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
 bool IsBlanked(char32_t code_point, Controls controls) {
   const bool c0_c1_del = code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
   switch (controls) {
     case Controls::kLogLine:
-      return c0_c1_del || code_point == 0x2028 || code_point == 0x2029;
+      return c0_c1_del || code_point == 0x2028 || code_point == 0x2029 || IsBidiControl(code_point);
     case Controls::kHeader:
       return c0_c1_del;
     case Controls::kHeaderButTab:

@@ -32,8 +32,10 @@ std::string SanitizeUtf8(std::string_view bytes);
 // Which characters BlankControls turns into blanks.
 enum class Controls {
   // Everything that could break or forge a line: the C0 controls (NUL, LF,
-  // ESC, ...), DEL, the C1 controls (U+0080..U+009F) and the line and
-  // paragraph separators (U+2028, U+2029). Every field of the run log, and
+  // ESC, ...), DEL, the C1 controls (U+0080..U+009F), the line and
+  // paragraph separators (U+2028, U+2029) and the bidirectional controls
+  // (U+200E, U+200F, U+202A..U+202E, U+2066..U+2069), which would show a line
+  // in another order than it is written. Every field of the run log, and
   // every reason shown with it, is cleaned so.
   kLogLine,
   // The C0 controls, DEL and the C1 controls: what must never stand in a

@@ -173,7 +173,8 @@ class BatchTest(unittest.TestCase):
         if RUNNER.default_transport_needs_sender:
             # Without "From" or an address as "User Name" there is no sender.
             self.assertEqual(2, result.status)
-            self.assertEqual(head + "ログインに失敗しました。\r\n", self.folder.log())
+            self.assertEqual(head + "ログインに失敗しました。(送信者のアドレスがありません (From も User Name もアドレスではありません))\r\n",
+                             self.folder.log())
 
     def test_banner_switch(self):
         self.prepare(settings=SETTINGS + "NO_INSERT_TEXT=TRUE\n",
@@ -468,6 +469,7 @@ class TerminalTest(unittest.TestCase):
         self.folder = harness.ProgramFolder(EXE)
         self.addCleanup(self.folder.cleanup)
         self.folder.write_text("pinemail.ini", SETTINGS)
+        self.folder.file("pinemail.ini").chmod(0o600)  # it holds a password
         self.folder.write_text("list.txt", LIST)
         self.folder.write_text("newyear.txt", TEMPLATE)
 
@@ -479,12 +481,26 @@ class TerminalTest(unittest.TestCase):
         self.assertFalse(self.folder.exists("pinemail.log"))
 
     def test_help_asked(self):
-        for args in ((), ("list.txt", "/h")):
+        home = self.folder.file("home")  # named: a run would make it
+        for args in ((), ("list.txt", "/h"), ("/h",), ("/H",), ("-h",)):
             with self.subTest(args=args):
-                result = RUNNER.run(self.folder, args)
+                result = RUNNER.run(self.folder, args, env={"PINEMAIL_HOME": RUNNER.path_of(home)})
                 self.assertEqual(0, result.status)
                 self.assert_help_only(result)
                 self.assertEqual(b"", result.stderr)
+                self.assertFalse(home.exists())
+
+    @unittest.skipIf("--wine" in sys.argv, "POSIX file modes")
+    def test_a_secret_others_may_read_is_named_and_narrowed_when_written(self):
+        settings = self.folder.file("pinemail.ini")
+        # With every key there the file is only read; a missing one is written.
+        for missing, warned, mode in (("", True, 0o644), ("Subst Key Word=NAME,KEN,GOBI\n", False,
+                                                          0o600)):
+            settings.write_text(SETTINGS.replace(missing, ""))
+            settings.chmod(0o644)
+            _, shown = harness.run_on_terminal([str(self.folder.exe), "list.txt"], RUNNER.env)
+            self.assertEqual(warned, "ほかのユーザーも読めます" in shown.decode("utf-8"), shown)
+            self.assertEqual(mode, settings.stat().st_mode & 0o777)
 
     def test_missing_list_shows_help_and_fails(self):
         self.folder.file("pinemail.ini").unlink()

@@ -268,8 +268,8 @@ class SettingsTest(ProgramTest):
         result = RUNNER.run(self.folder, ("list.txt",))
         # No sender and no mail server: the sign-on fails, with no empty line after it.
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block("User Name: ", "Password : ", "", "ログインに失敗しました。"),
-                         self.folder.log())
+        self.assertEqual(log_block("User Name: ", "Password : ", "", "ログインに失敗しました。"
+                                   "(送信者のアドレスがありません (From も User Name もアドレスではありません))"), self.folder.log())
 
 
 @unittest.skipIf("--wine" in sys.argv, "POSIX start-up rules; the Wine suite checks Windows's")
@@ -284,7 +284,7 @@ class StartUpTest(ProgramTest):
         cases = [
             (("list.txt /H",), 0, False), (("list.txt", "x /hx"), 0, False),
             (("list.txt/h",), 2, False), (("list.txt", "\t/h"), 2, False),
-            (("/H",), 2, False), (("\"list.txt\"",), 2, False), ((" list.txt",), 2, False),
+            (("/H",), 0, False), (("\"list.txt\"",), 2, False), ((" list.txt",), 2, False),
             (("--help",), 0, False), (("list.txt",), 0, True),
             ((str(self.folder.file("list.txt")),), 0, True),
         ]
@@ -322,13 +322,12 @@ class WindowsStartUpTest(ProgramTest):
             self.folder.file("pinemail.log").unlink()
         return RUNNER.run(self.folder, args)
 
-    def test_slash_h_alone_names_a_file_h(self):
-        # No blank before the slash: the program folder's file H is the list.
-        self.assertEqual(2, self.run_args("/H").status)
-        self.assertFalse(self.folder.exists("pinemail.log"))
+    def test_slash_h_alone_is_the_help_even_beside_a_file_h(self):
+        # No blank before the slash, but the help is meant, not the file H.
         self.write("H", "pinemail.exe\na@example.jp,A,t.txt\n")
-        self.assertEqual(0, self.run_args("/h").status)
-        self.assertIn("メッセージ送信", self.folder.log())
+        for args in ("/H", "/h"):
+            self.assertEqual(0, self.run_args(args).status)
+            self.assertFalse(self.folder.exists("pinemail.log"))
 
     def test_hidden_or_system_lists_are_not_found(self):
         for flag in ("+h", "+s"):

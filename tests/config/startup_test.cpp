@@ -196,20 +196,23 @@ TEST(DecideStartTest, HelpIsAskedForWithoutArgumentOrWithTheOption) {
   EXPECT_TRUE(fs.looked_up_.empty());
 }
 
-TEST(DecideStartTest, HelpWordsAreOnlyWholeTextsAndOnlyOnPosix) {
+TEST(DecideStartTest, HelpWordsAreOnlyWholeTexts) {
   FakeFileSystem fs({});
-  EXPECT_EQ(DecideStart(WindowsInput("-h"), fs, kWin).mode, StartMode::kListMissing);
   EXPECT_EQ(DecideStart(PosixInput("-h list.txt"), fs, kPosix).mode, StartMode::kListMissing);
   EXPECT_EQ(DecideStart(PosixInput("--HELP"), fs, kPosix).mode, StartMode::kListMissing);
+  EXPECT_EQ(DecideStart(WindowsInput("/HX"), fs, kWin).mode, StartMode::kListMissing);
 }
 
-TEST(DecideStartTest, SlashHWithoutABlankIsAPathInTheAppFolder) {
-  FakeFileSystem fs({});
-  StartDecision decision = DecideStart(WindowsInput("/H"), fs, kWin);
-  EXPECT_EQ(decision.mode, StartMode::kListMissing);
-  EXPECT_EQ(decision.list_path, "C:\\PM\\/H");
-  FakeFileSystem with_h({"C:\\PM\\/H"});
-  EXPECT_EQ(DecideStart(WindowsInput("/H"), with_h, kWin).mode, StartMode::kBatch);
+TEST(DecideStartTest, SlashOrDashHAloneIsTheHelpNeverAPath) {
+  // Even a file that the text would name is not run.
+  FakeFileSystem fs({"C:\\PM\\/H", "C:\\PM\\-H", "/h", "/opt/pm/-h"});
+  for (const StartInput& input : {WindowsInput("/H"), WindowsInput("-H"), PosixInput("/h "),
+                                  PosixInput("/H"), PosixInput("-h")}) {
+    EXPECT_EQ(DecideStart(input, fs, input.posix_help_words ? kPosix : kWin).mode,
+              StartMode::kHelpAsked)
+        << input.command_text;
+  }
+  EXPECT_TRUE(fs.looked_up_.empty());
 }
 
 TEST(DecideStartTest, AnExistingListStartsTheBatch) {

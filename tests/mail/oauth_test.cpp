@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <deque>
 #include <string>
 
@@ -154,6 +155,41 @@ TEST(RefreshAccessTokenTest, TakesTheTokenAndARotatedRefreshTokenOrTheProvidersE
   EXPECT_FALSE(RefreshAccessToken(Microsoft(), "rt1", server.poster(), &access, &rotated, &reason));
   EXPECT_EQ(reason,
             "アクセストークンを取得できません: invalid_grant AADSTS70000 token *** revoked  ");
+}
+
+TEST(RefreshAccessTokenTest, LifetimeStaysWithinASecondAndADay) {
+  for (const auto& [expires, seconds] : std::map<std::string, long>{
+           {"99999999999999999999", 86400}, {"0", 1}, {"-7", 1}, {"soon", 3600}, {"59.6", 60}}) {
+    ScriptedServer server;
+    server.replies = {Reply(200, {{"access_token", "at"}, {"expires_in", expires}})};
+    AccessToken access;
+    std::string rotated;
+    std::string reason;
+    ASSERT_TRUE(RefreshAccessToken(Microsoft(), "rt", server.poster(), &access, &rotated, &reason));
+    EXPECT_EQ(access.lifetime.count(), seconds) << expires;
+  }
+}
+
+TEST(RefreshAccessTokenTest, AnEchoedRequestShowsNoSecretInAnyEncoding) {
+  const std::string token = "1//0g+Ab c";  // Google's refresh tokens hold "/"
+  const std::string form = FormEncode({{"refresh_token", token}, {"client_secret", "shh/+"}});
+  std::string lower = form;  // hex digits in lower case, as some servers write them
+  for (std::size_t at = lower.find('%'); at != std::string::npos; at = lower.find('%', at + 1)) {
+    for (std::size_t i : {at + 1, at + 2}) lower[i] = static_cast<char>(std::tolower(lower[i]));
+  }
+  ScriptedServer server;
+  server.replies = {Reply(400, {{"error", "invalid_request"},
+                                {"error_description", form + " " + lower + " " + token}})};
+  SignOnSettings settings = Microsoft();
+  settings.client_secret = "shh/+";
+  AccessToken access;
+  std::string rotated;
+  std::string reason;
+  EXPECT_FALSE(RefreshAccessToken(settings, token, server.poster(), &access, &rotated, &reason));
+  EXPECT_EQ(reason,
+            "アクセストークンを取得できません: invalid_request refresh_token=**********&"
+            "client_secret=***** refresh_token=**********&client_secret=***** **********");
+  EXPECT_EQ(MaskSecrets("a " + EncodeBase64(token) + " b", "", {token}), "a ********** b");
 }
 
 TEST(DeviceSignInTest, PollsPatientlyUntilTheTokenOrTheEnd) {

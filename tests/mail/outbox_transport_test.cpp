@@ -101,16 +101,19 @@ TEST(OutboxTransportTest, RefusesAnAddressThatIsNotPlainWithoutWritingAFile) {
   std::string folder = scratch / "out";
   OutboxTransport outbox(folder, kSender);
   ASSERT_TRUE(outbox.SignOn("", "").ok());
-  for (const char* address : {"", "no-at-sign", "a@b\r\nBcc: c@d", "-oQ@example.jp",
-                              "山田 <a@b>", "a@b, c@d"}) {
+  for (const char* address :
+       {"", "no-at-sign", "a@b\r\nBcc: c@d", "a b@example.jp", "山田 <a@b>", "a@b, c@d"}) {
     MailResult result = outbox.Send(Message(address, "x"));
     EXPECT_FALSE(result.ok()) << address;
     EXPECT_FALSE(result.reason.empty()) << address;
   }
   EXPECT_TRUE(Names(folder).empty());
-  // The next good message still gets the first number.
-  EXPECT_TRUE(outbox.Send(Message("a@example.jp", "x")).ok());
+  // The next good message still gets the first number; one that is no
+  // dot-atom goes quoted.
+  EXPECT_TRUE(outbox.Send(Message(".hana@ezweb.ne.jp", "x")).ok());
   EXPECT_EQ(Names(folder), std::vector<std::string>{"00000001.eml"});
+  EXPECT_NE(ReadBytes(folder + "/00000001.eml").find("<\".hana\"@ezweb.ne.jp>\r\n"),
+            std::string::npos);
 }
 
 TEST(OutboxTransportTest, SignOnFailsWhenThePathIsAFile) {

@@ -100,7 +100,7 @@ TEST(TransportConfigTest, TakesTheSenderFromFromOrElseAnAddressUserName) {
 
   // No usable sender: every transport that writes its own message refuses.
   std::string reason;
-  for (const char* user_name : {"", "taro", "-x@example.jp"}) {
+  for (const char* user_name : {"", "taro", "<x@example.jp>"}) {
     settings.user_name = user_name;
     for (const char* server : {"outbox:out", "smtp://host", "sendmail", ""}) {
       settings.mail_server = server;

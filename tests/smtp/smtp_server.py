@@ -64,6 +64,7 @@ class State:
         self.most_ahead = 0
         self.joined = 0
         self.tempfails = {}
+        self.rcpt_args = []  # as the client wrote them (the handler gets them unquoted)
         os.makedirs(store, exist_ok=True)
         self.save()
 
@@ -78,7 +79,7 @@ class State:
     def save(self):
         data = {key: getattr(self, key) for key in
                 ("connections", "starttls", "logins", "failed_logins", "commands", "times",
-                 "messages", "pipelined", "most_ahead", "joined")}
+                 "messages", "pipelined", "most_ahead", "joined", "rcpt_args")}
         temp = os.path.join(self.store, "state.json.tmp")
         with open(temp, "w") as f:
             json.dump(data, f)
@@ -239,6 +240,11 @@ def make_server_class(state, options):
             status = await self.event_handler.handle_DATA(self, self.session, envelope)
             self._set_post_data_state()
             await self.push(status)
+
+        async def smtp_RCPT(self, arg):
+            if not state.lean:
+                state.rcpt_args.append(arg)
+            await super().smtp_RCPT(arg)
 
         async def smtp_QUIT(self, arg):
             state.command("QUIT")

@@ -39,6 +39,12 @@ SIGN_ON_FAILED = "ログインに失敗しました。"
 FAILED = "送信に失敗しました。"
 FIVE_RECIPIENTS = RECIPIENTS + [("kato@example.jp", "加藤 三郎", "加藤"),
                                 ("ito@example.jp", "伊藤 四郎", "伊藤")]
+# Old Japanese mobile addresses and a leading "-", as a list writes them and
+# as they go out.
+CARRIERS = [("taro..yamada.@docomo.ne.jp", '"taro..yamada."@docomo.ne.jp'),
+            ('".hana"@ezweb.ne.jp', '".hana"@ezweb.ne.jp'),
+            ("-jiro@softbank.ne.jp", "-jiro@softbank.ne.jp")]
+CARRIER_RECIPIENTS = [(w, n, s) for (w, _), (_, n, s) in zip(CARRIERS, RECIPIENTS)]
 
 
 def stopped(reason="サーバーとの接続に 3 件続けて失敗しました"):
@@ -155,6 +161,12 @@ class TransportTest(unittest.TestCase):
             {**self.runner.env, "TERM": "xterm", **(env or {})}, columns=columns)
         return harness.Result(status, b"", shown)
 
+    def assert_sign_on_failed(self, part):
+        """The log ends in the sign-on failure line with its reason (holding
+        `part`) in parentheses, as a failed send has it."""
+        self.assertRegex(self.folder.log(),
+                         rf"\n{SIGN_ON_FAILED}\([^\r\n]*{re.escape(part)}[^\r\n]*\)\r\n\Z")
+
     def credential_lines(self, user, password):
         return ("User Name: " + user, "Password : " + "*" * len(password), "")
 
@@ -222,6 +234,18 @@ class SmtpTest(TransportTest):
         self.assertEqual(len(RECIPIENTS) if self.PIPELINING else 0, state["pipelined"])
         self.assertEqual(len(RECIPIENTS) - 1 if self.PIPELINING else 0, state["joined"])
 
+    def test_carrier_addresses_go_out_quoted_and_are_logged_as_written(self):
+        server = self.server()
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", recipients=CARRIER_RECIPIENTS)
+        self.assertEqual(0, result.status, result.stderr)
+        self.assertEqual(log_block(*self.credential_lines("", ""), *[
+            line for r in CARRIER_RECIPIENTS for line in self.sent_block(r[0], r[1])]),
+            self.folder.log())
+        wire = [w for _, w in CARRIERS]
+        self.assertEqual([f"TO:<{w}>" for w in wire], server.state()["rcpt_args"])
+        for eml, address in zip(sorted(server.store.glob("*.eml")), wire):
+            self.assertIn(f"<{address}>\r\n".encode(), eml.read_bytes())
+
     def test_starttls_with_login_over_one_connection(self):
         server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
         result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password=PASSWORD)
@@ -237,7 +261,8 @@ class SmtpTest(TransportTest):
         server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
         result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password="wrong")
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED),
+        self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED
+                                   + "(535 5.7.8 Authentication credentials invalid)"),
                          self.folder.log())
         self.assertEqual([], server.messages())
         self.assertEqual(1, server.state()["failed_logins"])
@@ -246,7 +271,7 @@ class SmtpTest(TransportTest):
         server = self.server("--starttls", *CERTS)
         result = self.run_batch(f"smtp://localhost:{server.port}", env={"PINEMAIL_CA_FILE": ""})
         self.assertEqual(2, result.status)
-        self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+        self.assert_sign_on_failed("certificate")
         self.assertEqual(0, server.state()["starttls"])
 
     def test_certificate_must_name_the_host(self):
@@ -255,7 +280,7 @@ class SmtpTest(TransportTest):
         result = self.run_batch(f"smtps://localhost:{server.port}",
                                 env={"PINEMAIL_CA_FILE": OTHER_CERTS[0]})
         self.assertEqual(2, result.status)
-        self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+        self.assert_sign_on_failed("host name")
         self.assertEqual([], server.messages())
 
     def test_implicit_tls(self):
@@ -578,7 +603,7 @@ class ProviderLimitTest(TransportTest):
                 result = self.run_batch(f"smtp://127.0.0.1:{server.port}", extra=extra,
                                         terminal=True)
                 self.assertEqual(2, result.status)
-                self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+                self.assert_sign_on_failed(key)
                 self.assertIn(key, result.stderr.decode())
         self.assertEqual(0, server.state()["connections"])
 
@@ -690,7 +715,7 @@ class RogueServerTest(TransportTest):
     def test_replies_past_their_limits_drop_the_connection(self):
         # While the session opens (libcurl reads those replies) sign-on fails;
         # later the record fails, and three records in a row stop the run.
-        for stage, fault, reason in [("ehlo", "endless", None), ("ehlo", "no-eol", None),
+        for stage, fault, reason in [("ehlo", "endless", ""), ("ehlo", "no-eol", LINE_TOO_LONG),
                                      ("mail", "endless", REPLY_TOO_LONG),
                                      ("mail", "no-eol", LINE_TOO_LONG),
                                      ("dot", "endless", REPLY_TOO_LONG)]:
@@ -698,9 +723,10 @@ class RogueServerTest(TransportTest):
                 server = self.rogue("--stage", stage, "--fault", fault)
                 result = self.run_rogue(server)
                 self.assertEqual(2, result.status, result.stderr)
-                expected = (log_block(*self.credential_lines("", ""), SIGN_ON_FAILED) if not reason
-                            else self.expected_log([reason] * 3, stopped=True))
-                self.assertEqual(expected, self.log())
+                if stage == "ehlo":
+                    self.assert_sign_on_failed(reason)
+                else:
+                    self.assertEqual(self.expected_log([reason] * 3, stopped=True), self.log())
                 self.assertEqual([], server.messages())
 
     def test_waits_and_stalls(self):
@@ -751,7 +777,8 @@ class RogueServerTest(TransportTest):
         server = self.rogue()
         result = self.run_rogue(server, user="taro", password=PASSWORD, terminal=True)
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines("taro", PASSWORD), SIGN_ON_FAILED),
+        self.assertEqual(log_block(*self.credential_lines("taro", PASSWORD), SIGN_ON_FAILED
+                                   + "(ユーザー名が設定されていますが、サーバーが認証 (AUTH) を受け付けません)"),
                          self.log())
         self.assertIn("AUTH", result.stderr.decode())
         self.assertEqual([], server.messages())
@@ -840,16 +867,19 @@ class SendmailTest(TransportTest):
     def test_missing_program_is_a_sign_on_failure(self):
         result = self.run_batch(f"sendmail:{self.folder.file('bin/nothing')}")
         self.assertEqual(2, result.status)
-        self.assertTrue(self.folder.log().endswith(SIGN_ON_FAILED + "\r\n"))
+        self.assert_sign_on_failed("sendmail が見つからないか実行できません")
 
-    def test_address_starting_with_a_dash_is_never_handed_over(self):
-        recipients = [("-oQ/tmp@example.jp", "悪意", "x"), RECIPIENTS[0]]
+    def test_addresses_go_after_the_double_dash_in_their_wire_form(self):
+        recipients = [("-oQ/tmp@example.jp", "悪意", "x"), *CARRIER_RECIPIENTS]
         result = self.run_batch(f"sendmail:{self.folder.file('bin/sendmail')}",
                                 recipients=recipients)
-        self.assertEqual(1, result.status, result.stderr)
-        self.assertIn(FAILED, self.folder.log())
-        self.assertEqual([["-i", "-f", "taro@example.jp", "--", "tanaka@example.jp"]],
-                         [record["argv"] for record, _ in self.calls()])
+        self.assertEqual(0, result.status, result.stderr)
+        wire = ["-oQ/tmp@example.jp"] + [w for _, w in CARRIERS]
+        calls = self.calls()
+        self.assertEqual([["-i", "-f", "taro@example.jp", "--", w] for w in wire],
+                         [record["argv"] for record, _ in calls])
+        for (_, data), address in zip(calls, wire):
+            self.assertIn(f"<{address}>\n".encode(), data)
 
 
 class OAuthServer(SmtpServer):
@@ -868,6 +898,14 @@ class OAuthServer(SmtpServer):
 
     def requests(self):
         return json.loads((self.store / "requests.json").read_text())
+
+
+def running(pid):
+    """Whether the process `pid` runs (a zombie has ended)."""
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
 
 
 def setting(folder, key):
@@ -926,8 +964,9 @@ class SignOnTest(TransportTest):
         result = self.run_batch(f"smtp://localhost:{smtp.port}", user=self.USER,
                                 extra=self.oauth_settings(auth, "rt-revoked-4711"), terminal=True)
         self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines(self.USER, ""), SIGN_ON_FAILED),
-                         self.folder.log())
+        self.assertEqual(log_block(*self.credential_lines(self.USER, ""), SIGN_ON_FAILED + (
+            "(アクセストークンを取得できません: invalid_grant AADSTS70000: The refresh token was "
+            "revoked.)")), self.folder.log())
         self.assertIn("invalid_grant AADSTS70000: The refresh token was revoked.",
                       result.stderr.decode())
         self.assertEqual(0, smtp.state()["connections"])
@@ -935,21 +974,31 @@ class SignOnTest(TransportTest):
                                 self.folder.read_bytes("pinemail.log"))
 
     def test_password_command_gives_the_password_or_fails_the_sign_on(self):
-        secret = self.folder.file("secret.txt")
+        secret, started = self.folder.file("secret.txt"), self.folder.file("started")
         secret.write_text(PASSWORD + "\nsecond line\n")
+        # What the command leaves running may hold its output open; it ends
+        # with the command, whose first line counts as soon as it is there.
+        background = f"sleep 3600 & echo $! > {started};"
         cases = [(f"cat {secret}", 0, None),
+                 (f"{background} cat {secret}", 0, None),
+                 (f"{background} wait", 2, "Password Command が 60 秒以内に終わりませんでした"),
                  (f"cat {secret}; exit 3", 2, "Password Command が失敗しました (終了コード 3)"),
                  ("cat /dev/null", 2, "Password Command が何も出力しませんでした"),
-                 ("/nonexistent/pass show mail", 2, "(終了コード 127)")]
+                 ("/nonexistent/pass show mail", 2,
+                  "Password Command が失敗しました (終了コード 127)")]
         for command, status, reason in cases:
             with self.subTest(command=command):
                 smtp = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
                 result = self.run_batch(f"smtp://localhost:{smtp.port}", user="taro",
-                                        extra=f"Password Command={command}\n", terminal=True)
+                                        extra=f"Password Command={command}\n", terminal=True,
+                                        env={"PINEMAIL_SMTP_TIMEOUT_SCALE": "0.02"})
                 self.assertEqual(status, result.status, result.stderr.decode())
                 self.assertEqual(1 if reason is None else 0, smtp.state()["logins"])
                 if reason:
-                    self.assertIn(reason, result.stderr.decode())
+                    self.assertIn(f"{SIGN_ON_FAILED}({reason}", self.folder.log())
+                if started.exists():
+                    self.assertFalse(running(int(started.read_text())))
+                    started.unlink()
                 self.assert_secret_free([PASSWORD, "second line"], result.stderr,
                                         self.folder.read_bytes("pinemail.log"))
 
@@ -962,27 +1011,35 @@ class SignOnTest(TransportTest):
         self.assertEqual(0, result.status, result.stderr.decode())
         self.assertEqual(1, smtp.state()["logins"])
 
-    def fake_browser(self, follow):
+    def fake_browser(self, follow, idle_first=False):
         """An xdg-open that records its arguments and environment and, with
-        `follow`, fetches the page in the background as a browser would."""
+        `follow`, fetches the page in the background as a browser would (with
+        `idle_first` after opening a connection to the redirect address that
+        it leaves silent, as browsers open some ahead)."""
         bin_folder = self.folder.file("bin")
         bin_folder.mkdir()
-        fetch = (f"{PYTHON} -c 'import ssl,sys,urllib.request as u; "
-                 f"u.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]))'"
-                 f" \"$1\" {CERTS[0]} >/dev/null 2>&1 &") if follow else ""
+        (bin_folder / "fetch.py").write_text(
+            "import socket, ssl, sys, urllib.parse as p, urllib.request as u\n"
+            "if sys.argv[3] == 'idle':\n"
+            "    r = p.urlsplit(p.parse_qs(p.urlsplit(sys.argv[1]).query)['redirect_uri'][0])\n"
+            "    silent = socket.create_connection((r.hostname, r.port))\n"
+            "u.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]))\n")
+        fetch = (f"{PYTHON} {bin_folder}/fetch.py \"$1\" {CERTS[0]} {'idle' if idle_first else '-'}"
+                 " >/dev/null 2>&1 &") if follow else ""
         script = bin_folder / "xdg-open"
         script.write_text(f"#!/bin/sh\n(printf '%s\\n' \"$@\"; env) >> {bin_folder}/seen\n{fetch}\n")
         script.chmod(0o755)
         return {"PATH": f"{bin_folder}:{os.environ['PATH']}"}, bin_folder / "seen"
 
     def test_signin_with_either_grant_stores_the_refresh_token(self):
-        for grant, options in (("device", ["--pending", "2"]), ("code", ["--no-device"])):
+        for grant, options in (("device", ["--pending", "2"]), ("code", ["--no-device"]),
+                               ("code idle", ["--no-device"])):
             with self.subTest(grant=grant):
                 auth = OAuthServer(*options)
                 self.addCleanup(auth.stop)
                 self.folder.write_text("pinemail.ini", "[Config]\nUser Name=taro@example.jp\n"
                                        + self.oauth_settings(auth, ""))
-                env, seen = self.fake_browser(follow=grant == "code")
+                env, seen = self.fake_browser(grant != "device", grant == "code idle")
                 result = self.runner.run(self.folder, ["--signin"], env=env)
                 self.assertEqual(0, result.status, result.stderr.decode())
                 token = auth.refresh_token()

@@ -143,6 +143,7 @@ TEST(Utf8Test, BlankControlsTurnsEachLineBreakerIntoOneBlank) {
       {"nul\0esc\x1b[31mdel\x7f"s, "nul esc [31mdel "},
       {"c1\u0085\u009f\u00a0", "c1  \u00a0"},  // NEL and APC; no-break space stays
       {"ls\u2028ps\u2029end", "ls ps end"},
+      {"\u200e\u200f\u202a\u202e\u2066\u2069\u200d\u2070", "      \u200d\u2070"},  // bidi
       {"田中\u3000太郎", "田中\u3000太郎"},
       // A lone byte that is no UTF-8 stays, even one that would be C1 in Latin-1.
       {"\x85\xC2", "\x85\xC2"},
