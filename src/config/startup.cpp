@@ -27,12 +27,16 @@ std::string_view TrimGaps(std::string_view text) {
 bool AsksForHelp(const StartInput& input) {
   if (input.upper_text.find(" /H") != std::string::npos) return true;
   if (input.command_text.empty()) return true;
-  // "/h" or "-h" alone has no blank before it, so the option test misses it
-  // and the text would be looked up as a list path (the file "H" in the
-  // program's folder, or "/h" at the root): whoever types it wants the help.
+  return input.posix_help_words && (input.command_text == "-h" || input.command_text == "--help");
+}
+
+// "/h" or "-h" alone has no blank before it, so the option test misses it
+// and the text is a list path (the file "H" in the program's folder, or "/h"
+// at the root). When no such list exists, whoever typed it wants the help:
+// it is shown as asked for, not as a list that is missing.
+bool IsHelpWordAlone(const StartInput& input) {
   const std::string_view alone = TrimGaps(input.upper_text);
-  if (alone == "/H" || alone == "-H") return true;
-  return input.posix_help_words && input.command_text == "--help";
+  return alone == "/H" || alone == "-H";
 }
 
 // Takes the resume option off the end of the command text, with the blanks
@@ -157,8 +161,11 @@ StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, Pat
   std::string_view command = input.command_text;
   decision.resume = TakeResumeOption(&command, input.posix_help_words);
   decision.list_path = ResolvePath(command, input.app_folder, style);
-  decision.mode =
-      fs.IsOrdinaryFile(decision.list_path) ? StartMode::kBatch : StartMode::kListMissing;
+  if (fs.IsOrdinaryFile(decision.list_path)) {
+    decision.mode = StartMode::kBatch;
+  } else {
+    decision.mode = IsHelpWordAlone(input) ? StartMode::kHelpAsked : StartMode::kListMissing;
+  }
   return decision;
 }
 

@@ -102,7 +102,8 @@ bool PrepareHome(const Home& home, std::string* reason);
 
 // What start-up decided.
 enum class StartMode {
-  kHelpAsked,    // no argument, " /H", "/h" or "-h" alone, (POSIX) --help: exit 0
+  kHelpAsked,    // no argument, " /H", (POSIX) -h / --help, or "/h" or "-h" alone naming
+                 // no list file: exit 0
   kListMissing,  // an argument that names no usable list file: help, exit 2
   kBatch,        // run the batch over `list_path`
   kSignIn,       // "/signin" (any case; on POSIX also "--signin") as the whole text:
@@ -129,7 +130,7 @@ struct StartInput {
   std::string command_text;
   // The argument text decoded and upper-cased, for the option test.
   std::string upper_text;
-  // Accept "--help" as the whole text, and "--resume" after the list.
+  // Accept "-h" and "--help" as the whole text, and "--resume" after the list.
   bool posix_help_words = false;
 };
 

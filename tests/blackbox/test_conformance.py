@@ -322,12 +322,15 @@ class WindowsStartUpTest(ProgramTest):
             self.folder.file("pinemail.log").unlink()
         return RUNNER.run(self.folder, args)
 
-    def test_slash_h_alone_is_the_help_even_beside_a_file_h(self):
-        # No blank before the slash, but the help is meant, not the file H.
-        self.write("H", "pinemail.exe\na@example.jp,A,t.txt\n")
+    def test_slash_h_alone_names_a_file_h_else_asks_for_help(self):
+        # No blank before the slash: the program folder's file H is the list;
+        # without one, the help was meant.
         for args in ("/H", "/h"):
             self.assertEqual(0, self.run_args(args).status)
             self.assertFalse(self.folder.exists("pinemail.log"))
+        self.write("H", "pinemail.exe\na@example.jp,A,t.txt\n")
+        self.assertEqual(0, self.run_args("/h").status)
+        self.assertIn("メッセージ送信", self.folder.log())
 
     def test_hidden_or_system_lists_are_not_found(self):
         for flag in ("+h", "+s"):

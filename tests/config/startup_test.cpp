@@ -203,16 +203,15 @@ TEST(DecideStartTest, HelpWordsAreOnlyWholeTexts) {
   EXPECT_EQ(DecideStart(WindowsInput("/HX"), fs, kWin).mode, StartMode::kListMissing);
 }
 
-TEST(DecideStartTest, SlashOrDashHAloneIsTheHelpNeverAPath) {
-  // Even a file that the text would name is not run.
-  FakeFileSystem fs({"C:\\PM\\/H", "C:\\PM\\-H", "/h", "/opt/pm/-h"});
-  for (const StartInput& input : {WindowsInput("/H"), WindowsInput("-H"), PosixInput("/h "),
-                                  PosixInput("/H"), PosixInput("-h")}) {
-    EXPECT_EQ(DecideStart(input, fs, input.posix_help_words ? kPosix : kWin).mode,
-              StartMode::kHelpAsked)
-        << input.command_text;
+TEST(DecideStartTest, SlashOrDashHAloneIsTheHelpUnlessItNamesAList) {
+  const StartInput inputs[] = {WindowsInput("/H"), WindowsInput("-H"), PosixInput("/h")};
+  FakeFileSystem none({});
+  FakeFileSystem lists({"C:\\PM\\/H", "C:\\PM\\-H", "/h"});
+  for (const StartInput& input : inputs) {
+    const PathStyle style = input.posix_help_words ? kPosix : kWin;
+    EXPECT_EQ(DecideStart(input, none, style).mode, StartMode::kHelpAsked) << input.command_text;
+    EXPECT_EQ(DecideStart(input, lists, style).mode, StartMode::kBatch) << input.command_text;
   }
-  EXPECT_TRUE(fs.looked_up_.empty());
 }
 
 TEST(DecideStartTest, AnExistingListStartsTheBatch) {
