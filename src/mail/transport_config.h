@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "config/settings.h"
-#include "mail/message_writer.h"
+#include "mail/message/message_writer.h"
 #include "mail/transport.h"
 
 namespace pinemail {

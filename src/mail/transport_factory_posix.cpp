@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "config/startup.h"
-#include "mail/sendmail_transport_posix.h"
+#include "mail/local/sendmail_transport_posix.h"
 #include "mail/transport_config.h"
 
 namespace pinemail {

@@ -1,7 +1,7 @@
 // The Windows build's own transport: Simple MAPI (the default).
 #include <memory>
 
-#include "mail/mapi_transport_win32.h"
+#include "mail/local/mapi_transport_win32.h"
 #include "mail/transport_config.h"
 
 namespace pinemail {

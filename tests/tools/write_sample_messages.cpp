@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/message_writer.h"
+#include "mail/message/message_writer.h"
 
 namespace {
 
