@@ -13,7 +13,7 @@
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/net/loopback.h"
-#include "mail/signon/oauth.h"
+#include "mail/signon/signin.h"
 #include "text/codepage.h"
 #include "ui/terminal.h"
 #include "ui/ui.h"

@@ -11,7 +11,7 @@
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/net/loopback.h"
-#include "mail/signon/oauth.h"
+#include "mail/signon/signin.h"
 #include "text/wide_win32.h"
 #include "ui/terminal.h"
 #include "ui/ui.h"

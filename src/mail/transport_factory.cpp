@@ -7,6 +7,7 @@
 #include "config/startup.h"
 #include "mail/local/outbox_transport.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/sign_on_settings.h"
 #include "mail/signon/sign_on_transport.h"
 #include "mail/smtp/smtp_transport.h"
 #include "mail/transport.h"

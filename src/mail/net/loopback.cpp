@@ -74,4 +74,11 @@ bool LoopbackListener::ReadRequest(std::size_t index) {
          connection.head.size() >= kMostHeadBytes;
 }
 
+std::string RequestTarget(std::string_view head) {
+  const std::size_t start = head.find(' ');
+  if (start == std::string_view::npos) return {};
+  const std::size_t end = head.find_first_of(" \r\n", start + 1);
+  return std::string(head.substr(start + 1, end == std::string_view::npos ? end : end - start - 1));
+}
+
 }  // namespace pinemail

@@ -6,7 +6,6 @@
 
 #include "mail/net/child_process.h"
 #include "mail/net/waits.h"
-#include "mail/signon/oauth.h"
 
 namespace pinemail {
 namespace {

@@ -1,4 +1,5 @@
-// RunPasswordCommand's (oauth.h) limits and how it reads the command's output.
+// "Password Command": runs the command that prints the secret, its limits
+// and how its output is read.
 #pragma once
 
 #include <chrono>
@@ -22,5 +23,14 @@ bool TakeFirstLine(const std::string& output, bool complete, std::string* secret
 
 // The reason for a command that exited with `status`.
 std::string ExitReason(long status);
+
+// Runs "Password Command" (a ChildProcess: POSIX through /bin/sh -c, Windows
+// without a shell or window). Its first line of output (at most 64 KiB are
+// read; CR and LF removed) is the secret, taken as soon as it arrives. False
+// with a reason in Japanese, never the output, when the command cannot start,
+// has not ended within kPasswordCommandDeadline, exits with a status other
+// than 0 or prints an empty first line. Whatever the command left running is
+// ended with it.
+bool RunPasswordCommand(const std::string& command, std::string* secret, std::string* reason);
 
 }  // namespace pinemail

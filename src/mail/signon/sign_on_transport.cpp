@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "mail/signon/credential_mask.h"
+#include "mail/signon/password_command.h"
+#include "mail/signon/token_store.h"
 
 namespace pinemail {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "mail/signon/oauth.h"
+#include "mail/signon/oauth_grants.h"
 #include "mail/transport.h"
 
 namespace pinemail {

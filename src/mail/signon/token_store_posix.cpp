@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mail/signon/oauth.h"
+#include "mail/signon/token_store.h"
 
 namespace pinemail {
 

@@ -9,6 +9,7 @@
 
 #include "mail/message/message_writer.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/token_store.h"
 
 namespace pinemail {
 namespace {

@@ -10,6 +10,7 @@
 
 #include "mail/message/message_writer.h"
 #include "mail/signon/credential_mask.h"
+#include "mail/signon/oauth_grants.h"
 #include "mail/signon/oauth_json.h"
 #include "mail/signon/password_command.h"
 

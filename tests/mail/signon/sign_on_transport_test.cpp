@@ -13,6 +13,7 @@
 
 #include "config/product.h"
 #include "config/profile.h"
+#include "mail/signon/token_store.h"
 #include "test_support.h"
 
 namespace pinemail {

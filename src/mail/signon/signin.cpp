@@ -1,10 +1,13 @@
 // `pinemail /signin`: obtains a refresh token once, interactively, and
 // stores it in the settings file.
+#include "mail/signon/signin.h"
+
 #include <memory>
 
 #include "config/profile.h"
 #include "mail/net/loopback.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/token_store.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -67,13 +70,6 @@ bool CodeSignIn(const SignOnSettings& settings, const OAuthPoster& post, const S
 }
 
 }  // namespace
-
-std::string RequestTarget(std::string_view head) {
-  const std::size_t start = head.find(' ');
-  if (start == std::string_view::npos) return {};
-  const std::size_t end = head.find_first_of(" \r\n", start + 1);
-  return std::string(head.substr(start + 1, end == std::string_view::npos ? end : end - start - 1));
-}
 
 bool SignIn(const std::string& settings_path, const SignInIo& io, std::string* reason) {
   std::unique_ptr<Profile> profile = OpenProfile(settings_path);
