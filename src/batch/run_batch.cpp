@@ -20,6 +20,7 @@
 #include "config/startup.h"
 #include "mail/net/waits.h"
 #include "mail/signon/credential_mask.h"
+#include "mail/transport_factory.h"
 #include "merge/banner.h"
 #include "merge/compose.h"
 #include "merge/keywords.h"

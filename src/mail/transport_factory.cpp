@@ -1,5 +1,7 @@
 // Chooses the mail transport from the settings: the outbox and SMTP on every
 // platform, the others from the platform's part.
+#include "mail/transport_factory.h"
+
 #include <memory>
 #include <utility>
 
@@ -10,8 +12,6 @@
 #include "mail/signon/sign_on_settings.h"
 #include "mail/signon/sign_on_transport.h"
 #include "mail/smtp/smtp_transport.h"
-#include "mail/transport.h"
-#include "mail/transport_config.h"
 #include "text/utf8.h"
 
 namespace pinemail {

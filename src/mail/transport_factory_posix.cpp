@@ -3,7 +3,7 @@
 
 #include "config/startup.h"
 #include "mail/local/sendmail_transport_posix.h"
-#include "mail/transport_config.h"
+#include "mail/transport_factory.h"
 
 namespace pinemail {
 

@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "mail/local/mapi_transport_win32.h"
-#include "mail/transport_config.h"
+#include "mail/transport_factory.h"
 
 namespace pinemail {
 
