@@ -12,6 +12,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "mail/message/message_writer.h"
+#include "mail/smtp/smtp_reply.h"
 #include "mail/smtp/smtp_transport.h"
 #include "text/utf8.h"
 

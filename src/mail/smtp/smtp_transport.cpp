@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -18,7 +17,8 @@
 #include "mail/net/net.h"
 #include "mail/net/waits.h"
 #include "mail/signon/credential_mask.h"
-#include "text/ascii.h"
+#include "mail/smtp/smtp_payload.h"
+#include "mail/smtp/smtp_reply.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -51,67 +51,6 @@ constexpr std::string_view kCurlNotStartedReason = "libcurl を開始できま�
 
 std::string WaitText(Milliseconds wait) {
   return std::to_string((wait.count() + 500) / 1000) + " 秒";
-}
-
-bool IsHostNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-         c == '-' || c == '_';
-}
-
-bool IsIpv6Char(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
-         c == '.';
-}
-
-bool ParsePort(std::string_view digits, int* port) {
-  if (digits.empty() || digits.size() > 5) return false;
-  int value = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (ec != std::errc() || end != digits.data() + digits.size()) return false;
-  if (value < 1 || value > 65535) return false;
-  *port = value;
-  return true;
-}
-
-// Splits "host[:port]" or "[v6]:port" into the endpoint.
-bool ParseAuthority(std::string_view authority, SmtpEndpoint* out, std::string* error) {
-  std::string_view host;
-  std::string_view rest;
-  if (!authority.empty() && authority.front() == '[') {
-    std::size_t close = authority.find(']');
-    if (close == std::string_view::npos) {
-      *error = "IPv6 アドレスに ']' がありません";
-      return false;
-    }
-    host = authority.substr(1, close - 1);
-    rest = authority.substr(close + 1);
-    if (host.empty() || !std::all_of(host.begin(), host.end(), IsIpv6Char)) {
-      *error = "IPv6 アドレスが正しくありません";
-      return false;
-    }
-  } else {
-    std::size_t colon = authority.find(':');
-    host = authority.substr(0, colon);
-    rest = colon == std::string_view::npos ? std::string_view() : authority.substr(colon);
-    if (host.empty() || !std::all_of(host.begin(), host.end(), IsHostNameChar)) {
-      *error = "ホスト名が正しくありません";
-      return false;
-    }
-  }
-  if (!rest.empty()) {
-    if (rest.front() != ':' || !ParsePort(rest.substr(1), &out->port)) {
-      *error = "ポート番号が正しくありません";
-      return false;
-    }
-  }
-  out->host = std::string(host);
-  return true;
-}
-
-std::string_view TrimAscii(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
 }
 
 // A connect-only handle receives no body data; should any come, it must not
@@ -903,102 +842,6 @@ void SmtpTransport::SignOff() {
 
 }  // namespace
 
-bool ParseSmtpServer(std::string_view value, SmtpEndpoint* out, std::string* error) {
-  SmtpEndpoint endpoint;
-  std::string_view rest;
-  if (StartsWithNoCase(value, "smtps://")) {
-    endpoint.implicit_tls = true;
-    rest = value.substr(8);
-  } else if (StartsWithNoCase(value, "smtp://")) {
-    rest = value.substr(7);
-  } else {
-    *error = "smtp:// または smtps:// のアドレスではありません";
-    return false;
-  }
-  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
-  if (rest.find_first_of("/?#@") != std::string_view::npos) {
-    *error =
-        "smtp://ホスト[:ポート] の形だけを受け付けます (ユーザー名、パスワード、パスは書けません)";
-    return false;
-  }
-  if (!ParseAuthority(rest, &endpoint, error)) return false;
-  *out = std::move(endpoint);
-  return true;
-}
-
-void SmtpReplyTracker::Clear() { *this = SmtpReplyTracker(); }
-
-void SmtpReplyTracker::Feed(std::string_view bytes) {
-  while (!bytes.empty() && failure_.empty()) {
-    const std::size_t end = bytes.find('\n');
-    const std::size_t take = end == std::string_view::npos ? bytes.size() : end + 1;
-    if (partial_line_.size() + take > kSmtpLineLimit) return LineTooLong();
-    reply_bytes_ += take;
-    if (reply_bytes_ > kSmtpReplyLimit) {
-      return Fail("サーバーの応答が長すぎます (" + std::to_string(kSmtpReplyLimit) +
-                  " バイトまで)");
-    }
-    partial_line_.append(bytes.substr(0, take));
-    bytes.remove_prefix(take);
-    if (end == std::string_view::npos) return;
-    std::string_view line(partial_line_);
-    line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    TakeLine(line);
-    partial_line_.clear();
-  }
-}
-
-void SmtpReplyTracker::LineTooLong() {
-  Fail("サーバーの応答が長すぎます (1 行 " + std::to_string(kSmtpLineLimit) + " バイトまで)");
-}
-
-void SmtpReplyTracker::Fail(std::string reason) {
-  if (!failure_.empty()) return;
-  failure_ = std::move(reason);
-  partial_line_.clear();
-  pending_text_.clear();
-}
-
-bool SmtpReplyTracker::TakeReply(SmtpReply* reply) {
-  if (waiting_.empty()) return false;
-  *reply = std::move(waiting_.front());
-  waiting_.pop_front();
-  return true;
-}
-
-void SmtpReplyTracker::TakeLine(std::string_view line) {
-  const bool coded = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3,
-                                                     [](char c) { return c >= '0' && c <= '9'; });
-  // A line without a code belongs to no reply; it still counts towards the
-  // reply's size, so that no stream of them goes on for ever.
-  if (!coded) return;
-  const char separator = line.size() > 3 ? line[3] : ' ';
-  const std::string_view text = TrimAscii(line.size() > 4 ? line.substr(4) : std::string_view());
-  if (text.size() == 10 && StartsWithNoCase(text, "pipelining")) pending_pipelining_ = true;
-  if (text.size() == 8 && StartsWithNoCase(text, "chunking")) pending_chunking_ = true;
-  if (!pending_text_.empty() && !text.empty()) pending_text_ += ' ';
-  pending_text_ += text;
-  if (separator == '-') return;
-
-  SmtpReply reply;
-  reply.code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-  reply.text.reserve(4 + pending_text_.size());
-  reply.text.append(line.substr(0, 3));
-  if (!pending_text_.empty()) reply.text.append(1, ' ').append(pending_text_);
-  pending_text_.clear();
-  reply_bytes_ = 0;
-  if (reply.code == 250) {
-    offers_pipelining_ = pending_pipelining_;
-    offers_chunking_ = pending_chunking_;
-  }
-  pending_pipelining_ = false;
-  pending_chunking_ = false;
-  if (reply.code == 235) authenticated_ = true;
-  if (reply.code >= 400) last_refusal_ = reply;
-  waiting_.push_back(std::move(reply));
-}
-
 std::string SmtpFailureReason(int reply_code, std::string_view reply,
                               std::string_view library_error, std::string_view user_name,
                               std::string_view password) {
@@ -1012,43 +855,6 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
   // apart, and after, which could join one together.
   return MaskCredentials(PrintableText(MaskCredentials(reason, user_name, password)), user_name,
                          password);
-}
-
-// A line that starts with "." gets a second one; "." on a line of its own
-// ends the data.
-std::string SmtpDataPayload(std::string_view message) {
-  std::string out;
-  out.reserve(message.size() + 8);
-  bool line_start = true;
-  for (char c : message) {
-    if (line_start && c == '.') out += '.';
-    out += c;
-    line_start = c == '\n';
-  }
-  if (!line_start) out += "\r\n";
-  out += ".\r\n";
-  return out;
-}
-
-std::string SmtpEnhancedStatus(std::string_view reply) {
-  // "NNN X.Y.Z text": the class, the subject and the detail of RFC 3463.
-  if (reply.size() < 9 || reply[3] != ' ') return {};
-  std::string_view rest = reply.substr(4);
-  const std::size_t end = std::min(rest.find(' '), rest.size());
-  const std::string_view code = rest.substr(0, end);
-  if (code.size() < 5 || (code[0] != '2' && code[0] != '4' && code[0] != '5') || code[1] != '.') {
-    return {};
-  }
-  const std::size_t dot = code.find('.', 2);
-  auto digits = [](std::string_view part) {
-    return !part.empty() && part.size() <= 3 &&
-           std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  if (dot == std::string_view::npos || !digits(code.substr(2, dot - 2)) ||
-      !digits(code.substr(dot + 1))) {
-    return {};
-  }
-  return std::string(code);
 }
 
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "mail/net/net.h"
+#include "mail/smtp/smtp_endpoint.h"
+#include "mail/smtp/smtp_payload.h"
+#include "mail/smtp/smtp_reply.h"
 
 namespace pinemail {
 namespace {
