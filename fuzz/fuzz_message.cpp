@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "mail/message/mailbox.h"
 #include "mail/message/message_writer.h"
 #include "text/utf8.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/settings.h"
-#include "mail/message/message_writer.h"
+#include "mail/message/mailbox.h"
 
 namespace pinemail {
 

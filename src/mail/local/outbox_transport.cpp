@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "mail/message/message_writer.h"
 #include "mail/net/os_support.h"
 #include "text/file_io.h"
 

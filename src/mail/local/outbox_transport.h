@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/message/message_writer.h"
+#include "mail/message/mailbox.h"
 #include "mail/transport.h"
 
 namespace pinemail {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <utility>
 
+#include "mail/message/message_writer.h"
 #include "mail/signon/credential_mask.h"
 #include "text/file_io.h"
 #include "text/utf8.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mail/message/message_writer.h"
+#include "mail/message/mailbox.h"
 #include "mail/transport.h"
 
 namespace pinemail {

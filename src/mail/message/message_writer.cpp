@@ -1,18 +1,13 @@
-// Builds the RFC 5322 / MIME text of one outgoing message and checks the
-// addresses that go into it.
+// Builds the RFC 5322 / MIME text of one outgoing message: its headers,
+// non-ASCII text in encoded-words, folded, and its body in base64.
 #include "mail/message/message_writer.h"
 
 #include <algorithm>
-#include <array>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <ctime>
-#include <random>
 #include <vector>
 
-#include "mail/net/os_support.h"
-#include "mail/net/system_random.h"
+#include "mail/message/message_id.h"
+#include "mail/message/rfc5322_date.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -234,11 +229,6 @@ class HeaderLine {
 // ---------------------------------------------------------------------------
 // Display names.
 
-bool IsAtomCharacter(char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-  return std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
-}
-
 bool IsPrintableAscii(std::string_view text) {
   for (char c : text) {
     if (c < 0x20 || c > 0x7E) return false;
@@ -266,16 +256,6 @@ bool IsPlainPhrase(std::string_view name) {
   return word_length > 0;
 }
 
-std::string QuotedString(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
 void AddDisplayName(HeaderLine& line, std::string_view name) {
   if (IsPrintableAscii(name) && !LooksEncoded(name)) {
     if (IsPlainPhrase(name)) {
@@ -300,50 +280,6 @@ void AddDisplayName(HeaderLine& line, std::string_view name) {
   // little as the length limit allows (one word when it fits), for readers
   // that show the words apart.
   line.AddFewestEncodedWords(name);
-}
-
-// ---------------------------------------------------------------------------
-// Addresses.
-
-bool IsAtomsAndDots(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(),
-                                      [](char c) { return c == '.' || IsAtomCharacter(c); });
-}
-
-// RFC 5322's dot-atom: atoms joined by single dots.
-bool IsDotAtom(std::string_view text) {
-  return IsAtomsAndDots(text) && text.front() != '.' && text.back() != '.' &&
-         text.find("..") == std::string_view::npos;
-}
-
-// What may stand in a quoted local part: printable ASCII and the blank, but
-// no angle bracket (the address is written between them) and no "@" (an
-// address has one, before its domain).
-bool IsQuotable(char c) { return c >= 0x20 && c <= 0x7E && c != '<' && c != '>' && c != '@'; }
-
-// The local part of an address as written, read as its value: a quoted
-// string without its quotes and escapes, or atom characters and dots as
-// they are (dots anywhere: "taro..yamada." and ".hana" are old Japanese
-// mobile addresses still in use). False for anything else, or nothing.
-bool ReadLocalPart(std::string_view written, std::string* value) {
-  if (!written.starts_with('"')) {
-    *value = std::string(written);
-    return IsAtomsAndDots(written);
-  }
-  if (written.size() < 3 || !written.ends_with('"')) return false;
-  std::string read;
-  for (std::size_t i = 1; i + 1 < written.size(); ++i) {
-    char c = written[i];
-    if (c == '"') return false;
-    if (c == '\\') {
-      if (i + 2 >= written.size()) return false;  // the closing quote escaped
-      c = written[++i];
-    }
-    if (!IsQuotable(c)) return false;
-    read += c;
-  }
-  *value = std::move(read);
-  return true;
 }
 
 // An address's blanks stand only inside its quoted local part; others (a
@@ -424,74 +360,7 @@ void WriteBase64Body(std::string* out, std::string_view line_end, std::string_vi
   }
 }
 
-// ---------------------------------------------------------------------------
-// Dates.
-
-constexpr std::array<std::string_view, 7> kDayNames = {"Sun", "Mon", "Tue", "Wed",
-                                                       "Thu", "Fri", "Sat"};
-constexpr std::array<std::string_view, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
-std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
-  year -= month <= 2;
-  std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  std::int64_t year_of_era = year - era * 400;
-  std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-std::int64_t SecondsAsIfUtc(const std::tm& time) {
-  return DaysFromCivil(time.tm_year + 1900LL, time.tm_mon + 1, time.tm_mday) * 86400 +
-         time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec;
-}
-
 }  // namespace
-
-bool WireAddress(std::string_view address, std::string* wire) {
-  const std::size_t at = address.rfind('@');
-  if (at == std::string_view::npos) return false;
-  const std::string_view domain = address.substr(at + 1);
-  std::string local;
-  if (!ReadLocalPart(address.substr(0, at), &local) || !IsAtomsAndDots(domain)) return false;
-  std::string out = (IsDotAtom(local) ? local : QuotedString(local)) + "@" + std::string(domain);
-  // 254 is the longest address SMTP can carry; a longer one would also break
-  // the 998-byte line limit of the To header, which is never folded inside it.
-  if (out.size() > 254) return false;
-  *wire = std::move(out);
-  return true;
-}
-
-bool IsPlainAddress(std::string_view address) {
-  std::string ignored;
-  return WireAddress(address, &ignored);
-}
-
-bool ParseMailbox(std::string_view text, Mailbox* out) {
-  std::string_view whole = TrimBlanks(text);
-  Mailbox mailbox;
-  if (!whole.empty() && whole.back() == '>') {
-    std::size_t open = whole.rfind('<');
-    if (open == std::string_view::npos) return false;
-    mailbox.address = std::string(whole.substr(open + 1, whole.size() - open - 2));
-    std::string_view name = TrimBlanks(whole.substr(0, open));
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-      name = name.substr(1, name.size() - 2);
-      for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '\\' && i + 1 < name.size()) ++i;
-        mailbox.display_name += name[i];
-      }
-    } else {
-      mailbox.display_name = std::string(name);
-    }
-  } else {
-    mailbox.address = std::string(whole);
-  }
-  if (!WireAddress(mailbox.address, &mailbox.address)) return false;
-  *out = std::move(mailbox);
-  return true;
-}
 
 std::string WriteMessage(const MessageFields& fields, std::string_view line_end) {
   std::string out;
@@ -507,63 +376,6 @@ std::string WriteMessage(const MessageFields& fields, std::string_view line_end)
   out += line_end;
   WriteBase64Body(&out, line_end, fields.text);
   return out;
-}
-
-std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes) {
-  char sign = utc_offset_minutes < 0 ? '-' : '+';
-  int offset = utc_offset_minutes < 0 ? -utc_offset_minutes : utc_offset_minutes;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
-                std::string(kDayNames[static_cast<std::size_t>(local_time.tm_wday) % 7]).c_str(),
-                local_time.tm_mday,
-                std::string(kMonthNames[static_cast<std::size_t>(local_time.tm_mon) % 12]).c_str(),
-                local_time.tm_year + 1900, local_time.tm_hour, local_time.tm_min, local_time.tm_sec,
-                sign, offset / 60, offset % 60);
-  return text;
-}
-
-std::string Rfc5322Date() {
-  std::time_t now = std::time(nullptr);
-  // Thousands of messages go out per second; the time zone is looked up once
-  // per second, not once per message. The program has one thread.
-  static std::time_t last_time = -1;
-  static std::string last_date;
-  if (now == last_time) return last_date;
-  // The shared results of localtime and gmtime are copied out at once.
-  std::tm local_time = *std::localtime(&now);
-  std::tm utc_time = *std::gmtime(&now);
-  auto offset_seconds = SecondsAsIfUtc(local_time) - SecondsAsIfUtc(utc_time);
-  last_date = FormatRfc5322Date(local_time, static_cast<int>(offset_seconds / 60));
-  last_time = now;
-  return last_date;
-}
-
-std::string MessageIdFor(std::string_view key, std::string_view from_address) {
-  std::string id(key);
-  id += '@';
-  if (IsPlainAddress(from_address)) {
-    id += from_address.substr(from_address.find('@') + 1);
-  } else {
-    id += "pinemail.invalid";
-  }
-  return id;
-}
-
-std::string NewMessageId(std::string_view from_address) {
-  static std::uint64_t counter = 0;
-  static const std::uint64_t process_random = SystemRandom64();
-  static std::mt19937_64 generator(process_random);
-  static const unsigned long process_id = CurrentProcessId();
-
-  auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
-  char left[128];
-  std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
-                static_cast<unsigned long long>(microseconds), process_id,
-                static_cast<unsigned long long>(++counter),
-                static_cast<unsigned long long>(generator()));
-  return MessageIdFor(left, from_address);
 }
 
 MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {

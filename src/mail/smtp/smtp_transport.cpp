@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "mail/message/message_writer.h"
 #include "mail/net/net.h"
 #include "mail/net/waits.h"
 #include "mail/signon/credential_mask.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/message/message_writer.h"
+#include "mail/message/mailbox.h"
 #include "mail/smtp/smtp_endpoint.h"
 #include "mail/transport.h"
 

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "mail/message/mailbox.h"
+#include "mail/message/message_id.h"
+#include "mail/message/rfc5322_date.h"
+
 namespace pinemail {
 namespace {
 
