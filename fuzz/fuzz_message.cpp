@@ -11,8 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "mail/message_writer.h"
 #include "fuzz/fuzz_support.h"
+#include "mail/message/mailbox.h"
+#include "mail/message/message_writer.h"
 #include "text/utf8.h"
 
 using pinemail::fuzz::Check;
@@ -228,9 +229,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool plain = pinemail::IsPlainAddress(message.to.address);
   auto headers = ParseHeaders(std::string_view(whole).substr(0, split + 2), plain);
 
-  const std::vector<std::string_view> kOrder = {"Date",         "From",         "To",
-                                                "Subject",      "Message-ID",   "MIME-Version",
-                                                "Content-Type", "Content-Transfer-Encoding"};
+  const std::vector<std::string_view> kOrder = {
+      "Date",       "From",         "To",           "Subject",
+      "Message-ID", "MIME-Version", "Content-Type", "Content-Transfer-Encoding"};
   Check(headers.size() == kOrder.size(), "eight headers", whole.substr(0, split));
   for (std::size_t i = 0; i < kOrder.size(); ++i) {
     Check(headers[i].name == kOrder[i], "headers in their order", headers[i].name);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "mail/oauth_json.h"
+#include "mail/signon/oauth_json.h"
 #include "text/utf8.h"
 
 using pinemail::fuzz::Check;

@@ -10,9 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "mail/message_writer.h"
-#include "mail/smtp_transport.h"
 #include "fuzz/fuzz_support.h"
+#include "mail/message/message_writer.h"
+#include "mail/smtp/smtp_reply.h"
+#include "mail/smtp/smtp_transport.h"
 #include "text/utf8.h"
 
 using pinemail::SmtpReply;

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "batch/run_log.h"
-#include "mail/system_random.h"
+#include "mail/net/system_random.h"
 #include "text/codepage.h"
 #include "text/utf8.h"
 

@@ -1,5 +1,4 @@
-// The interface the batch run sends mail through, its one result type, and
-// the choice of transport from the "Mail Server" setting.
+// The interface the batch run sends mail through and its one result type.
 //
 // Every step of a transport (SignOn, Send) answers with a MailResult: how it
 // went and, when it failed, why. A reason is one text for a person: the
@@ -10,14 +9,12 @@
 // server's codes.
 #pragma once
 
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "config/settings.h"
 #include "merge/message.h"
 
 namespace pinemail {
@@ -113,11 +110,5 @@ class MailTransport {
   // Ends the session.
   virtual void SignOff() = 0;
 };
-
-// Creates the transport the settings name ("Mail Server"; empty means the
-// platform's default). Returns null when the value names nothing this build
-// serves; `reason` says why.
-std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
-                                             const std::string& app_folder, std::string* reason);
 
 }  // namespace pinemail

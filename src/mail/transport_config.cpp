@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "mail/message/mailbox.h"
 #include "text/ascii.h"
 #include "text/utf8.h"
 

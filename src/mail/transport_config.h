@@ -3,13 +3,10 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
-#include <string_view>
 
 #include "config/settings.h"
-#include "mail/message_writer.h"
-#include "mail/transport.h"
+#include "mail/message/mailbox.h"
 
 namespace pinemail {
 
@@ -40,21 +37,7 @@ bool NeedsSender(TransportKind kind);
 // the transport needs a sender and neither "From" nor "User Name" gives
 // one, or "Messages Per Connection" is neither empty nor a positive whole
 // number (blanks around it allowed).
-
 bool ReadTransportConfig(const Settings& settings, TransportKind platform_default,
                          TransportConfig* out, std::string* reason);
-
-// The platform's part of MakeTransport (transport_factory_<platform>.cpp):
-// the kind an empty "Mail Server" means, and the transports only this
-// platform serves (sendmail, mapi; the outbox and SMTP are everyone's).
-// MakePlatformTransport returns null, with `reason` set, for a kind this
-// platform does not serve or a target it cannot use.
-TransportKind PlatformDefaultTransport();
-std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
-                                                     const std::string& app_folder,
-                                                     std::string* reason);
-
-// Why MakePlatformTransport refuses a kind.
-inline constexpr std::string_view kNotServedHereReason = "この送信方法はこの環境では使えません";
 
 }  // namespace pinemail

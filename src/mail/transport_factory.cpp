@@ -1,16 +1,17 @@
 // Chooses the mail transport from the settings: the outbox and SMTP on every
 // platform, the others from the platform's part.
+#include "mail/transport_factory.h"
+
 #include <memory>
 #include <utility>
 
 #include "config/product.h"
 #include "config/startup.h"
-#include "mail/oauth.h"
-#include "mail/outbox_transport.h"
-#include "mail/sign_on_transport.h"
-#include "mail/smtp_transport.h"
-#include "mail/transport.h"
-#include "mail/transport_config.h"
+#include "mail/local/outbox_transport.h"
+#include "mail/signon/oauth.h"
+#include "mail/signon/sign_on_settings.h"
+#include "mail/signon/sign_on_transport.h"
+#include "mail/smtp/smtp_transport.h"
 #include "text/utf8.h"
 
 namespace pinemail {

@@ -2,8 +2,8 @@
 #include <memory>
 
 #include "config/startup.h"
-#include "mail/sendmail_transport_posix.h"
-#include "mail/transport_config.h"
+#include "mail/local/sendmail_transport_posix.h"
+#include "mail/transport_factory.h"
 
 namespace pinemail {
 

@@ -1,8 +1,8 @@
 // The Windows build's own transport: Simple MAPI (the default).
 #include <memory>
 
-#include "mail/mapi_transport_win32.h"
-#include "mail/transport_config.h"
+#include "mail/local/mapi_transport_win32.h"
+#include "mail/transport_factory.h"
 
 namespace pinemail {
 

@@ -1,5 +1,7 @@
 // Tests of the choice of transport: the "Mail Server" forms, the sender, and
 // the outbox transport the factory makes.
+#include "mail/transport_factory.h"
+
 #include <gtest/gtest.h>
 
 #include <string>

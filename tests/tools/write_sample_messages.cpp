@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "mail/message_writer.h"
+#include "mail/message/message_id.h"
+#include "mail/message/message_writer.h"
+#include "mail/message/rfc5322_date.h"
 
 namespace {
 

@@ -1,0 +1,35 @@
+// The sendmail transport: the system's sendmail program, run once per message
+// with the message on its standard input.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/message/mailbox.h"
+#include "mail/transport.h"
+
+namespace pinemail {
+
+// Where the program is looked for when the settings name none, in this order.
+inline constexpr std::string_view kSendmailPaths[] = {"/usr/sbin/sendmail", "/usr/lib/sendmail"};
+
+// The arguments after the program name: "-i", "-f", the sender, "--", the
+// recipient. The recipient comes after "--" so that it can never be taken
+// for an option.
+std::vector<std::string> SendmailArguments(std::string_view sender_address,
+                                           std::string_view recipient_address);
+
+// The text logged when the program did not end with status 0: how it ended
+// (a `waitpid` status) and the first non-empty line of what it wrote to
+// standard error, cut short after `password` (when given) was masked in it.
+std::string SendmailFailureReason(int wait_status, std::string_view error_output,
+                                  std::string_view password = {});
+
+// The transport running `program` (an absolute path), or, when `program` is
+// empty, the first of kSendmailPaths that exists. SignOn fails when the
+// program is not an executable regular file. Credentials are never passed on.
+std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender);
+
+}  // namespace pinemail

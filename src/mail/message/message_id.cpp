@@ -1,0 +1,44 @@
+// Makes Message-IDs: the sender's domain after a key or after a unique text
+// (time, process, counter and random bits).
+#include "mail/message/message_id.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+
+#include "mail/message/mailbox.h"
+#include "mail/net/os_support.h"
+#include "mail/net/system_random.h"
+
+namespace pinemail {
+
+std::string MessageIdFor(std::string_view key, std::string_view from_address) {
+  std::string id(key);
+  id += '@';
+  if (IsPlainAddress(from_address)) {
+    id += from_address.substr(from_address.find('@') + 1);
+  } else {
+    id += "pinemail.invalid";
+  }
+  return id;
+}
+
+std::string NewMessageId(std::string_view from_address) {
+  static std::uint64_t counter = 0;
+  static const std::uint64_t process_random = SystemRandom64();
+  static std::mt19937_64 generator(process_random);
+  static const unsigned long process_id = CurrentProcessId();
+
+  auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  char left[128];
+  std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
+                static_cast<unsigned long long>(microseconds), process_id,
+                static_cast<unsigned long long>(++counter),
+                static_cast<unsigned long long>(generator()));
+  return MessageIdFor(left, from_address);
+}
+
+}  // namespace pinemail
