@@ -3,11 +3,11 @@
 #include "mail/message/message_writer.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <vector>
 
 #include "mail/message/message_id.h"
 #include "mail/message/rfc5322_date.h"
+#include "text/base64.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -18,8 +18,6 @@ constexpr std::size_t kMaxEncodedWord = 75;
 constexpr std::size_t kBase64LineLength = 76;
 constexpr std::string_view kEncodedWordOpen = "=?UTF-8?B?";
 constexpr std::string_view kEncodedWordClose = "?=";
-constexpr std::string_view kBase64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // ---------------------------------------------------------------------------
 // Header text. It must reach the encoder as whole, valid characters, so the
@@ -45,34 +43,7 @@ std::string CleanHeaderText(std::string_view text, Controls controls = Controls:
 }
 
 // ---------------------------------------------------------------------------
-// Base64.
-
-std::string Base64(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
-                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]))
-                              << 8 |
-                          static_cast<unsigned char>(bytes[i + 2]);
-    out += kBase64Alphabet[group >> 18 & 63];
-    out += kBase64Alphabet[group >> 12 & 63];
-    out += kBase64Alphabet[group >> 6 & 63];
-    out += kBase64Alphabet[group & 63];
-  }
-  std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-    if (rest == 2)
-      group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-    out += kBase64Alphabet[group >> 18 & 63];
-    out += kBase64Alphabet[group >> 12 & 63];
-    out += rest == 2 ? kBase64Alphabet[group >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
+// Encoded-words.
 
 // Length of the encoded-word that carries `byte_count` bytes.
 std::size_t EncodedWordLength(std::size_t byte_count) {
@@ -81,7 +52,7 @@ std::size_t EncodedWordLength(std::size_t byte_count) {
 
 std::string EncodedWord(std::string_view bytes) {
   std::string word(kEncodedWordOpen);
-  word += Base64(bytes);
+  word += EncodeBase64(bytes);
   word += kEncodedWordClose;
   return word;
 }
@@ -353,7 +324,7 @@ void WriteSimpleHeader(std::string* out, std::string_view line_end, std::string_
 void WriteBase64Body(std::string* out, std::string_view line_end, std::string_view text) {
   // The body keeps its controls (line breaks, tabs) but not malformed bytes,
   // since it is declared as UTF-8.
-  std::string encoded = Base64(SanitizeUtf8(text));
+  std::string encoded = EncodeBase64(SanitizeUtf8(text));
   for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
     *out += std::string_view(encoded).substr(i, kBase64LineLength);
     *out += line_end;
@@ -390,7 +361,5 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
                                                   : MessageIdFor(message.message_key, from.address);
   return fields;
 }
-
-std::string EncodeBase64(std::string_view bytes) { return Base64(bytes); }
 
 }  // namespace pinemail

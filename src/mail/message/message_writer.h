@@ -33,7 +33,4 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
 // U+FFFD. A display name empty after trimming gives the bare address.
 std::string WriteMessage(const MessageFields& fields, std::string_view line_end = "\r\n");
 
-// `bytes` in base64 (RFC 4648), without line breaks.
-std::string EncodeBase64(std::string_view bytes);
-
 }  // namespace pinemail

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "mail/message/message_writer.h"
+#include "text/base64.h"
 #include "text/utf8.h"
 
 namespace pinemail {

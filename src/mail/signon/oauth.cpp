@@ -4,8 +4,6 @@
 
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -141,51 +139,6 @@ std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
   if (description != reply.members.end()) text += " " + description->second;
   if (error == reply.members.end()) text += " (HTTP " + std::to_string(reply.status) + ")";
   return Masked(ReasonText(Masked(text, secrets)), secrets);
-}
-
-bool DecodeBase64(std::string_view text, std::string* bytes) {
-  if (text.size() % 4 != 0) return false;
-  std::string out;
-  std::uint32_t group = 0;
-  int count = 0;
-  int padding = 0;
-  for (const char c : text) {
-    int value = c >= 'A' && c <= 'Z'   ? c - 'A'
-                : c >= 'a' && c <= 'z' ? c - 'a' + 26
-                : c >= '0' && c <= '9' ? c - '0' + 52
-                : c == '+'             ? 62
-                : c == '/'             ? 63
-                                       : -1;
-    if (c == '=') {
-      value = 0;
-      ++padding;
-    } else if (value < 0 || padding > 0) {
-      return false;
-    }
-    group = group << 6 | static_cast<std::uint32_t>(value);
-    if (++count == 4) {
-      for (int shift = 16; shift >= 0; shift -= 8) out.push_back(static_cast<char>(group >> shift));
-      group = 0;
-      count = 0;
-    }
-  }
-  if (padding > 2) return false;
-  out.resize(out.size() - static_cast<std::size_t>(padding));
-  *bytes = std::move(out);
-  return true;
-}
-
-std::string EncodeBase64Url(std::string_view bytes) {
-  constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) group |= static_cast<std::uint8_t>(bytes[i + 2]);
-    const std::size_t chars = std::min<std::size_t>(4, bytes.size() - i + 1);
-    for (std::size_t k = 0; k < chars; ++k) out += kAlphabet[(group >> (18 - 6 * k)) & 63];
-  }
-  return out;
 }
 
 }  // namespace pinemail

@@ -41,9 +41,4 @@ std::string ReasonText(std::string_view text);
 std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
                                const std::vector<std::string>& secrets);
 
-// base64 (RFC 4648 4, "=" padding required) to bytes; false for anything else.
-bool DecodeBase64(std::string_view text, std::string* bytes);
-// base64url without padding (RFC 4648 5), as PKCE uses it.
-std::string EncodeBase64Url(std::string_view bytes);
-
 }  // namespace pinemail

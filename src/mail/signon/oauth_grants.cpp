@@ -12,6 +12,7 @@
 
 #include "mail/net/system_random.h"
 #include "text/ascii.h"
+#include "text/base64.h"
 
 namespace pinemail {
 namespace {

@@ -7,9 +7,8 @@
 
 #include <memory>
 
-#include "mail/message/message_writer.h"
-#include "mail/signon/oauth.h"
 #include "mail/signon/token_store.h"
+#include "text/base64.h"
 
 namespace pinemail {
 namespace {

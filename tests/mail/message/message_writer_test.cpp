@@ -13,6 +13,7 @@
 #include "mail/message/mailbox.h"
 #include "mail/message/message_id.h"
 #include "mail/message/rfc5322_date.h"
+#include "text/base64.h"
 
 namespace pinemail {
 namespace {
@@ -20,32 +21,11 @@ namespace {
 // ---------------------------------------------------------------------------
 // A small independent reader of what the writer produces.
 
-std::string DecodeBase64(std::string_view text) {
-  std::string out;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    int value;
-    if (c >= 'A' && c <= 'Z')
-      value = c - 'A';
-    else if (c >= 'a' && c <= 'z')
-      value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9')
-      value = c - '0' + 52;
-    else if (c == '+')
-      value = 62;
-    else if (c == '/')
-      value = 63;
-    else
-      continue;  // padding
-    bits = bits << 6 | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out += static_cast<char>(bits >> count & 0xFF);
-    }
-  }
-  return out;
+// The bytes of base64 text, which must be valid.
+std::string Base64Decoded(std::string_view text) {
+  std::string bytes;
+  EXPECT_TRUE(DecodeBase64(text, &bytes)) << text;
+  return bytes;
 }
 
 struct ParsedMessage {
@@ -105,7 +85,7 @@ std::vector<std::string> EncodedWords(const std::string& value) {
 std::string DecodeWords(const std::string& value) {
   std::string text;
   for (const std::string& payload : EncodedWords(value)) {
-    std::string piece = DecodeBase64(payload);
+    std::string piece = Base64Decoded(payload);
     EXPECT_FALSE(piece.empty());
     auto first = static_cast<unsigned char>(piece.front());
     EXPECT_NE(first & 0xC0, 0x80) << "encoded-word starts inside a character";
@@ -377,7 +357,7 @@ TEST(WriteMessageTest, EncodesTheBodyInBase64LinesOf76) {
       joined += parsed.body_lines[i];
     }
     EXPECT_EQ(joined.size() % 4, 0u);
-    EXPECT_EQ(DecodeBase64(joined), fields.text) << body.size();
+    EXPECT_EQ(Base64Decoded(joined), fields.text) << body.size();
   }
 }
 
@@ -391,7 +371,7 @@ TEST(WriteMessageTest, ReplacesMalformedUtf8SoTheDeclaredCharsetHolds) {
   EXPECT_EQ(DecodeWords(Header(parsed, "Subject")), "bad \xEF\xBF\xBD end");
   std::string body;
   for (const std::string& line : parsed.body_lines) body += line;
-  EXPECT_EQ(DecodeBase64(body),
+  EXPECT_EQ(Base64Decoded(body),
             "a\xEF\xBF\xBD\xEF\xBF\xBD"
             "b");
 }
