@@ -5,11 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <random>
 
 #include "mail/message/mailbox.h"
 #include "mail/net/os_support.h"
-#include "mail/net/system_random.h"
+#include "text/system_random.h"
 
 namespace pinemail {
 
@@ -26,8 +25,6 @@ std::string MessageIdFor(std::string_view key, std::string_view from_address) {
 
 std::string NewMessageId(std::string_view from_address) {
   static std::uint64_t counter = 0;
-  static const std::uint64_t process_random = SystemRandom64();
-  static std::mt19937_64 generator(process_random);
   static const unsigned long process_id = CurrentProcessId();
 
   auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -37,7 +34,7 @@ std::string NewMessageId(std::string_view from_address) {
   std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
                 static_cast<unsigned long long>(microseconds), process_id,
                 static_cast<unsigned long long>(++counter),
-                static_cast<unsigned long long>(generator()));
+                static_cast<unsigned long long>(SystemRandom64()));
   return MessageIdFor(left, from_address);
 }
 

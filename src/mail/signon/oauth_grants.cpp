@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "mail/net/system_random.h"
 #include "text/ascii.h"
 #include "text/base64.h"
+#include "text/system_random.h"
 
 namespace pinemail {
 namespace {
