@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "mail/net/child_process.h"
+#include "text/scoped_win32.h"
 #include "text/wide_win32.h"
 
 namespace pinemail {
@@ -20,19 +21,6 @@ DWORD MillisecondsUntil(ChildProcess::Deadline deadline, std::chrono::millisecon
       deadline - std::chrono::steady_clock::now());
   return static_cast<DWORD>(std::clamp(left, std::chrono::milliseconds(0), most).count());
 }
-
-struct Handle {
-  HANDLE handle = nullptr;
-  Handle() = default;
-  explicit Handle(HANDLE h) : handle(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { Close(); }
-  void Close() {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    handle = nullptr;
-  }
-};
 
 // A job whose processes all end when it is closed.
 HANDLE NewKillingJob() {
@@ -49,24 +37,23 @@ enum class Drained { kOpen, kClosed, kTooLong };
 }  // namespace
 
 struct ChildProcess::Handles {
-  Handle job;
-  Handle process;
-  Handle output;  // the read end of its standard output
+  ScopedHandle job;
+  ScopedHandle process;
+  ScopedHandle output;  // the read end of its standard output
 
-  bool Exited() const { return WaitForSingleObject(process.handle, 0) == WAIT_OBJECT_0; }
+  bool Exited() const { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }
 
   // Takes what the pipe holds now, never waiting for more.
   Drained Drain(std::string* output_text, std::size_t limit) {
     char chunk[4096];
     for (;;) {
       DWORD available = 0;
-      if (!PeekNamedPipe(output.handle, nullptr, 0, nullptr, &available, nullptr)) {
+      if (!PeekNamedPipe(output.get(), nullptr, 0, nullptr, &available, nullptr)) {
         return Drained::kClosed;  // every writer has closed it
       }
       if (available == 0) return Drained::kOpen;
       DWORD got = 0;
-      if (!ReadFile(output.handle, chunk, std::min<DWORD>(available, sizeof chunk), &got,
-                    nullptr)) {
+      if (!ReadFile(output.get(), chunk, std::min<DWORD>(available, sizeof chunk), &got, nullptr)) {
         return Drained::kClosed;
       }
       if (output_text->size() + got > limit) return Drained::kTooLong;
@@ -77,7 +64,7 @@ struct ChildProcess::Handles {
   // Sleeps until the child exits, a little while has passed or the deadline
   // has come.
   void WaitAWhile(Deadline deadline) const {
-    WaitForSingleObject(process.handle, MillisecondsUntil(deadline, kLookEvery));
+    WaitForSingleObject(process.get(), MillisecondsUntil(deadline, kLookEvery));
   }
 };
 
@@ -88,23 +75,23 @@ ChildProcess::~ChildProcess() { End(); }
 bool ChildProcess::Start(const std::string& command, std::string* reason) {
   auto handles = std::make_unique<Handles>();
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  Handle write_end;
-  if (!CreatePipe(&handles->output.handle, &write_end.handle, &inherit, 0) ||
-      !SetHandleInformation(handles->output.handle, HANDLE_FLAG_INHERIT, 0)) {
+  ScopedHandle write_end;
+  if (!CreatePipe(handles->output.Receive(), write_end.Receive(), &inherit, 0) ||
+      !SetHandleInformation(handles->output.get(), HANDLE_FLAG_INHERIT, 0)) {
     *reason = "パイプ: " + std::to_string(GetLastError());
     return false;
   }
-  Handle null_in(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr));
-  Handle null_out(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              OPEN_EXISTING, 0, nullptr));
-  handles->job.handle = NewKillingJob();
+  ScopedHandle null_in(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inherit, OPEN_EXISTING, 0, nullptr));
+  ScopedHandle null_out(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    &inherit, OPEN_EXISTING, 0, nullptr));
+  handles->job.Reset(NewKillingJob());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in.handle;
-  startup.hStdOutput = write_end.handle;
-  startup.hStdError = null_out.handle;
+  startup.hStdInput = null_in.get();
+  startup.hStdOutput = write_end.get();
+  startup.hStdError = null_out.get();
   std::wstring line = Utf8ToWide(command);
   PROCESS_INFORMATION process = {};
   // Suspended until it is in the job, so that nothing it starts escapes it.
@@ -113,11 +100,10 @@ bool ChildProcess::Start(const std::string& command, std::string* reason) {
     *reason = "エラー " + std::to_string(GetLastError());
     return false;
   }
-  handles->process.handle = process.hProcess;
-  Handle thread(process.hThread);
-  if (handles->job.handle != nullptr)
-    AssignProcessToJobObject(handles->job.handle, process.hProcess);
-  ResumeThread(thread.handle);
+  handles->process.Reset(process.hProcess);
+  ScopedHandle thread(process.hThread);
+  if (handles->job.get() != nullptr) AssignProcessToJobObject(handles->job.get(), process.hProcess);
+  ResumeThread(thread.get());
   handles_ = std::move(handles);
   return true;
 }
@@ -144,7 +130,7 @@ bool ChildProcess::Wait(Deadline deadline, Exit* exit) {
     handles_->Drain(&dropped, 1 << 20);
   }
   DWORD status = 0;
-  GetExitCodeProcess(handles_->process.handle, &status);
+  GetExitCodeProcess(handles_->process.get(), &status);
   exit->exited = true;
   exit->code = static_cast<long>(status);
   return true;
@@ -152,8 +138,8 @@ bool ChildProcess::Wait(Deadline deadline, Exit* exit) {
 
 void ChildProcess::End() {
   if (!handles_) return;
-  if (handles_->job.handle != nullptr) TerminateJobObject(handles_->job.handle, 1);
-  if (!handles_->Exited()) TerminateProcess(handles_->process.handle, 1);
+  if (handles_->job.get() != nullptr) TerminateJobObject(handles_->job.get(), 1);
+  if (!handles_->Exited()) TerminateProcess(handles_->process.get(), 1);
   handles_.reset();
 }
 
