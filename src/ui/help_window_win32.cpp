@@ -1,20 +1,20 @@
 // The Win32 help window frmMain: the labels, the read-only help text and the
 // address link, laid out in twips for the window's DPI.
+#include "ui/help_window_win32.h"
+
 #include <windows.h>
-// windows.h first: it needs its types.
-#include <shellapi.h>
 
 #include <array>
 #include <string>
 #include <string_view>
 
 #include "config/product.h"
+#include "text/browser_opener.h"
 #include "text/scoped_win32.h"
 #include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window.h"
-#include "ui/help_window_win32.h"
 #include "ui/resources/resource_ids.h"
 
 namespace pinemail {
@@ -260,9 +260,8 @@ bool CreateControls(HelpWindow& help, HINSTANCE instance) {
 }
 
 void OpenSiteAddress() {
-  const std::string address(kSiteAddress);
   // A failure (no program for web addresses) is deliberately not reported.
-  (void)ShellExecuteA(GetDesktopWindow(), "open", address.c_str(), nullptr, "", SW_SHOWNORMAL);
+  (void)OpenBrowser(std::string(kSiteAddress));
 }
 
 LRESULT PaintControl(const HelpWindow& help, HDC dc, HWND control) {
@@ -407,8 +406,6 @@ std::wstring ChooseHelpFontFace(HDC dc) {
 bool ShowHelpWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   const std::wstring class_name = Utf8ToWide(kHelpWindowClass);
-  // The shell may hand the address to COM-based handlers.
-  const ScopedCom com;
   HelpWindow help;
   help.back_brush.reset(
       CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue)));

@@ -9,6 +9,7 @@
 
 #include "mail/message/mailbox.h"
 #include "mail/transport.h"
+#include "text/child_process.h"
 
 namespace pinemail {
 
@@ -22,9 +23,9 @@ std::vector<std::string> SendmailArguments(std::string_view sender_address,
                                            std::string_view recipient_address);
 
 // The text logged when the program did not end with status 0: how it ended
-// (a `waitpid` status) and the first non-empty line of what it wrote to
-// standard error, cut short after `password` (when given) was masked in it.
-std::string SendmailFailureReason(int wait_status, std::string_view error_output,
+// and the first non-empty line of what it wrote to standard error, cut short
+// after `password` (when given) was masked in it.
+std::string SendmailFailureReason(const ChildProcess::Exit& exit, std::string_view error_output,
                                   std::string_view password = {});
 
 // The transport running `program` (an absolute path), or, when `program` is

@@ -151,15 +151,15 @@ TEST(SendmailSend, AProcessLeftHoldingStandardErrorDoesNotHoldUpTheSend) {
 }
 
 TEST(SendmailFailure, ReasonTextIsOneSafeLine) {
-  EXPECT_EQ(SendmailFailureReason(1 << 8, ""), "終了状態 1");
-  EXPECT_EQ(SendmailFailureReason(64 << 8, "\n  \r\n bad\taddress \r\nmore\n"),
+  EXPECT_EQ(SendmailFailureReason({true, 1}, ""), "終了状態 1");
+  EXPECT_EQ(SendmailFailureReason({true, 64}, "\n  \r\n bad\taddress \r\nmore\n"),
             "終了状態 64: bad address");
-  EXPECT_EQ(SendmailFailureReason(2 << 8, "\x83\x65\x83X\x83g\n"), "終了状態 2: ?e?X?g");
-  EXPECT_EQ(SendmailFailureReason(1 << 8, std::string(1000, 'z')).size(),
+  EXPECT_EQ(SendmailFailureReason({true, 2}, "\x83\x65\x83X\x83g\n"), "終了状態 2: ?e?X?g");
+  EXPECT_EQ(SendmailFailureReason({true, 1}, std::string(1000, 'z')).size(),
             std::string("終了状態 1: ").size() + 200);
 
   // The password is masked before the line is cut, so no start of it survives the cut.
-  EXPECT_EQ(SendmailFailureReason(1 << 8, std::string(195, 'z') + " hunter2\n", "hunter2"),
+  EXPECT_EQ(SendmailFailureReason({true, 1}, std::string(195, 'z') + " hunter2\n", "hunter2"),
             "終了状態 1: " + std::string(195, 'z') + " ****");
 }
 
