@@ -18,6 +18,7 @@
 #include "batch/run_log.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/message/message_stamps.h"
 #include "mail/net/waits.h"
 #include "mail/signon/credential_mask.h"
 #include "mail/transport_factory.h"
@@ -528,8 +529,9 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   std::string settings_path = env.app_folder + std::string(kSettingsFileName);
   env.open_profile = [settings_path] { return OpenProfile(settings_path); };
   std::string folder = env.app_folder;
-  env.make_transport = [folder](const Settings& settings, std::string* reason) {
-    return MakeTransport(settings, folder, reason);
+  env.make_transport = [folder, stamps = SystemMessageStamps()](const Settings& settings,
+                                                                std::string* reason) {
+    return MakeTransport(settings, folder, stamps, reason);
   };
   env.now = LocalTimestamp;
   env.clock = [] { return PaceClock::now(); };

@@ -101,8 +101,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 
 class SendmailTransport final : public MailTransport {
  public:
-  SendmailTransport(std::string program, Mailbox sender)
-      : program_(std::move(program)), sender_(std::move(sender)) {}
+  SendmailTransport(std::string program, Mailbox sender, MessageStamps stamps)
+      : program_(std::move(program)), sender_(std::move(sender)), stamps_(std::move(stamps)) {}
 
   MailResult SignOn(const std::string&, const std::string&) override;
   MailResult Send(const OutgoingMessage& message) override;
@@ -114,6 +114,7 @@ class SendmailTransport final : public MailTransport {
   // Never passed on; masked should the program print it.
   std::string password_;
   Mailbox sender_;
+  MessageStamps stamps_;
 };
 
 // The credentials are for SMTP servers; sendmail never sees them.
@@ -146,7 +147,7 @@ MailResult SendmailTransport::Send(const OutgoingMessage& message) {
   if (!IsPlainAddress(message.recipient_address)) {
     return MailResult::Failed(std::string(kBadAddressReason));
   }
-  const MessageFields fields = FieldsFor(message, sender_);
+  const MessageFields fields = FieldsFor(message, sender_, stamps_);
 
   const ProgramRun run = RunProgram(chosen_, SendmailArguments(sender_.address, fields.to.address),
                                     WriteMessage(fields, "\n"));
@@ -179,8 +180,9 @@ std::string SendmailFailureReason(const ChildProcess::Exit& exit, std::string_vi
   return reason;
 }
 
-std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender) {
-  return std::make_unique<SendmailTransport>(std::move(program), sender);
+std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender,
+                                                     const MessageStamps& stamps) {
+  return std::make_unique<SendmailTransport>(std::move(program), sender, stamps);
 }
 
 }  // namespace pinemail

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_stamps.h"
 #include "mail/transport.h"
 #include "text/child_process.h"
 
@@ -29,8 +30,10 @@ std::string SendmailFailureReason(const ChildProcess::Exit& exit, std::string_vi
                                   std::string_view password = {});
 
 // The transport running `program` (an absolute path), or, when `program` is
-// empty, the first of kSendmailPaths that exists. SignOn fails when the
-// program is not an executable regular file. Credentials are never passed on.
-std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender);
+// empty, the first of kSendmailPaths that exists, for messages from `sender`
+// dated by `stamps`. SignOn fails when the program is not an executable
+// regular file. Credentials are never passed on.
+std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender,
+                                                     const MessageStamps& stamps);
 
 }  // namespace pinemail

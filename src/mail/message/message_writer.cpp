@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "mail/message/message_id.h"
-#include "mail/message/rfc5322_date.h"
 #include "text/base64.h"
 #include "text/utf8.h"
 
@@ -349,15 +348,16 @@ std::string WriteMessage(const MessageFields& fields, std::string_view line_end)
   return out;
 }
 
-MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
+                        const MessageStamps& stamps) {
   MessageFields fields;
   fields.from = from;
   fields.to = Mailbox{message.recipient_name, message.recipient_address};
   WireAddress(message.recipient_address, &fields.to.address);  // the transports refuse the rest
   fields.subject = message.subject;
   fields.text = message.text;
-  fields.date = Rfc5322Date();
-  fields.message_id = message.message_key.empty() ? NewMessageId(from.address)
+  fields.date = stamps.date();
+  fields.message_id = message.message_key.empty() ? stamps.new_message_id(from.address)
                                                   : MessageIdFor(message.message_key, from.address);
   return fields;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_stamps.h"
 #include "merge/message.h"
 
 namespace pinemail {
@@ -18,10 +19,12 @@ struct MessageFields {
   std::string message_id;  // without angle brackets, e.g. "x.y@host"
 };
 
-// The fields of one outgoing message from `from`, dated now, the recipient's
-// address in its wire form (WireAddress); its Message-ID is made from the
-// message's key (MessageIdFor), or new when it has none.
-MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
+// The fields of one outgoing message from `from`, dated by `stamps`, the
+// recipient's address in its wire form (WireAddress); its Message-ID is made
+// from the message's key (MessageIdFor), or is a new one from `stamps` when
+// it has none.
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
+                        const MessageStamps& stamps);
 
 // The whole message: headers (Date, From, To, Subject, Message-ID,
 // MIME-Version, Content-Type text/plain; charset=UTF-8,

@@ -397,28 +397,33 @@ TEST(Rfc5322DateTest, FormatsWithEnglishNamesAndTheOffset) {
       "(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
       "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} "
       "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [+-][0-9]{4}");
-  std::string now = Rfc5322Date();
+  std::string now = Rfc5322Clock().Now();
   EXPECT_TRUE(std::regex_match(now, form)) << now;
 }
 
 TEST(NewMessageIdTest, IsUniqueAndUsesTheSendersDomain) {
+  MessageIdSource ids;
   std::set<std::string> seen;
   for (int i = 0; i < 2000; ++i) {
-    std::string id = NewMessageId("taro@example.jp");
+    std::string id = ids.NewId("taro@example.jp");
     EXPECT_TRUE(seen.insert(id).second) << id;
     EXPECT_TRUE(id.ends_with("@example.jp")) << id;
     EXPECT_EQ(id.find_first_of("<> \"\r\n"), std::string::npos) << id;
   }
-  EXPECT_TRUE(NewMessageId("not an address").ends_with("@pinemail.invalid"));
-  EXPECT_TRUE(NewMessageId("").ends_with("@pinemail.invalid"));
+  EXPECT_TRUE(ids.NewId("not an address").ends_with("@pinemail.invalid"));
+  EXPECT_TRUE(ids.NewId("").ends_with("@pinemail.invalid"));
 }
 
-TEST(NewMessageIdTest, AMessageWithAKeyAlwaysGetsTheSameId) {
+TEST(NewMessageIdTest, AKeyGivesTheSameIdEachTimeAndNoKeyANewOneFromTheStamps) {
+  const MessageStamps stamps = {[] { return "Fri, 01 Jan 2027 00:00:05 +0900"; },
+                                [](std::string_view from) { return "new@" + std::string(from); }};
   OutgoingMessage message{"太郎", "a@example.org", "件名", "本文\r\n"};
-  message.message_key = "0123456789abcdef.fedcba9876543210.2";
   const Mailbox from{"", "taro@example.jp"};
-  EXPECT_EQ(FieldsFor(message, from).message_id, "0123456789abcdef.fedcba9876543210.2@example.jp");
-  EXPECT_EQ(FieldsFor(message, from).message_id, FieldsFor(message, from).message_id);
+  EXPECT_EQ(FieldsFor(message, from, stamps).message_id, "new@taro@example.jp");
+  EXPECT_EQ(FieldsFor(message, from, stamps).date, "Fri, 01 Jan 2027 00:00:05 +0900");
+  message.message_key = "0123456789abcdef.fedcba9876543210.2";
+  EXPECT_EQ(FieldsFor(message, from, stamps).message_id,
+            "0123456789abcdef.fedcba9876543210.2@example.jp");
   EXPECT_EQ(MessageIdFor("k.1", "<not an address>"), "k.1@pinemail.invalid");
 }
 
