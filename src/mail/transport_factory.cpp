@@ -9,8 +9,8 @@
 #include "config/startup.h"
 #include "mail/local/outbox_transport.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/secret_fetching_transport.h"
 #include "mail/signon/sign_on_settings.h"
-#include "mail/signon/sign_on_transport.h"
 #include "mail/smtp/smtp_transport.h"
 #include "text/utf8.h"
 
@@ -66,8 +66,8 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
   std::unique_ptr<MailTransport> transport =
       MakeInnerTransport(config, sign_on.oauth2, app_folder, stamps, reason);
   if (!transport || (!sign_on.oauth2 && sign_on.password_command.empty())) return transport;
-  return MakeSignOnTransport(std::move(transport), std::move(sign_on),
-                             app_folder + std::string(kSettingsFileName), PostOAuth);
+  return MakeSecretFetchingTransport(std::move(transport), std::move(sign_on),
+                                     app_folder + std::string(kSettingsFileName), PostOAuth);
 }
 
 }  // namespace pinemail
