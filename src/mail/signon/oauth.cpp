@@ -1,5 +1,5 @@
-// The OAuth 2.0 client: one HTTPS request to a server through libcurl and
-// the texts that go to and come back from it.
+// The OAuth 2.0 client: one HTTPS request to a server through libcurl, and
+// the reasons its refusals give.
 #include "mail/signon/oauth.h"
 
 #include <curl/curl.h>
@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "mail/signon/credential_mask.h"
+#include "mail/signon/form_encoding.h"
 #include "mail/signon/oauth_json.h"
-#include "text/ascii.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -52,31 +52,6 @@ std::string Masked(std::string_view text, const std::vector<std::string>& secret
 
 std::string ReasonText(std::string_view text) {
   return std::string(CutCodePoints(BlankControls(SanitizeUtf8(text)), kReasonCharacters));
-}
-
-std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields) {
-  constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (const auto& [name, value] : fields) {
-    if (!text.empty()) text += '&';
-    for (const std::string* part : {&name, &value}) {
-      for (const char c : *part) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool alnum = (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z');
-        if (alnum || c == '-' || c == '.' || c == '_' || c == '~') {
-          text += c;
-        } else if (c == ' ') {
-          text += '+';
-        } else {
-          text += '%';
-          text += kHex[byte >> 4];
-          text += kHex[byte & 15];
-        }
-      }
-      if (part == &name) text += '=';
-    }
-  }
-  return text;
 }
 
 bool PostOAuth(const std::string& url,

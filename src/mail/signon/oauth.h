@@ -1,5 +1,5 @@
 // The OAuth 2.0 client: requests over HTTPS to an authorization server, the
-// form they send, the JSON reply they get and the reason for a refusal.
+// JSON reply they get and the reason for a refusal.
 #pragma once
 
 #include <functional>
@@ -10,9 +10,6 @@
 #include <vector>
 
 namespace pinemail {
-
-// "application/x-www-form-urlencoded" text of `fields`.
-std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields);
 
 // A reply of an OAuth server: its HTTP status and JSON members.
 struct OAuthReply {
