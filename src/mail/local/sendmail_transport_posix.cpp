@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "mail/message/message_writer.h"
-#include "mail/signon/credential_mask.h"
+#include "text/credential_mask.h"
 #include "text/utf8.h"
 
 namespace pinemail {

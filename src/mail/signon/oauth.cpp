@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "mail/signon/credential_mask.h"
 #include "mail/signon/form_encoding.h"
 #include "mail/signon/oauth_json.h"
+#include "text/credential_mask.h"
 #include "text/utf8.h"
 
 namespace pinemail {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "mail/signon/credential_mask.h"
 #include "mail/signon/password_command.h"
 #include "mail/signon/token_store.h"
+#include "text/credential_mask.h"
 
 namespace pinemail {
 namespace {

@@ -17,9 +17,9 @@
 #include "mail/message/message_writer.h"
 #include "mail/net/net.h"
 #include "mail/net/waits.h"
-#include "mail/signon/credential_mask.h"
 #include "mail/smtp/smtp_payload.h"
 #include "mail/smtp/smtp_reply.h"
+#include "text/credential_mask.h"
 #include "text/utf8.h"
 
 namespace pinemail {

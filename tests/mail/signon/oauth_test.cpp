@@ -8,13 +8,13 @@
 #include <deque>
 #include <string>
 
-#include "mail/signon/credential_mask.h"
 #include "mail/signon/form_encoding.h"
 #include "mail/signon/oauth_grants.h"
 #include "mail/signon/oauth_json.h"
 #include "mail/signon/password_command.h"
 #include "mail/signon/pkce.h"
 #include "text/base64.h"
+#include "text/credential_mask.h"
 
 namespace pinemail {
 namespace {

@@ -1,5 +1,5 @@
 // Masks the password and its SASL and URL encodings in texts meant for people.
-#include "mail/signon/credential_mask.h"
+#include "text/credential_mask.h"
 
 #include <algorithm>
 #include <optional>
