@@ -9,8 +9,8 @@
 #include "config/startup.h"
 #include "mail/local/outbox_transport.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/secret_fetching_transport.h"
 #include "mail/signon/sign_on_settings.h"
-#include "mail/signon/sign_on_transport.h"
 #include "mail/smtp/smtp_transport.h"
 #include "text/utf8.h"
 
@@ -20,30 +20,32 @@ namespace {
 
 std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config, bool xoauth2,
                                                   const std::string& app_folder,
+                                                  const MessageStamps& stamps,
                                                   std::string* reason) {
   switch (config.kind) {
     case TransportKind::kOutbox:
       return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
-                                               config.sender);
+                                               config.sender, stamps);
     case TransportKind::kSmtp:
     case TransportKind::kSmtps: {
       SmtpEndpoint endpoint;
       const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
       if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
       endpoint.xoauth2 = xoauth2;
-      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection);
+      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection, stamps);
     }
     case TransportKind::kMapi:
     case TransportKind::kSendmail:
       break;
   }
-  return MakePlatformTransport(config, app_folder, reason);
+  return MakePlatformTransport(config, app_folder, stamps, reason);
 }
 
 }  // namespace
 
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
-                                             const std::string& app_folder, std::string* reason) {
+                                             const std::string& app_folder,
+                                             const MessageStamps& stamps, std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
   TransportConfig config;
@@ -62,10 +64,10 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
     return nullptr;
   }
   std::unique_ptr<MailTransport> transport =
-      MakeInnerTransport(config, sign_on.oauth2, app_folder, reason);
+      MakeInnerTransport(config, sign_on.oauth2, app_folder, stamps, reason);
   if (!transport || (!sign_on.oauth2 && sign_on.password_command.empty())) return transport;
-  return MakeSignOnTransport(std::move(transport), std::move(sign_on),
-                             app_folder + std::string(kSettingsFileName), PostOAuth);
+  return MakeSecretFetchingTransport(std::move(transport), std::move(sign_on),
+                                     app_folder + std::string(kSettingsFileName), PostOAuth);
 }
 
 }  // namespace pinemail

@@ -17,9 +17,9 @@
 #include "mail/message/message_writer.h"
 #include "mail/net/net.h"
 #include "mail/net/waits.h"
-#include "mail/signon/credential_mask.h"
 #include "mail/smtp/smtp_payload.h"
 #include "mail/smtp/smtp_reply.h"
+#include "text/credential_mask.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -135,9 +135,11 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
 class SmtpTransport final : public MailTransport {
  public:
-  SmtpTransport(SmtpEndpoint endpoint, Mailbox sender, std::size_t messages_per_connection)
+  SmtpTransport(SmtpEndpoint endpoint, Mailbox sender, std::size_t messages_per_connection,
+                MessageStamps stamps)
       : endpoint_(std::move(endpoint)),
         sender_(std::move(sender)),
+        stamps_(std::move(stamps)),
         messages_per_connection_(messages_per_connection) {}
   ~SmtpTransport() override { SignOff(); }
   SmtpTransport(const SmtpTransport&) = delete;
@@ -205,6 +207,7 @@ class SmtpTransport final : public MailTransport {
 
   SmtpEndpoint endpoint_;
   Mailbox sender_;
+  MessageStamps stamps_;
   std::size_t messages_per_connection_;  // 0: no limit
   std::size_t transactions_ = 0;         // on the connection in use
   std::string url_;
@@ -577,7 +580,7 @@ MailResult SmtpTransport::SignOn(const std::string& user_name, const std::string
 MailResult SmtpTransport::Send(const OutgoingMessage& message) { return SendAhead(message, {}); }
 
 MailResult SmtpTransport::DeliverAlone(const OutgoingMessage& message) {
-  const MessageFields fields = FieldsFor(message, sender_);
+  const MessageFields fields = FieldsFor(message, sender_, stamps_);
   return Deliver(SmtpDataPayload(WriteMessage(fields, "\r\n")), fields.to.address,
                  fields.message_id);
 }
@@ -695,7 +698,7 @@ void SmtpTransport::Begin(const OutgoingMessage& message, std::string* out) {
   }
   Transaction transaction;
   transaction.message = &message;
-  const MessageFields fields = FieldsFor(message, sender_);
+  const MessageFields fields = FieldsFor(message, sender_, stamps_);
   transaction.message_id = fields.message_id;
   std::string text = WriteMessage(fields, "\r\n");
   out->append("MAIL FROM:<").append(sender_.address).append(">\r\nRCPT TO:<");
@@ -860,8 +863,9 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
 
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,
                                                  const Mailbox& sender,
-                                                 std::size_t messages_per_connection) {
-  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection);
+                                                 std::size_t messages_per_connection,
+                                                 const MessageStamps& stamps) {
+  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection, stamps);
 }
 
 }  // namespace pinemail

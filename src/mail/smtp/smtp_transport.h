@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_stamps.h"
 #include "mail/smtp/smtp_endpoint.h"
 #include "mail/transport.h"
 
@@ -27,14 +28,14 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
                               std::string_view password);
 
 // The transport for `endpoint`, sending as `sender` (its address is the
-// envelope sender). Certificates are verified against the system's store, or
-// against the file named by PINEMAIL_CA_FILE or CURL_CA_BUNDLE when set.
-// After `messages_per_connection` messages (0: no limit) the connection is
-// closed and the next message opens a new one. A refusal of the sender or a
-// 421 is a kSessionRefused result, any other refusal kFailed, each with the
-// server's codes; nothing refused is tried again here.
+// envelope sender), its messages dated by `stamps`. Certificates are verified against the system's
+// store, or against the file named by PINEMAIL_CA_FILE or CURL_CA_BUNDLE when set. After
+// `messages_per_connection` messages (0: no limit) the connection is closed and the next message
+// opens a new one. A refusal of the sender or a 421 is a kSessionRefused result, any other refusal
+// kFailed, each with the server's codes; nothing refused is tried again here.
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,
                                                  const Mailbox& sender,
-                                                 std::size_t messages_per_connection);
+                                                 std::size_t messages_per_connection,
+                                                 const MessageStamps& stamps);
 
 }  // namespace pinemail
