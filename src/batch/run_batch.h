@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/pacing.h"
+#include "batch/stop_request.h"
 #include "config/profile.h"
 #include "config/settings.h"
 #include "mail/transport.h"
@@ -39,7 +40,7 @@ enum class BatchOutcome {
                  // the run resumed)
   kSomeNotSent,  // reached the end, some record rejected or failed
   kStoppedEarly  // open failure, empty or unrecognised list, sign-on failure, or
-                 // the run was stopped ("送信を中断しました。")
+                 // the run was stopped ("送信を中断しました。"), by a person too
 };
 
 // A wait of the run, for a person watching.
@@ -87,6 +88,11 @@ struct BatchEnvironment {
   std::function<void(const BatchWait&)> waiting;
   // Lines for a person watching about the journal and /resume (may be empty).
   std::function<void(const std::string&)> notice;
+  // A person's stop (may be null): checked after each record and after each
+  // wait; the run then stops as for kStopAskedReason, after the message in
+  // hand and what was handed over with it. The default sleep ends when it
+  // is asked for.
+  std::shared_ptr<StopRequest> stop;
 };
 
 // Fills the defaults of the members left empty. For measuring only, the
