@@ -50,6 +50,9 @@ constexpr std::string_view kAskToStopText =
 
 // The layout at 96 DPI, in pixels, scaled to the window's DPI where used.
 constexpr Size kClient96{480, 212};
+// The bar's colours of an error and a pause where it has no visual styles.
+constexpr COLORREF kErrorColour = RGB(204, 0, 0);
+constexpr COLORREF kPausedColour = RGB(218, 165, 32);
 // The text's font, and the bolder, larger one of the list's name.
 constexpr FontStyle kTextFont{225, false, false};
 constexpr FontStyle kNameFont{240, true, false};
@@ -149,10 +152,15 @@ void ShowBar(ProgressUi& ui) {
   const BarShown& shown = ui.bar;
   SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(shown.total > 0 ? shown.total : 1));
   SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shown.done), 0);
-  const WPARAM bar_state = shown.state == BarState::kError    ? PBST_ERROR
-                           : shown.state == BarState::kPaused ? PBST_PAUSED
-                                                              : PBST_NORMAL;
-  SendMessageW(bar, PBM_SETSTATE, bar_state, 0);
+  const bool error = shown.state == BarState::kError;
+  const bool paused = shown.state == BarState::kPaused;
+  SendMessageW(bar, PBM_SETSTATE, error ? PBST_ERROR : paused ? PBST_PAUSED : PBST_NORMAL, 0);
+  // The same colours where the bar is drawn without visual styles, which
+  // know no states.
+  SendMessageW(bar, PBM_SETBARCOLOR, 0,
+               static_cast<LPARAM>(error    ? kErrorColour
+                                   : paused ? kPausedColour
+                                            : CLR_DEFAULT));
   if (!ui.taskbar) return;
   // The taskbar: the same states; nothing once a run ended well.
   TBPFLAG flag = TBPF_NORMAL;
