@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -112,6 +113,7 @@ struct BarShown {
   std::size_t done = 0;
   std::size_t total = 0;
   BarState state = BarState::kNormal;
+  friend bool operator==(const BarShown&, const BarShown&) = default;
 };
 
 enum class Phase { kRunning, kStopping, kSummary };
@@ -133,6 +135,7 @@ struct ProgressUi {
   bool shown = false;
   bool failed = false;  // a record failed: the error state stays
   BarShown bar;
+  std::optional<BarShown> bar_applied;  // what the bar and the taskbar show now
   TaskbarList taskbar;
   UINT taskbar_button_created = 0;
   std::wstring log_path;
@@ -147,7 +150,10 @@ void SetText(ProgressUi& ui, ProgressControl id, std::string_view text) {
   ui.texts[Index(id)] = std::move(wide);
 }
 
-void ShowBar(ProgressUi& ui) {
+// Shows ui.bar when it changed, or `again` (a new taskbar button).
+void ShowBar(ProgressUi& ui, bool again = false) {
+  if (!again && ui.bar_applied == ui.bar) return;
+  ui.bar_applied = ui.bar;
   HWND bar = ui.control(ProgressControl::kBar);
   const BarShown& shown = ui.bar;
   SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(shown.total > 0 ? shown.total : 1));
@@ -194,7 +200,7 @@ void ShowFrame(ProgressUi& ui) {
   UpdateWindow(ui.frame);
   // The shell may have made the button before the window was shown.
   if (!ui.taskbar) ui.taskbar = OpenTaskbarList();
-  ShowBar(ui);
+  ShowBar(ui, true);
 }
 
 // Reads the run's view and shows it.
@@ -372,7 +378,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
   if (!ui) return DefWindowProcW(window, message, wparam, lparam);
   if (message == ui->taskbar_button_created && message != 0) {
     ui->taskbar = OpenTaskbarList();
-    ShowBar(*ui);
+    ShowBar(*ui, true);
     return 0;
   }
   switch (message) {
