@@ -17,8 +17,11 @@ bool StopRequest::requested() const {
 }
 
 void StopRequest::Wait(std::chrono::nanoseconds length) {
+  // Never shorter than asked (the pacing counts on it), whatever clock the
+  // condition's own timeout goes by.
+  const auto end = std::chrono::steady_clock::now() + length;
   std::unique_lock<std::mutex> lock(mutex_);
-  asked_.wait_for(lock, length, [this] { return requested_; });
+  while (!requested_ && std::chrono::steady_clock::now() < end) asked_.wait_until(lock, end);
 }
 
 }  // namespace pinemail
