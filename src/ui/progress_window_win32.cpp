@@ -1,11 +1,10 @@
 // The progress window on Win32, made like the help window (per-monitor DPI,
 // the same font choice, the fixed back colour) and run on a thread of its
-// own; the taskbar button carries the progress too (ITaskbarList3).
+// own.
 #include <windows.h>
 // windows.h first: these need its types.
 #include <commctrl.h>
 #include <shellapi.h>
-#include <shobjidl.h>
 
 #include <array>
 #include <chrono>
@@ -19,6 +18,7 @@
 #include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_window_win32.h"
+#include "ui/progress_bar_win32.h"
 #include "ui/progress_window.h"
 #include "ui/window_support_win32.h"
 
@@ -51,9 +51,6 @@ constexpr std::string_view kAskToStopText =
 
 // The layout at 96 DPI, in pixels, scaled to the window's DPI where used.
 constexpr Size kClient96{480, 212};
-// The bar's colours of an error and a pause where it has no visual styles.
-constexpr COLORREF kErrorColour = RGB(204, 0, 0);
-constexpr COLORREF kPausedColour = RGB(218, 165, 32);
 // The text's font, and the bolder, larger one of the list's name.
 constexpr FontStyle kTextFont{225, false, false};
 constexpr FontStyle kNameFont{240, true, false};
@@ -87,34 +84,6 @@ constexpr std::array<ControlDesign, kControlCount> kDesigns{{
 int Scale(int pixels96, int dpi) { return MulDiv(pixels96, dpi, kDefaultDpi); }
 
 Size ClientPixels(int dpi) { return {Scale(kClient96.width, dpi), Scale(kClient96.height, dpi)}; }
-
-// A COM interface, released when its owner goes.
-struct ComRelease {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-using TaskbarList = std::unique_ptr<ITaskbarList3, ComRelease>;
-
-// The taskbar's progress, where the shell offers it (null otherwise).
-TaskbarList OpenTaskbarList() {
-  ITaskbarList3* list = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                              reinterpret_cast<void**>(&list)))) {
-    return nullptr;
-  }
-  TaskbarList owned(list);
-  if (FAILED(owned->HrInit())) return nullptr;
-  return owned;
-}
-
-// How the bar and the taskbar button look.
-enum class BarState { kNormal, kPaused, kError, kUnknownTotal, kDone };
-
-struct BarShown {
-  std::size_t done = 0;
-  std::size_t total = 0;
-  BarState state = BarState::kNormal;
-  friend bool operator==(const BarShown&, const BarShown&) = default;
-};
 
 enum class Phase { kRunning, kStopping, kSummary };
 
@@ -154,42 +123,7 @@ void SetText(ProgressUi& ui, ProgressControl id, std::string_view text) {
 void ShowBar(ProgressUi& ui, bool again = false) {
   if (!again && ui.bar_applied == ui.bar) return;
   ui.bar_applied = ui.bar;
-  HWND bar = ui.control(ProgressControl::kBar);
-  const BarShown& shown = ui.bar;
-  SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(shown.total > 0 ? shown.total : 1));
-  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shown.done), 0);
-  const bool error = shown.state == BarState::kError;
-  const bool paused = shown.state == BarState::kPaused;
-  SendMessageW(bar, PBM_SETSTATE, error ? PBST_ERROR : paused ? PBST_PAUSED : PBST_NORMAL, 0);
-  // The same colours where the bar is drawn without visual styles, which
-  // know no states.
-  SendMessageW(bar, PBM_SETBARCOLOR, 0,
-               static_cast<LPARAM>(error    ? kErrorColour
-                                   : paused ? kPausedColour
-                                            : CLR_DEFAULT));
-  if (!ui.taskbar) return;
-  // The taskbar: the same states; nothing once a run ended well.
-  TBPFLAG flag = TBPF_NORMAL;
-  switch (shown.state) {
-    case BarState::kNormal:
-      break;
-    case BarState::kPaused:
-      flag = TBPF_PAUSED;
-      break;
-    case BarState::kError:
-      flag = TBPF_ERROR;
-      break;
-    case BarState::kUnknownTotal:
-      flag = TBPF_INDETERMINATE;
-      break;
-    case BarState::kDone:
-      flag = TBPF_NOPROGRESS;
-      break;
-  }
-  if (flag != TBPF_INDETERMINATE && flag != TBPF_NOPROGRESS) {
-    ui.taskbar->SetProgressValue(ui.frame, shown.done, shown.total > 0 ? shown.total : 1);
-  }
-  ui.taskbar->SetProgressState(ui.frame, flag);
+  ShowBarState(ui.bar, ui.control(ProgressControl::kBar), ui.taskbar.get(), ui.frame);
 }
 
 void ShowFrame(ProgressUi& ui) {
