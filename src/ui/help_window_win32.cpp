@@ -267,19 +267,6 @@ HCURSOR LoadHandCursor(HINSTANCE instance) {
   return LoadCursorW(nullptr, IDC_HAND);
 }
 
-bool RegisterFrameClass(HINSTANCE instance, const std::wstring& class_name, HBRUSH back) {
-  WNDCLASSEXW frame_class{};
-  frame_class.cbSize = sizeof(frame_class);
-  frame_class.lpfnWndProc = HelpWindowProc;
-  frame_class.hInstance = instance;
-  frame_class.hIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXICON));
-  frame_class.hIconSm = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON));
-  frame_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  frame_class.hbrBackground = back;
-  frame_class.lpszClassName = class_name.c_str();
-  return RegisterClassExW(&frame_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 void RunMessageLoop() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -330,8 +317,9 @@ bool ShowHelpWindow() {
       CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue)));
   help.hand = LoadHandCursor(instance);
 
-  const bool shown = RegisterFrameClass(instance, class_name, help.back_brush.get()) &&
-                     ShowFrame(help, instance, class_name);
+  const bool shown =
+      RegisterFrameClass(instance, class_name, HelpWindowProc, help.back_brush.get()) &&
+      ShowFrame(help, instance, class_name);
   if (shown) RunMessageLoop();
 
   // The class goes before the brush it paints with.

@@ -360,19 +360,6 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-bool RegisterFrameClass(HINSTANCE instance, const std::wstring& class_name, HBRUSH back) {
-  WNDCLASSEXW frame_class{};
-  frame_class.cbSize = sizeof(frame_class);
-  frame_class.lpfnWndProc = ProgressWindowProc;
-  frame_class.hInstance = instance;
-  frame_class.hIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXICON));
-  frame_class.hIconSm = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON));
-  frame_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  frame_class.hbrBackground = back;
-  frame_class.lpszClassName = class_name.c_str();
-  return RegisterClassExW(&frame_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 // The frame and its controls, laid out for the DPI of the monitor it opens
 // on and centred there, still hidden.
 bool CreateFrame(ProgressUi& ui, HINSTANCE instance, const std::wstring& class_name) {
@@ -456,8 +443,9 @@ class Win32ProgressWindow final : public ProgressWindow {
     ui.back_brush.reset(
         CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue)));
     ui.taskbar_button_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
-    const bool made_frame = RegisterFrameClass(instance, class_name, ui.back_brush.get()) &&
-                            CreateFrame(ui, instance, class_name);
+    const bool made_frame =
+        RegisterFrameClass(instance, class_name, ProgressWindowProc, ui.back_brush.get()) &&
+        CreateFrame(ui, instance, class_name);
     made.set_value(made_frame ? ui.frame : nullptr);
     if (made_frame) RunMessageLoop(ui.frame);
     // The taskbar object goes while COM is still there, the class before its brush.

@@ -92,4 +92,18 @@ bool DesktopIsVisible() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+bool RegisterFrameClass(HINSTANCE instance, const std::wstring& class_name, WNDPROC procedure,
+                        HBRUSH back) {
+  WNDCLASSEXW frame_class{};
+  frame_class.cbSize = sizeof(frame_class);
+  frame_class.lpfnWndProc = procedure;
+  frame_class.hInstance = instance;
+  frame_class.hIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXICON));
+  frame_class.hIconSm = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON));
+  frame_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  frame_class.hbrBackground = back;
+  frame_class.lpszClassName = class_name.c_str();
+  return RegisterClassExW(&frame_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
 }  // namespace pinemail

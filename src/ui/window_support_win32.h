@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "text/scoped_win32.h"
 #include "ui/help_layout.h"
 
@@ -25,6 +27,12 @@ void SizeFrame(HWND frame, Size client, int dpi, int left, int top);
 
 // Sizes the frame as SizeFrame does, centred on its monitor's work area.
 void CentreFrame(HWND frame, Size client, int dpi);
+
+// Registers the frames' window class `class_name` (the program's icon, the
+// arrow cursor, `back` behind the controls); true when it is registered,
+// now or before.
+bool RegisterFrameClass(HINSTANCE instance, const std::wstring& class_name, WNDPROC procedure,
+                        HBRUSH back);
 
 // The program's icon at `size` pixels; other programs (the tests) get the
 // stock one.

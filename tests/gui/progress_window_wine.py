@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""The Windows build's progress window under Wine and a private Xvfb, at 96
-and 144 DPI: a list started without a console, paced, through the SMTP test
+"""The Windows build's progress window under Wine and a private Xvfb, at 96,
+144 and 192 DPI: a list started without a console, paced, through the SMTP test
 server; the window's texts read from another Windows process while the run
 goes on, Stop clicked (or the window closed and the question answered), the
 summary read and closed; then the log, the exit
@@ -92,7 +92,7 @@ def run_and_stop(session, dpi, screenshot):
         expect(texts(output, "stop") == ["中止", "中止"], "the Stop button")
         width = int(texts(output, "client")[0].split("x")[0])
         screenshot(f"progress_window_{dpi}dpi.png")
-        # Stop, or (at 144 DPI) the window closed and the question answered.
+        # Stop, or (at 144 and 192 DPI) the window closed and the question answered.
         status, output = session.probe("stop" if dpi == 96 else "close-stop")
         expect(status == 0, "Stop brings the summary")
         expect(dpi == 96 or "送信を中止しますか" in output, "closing the window asks first")
@@ -148,7 +148,7 @@ def main():
     args.wine_run, args.probe = os.path.abspath(args.wine_run), os.path.abspath(args.probe)
     with xvfb.Xvfb() as display, xvfb.ProgramFolder(args.exe) as folder:
         widths = {}
-        for dpi in (96, 144):
+        for dpi in (96, 144, 192):
             server = SmtpServer()
             try:
                 session = Session(args, server, display.display, folder)
@@ -158,7 +158,8 @@ def main():
             finally:
                 session.set_dpi(96)
                 server.stop()
-        expect(abs(widths[144] - 1.5 * widths[96]) <= 2, f"the window scales: {widths}")
+        for dpi in (144, 192):
+            expect(abs(widths[dpi] - dpi / 96 * widths[96]) <= 2, f"the window scales: {widths}")
         server = SmtpServer()
         try:
             session = Session(args, server, display.display, folder)
