@@ -40,6 +40,7 @@ Settings LoadSettings(Profile& profile) {
   // reader hands over.
   settings.oauth_refresh_token = profile.ReadLong(kConfigSection, kRefreshTokenKey);
   settings.password_command = ReadSetting(profile, kConfigSection, "Password Command", false);
+  settings.attach_keyword_list = ReadSetting(profile, kConfigSection, "Attach Key Word", false);
   return settings;
 }
 

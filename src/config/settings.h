@@ -29,6 +29,8 @@ struct Settings {
   std::string oauth_client_secret;  // "OAuth Client Secret"
   std::string oauth_refresh_token;  // "OAuth Refresh Token", as stored (Windows: sealed)
   std::string password_command;     // "Password Command"
+  // Keywords whose values name files to attach (extension, never created).
+  std::string attach_keyword_list;  // "Attach Key Word"
 };
 
 // Reads one key (decoded to UTF-8). An empty value, when `create_if_missing`
@@ -40,7 +42,7 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
 // then "NO_INSERT_TEXT", "Mail Server", "From", "Send Rate" and "Messages Per
 // Connection", "Auth", "OAuth Provider", "OAuth Client ID", "OAuth Client
 // Secret", "OAuth Refresh Token" (read whole, see Profile::ReadLong) and
-// "Password Command" (never created).
+// "Password Command" and "Attach Key Word" (never created).
 Settings LoadSettings(Profile& profile);
 
 }  // namespace pinemail

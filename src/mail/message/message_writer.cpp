@@ -4,13 +4,12 @@
 
 #include "mail/message/header_line.h"
 #include "mail/message/message_id.h"
+#include "mail/message/mime_body.h"
 #include "text/base64.h"
 #include "text/utf8.h"
 
 namespace pinemail {
 namespace {
-
-constexpr std::size_t kBase64LineLength = 76;
 
 // ---------------------------------------------------------------------------
 // Header text.
@@ -147,32 +146,25 @@ void WriteSimpleHeader(std::string* out, std::string_view line_end, std::string_
   line.End();
 }
 
-void WriteBase64Body(std::string* out, std::string_view line_end, std::string_view text) {
-  // The body keeps its controls (line breaks, tabs) but not malformed bytes,
-  // since it is declared as UTF-8.
-  std::string encoded = EncodeBase64(SanitizeUtf8(text));
-  for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
-    *out += std::string_view(encoded).substr(i, kBase64LineLength);
-    *out += line_end;
-  }
-}
-
 }  // namespace
 
+MessageSegments WriteMessageSegments(const MessageFields& fields, std::string_view line_end) {
+  MessageSegments message(line_end);
+  std::string* out = message.text();
+  out->reserve(1024 + fields.text.size() * 4 / 3);
+  WriteSimpleHeader(out, line_end, "Date", fields.date);
+  WriteMailboxHeader(out, line_end, "From", fields.from);
+  WriteMailboxHeader(out, line_end, "To", fields.to);
+  WriteSubjectHeader(out, line_end, fields.subject);
+  WriteSimpleHeader(out, line_end, "Message-ID", "<" + fields.message_id + ">");
+  WriteSimpleHeader(out, line_end, "MIME-Version", "1.0");
+  WriteMimeBody(&message, MimeContent{fields.text, fields.html, &fields.inline_images,
+                                      &fields.attachments, fields.message_id});
+  return message;
+}
+
 std::string WriteMessage(const MessageFields& fields, std::string_view line_end) {
-  std::string out;
-  out.reserve(1024 + fields.text.size() * 4 / 3);
-  WriteSimpleHeader(&out, line_end, "Date", fields.date);
-  WriteMailboxHeader(&out, line_end, "From", fields.from);
-  WriteMailboxHeader(&out, line_end, "To", fields.to);
-  WriteSubjectHeader(&out, line_end, fields.subject);
-  WriteSimpleHeader(&out, line_end, "Message-ID", "<" + fields.message_id + ">");
-  WriteSimpleHeader(&out, line_end, "MIME-Version", "1.0");
-  WriteSimpleHeader(&out, line_end, "Content-Type", "text/plain; charset=UTF-8");
-  WriteSimpleHeader(&out, line_end, "Content-Transfer-Encoding", "base64");
-  out += line_end;
-  WriteBase64Body(&out, line_end, fields.text);
-  return out;
+  return WriteMessageSegments(fields, line_end).Join();
 }
 
 MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
@@ -183,6 +175,9 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
   WireAddress(message.recipient_address, &fields.to.address);  // the transports refuse the rest
   fields.subject = message.subject;
   fields.text = message.text;
+  fields.html = message.html;
+  fields.inline_images = message.inline_images;
+  fields.attachments = message.attachments;
   fields.date = stamps.date();
   fields.message_id = message.message_key.empty() ? stamps.new_message_id(from.address)
                                                   : MessageIdFor(message.message_key, from.address);

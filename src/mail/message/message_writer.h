@@ -1,10 +1,13 @@
 // Writes RFC 5322 / MIME messages for the smtp, sendmail and outbox transports.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_segments.h"
 #include "mail/message/message_stamps.h"
 #include "merge/message.h"
 
@@ -17,6 +20,11 @@ struct MessageFields {
   std::string text;        // UTF-8 body, CR LF lines
   std::string date;        // RFC 5322 date, e.g. "Fri, 01 Jan 2027 00:00:05 +0900"
   std::string message_id;  // without angle brackets, e.g. "x.y@host"
+  // Optional: the HTML alternative, its images, the attached files (see
+  // OutgoingMessage). Without them the message is text/plain alone.
+  std::string html = {};
+  std::vector<InlineImage> inline_images = {};
+  std::vector<std::shared_ptr<const AttachedFile>> attachments = {};
 };
 
 // The fields of one outgoing message from `from`, dated by `stamps`, the
@@ -27,13 +35,19 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
                         const MessageStamps& stamps);
 
 // The whole message: headers (Date, From, To, Subject, Message-ID,
-// MIME-Version, Content-Type text/plain; charset=UTF-8,
-// Content-Transfer-Encoding base64), an empty line, the base64 body in lines
-// of 76. Non-ASCII header text as RFC 2047 encoded-words of whole characters,
-// at most 75 characters each; header lines folded at 78. Lines end in
-// `line_end` ("\r\n" or "\n"). No header value carries a raw CR or LF:
-// controls in names and subjects become blanks, malformed UTF-8 becomes
-// U+FFFD. A display name empty after trimming gives the bare address.
+// MIME-Version), then the body entity. A message without HTML and without
+// attachments: Content-Type text/plain; charset=UTF-8,
+// Content-Transfer-Encoding base64, an empty line, the base64 body in lines
+// of 76; otherwise the MIME structure that WriteMimeBody writes. Non-ASCII header text as RFC 2047
+// encoded-words of whole characters, at most 75 characters each; header lines folded at 78. Lines
+// end in `line_end` ("\r\n" or "\n"). No header value carries a raw CR or LF: controls in names and
+// subjects become blanks, malformed UTF-8 becomes U+FFFD. A display name empty after trimming gives
+// the bare address.
 std::string WriteMessage(const MessageFields& fields, std::string_view line_end = "\r\n");
+
+// The same message as segments: the shared files' base64 is not copied, so a
+// transport can write the message piece by piece.
+MessageSegments WriteMessageSegments(const MessageFields& fields,
+                                     std::string_view line_end = "\r\n");
 
 }  // namespace pinemail
