@@ -20,6 +20,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import urllib.parse
 
 EXPECTED_HEADERS = [
     "Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
@@ -87,9 +88,68 @@ def check_lines(raw, problems):
             problems.append("header line of %d characters: %r" % (len(line), line[:40]))
         if any(b > 0x7E for b in line):
             problems.append("8-bit byte in a header line: %r" % line[:40])
+    # Part headers stand in the body of a multipart message: 78, as above.
+    limit = 78 if b"multipart/" in head else 76
     for line in body.split(b"\r\n"):
-        if len(line) > 76:
+        if len(line) > limit:
             problems.append("body line of %d characters" % len(line))
+
+
+NAME_IN_WORDS = {"encoded word inside quoted string",
+                 "missing trailing whitespace after encoded-word"}
+
+
+def decode_words(value):
+    return str(email.header.make_header(email.header.decode_header(value)))
+
+
+def structure(part):
+    """The tree of content types, e.g. multipart/mixed(text/plain,image/png)."""
+    if not part.is_multipart():
+        return part.get_content_type()
+    return "%s(%s)" % (part.get_content_type(), ",".join(structure(p) for p in part.iter_parts()))
+
+
+def check_rich(msg, expected, problems):
+    """Parts as expected: the text, the HTML whose cid: addresses all name an
+    image part (read back as file names, it is the HTML written), and each
+    file under its exact name with its exact bytes."""
+    if structure(msg) != expected["structure"]:
+        problems.append("structure %s, expected %s" % (structure(msg), expected["structure"]))
+        return
+    leaves = [p for p in msg.walk() if not p.is_multipart()]
+    for part in leaves:
+        # name= in encoded-words, which RFC 2047 keeps out of quoted strings,
+        # is what older mailers read (newer ones take filename*): the only
+        # defect allowed, and the name must decode exactly all the same.
+        defects = part.defects + [d for k in part.keys() for d in part[k].defects
+                                  if k != "Content-Type" or str(d) not in NAME_IN_WORDS]
+        if defects:
+            problems.append("part defects: %r" % defects)
+        raw_type = re.sub(r"\r?\n", "", dict(part.raw_items())["Content-Type"])
+        name = re.search(r'name="(.*)"', raw_type)
+        if name is not None and decode_words(name.group(1)) != part.get_filename():
+            problems.append("name= %r is not the file name %r" % (name.group(1),
+                                                                   part.get_filename()))
+    if leaves[0].get_content() != expected["text"]:
+        problems.append("text part differs")
+    by_id = {p["Content-ID"].strip("<>"): p for p in leaves if p["Content-ID"]}
+    html = [p for p in leaves if p.get_content_type() == "text/html"]
+    if html:
+        def name_of(match):
+            part = by_id.get(urllib.parse.unquote(match.group(1)))
+            if part is None:
+                problems.append("cid:%s names no part" % match.group(1))
+                return match.group(0)
+            return part.get_filename()
+        shown = re.sub(r"cid:([^\"' >]+)", name_of, html[0].get_content())
+        if shown != expected["html"]:
+            problems.append("HTML differs: %r" % shown[:200])
+    for file in expected["files"]:
+        if not any(p.get_filename() == file["name"] and
+                   p.get_content_disposition() == file["disposition"] and
+                   p.get_payload(decode=True) == bytes.fromhex(file["hex"]) for p in leaves):
+            problems.append("no %s part %r with its content" % (file["disposition"], file["name"]))
 
 
 def check_mailbox(msg, header, name, address, problems):
@@ -130,7 +190,8 @@ def check_message(raw, expected):
     if msg.defects:
         problems.append("message defects: %r" % msg.defects)
     names = [key for key, _ in msg.raw_items()]
-    if names != EXPECTED_HEADERS:
+    rich = expected["structure"] != "text/plain"
+    if names != (EXPECTED_HEADERS[:-1] if rich else EXPECTED_HEADERS):
         problems.append("headers %r" % names)
     for key in set(names):
         if msg[key].defects:
@@ -142,6 +203,9 @@ def check_message(raw, expected):
         problems.append("subject %r, expected %r" % (subject, expected_subject(expected["subject"])))
     if msg["Date"] is None or msg["Date"].datetime is None:
         problems.append("unreadable Date")
+    if rich:
+        check_rich(msg, expected, problems)
+        return problems
     if msg.get_content_type() != "text/plain" or msg.get_content_charset() != "utf-8":
         problems.append("content type %r" % msg.get_content_type())
     body = msg.get_payload(decode=True).decode("utf-8")

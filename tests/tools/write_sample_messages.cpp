@@ -1,6 +1,7 @@
 // Writes a set of messages through the message writer, as .eml files, with a
 // JSON list of the values each was written from, for a strict MIME parser to
 // check (tests/mime/check_messages.py).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "mail/message/message_id.h"
 #include "mail/message/message_writer.h"
 #include "mail/message/rfc5322_date.h"
+#include "merge/html_template.h"
+#include "text/base64.h"
 
 namespace {
 
@@ -17,7 +20,11 @@ using pinemail::MessageFields;
 struct Sample {
   std::string file;
   MessageFields fields;
+  std::string structure = "text/plain";  // the tree of content types expected
+  std::string html_source = {};          // the HTML with its <img src> names
 };
+
+void AddRichSamples(std::vector<Sample>& samples);
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -130,7 +137,97 @@ std::vector<Sample> Samples() {
   add({"佐藤 花子", "hanako@example.com"}, "empty body", "");
   add({"佐藤 花子", "hanako@example.com"}, "long body", LongBody(3000));
   add({"佐藤 花子", "hanako@example.com"}, "no final break", "最後の行に改行なし");
+  AddRichSamples(samples);
   return samples;
+}
+
+std::shared_ptr<const pinemail::AttachedFile> File(std::string name, std::string content) {
+  return pinemail::EncodeAttachedFile(std::move(name), content);
+}
+
+// Messages with an HTML part, inline images and attachments: every level of
+// the structure alone and together, Japanese and odd file names, one file
+// named twice, an empty file, a value that must show as text.
+void AddRichSamples(std::vector<Sample>& samples) {
+  const auto png =
+      File("card.png", std::string("\x89PNG\r\n\x1A\n", 8) + std::string(5000, '\x07'));
+  const auto jpeg = File("年賀状の写真.jpg", "\xFF\xD8\xFF\xE0" + std::string(70000, '\xAB'));
+  const auto pdf =
+      File("ご案内（" + Repeat({"髙", "①", "ｱ", "🎍", "長"}, 40) + "）.pdf", "%PDF-1.4\n");
+  const auto empty = File("say \"hi\" \\ =?x?= .txt", "");
+  pinemail::KeywordTable table;
+  table.Build("NAME,CARD");
+  const std::string page =
+      "<html><head><meta charset=\"shift_jis\"></head><body><p>%NAME% 様</p>"
+      "<img src=\"%CARD%\"><img alt=x src='card.png'><img src=\"http://x/y.png\"></body></html>";
+  const std::string html = pinemail::ComposeHtml(page, table, {"<b>&", "card.png"}, "バナー\r\n");
+  std::vector<pinemail::InlineImage> images;
+  for (const pinemail::ImageReference& reference : pinemail::FindImageReferences(html)) {
+    images.push_back(
+        {reference.offset, reference.length, reference.file_name == "card.png" ? png : jpeg});
+  }
+  struct Rich {
+    bool html;
+    std::vector<pinemail::InlineImage> images;
+    std::vector<std::shared_ptr<const pinemail::AttachedFile>> attachments;
+    std::string structure;
+  };
+  const std::string related = "multipart/related(text/html,image/png)";
+  const std::vector<Rich> cases = {
+      {true, {}, {}, "multipart/alternative(text/plain,text/html)"},
+      {true, images, {}, "multipart/alternative(text/plain," + related + ")"},
+      {false, {}, {pdf}, "multipart/mixed(text/plain,application/pdf)"},
+      {false,
+       {},
+       {jpeg, empty, jpeg},
+       "multipart/mixed(text/plain,image/jpeg,application/octet-stream)"},
+      {true,
+       images,
+       {png, pdf},
+       "multipart/mixed(multipart/alternative(text/plain," + related + "),application/pdf)"},
+  };
+  for (const Rich& rich : cases) {
+    Sample sample = samples.back();
+    char name[32];
+    std::snprintf(name, sizeof name, "rich%04zu.eml", samples.size() + 1);
+    sample.file = name;
+    sample.fields.message_id = "rich" + std::to_string(samples.size()) + ".x@example.jp";
+    sample.fields.html = rich.html ? html : "";
+    sample.fields.inline_images = rich.images;
+    sample.fields.attachments = rich.attachments;
+    sample.structure = rich.structure;
+    sample.html_source = sample.fields.html;
+    samples.push_back(std::move(sample));
+  }
+}
+
+std::string Hex(std::string_view bytes) {
+  std::string hex;
+  for (unsigned char c : bytes) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", c);
+    hex += pair;
+  }
+  return hex;
+}
+
+// The files a message carries, as JSON: name, disposition and content.
+std::string FilesJson(const MessageFields& fields) {
+  std::string json = "[";
+  auto add = [&json](const pinemail::AttachedFile& file, const char* disposition) {
+    std::string content;
+    pinemail::DecodeBase64(file.base64, &content);
+    json += std::string(json.size() > 1 ? ", " : "") + "{\"name\": " + JsonString(file.name) +
+            ", \"disposition\": \"" + disposition + "\", \"hex\": \"" + Hex(content) + "\"}";
+  };
+  for (const auto& image : fields.inline_images) add(*image.file, "inline");
+  // A file shown inline goes once, as the inline part.
+  for (const auto& file : fields.attachments) {
+    const bool shown = std::any_of(fields.inline_images.begin(), fields.inline_images.end(),
+                                   [&file](const auto& image) { return image.file == file; });
+    add(*file, shown ? "inline" : "attachment");
+  }
+  return json + "]";
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -162,7 +259,10 @@ int main(int argc, char** argv) {
              ", \"to_name\": " + JsonString(sample.fields.to.display_name) +
              ", \"to_address\": " + JsonString(sample.fields.to.address) +
              ", \"subject\": " + JsonString(sample.fields.subject) +
-             ", \"text\": " + JsonString(sample.fields.text) + "}" +
+             ", \"text\": " + JsonString(sample.fields.text) +
+             ", \"structure\": " + JsonString(sample.structure) +
+             ", \"html\": " + JsonString(sample.html_source) +
+             ", \"files\": " + FilesJson(sample.fields) + "}" +
              (i + 1 < samples.size() ? ",\n" : "\n");
   }
   index += "]\n";

@@ -95,8 +95,9 @@ std::vector<std::string> NameWords(std::string_view name) {
   return words;
 }
 
-// `filename` as RFC 2231 readers take it, in pieces when long.
-std::vector<std::string> FilenameWords(std::string_view name) {
+// `filename` as RFC 2231 readers take it: one parameter, or one per piece
+// when long.
+std::vector<std::string> FilenameParameters(std::string_view name) {
   if (IsPlainName(name)) return {"filename=" + QuotedString(name)};
   std::vector<std::string> pieces = detail::ExtendedParameterPieces(name, kExtendedPieceLimit);
   if (pieces.size() == 1) return {"filename*=" + pieces.front()};
@@ -109,12 +110,19 @@ std::vector<std::string> FilenameWords(std::string_view name) {
 // ---------------------------------------------------------------------------
 // Headers and boundaries.
 
-// A header of words separated by "; " (a value and its parameters).
+// A header's value and parameters, each a run of words (a parameter may
+// be folded between its words).
+using HeaderItems = std::vector<std::vector<std::string>>;
+
+// A header of items separated by "; ".
 void WriteParameterHeader(std::string* out, std::string_view line_end, std::string_view name,
-                          const std::vector<std::string>& words) {
+                          const HeaderItems& items) {
   HeaderLine line(out, line_end, name);
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    line.AddWord(i + 1 < words.size() ? words[i] + ";" : words[i]);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t j = 0; j < items[i].size(); ++j) {
+      const bool ends_item = j + 1 == items[i].size() && i + 1 < items.size();
+      line.AddWord(ends_item ? items[i][j] + ";" : items[i][j]);
+    }
   }
   line.End();
 }
@@ -235,10 +243,10 @@ class BodyWriter {
   // Headers of a multipart entity, then its empty line.
   void StartMultipart(std::string_view subtype, std::string_view boundary,
                       std::string_view related_type = {}) {
-    std::vector<std::string> words = {"multipart/" + std::string(subtype)};
-    if (!related_type.empty()) words.push_back("type=\"" + std::string(related_type) + "\"");
-    words.push_back("boundary=\"" + std::string(boundary) + "\"");
-    WriteParameterHeader(message_->text(), line_end(), "Content-Type", words);
+    HeaderItems items = {{"multipart/" + std::string(subtype)}};
+    if (!related_type.empty()) items.push_back({"type=\"" + std::string(related_type) + "\""});
+    items.push_back({"boundary=\"" + std::string(boundary) + "\""});
+    WriteParameterHeader(message_->text(), line_end(), "Content-Type", items);
     Line("");
   }
   void Delimiter(std::string_view boundary) { Line("--" + std::string(boundary)); }
@@ -246,8 +254,8 @@ class BodyWriter {
 
   void WriteTextPart(std::string_view media_type, std::string_view text, bool in_multipart) {
     WriteParameterHeader(message_->text(), line_end(), "Content-Type",
-                         {std::string(media_type), "charset=UTF-8"});
-    WriteParameterHeader(message_->text(), line_end(), "Content-Transfer-Encoding", {"base64"});
+                         {{std::string(media_type)}, {"charset=UTF-8"}});
+    WriteParameterHeader(message_->text(), line_end(), "Content-Transfer-Encoding", {{"base64"}});
     Line("");
     WriteBase64Text(message_->text(), line_end(), text);
     // Inside a multipart, the line end before a delimiter belongs to it: an
@@ -258,17 +266,18 @@ class BodyWriter {
   void WriteFilePart(const FilePointer& file, std::string_view disposition,
                      std::string_view content_id) {
     const std::string name = CleanName(file->name);
-    std::vector<std::string> type_words = {file->media_type};
-    for (std::string& word : NameWords(name)) type_words.push_back(std::move(word));
-    std::vector<std::string> disposition_words = {std::string(disposition)};
-    for (std::string& word : FilenameWords(name)) disposition_words.push_back(std::move(word));
-    WriteParameterHeader(message_->text(), line_end(), "Content-Type", type_words);
-    WriteParameterHeader(message_->text(), line_end(), "Content-Disposition", disposition_words);
+    HeaderItems disposition_items = {{std::string(disposition)}};
+    for (std::string& parameter : FilenameParameters(name)) {
+      disposition_items.push_back({std::move(parameter)});
+    }
+    WriteParameterHeader(message_->text(), line_end(), "Content-Type",
+                         {{file->media_type}, NameWords(name)});
+    WriteParameterHeader(message_->text(), line_end(), "Content-Disposition", disposition_items);
     if (!content_id.empty()) {
       WriteParameterHeader(message_->text(), line_end(), "Content-ID",
-                           {"<" + std::string(content_id) + ">"});
+                           {{"<" + std::string(content_id) + ">"}});
     }
-    WriteParameterHeader(message_->text(), line_end(), "Content-Transfer-Encoding", {"base64"});
+    WriteParameterHeader(message_->text(), line_end(), "Content-Transfer-Encoding", {{"base64"}});
     Line("");
     message_->AppendEncoded(file);
     if (file->base64.empty()) Line("");
