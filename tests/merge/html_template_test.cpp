@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "merge/rich_message.h"
 #include "test_support.h"
 
 namespace pinemail {
@@ -56,6 +57,34 @@ TEST(HtmlCompanion, FoundBesideTheTemplateAndReadLikeOne) {
   ASSERT_TRUE(ReadHtmlTemplate(folder / "b.html", &html));
   EXPECT_EQ(html, "<p>年</p>\r\n");
   EXPECT_FALSE(ReadHtmlTemplate(folder.path(), &html));
+}
+
+TEST(AddRichParts, HtmlImagesAndFilesOrTheReasonTheRecordCannotGo) {
+  const testing::ScratchFolder folder;
+  testing::WriteBytes(folder / "t.txt", "s\r\n\r\nbody\r\n");
+  testing::WriteBytes(folder / "t.html", "<p>%NAME%</p><img src=\"%CARD%\">");
+  testing::WriteBytes(folder / "c.gif", "GIF89a");
+  KeywordTable table;
+  table.Build("NAME,CARD");
+  const RichSetup setup{folder.path(), AttachKeywordPositions("CARD", table), ""};
+  AttachedFileCache cache;
+  OutgoingMessage message;
+  std::string reason;
+  ASSERT_TRUE(AddRichParts(&message, ParseRecord("a,b,t.txt,<i>,c.gif", table), folder / "t.txt",
+                           table, setup, cache, &reason))
+      << reason;
+  EXPECT_EQ(message.html, "<p>&lt;i&gt;</p><img src=\"c.gif\">\r\n");
+  ASSERT_EQ(message.inline_images.size(), 1u);
+  ASSERT_EQ(message.attachments.size(), 1u);
+  EXPECT_EQ(message.inline_images[0].file, message.attachments[0]);
+  EXPECT_EQ(message.attachments[0]->media_type, "image/gif");
+  // An empty value attaches nothing; a missing file holds the record back.
+  EXPECT_TRUE(AddRichParts(&message, ParseRecord("a,b,t.txt,x,", table), folder / "t.txt", table,
+                           setup, cache, &reason));
+  EXPECT_TRUE(message.attachments.empty() && message.inline_images.empty());
+  EXPECT_FALSE(AddRichParts(&message, ParseRecord("a,b,t.txt,x,none.gif", table), folder / "t.txt",
+                            table, setup, cache, &reason));
+  EXPECT_NE(reason.find(folder / "none.gif"), std::string::npos) << reason;
 }
 
 }  // namespace
