@@ -39,10 +39,13 @@ std::string_view NumberOfName(std::string_view name) {
   return all_digits ? digits : std::string_view();
 }
 
-// Writes all of `bytes` and closes `file`; false with the system's reason
-// when any step failed (a full disk shows at the flush or the close).
-bool WriteAndClose(File file, const std::string& bytes, std::string* reason) {
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+// Writes all of `message`, piece by piece (the files it shares are not
+// copied), and closes `file`; false with the system's reason when any step
+// failed (a full disk shows at the flush or the close).
+bool WriteAndClose(File file, const MessageSegments& message, std::string* reason) {
+  bool ok = message.ForEach([&file](std::string_view piece) {
+    return std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
+  });
   ok = std::fflush(file.get()) == 0 && ok;
   if (!ok) *reason = ErrnoText(errno);
   if (!CloseFile(std::move(file)) && ok) {
@@ -80,7 +83,7 @@ MailResult OutboxTransport::SignOn(const std::string&, const std::string&) {
   if (!IsFolder(folder_)) return MailResult::Failed("フォルダではありません");
   // A probe file shows that messages can be created here before any is sent.
   std::string probe;
-  if (!WriteTemporary(std::string(), &probe, &reason)) return MailResult::Failed(reason);
+  if (!WriteTemporary(MessageSegments(), &probe, &reason)) return MailResult::Failed(reason);
   RemoveQuietly(probe);
   FindNextNumber();
   return MailResult::Done();
@@ -100,7 +103,7 @@ void OutboxTransport::FindNextNumber() {
   next_number_ = last.empty() ? std::string(kFirstNumber) : NextNumber(last);
 }
 
-bool OutboxTransport::WriteTemporary(const std::string& bytes, std::string* temp_path,
+bool OutboxTransport::WriteTemporary(const MessageSegments& message, std::string* temp_path,
                                      std::string* reason) {
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
     *temp_path = folder_ + ".pinemail-" + std::to_string(CurrentProcessId()) + "-" +
@@ -111,7 +114,7 @@ bool OutboxTransport::WriteTemporary(const std::string& bytes, std::string* temp
       *reason = created.reason;
       return false;
     }
-    if (!WriteAndClose(std::move(created.file), bytes, reason)) {
+    if (!WriteAndClose(std::move(created.file), message, reason)) {
       RemoveQuietly(*temp_path);
       return false;
     }
@@ -131,7 +134,7 @@ MailResult OutboxTransport::Send(const OutgoingMessage& message) {
 
   std::string temp_path;
   std::string reason;
-  if (!WriteTemporary(WriteMessage(fields, "\r\n"), &temp_path, &reason)) {
+  if (!WriteTemporary(WriteMessageSegments(fields, "\r\n"), &temp_path, &reason)) {
     return MailResult::Failed(reason);
   }
 

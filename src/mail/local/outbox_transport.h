@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_segments.h"
 #include "mail/message/message_stamps.h"
 #include "mail/transport.h"
 
@@ -43,8 +44,8 @@ class OutboxTransport : public MailTransport {
  private:
   // Finds the last numbered name in the folder; the next number follows it.
   void FindNextNumber();
-  // Writes `bytes` to a new temporary file; its path goes to `temp_path`.
-  bool WriteTemporary(const std::string& bytes, std::string* temp_path, std::string* reason);
+  // Writes `message` to a new temporary file; its path goes to `temp_path`.
+  bool WriteTemporary(const MessageSegments& message, std::string* temp_path, std::string* reason);
 
   std::string folder_;  // ends in the folder separator
   Mailbox from_;
