@@ -45,14 +45,14 @@ std::string_view MediaTypeOf(std::string_view content) {
   return "application/octet-stream";
 }
 
-bool IsInlineImageType(std::string_view media_type) { return media_type.starts_with("image/"); }
-
-std::shared_ptr<const AttachedFile> EncodeAttachedFile(std::string name, std::string_view content) {
+std::shared_ptr<const AttachedFile> EncodeAttachedFile(std::string name, std::string_view content,
+                                                       std::string path) {
   auto file = std::make_shared<AttachedFile>();
   file->name = std::move(name);
   file->media_type = MediaTypeOf(content);
   file->size = content.size();
   file->base64 = EncodeBase64(content);
+  file->path = std::move(path);
   return file;
 }
 

@@ -20,6 +20,7 @@ struct AttachedFile {
   std::string media_type;  // by content (MediaTypeOf)
   std::uint64_t size = 0;  // bytes of the file
   std::string base64;      // the content in base64, without line breaks
+  std::string path = {};   // where it was read from: Simple MAPI attaches files by path
 };
 
 // The media type of a file's content, by its first bytes: image/jpeg,
@@ -28,10 +29,8 @@ struct AttachedFile {
 // an image inline only when its type is true.
 std::string_view MediaTypeOf(std::string_view content);
 
-// True for the image types that a mailer shows inline.
-bool IsInlineImageType(std::string_view media_type);
-
-// `content` encoded as a part named `name`.
-std::shared_ptr<const AttachedFile> EncodeAttachedFile(std::string name, std::string_view content);
+// `content` (read from `path`) encoded as a part named `name`.
+std::shared_ptr<const AttachedFile> EncodeAttachedFile(std::string name, std::string_view content,
+                                                       std::string path = {});
 
 }  // namespace pinemail

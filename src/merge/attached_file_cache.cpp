@@ -83,7 +83,7 @@ FileLoad AttachedFileCache::Load(const std::string& path) {
   if (!ReadWhole(path, &content, &reason)) {
     return {nullptr, "ファイルを読めません: " + path + " (" + reason + ")"};
   }
-  FileLoad load{EncodeAttachedFile(FileNameOf(path), content), {}};
+  FileLoad load{EncodeAttachedFile(FileNameOf(path), content, path), {}};
   Remember({path, facts.size, facts.modified, load.file});
   return load;
 }

@@ -1,6 +1,7 @@
 // Adds the HTML part, its images and the attachments to a record's message.
 #include "merge/rich_message.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -58,6 +59,18 @@ bool AddRichParts(OutgoingMessage* message, const RecipientRecord& record,
                   const RichSetup& setup, AttachedFileCache& cache, std::string* reason) {
   return AddAttachments(message, record, setup, cache, reason) &&
          AddHtml(message, record, template_path, table, setup, cache, reason);
+}
+
+std::vector<std::shared_ptr<const AttachedFile>> FilesOf(const OutgoingMessage& message) {
+  std::vector<std::shared_ptr<const AttachedFile>> files;
+  auto add = [&files](const std::shared_ptr<const AttachedFile>& file) {
+    if (file != nullptr && std::find(files.begin(), files.end(), file) == files.end()) {
+      files.push_back(file);
+    }
+  };
+  for (const auto& file : message.attachments) add(file);
+  for (const InlineImage& image : message.inline_images) add(image.file);
+  return files;
 }
 
 }  // namespace pinemail

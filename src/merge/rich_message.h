@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,5 +31,9 @@ struct RichSetup {
 bool AddRichParts(OutgoingMessage* message, const RecipientRecord& record,
                   const std::string& template_path, const KeywordTable& table,
                   const RichSetup& setup, AttachedFileCache& cache, std::string* reason);
+
+// Every file `message` carries, each once: its attachments, then the images
+// of its HTML part (for a transport that can only attach files).
+std::vector<std::shared_ptr<const AttachedFile>> FilesOf(const OutgoingMessage& message);
 
 }  // namespace pinemail

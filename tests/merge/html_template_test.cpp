@@ -78,6 +78,8 @@ TEST(AddRichParts, HtmlImagesAndFilesOrTheReasonTheRecordCannotGo) {
   ASSERT_EQ(message.attachments.size(), 1u);
   EXPECT_EQ(message.inline_images[0].file, message.attachments[0]);
   EXPECT_EQ(message.attachments[0]->media_type, "image/gif");
+  EXPECT_EQ(FilesOf(message).size(), 1u);
+  EXPECT_EQ(message.attachments[0]->path, folder / "c.gif");
   // An empty value attaches nothing; a missing file holds the record back.
   EXPECT_TRUE(AddRichParts(&message, ParseRecord("a,b,t.txt,x,", table), folder / "t.txt", table,
                            setup, cache, &reason));

@@ -7,7 +7,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "merge/rich_message.h"
 #include "text/codepage.h"
 #include "text/scoped_win32.h"
 #include "text/wide_win32.h"
@@ -76,10 +79,40 @@ Fn Entry(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// The files of a message as Simple MAPI attaches them: by path, under the
+// name the reader sees. The texts live as long as the descriptions.
+template <typename FileDesc, typename Convert>
+class FileDescriptions {
+ public:
+  FileDescriptions(const OutgoingMessage& message, Convert convert) {
+    for (const auto& file : FilesOf(message)) {
+      paths_.push_back(convert(file->path));
+      names_.push_back(convert(file->name));
+    }
+    for (std::size_t i = 0; i < paths_.size(); ++i) {
+      FileDesc description{};
+      description.nPosition = static_cast<ULONG>(-1);  // not placed in the text
+      description.lpszPathName = paths_[i].data();
+      description.lpszFileName = names_[i].data();
+      descriptions_.push_back(description);
+    }
+  }
+  ULONG count() const { return static_cast<ULONG>(descriptions_.size()); }
+  FileDesc* data() { return descriptions_.empty() ? nullptr : descriptions_.data(); }
+
+ private:
+  std::vector<decltype(std::declval<Convert>()(std::string()))> paths_;
+  std::vector<decltype(std::declval<Convert>()(std::string()))> names_;
+  std::vector<FileDesc> descriptions_;
+};
+
 // Sends `message` through `send` (MAPISendMailW or MAPISendMail), its texts
 // made into the call's character type by `convert`. Simple MAPI declares the
-// text members non-const; the copies here are writable.
-template <typename RecipDesc, typename Message, typename SendFn, typename Convert>
+// text members non-const; the copies here are writable. It has no HTML: the
+// text is the body, and the images of the HTML part go as files with the
+// attachments.
+template <typename RecipDesc, typename Message, typename FileDesc, typename SendFn,
+          typename Convert>
 ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, Convert convert) {
   auto name = convert(message.recipient_name);
   // The address goes to the client exactly as the list gives it, with no
@@ -87,6 +120,7 @@ ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, 
   auto address = convert(message.recipient_address);
   auto subject = convert(message.subject);
   auto text = convert(message.text);
+  FileDescriptions<FileDesc, Convert> files(message, convert);
   RecipDesc recipient{};
   recipient.ulRecipClass = MAPI_TO;
   recipient.lpszName = name.data();
@@ -96,6 +130,8 @@ ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, 
   mail.lpszNoteText = text.data();
   mail.nRecipCount = 1;
   mail.lpRecips = &recipient;
+  mail.nFileCount = files.count();
+  mail.lpFiles = files.data();
   return send(session, 0, &mail, 0, 0);
 }
 
@@ -164,11 +200,11 @@ MailResult MapiTransport::SignOn(const std::string& user_name, const std::string
 
 MailResult MapiTransport::Send(const OutgoingMessage& message) {
   if (!api_) return MailResult::Failed(std::string(kNotSignedOnReason));
-  const ULONG result =
-      api_->send_mail_w != nullptr
-          ? SendThrough<RecipDescW, MessageW>(api_->send_mail_w, api_->session, message, Utf8ToWide)
-          : SendThrough<MapiRecipDesc, MapiMessage>(api_->send_mail, api_->session, message,
-                                                    EncodeSystemText);
+  const ULONG result = api_->send_mail_w != nullptr
+                           ? SendThrough<RecipDescW, MessageW, FileDescW>(
+                                 api_->send_mail_w, api_->session, message, Utf8ToWide)
+                           : SendThrough<MapiRecipDesc, MapiMessage, MapiFileDesc>(
+                                 api_->send_mail, api_->session, message, EncodeSystemText);
   if (result != SUCCESS_SUCCESS) return MailResult::Failed(MapiErrorReason(result));
   return MailResult::Done();
 }
