@@ -21,8 +21,8 @@ class Generator {
 
   std::string Body() {
     static const std::vector<std::string> kPieces = {
-        "%",      "%",  "%",  "%",    "%%",     "%%%", "N",  "A", "NA",   "%NA%", "%N%",
-        "%%%NA%", "名", "前", "名前", "%名前%", " ",   "　", "x", "\r\n", "50%",  "%A%B%"};
+        "%", "%", "%", "%", "%%", "%%%", "N", "A", "NA", "%NA%", "%N%", "%%%NA%",
+        "名", "前", "名前", "%名前%", " ", "　", "x", "\r\n", "50%", "%A%B%"};
     return Join(kPieces, Below(12));
   }
 
@@ -30,8 +30,8 @@ class Generator {
   // holding "%" all occur. Rarely empty, which disables the table.
   std::string List() {
     if (Below(20) == 0) return "";
-    static const std::vector<std::string> kNames = {"",    "N",      "NA",  "A", "名前", " NA",
-                                                    "NA ", "　名前", "A%B", "%", "n",    "  "};
+    static const std::vector<std::string> kNames = {
+        "", "N", "NA", "A", "名前", " NA", "NA ", "　名前", "A%B", "%", "n", "  "};
     std::string list;
     const std::size_t count = 1 + Below(5);
     for (std::size_t i = 0; i < count; ++i) {

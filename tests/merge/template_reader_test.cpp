@@ -64,9 +64,8 @@ TEST_F(ReadTemplateTest, TwoLinesGiveEmptyBody) {
   EXPECT_TRUE(Read("Greetings\r\nseparator text is dropped\r\n"));
   EXPECT_EQ(subject_, "Greetings");
   EXPECT_EQ(body_, "");
-  EXPECT_TRUE(
-      Read("Greetings\r\n"
-           "\r"));  // a lone CR ends the second line too
+  EXPECT_TRUE(Read("Greetings\r\n"
+                   "\r"));  // a lone CR ends the second line too
   EXPECT_EQ(body_, "");
 }
 
@@ -97,8 +96,7 @@ TEST_F(ReadTemplateTest, SubjectIsCutAt63Characters) {
 
 TEST_F(ReadTemplateTest, DecodesCp932AndUtf8WithBom) {
   // 件名 / ソ表 / 本文です in CP932; ソ and 表 end in the byte 0x5C.
-  EXPECT_TRUE(
-      Read("\x8C\x8F\x96\xBC\r\n\r\n\x83\x5C\x95\x5C\r\n\x96\x7B\x95\xB6\x82\xC5\x82\xB7\r\n"));
+  EXPECT_TRUE(Read("\x8C\x8F\x96\xBC\r\n\r\n\x83\x5C\x95\x5C\r\n\x96\x7B\x95\xB6\x82\xC5\x82\xB7\r\n"));
   EXPECT_EQ(subject_, "件名");
   EXPECT_EQ(body_, "ソ表\r\n本文です\r\n");
 
