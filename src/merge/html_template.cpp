@@ -142,7 +142,7 @@ void MakeMetaCharsetUtf8(std::string* html) {
       ++value;
     std::size_t stop = value;
     while (stop < end &&
-           std::string_view("\"'; \t\r\n/>").find((*html)[stop]) == std::string_view::npos)
+           std::string_view("\"'; \t\r\n/<>").find((*html)[stop]) == std::string_view::npos)
       ++stop;
     html->replace(value, stop - value, "UTF-8");
   }
@@ -235,8 +235,12 @@ std::string ComposeHtml(std::string_view html_template, const KeywordTable& tabl
 
 std::vector<ImageReference> FindImageReferences(std::string_view html) {
   std::vector<ImageReference> references;
+  std::size_t previous_end = 0;
   for (std::size_t start : TagStarts(html, "img")) {
-    const AttributeValue src = FindAttribute(html, start, TagEnd(html, start), "src");
+    // "<img" inside an unclosed tag before it is part of that tag.
+    if (start < previous_end) continue;
+    previous_end = TagEnd(html, start);
+    const AttributeValue src = FindAttribute(html, start, previous_end, "src");
     if (src.offset == std::string_view::npos) continue;
     std::string name = DecodeCharacterReferences(html.substr(src.offset, src.length));
     if (!IsRelativeFileName(name)) continue;

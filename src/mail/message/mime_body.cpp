@@ -2,6 +2,7 @@
 // headers that name files for readers old and new.
 #include "mail/message/mime_body.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -33,7 +34,10 @@ std::string CleanName(std::string_view name) {
 }
 
 bool IsPlainName(std::string_view name) {
-  if (name.size() > kPlainNameLimit || name.find("=?") != std::string_view::npos) return false;
+  // Quoting adds a backslash before each quote and backslash.
+  const std::size_t quoted = name.size() + std::count(name.begin(), name.end(), '"') +
+                             std::count(name.begin(), name.end(), '\\');
+  if (quoted > kPlainNameLimit || name.find("=?") != std::string_view::npos) return false;
   for (char c : name) {
     if (c < 0x20 || c > 0x7E) return false;
   }
