@@ -11,6 +11,7 @@ the 75-character limit allows.
 Usage: check_messages.py WRITER_PROGRAM [FOLDER]
 """
 
+import base64
 import email.header
 import email.parser
 import email.policy
@@ -148,7 +149,7 @@ def check_rich(msg, expected, problems):
     for file in expected["files"]:
         if not any(p.get_filename() == file["name"] and
                    p.get_content_disposition() == file["disposition"] and
-                   p.get_payload(decode=True) == bytes.fromhex(file["hex"]) for p in leaves):
+                   p.get_payload(decode=True) == base64.b64decode(file["base64"]) for p in leaves):
             problems.append("no %s part %r with its content" % (file["disposition"], file["name"]))
 
 

@@ -10,7 +10,6 @@
 #include "mail/message/message_writer.h"
 #include "mail/message/rfc5322_date.h"
 #include "merge/html_template.h"
-#include "text/base64.h"
 
 namespace {
 
@@ -201,24 +200,12 @@ void AddRichSamples(std::vector<Sample>& samples) {
   }
 }
 
-std::string Hex(std::string_view bytes) {
-  std::string hex;
-  for (unsigned char c : bytes) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", c);
-    hex += pair;
-  }
-  return hex;
-}
-
 // The files a message carries, as JSON: name, disposition and content.
 std::string FilesJson(const MessageFields& fields) {
   std::string json = "[";
   auto add = [&json](const pinemail::AttachedFile& file, const char* disposition) {
-    std::string content;
-    pinemail::DecodeBase64(file.base64, &content);
     json += std::string(json.size() > 1 ? ", " : "") + "{\"name\": " + JsonString(file.name) +
-            ", \"disposition\": \"" + disposition + "\", \"hex\": \"" + Hex(content) + "\"}";
+            ", \"disposition\": \"" + disposition + "\", \"base64\": \"" + file.base64 + "\"}";
   };
   for (const auto& image : fields.inline_images) add(*image.file, "inline");
   // A file shown inline goes once, as the inline part.
