@@ -97,16 +97,26 @@ void AttachedFileCache::Remember(Entry entry) {
   }
 }
 
-std::vector<std::size_t> AttachKeywordPositions(std::string_view attach_list,
-                                                const KeywordTable& table) {
-  std::vector<std::size_t> positions;
-  if (TrimBlanks(attach_list).empty()) return positions;
+AttachKeywords FindAttachKeywords(std::string_view attach_list, const KeywordTable& table) {
+  AttachKeywords keywords;
+  if (TrimBlanks(attach_list).empty()) return keywords;
   std::string_view remainder = attach_list;
   do {
-    const std::string key = "%" + std::string(TrimBlanks(PopField(remainder, ','))) + "%";
-    if (std::optional<std::size_t> position = table.Find(key)) positions.push_back(*position);
+    const std::string_view name = TrimBlanks(PopField(remainder, ','));
+    if (std::optional<std::size_t> position = table.Find("%" + std::string(name) + "%")) {
+      keywords.positions.push_back(*position);
+    } else {
+      keywords.unknown.emplace_back(name);
+    }
   } while (!remainder.empty());
-  return positions;
+  return keywords;
+}
+
+std::string AttachKeywords::Problem() const {
+  if (unknown.empty()) return {};
+  std::string problem = "Attach Key Word の名前が Subst Key Word にありません:";
+  for (const std::string& name : unknown) problem += " " + name;
+  return problem;
 }
 
 HtmlImages LoadHtmlImages(std::string_view html, std::string_view template_folder,

@@ -50,11 +50,17 @@ class AttachedFileCache {
   std::list<Entry> entries_;  // most recently used first
 };
 
-// The positions in `table` of the keywords that the "Attach Key Word" list
-// names (comma-separated names, blanks trimmed); names that are not keywords
-// of the table are left out.
-std::vector<std::size_t> AttachKeywordPositions(std::string_view attach_list,
-                                                const KeywordTable& table);
+// The keywords that the "Attach Key Word" list names (comma-separated
+// names, blanks trimmed): their positions in `table`, and the names that are
+// not keywords of the table (a misspelt name would otherwise send every
+// greeting without its card; the run refuses to start with them).
+struct AttachKeywords {
+  std::vector<std::size_t> positions;
+  std::vector<std::string> unknown;
+  // Why the run cannot start; empty when every name is a keyword.
+  std::string Problem() const;
+};
+AttachKeywords FindAttachKeywords(std::string_view attach_list, const KeywordTable& table);
 
 // The files that `record` attaches: for each position, the record's value
 // (empty: nothing) resolved by `resolve` and loaded through `cache`. Fails at

@@ -18,7 +18,7 @@ namespace pinemail {
 // What a run decides once for the rich parts of its messages.
 struct RichSetup {
   std::string app_folder;                     // attachment names resolve from here
-  std::vector<std::size_t> attach_positions;  // AttachKeywordPositions of "Attach Key Word"
+  std::vector<std::size_t> attach_positions;  // FindAttachKeywords of "Attach Key Word"
   std::string banner;                         // the text's banner; empty when suppressed
 };
 

@@ -55,10 +55,13 @@ TEST(LoadRecordAttachments, NamedKeywordsEmptyValuesNothingFirstFailureRejects) 
   testing::WriteBytes(folder / "a.pdf", "%PDF-");
   KeywordTable table;
   table.Build("NAME,CARD,MAP");
-  EXPECT_EQ(AttachKeywordPositions(" MAP , NOPE,CARD", table), (std::vector<std::size_t>{2, 1}));
+  const AttachKeywords named = FindAttachKeywords(" MAP , NOPE,CARD", table);
+  EXPECT_EQ(named.positions, (std::vector<std::size_t>{2, 1}));
+  EXPECT_NE(named.Problem().find(" NOPE"), std::string::npos);
+  EXPECT_EQ(FindAttachKeywords("CARD", table).Problem(), "");
   AttachedFileCache cache;
   auto resolve = [&folder](std::string_view name) { return folder / name; };
-  const auto positions = AttachKeywordPositions("CARD,MAP", table);
+  const auto positions = FindAttachKeywords("CARD,MAP", table).positions;
   RecordFiles files =
       LoadRecordAttachments(positions, ParseRecord("a,b,t,n,a.pdf,", table), resolve, cache);
   ASSERT_EQ(files.files.size(), 1u);

@@ -66,7 +66,7 @@ TEST(AddRichParts, HtmlImagesAndFilesOrTheReasonTheRecordCannotGo) {
   testing::WriteBytes(folder / "c.gif", "GIF89a");
   KeywordTable table;
   table.Build("NAME,CARD");
-  const RichSetup setup{folder.path(), AttachKeywordPositions("CARD", table), ""};
+  const RichSetup setup{folder.path(), FindAttachKeywords("CARD", table).positions, ""};
   AttachedFileCache cache;
   OutgoingMessage message;
   std::string reason;
