@@ -1,6 +1,7 @@
 // Finds, reads and fills in the HTML companion of a template.
 #include "merge/html_template.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -125,26 +126,31 @@ bool IsRelativeFileName(std::string_view name) {
   return colon == std::string_view::npos || name.find_first_of("/\\") < colon;
 }
 
-// Each <meta> charset (charset="..." or content="...; charset=...") made UTF-8.
-void MakeMetaCharsetUtf8(std::string* html) {
+// The value of the charset in the <meta> tag at `meta` (charset="..." or
+// content="...; charset=..."); offset npos when it names none.
+AttributeValue MetaCharset(std::string_view html, std::size_t meta) {
   constexpr std::string_view kCharset = "charset";
-  std::vector<std::size_t> metas = TagStarts(*html, "meta");
+  constexpr std::string_view kValueEnds = "\"'; \t\r\n/<>";
+  const std::size_t end = TagEnd(html, meta);
+  const std::size_t at = FindNoCase(html.substr(0, end), kCharset, meta);
+  if (at == std::string_view::npos) return {};
+  std::size_t value = at + kCharset.size();
+  while (value < end && IsHtmlSpace(html[value])) ++value;
+  if (value >= end || html[value] != '=') return {};
+  value = html.find_first_not_of(" \t\r\n\f\"'", value + 1);
+  if (value == std::string_view::npos || value > end) value = end;
+  std::size_t stop = std::min(end, html.find_first_of(kValueEnds, value));
+  return {value, stop - value};
+}
+
+// Each <meta> charset made UTF-8: the part is sent as UTF-8.
+void MakeMetaCharsetUtf8(std::string* html) {
+  const std::vector<std::size_t> metas = TagStarts(*html, "meta");
+  // From the last, so that the places of the earlier ones stay as found.
   for (auto meta = metas.rbegin(); meta != metas.rend(); ++meta) {
-    const std::size_t end = TagEnd(*html, *meta);
-    std::size_t at = FindNoCase(std::string_view(*html).substr(0, end), kCharset, *meta);
-    if (at == std::string_view::npos) continue;
-    std::size_t value = at + kCharset.size();
-    while (value < end && IsHtmlSpace((*html)[value])) ++value;
-    if (value >= end || (*html)[value] != '=') continue;
-    ++value;
-    while (value < end &&
-           (IsHtmlSpace((*html)[value]) || (*html)[value] == '"' || (*html)[value] == '\''))
-      ++value;
-    std::size_t stop = value;
-    while (stop < end &&
-           std::string_view("\"'; \t\r\n/<>").find((*html)[stop]) == std::string_view::npos)
-      ++stop;
-    html->replace(value, stop - value, "UTF-8");
+    const AttributeValue charset = MetaCharset(*html, *meta);
+    if (charset.offset != std::string_view::npos)
+      html->replace(charset.offset, charset.length, "UTF-8");
   }
 }
 
