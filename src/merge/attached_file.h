@@ -20,7 +20,7 @@ struct AttachedFile {
   std::string media_type;  // by content (MediaTypeOf)
   std::uint64_t size = 0;  // bytes of the file
   std::string base64;      // the content in base64, without line breaks
-  std::string path = {};   // where it was read from: Simple MAPI attaches files by path
+  std::string path = {};   // where it was read from (canonical): Simple MAPI attaches by path
 };
 
 // The media type of a file's content, by its first bytes: image/jpeg,

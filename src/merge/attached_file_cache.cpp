@@ -59,6 +59,15 @@ bool ReadWhole(const std::string& path, std::string* content, std::string* reaso
   return true;
 }
 
+// One spelling per file however its path is written ("./", "..", links), so
+// that a file named twice is held and sent once.
+std::string CanonicalPath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path canonical =
+      std::filesystem::weakly_canonical(PathFromUtf8(path), error);
+  return error ? path : Utf8FromPath(canonical);
+}
+
 std::string FileNameOf(const std::string& path) {
   return Utf8FromPath(PathFromUtf8(path).filename());
 }
@@ -68,8 +77,9 @@ std::string FileNameOf(const std::string& path) {
 FileLoad AttachedFileCache::Load(const std::string& path) {
   const FileFacts facts = Examine(path);
   if (!facts.reason.empty()) return {nullptr, facts.reason};
+  const std::string key = CanonicalPath(path);
   for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
-    if (entry->path != path) continue;
+    if (entry->path != key) continue;
     if (entry->size == facts.size && entry->modified == facts.modified) {
       entries_.splice(entries_.begin(), entries_, entry);
       return {entries_.front().file, {}};
@@ -83,8 +93,8 @@ FileLoad AttachedFileCache::Load(const std::string& path) {
   if (!ReadWhole(path, &content, &reason)) {
     return {nullptr, "ファイルを読めません: " + path + " (" + reason + ")"};
   }
-  FileLoad load{EncodeAttachedFile(FileNameOf(path), content, path), {}};
-  Remember({path, facts.size, facts.modified, load.file});
+  FileLoad load{EncodeAttachedFile(FileNameOf(path), content, key), {}};
+  Remember({key, facts.size, facts.modified, load.file});
   return load;
 }
 
