@@ -13,7 +13,7 @@
 #include "fuzz/fuzz_support.h"
 #include "mail/message/message_writer.h"
 #include "mail/smtp/smtp_reply.h"
-#include "mail/smtp/smtp_transport.h"
+#include "mail/smtp/smtp_refusal.h"
 #include "text/utf8.h"
 
 using pinemail::SmtpReply;

@@ -491,7 +491,7 @@ class BatchRun {
   void Pause(const SendStep& step, const MailResult& result) {
     BatchWait pause;
     pause.kind = step.back_off ? BatchWait::Kind::kBackOff : BatchWait::Kind::kRetry;
-    pause.length = ScaledWait(step.pause);
+    pause.length = ScaledWait(step.pause, env_.tuning.wait_scale);
     pause.reply = CleanReason(result.reason, settings_);
     if (env_.waiting) env_.waiting(pause);
     Sleep(pause.length);
@@ -527,15 +527,31 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   env.list_path = std::move(list_path);
   std::string settings_path = env.app_folder + std::string(kSettingsFileName);
   env.open_profile = [settings_path] { return OpenProfile(settings_path); };
-  std::string folder = env.app_folder;
-  env.make_transport = [folder](const Settings& settings, std::string* reason) {
-    return MakeTransport(settings, folder, reason);
+  env.tuning = TransportTuningFromEnvironment();
+  env.make_transport = [folder = env.app_folder, tuning = env.tuning](const Settings& settings,
+                                                                      std::string* reason) {
+    return MakeTransport(settings, folder, tuning, reason);
   };
   env.now = LocalTimestamp;
   env.clock = [] { return PaceClock::now(); };
   env.sleep = [](std::chrono::nanoseconds length) { std::this_thread::sleep_for(length); };
   env.keep_journal = std::getenv("PINEMAIL_BENCH_NO_JOURNAL") == nullptr;
   return env;
+}
+
+TransportTuning TransportTuningFromEnvironment() {
+  TransportTuning tuning;
+  if (const char* scale = std::getenv("PINEMAIL_SMTP_TIMEOUT_SCALE")) {
+    tuning.wait_scale = ParseWaitScale(scale);
+  }
+  for (const char* name : {"PINEMAIL_CA_FILE", "CURL_CA_BUNDLE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      tuning.ca_file = value;
+      break;
+    }
+  }
+  return tuning;
 }
 
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {

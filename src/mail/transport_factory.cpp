@@ -8,6 +8,7 @@
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/local/outbox_transport.h"
+#include "mail/net/waits.h"
 #include "mail/signon/oauth.h"
 #include "mail/signon/sign_on_settings.h"
 #include "mail/signon/sign_on_transport.h"
@@ -20,6 +21,7 @@ namespace {
 
 std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config, bool xoauth2,
                                                   const std::string& app_folder,
+                                                  const TransportTuning& tuning,
                                                   std::string* reason) {
   switch (config.kind) {
     case TransportKind::kOutbox:
@@ -31,7 +33,7 @@ std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config,
       const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
       if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
       endpoint.xoauth2 = xoauth2;
-      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection);
+      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection, tuning);
     }
     case TransportKind::kMapi:
     case TransportKind::kSendmail:
@@ -43,7 +45,8 @@ std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config,
 }  // namespace
 
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
-                                             const std::string& app_folder, std::string* reason) {
+                                             const std::string& app_folder,
+                                             const TransportTuning& tuning, std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
   TransportConfig config;
@@ -62,10 +65,12 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
     return nullptr;
   }
   std::unique_ptr<MailTransport> transport =
-      MakeInnerTransport(config, sign_on.oauth2, app_folder, reason);
+      MakeInnerTransport(config, sign_on.oauth2, app_folder, tuning, reason);
   if (!transport || (!sign_on.oauth2 && sign_on.password_command.empty())) return transport;
+  sign_on.command_time_limit = ScaledWait(sign_on.command_time_limit, tuning.wait_scale);
   return MakeSignOnTransport(std::move(transport), std::move(sign_on),
-                             app_folder + std::string(kSettingsFileName), PostOAuth);
+                             app_folder + std::string(kSettingsFileName),
+                             HttpsOAuthPoster(tuning.ca_file));
 }
 
 }  // namespace pinemail

@@ -13,10 +13,12 @@
 namespace pinemail {
 
 // Creates the transport the settings name ("Mail Server"; empty means the
-// platform's default). Returns null when the value names nothing this build
-// serves; `reason` says why.
+// platform's default), its waits and the certificates it trusts as `tuning`
+// says. Returns null when the value names nothing this build serves;
+// `reason` says why.
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
-                                             const std::string& app_folder, std::string* reason);
+                                             const std::string& app_folder,
+                                             const TransportTuning& tuning, std::string* reason);
 
 // The platform's part of MakeTransport (transport_factory_<platform>.cpp):
 // the kind an empty "Mail Server" means, and the transports only this

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "mail/net/child_process.h"
-#include "mail/net/waits.h"
 
 namespace pinemail {
 namespace {
@@ -59,13 +58,14 @@ std::string ExitReason(long status) {
   return "Password Command が失敗しました (終了コード " + std::to_string(status) + ")";
 }
 
-bool RunPasswordCommand(const std::string& command, std::string* secret, std::string* reason) {
+bool RunPasswordCommand(const std::string& command, std::chrono::milliseconds time_limit,
+                        std::string* secret, std::string* reason) {
   ChildProcess child;
   if (!child.Start(command, reason)) {
     *reason = "Password Command を起動できません: " + *reason;
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + ScaledWait(kPasswordCommandDeadline);
+  const auto deadline = std::chrono::steady_clock::now() + time_limit;
   // The first line is taken as soon as it is there: a background process the
   // command started may hold the output open long after it has exited.
   std::string output;

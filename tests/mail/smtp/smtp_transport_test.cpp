@@ -1,6 +1,6 @@
 // Tests of the SMTP transport's pure parts: server values, loopback hosts,
 // reply tracking and the failure text.
-#include "mail/smtp/smtp_transport.h"
+#include "mail/smtp/smtp_refusal.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
