@@ -14,6 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "mail/message/mailbox.h"
 #include "mail/message/message_writer.h"
+#include "text/base64.h"
 #include "text/utf8.h"
 
 using pinemail::fuzz::Check;
@@ -23,40 +24,6 @@ namespace {
 constexpr std::size_t kMaxLine = 998;
 constexpr std::size_t kBase64Line = 76;
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-// Strict base64: groups of four, "=" only as padding at the end.
-bool DecodeBase64(std::string_view text, std::string* out) {
-  if (text.size() % 4 != 0) return false;
-  for (std::size_t i = 0; i < text.size(); i += 4) {
-    int v[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = text[i + k];
-      if (c == '=' && i + 4 == text.size() && k >= 2) {
-        v[k] = 0;
-        ++pad;
-      } else {
-        if (pad > 0) return false;
-        v[k] = Base64Value(c);
-        if (v[k] < 0) return false;
-      }
-    }
-    std::uint32_t group = static_cast<std::uint32_t>(v[0] << 18 | v[1] << 12 | v[2] << 6 | v[3]);
-    out->push_back(static_cast<char>(group >> 16 & 0xFF));
-    if (pad < 2) out->push_back(static_cast<char>(group >> 8 & 0xFF));
-    if (pad < 1) out->push_back(static_cast<char>(group & 0xFF));
-  }
-  return true;
-}
-
 // One RFC 2047 encoded-word in B encoding, UTF-8 only (the writer's charset).
 bool DecodeEncodedWord(std::string_view word, std::string* out) {
   constexpr std::string_view kOpen = "=?UTF-8?B?";
@@ -65,7 +32,7 @@ bool DecodeEncodedWord(std::string_view word, std::string* out) {
   }
   Check(word.size() <= 75, "an encoded-word is at most 75 characters", word);
   std::string bytes;
-  Check(DecodeBase64(word.substr(kOpen.size(), word.size() - kOpen.size() - 2), &bytes),
+  Check(pinemail::DecodeBase64(word.substr(kOpen.size(), word.size() - kOpen.size() - 2), &bytes),
         "an encoded-word carries valid base64", word);
   Check(pinemail::IsValidUtf8(bytes), "an encoded-word carries whole UTF-8 characters", word);
   *out += bytes;
@@ -279,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     body.remove_prefix(end + 2);
   }
   std::string text;
-  Check(DecodeBase64(encoded, &text), "the body is valid base64", encoded);
+  Check(pinemail::DecodeBase64(encoded, &text), "the body is valid base64", encoded);
   Check(pinemail::IsValidUtf8(text), "the body decodes to UTF-8", text);
   if (pinemail::IsValidUtf8(message.text)) {
     Check(text == message.text, "the body decodes back", text);

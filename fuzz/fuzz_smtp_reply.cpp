@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "mail/message/message_writer.h"
 #include "mail/smtp/smtp_reply.h"
 #include "mail/smtp/smtp_refusal.h"
+#include "text/base64.h"
 #include "text/utf8.h"
 
 using pinemail::SmtpReply;

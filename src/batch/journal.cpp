@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "batch/run_log.h"
-#include "mail/net/system_random.h"
 #include "text/codepage.h"
+#include "text/system_random.h"
 #include "text/utf8.h"
 
 namespace pinemail {

@@ -18,8 +18,8 @@
 #include "batch/run_log.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/message/message_stamps.h"
 #include "mail/net/waits.h"
-#include "mail/signon/credential_mask.h"
 #include "mail/transport_factory.h"
 #include "merge/banner.h"
 #include "merge/compose.h"
@@ -27,6 +27,7 @@
 #include "merge/record.h"
 #include "merge/template_reader.h"
 #include "text/codepage.h"
+#include "text/credential_mask.h"
 #include "text/file_io.h"
 #include "text/line_reader.h"
 #include "text/utf8.h"
@@ -528,9 +529,9 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   std::string settings_path = env.app_folder + std::string(kSettingsFileName);
   env.open_profile = [settings_path] { return OpenProfile(settings_path); };
   env.tuning = TransportTuningFromEnvironment();
-  env.make_transport = [folder = env.app_folder, tuning = env.tuning](const Settings& settings,
-                                                                      std::string* reason) {
-    return MakeTransport(settings, folder, tuning, reason);
+  env.make_transport = [folder = env.app_folder, stamps = SystemMessageStamps(),
+                        tuning = env.tuning](const Settings& settings, std::string* reason) {
+    return MakeTransport(settings, folder, stamps, tuning, reason);
   };
   env.now = LocalTimestamp;
   env.clock = [] { return PaceClock::now(); };

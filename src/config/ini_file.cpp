@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <system_error>
 #include <utility>
 
@@ -14,6 +13,7 @@
 #include "text/ascii.h"
 #include "text/codepage.h"
 #include "text/file_io.h"
+#include "text/system_random.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -167,7 +167,7 @@ bool ReplaceFile(const std::string& path, std::string_view content, bool had_fil
   CreatedFile created;
   for (int attempt = 0; attempt < kTemporaryAttempts && created.status != CreateStatus::kCreated;
        ++attempt) {
-    temporary = path + "." + std::to_string(std::random_device{}()) + ".new";
+    temporary = path + "." + std::to_string(SystemRandom64()) + ".new";
     created = CreateNewFile(temporary, had_file ? path : std::string(), access);
     if (created.status == CreateStatus::kFailed) return false;
   }

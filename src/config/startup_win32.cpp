@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config/startup.h"
+#include "text/scoped_win32.h"
 #include "text/wide_win32.h"
 
 namespace pinemail {
@@ -81,15 +82,14 @@ class Win32FileSystem : public FileSystemView {
     DWORD old_mode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS, &old_mode);
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(wide.c_str(), &entry);
+    const ScopedFind search(FindFirstFileW(wide.c_str(), &entry));
     bool found = false;
-    if (search != INVALID_HANDLE_VALUE) {
+    if (search.valid()) {
       constexpr DWORD kExcluded =
           FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
       do {
         found = (entry.dwFileAttributes & kExcluded) == 0;
-      } while (!found && FindNextFileW(search, &entry));
-      FindClose(search);
+      } while (!found && FindNextFileW(search.get(), &entry));
     }
     SetThreadErrorMode(old_mode, nullptr);
     return found;

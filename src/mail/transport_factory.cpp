@@ -10,8 +10,8 @@
 #include "mail/local/outbox_transport.h"
 #include "mail/net/waits.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/secret_fetching_transport.h"
 #include "mail/signon/sign_on_settings.h"
-#include "mail/signon/sign_on_transport.h"
 #include "mail/smtp/smtp_transport.h"
 #include "text/utf8.h"
 
@@ -21,31 +21,34 @@ namespace {
 
 std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config, bool xoauth2,
                                                   const std::string& app_folder,
+                                                  const MessageStamps& stamps,
                                                   const TransportTuning& tuning,
                                                   std::string* reason) {
   switch (config.kind) {
     case TransportKind::kOutbox:
       return std::make_unique<OutboxTransport>(ResolvePath(config.target, app_folder),
-                                               config.sender);
+                                               config.sender, stamps);
     case TransportKind::kSmtp:
     case TransportKind::kSmtps: {
       SmtpEndpoint endpoint;
       const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
       if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
       endpoint.xoauth2 = xoauth2;
-      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection, tuning);
+      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection, stamps,
+                               tuning);
     }
     case TransportKind::kMapi:
     case TransportKind::kSendmail:
       break;
   }
-  return MakePlatformTransport(config, app_folder, reason);
+  return MakePlatformTransport(config, app_folder, stamps, reason);
 }
 
 }  // namespace
 
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
                                              const std::string& app_folder,
+                                             const MessageStamps& stamps,
                                              const TransportTuning& tuning, std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
@@ -65,12 +68,12 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
     return nullptr;
   }
   std::unique_ptr<MailTransport> transport =
-      MakeInnerTransport(config, sign_on.oauth2, app_folder, tuning, reason);
+      MakeInnerTransport(config, sign_on.oauth2, app_folder, stamps, tuning, reason);
   if (!transport || (!sign_on.oauth2 && sign_on.password_command.empty())) return transport;
   sign_on.command_time_limit = ScaledWait(sign_on.command_time_limit, tuning.wait_scale);
-  return MakeSignOnTransport(std::move(transport), std::move(sign_on),
-                             app_folder + std::string(kSettingsFileName),
-                             HttpsOAuthPoster(tuning.ca_file));
+  return MakeSecretFetchingTransport(std::move(transport), std::move(sign_on),
+                                     app_folder + std::string(kSettingsFileName),
+                                     HttpsOAuthPoster(tuning.ca_file));
 }
 
 }  // namespace pinemail

@@ -7,17 +7,20 @@
 #include <string_view>
 
 #include "config/settings.h"
+#include "mail/message/message_stamps.h"
 #include "mail/transport.h"
 #include "mail/transport_config.h"
 
 namespace pinemail {
 
 // Creates the transport the settings name ("Mail Server"; empty means the
-// platform's default), its waits and the certificates it trusts as `tuning`
+// platform's default); the transports that write messages date them by
+// `stamps`, and their waits and the certificates they trust are as `tuning`
 // says. Returns null when the value names nothing this build serves;
 // `reason` says why.
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
                                              const std::string& app_folder,
+                                             const MessageStamps& stamps,
                                              const TransportTuning& tuning, std::string* reason);
 
 // The platform's part of MakeTransport (transport_factory_<platform>.cpp):
@@ -28,6 +31,7 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
 TransportKind PlatformDefaultTransport();
 std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
                                                      const std::string& app_folder,
+                                                     const MessageStamps& stamps,
                                                      std::string* reason);
 
 // Why MakePlatformTransport refuses a kind.

@@ -11,11 +11,12 @@ TransportKind PlatformDefaultTransport() { return TransportKind::kSendmail; }
 
 std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
                                                      const std::string& app_folder,
+                                                     const MessageStamps& stamps,
                                                      std::string* reason) {
   if (config.kind == TransportKind::kSendmail) {
     return MakeSendmailTransport(
         config.target.empty() ? std::string() : ResolvePath(config.target, app_folder),
-        config.sender);
+        config.sender, stamps);
   }
   *reason = kNotServedHereReason;
   return nullptr;

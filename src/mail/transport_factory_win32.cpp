@@ -10,6 +10,7 @@ TransportKind PlatformDefaultTransport() { return TransportKind::kMapi; }
 
 std::unique_ptr<MailTransport> MakePlatformTransport(const TransportConfig& config,
                                                      const std::string& /*app_folder*/,
+                                                     const MessageStamps& /*stamps*/,
                                                      std::string* reason) {
   if (config.kind == TransportKind::kMapi) return std::make_unique<MapiTransport>();
   *reason = kNotServedHereReason;

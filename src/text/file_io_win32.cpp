@@ -14,6 +14,7 @@
 #include <cwchar>
 
 #include "text/file_io.h"
+#include "text/scoped_win32.h"
 #include "text/wide_win32.h"
 
 namespace pinemail {
@@ -27,8 +28,8 @@ std::string SystemMessage(DWORD code) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD length =
       FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const LocalMemory<wchar_t> owned(text);
   std::wstring message(text != nullptr ? text : L"", length);
-  if (text != nullptr) LocalFree(text);
   while (!message.empty() &&
          (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
     message.pop_back();
@@ -84,27 +85,23 @@ File OpenFile(const std::string& path, const char* mode, std::string* reason) {
 
 File OpenRegularFile(const std::string& path, std::uint64_t max_size) {
   // The sharing _wfopen uses, so that a template open in an editor still reads.
-  HANDLE handle =
-      CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  ScopedHandle handle(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.valid()) return nullptr;
   // Devices (NUL, CON, COM1) and pipes are not disk files; folders do not
   // open without FILE_FLAG_BACKUP_SEMANTICS, but are refused here as well.
   BY_HANDLE_FILE_INFORMATION info{};
   LARGE_INTEGER size{};
-  const bool regular =
-      GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && GetFileSizeEx(handle, &size) &&
-      static_cast<std::uint64_t>(size.QuadPart) <= max_size;
-  if (!regular) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (fd == -1) {
-    CloseHandle(handle);
-    return nullptr;
-  }
+  const bool regular = GetFileType(handle.get()) == FILE_TYPE_DISK &&
+                       GetFileInformationByHandle(handle.get(), &info) &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                       GetFileSizeEx(handle.get(), &size) &&
+                       static_cast<std::uint64_t>(size.QuadPart) <= max_size;
+  if (!regular) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
+  if (fd == -1) return nullptr;
+  handle.Release();  // the descriptor owns it now
   File file(_fdopen(fd, "rb"));
   if (!file) _close(fd);  // closes the handle as well
   return file;
@@ -134,10 +131,10 @@ File OpenRegularSoleWriter(const std::string& path, std::string* reason, bool* i
   *in_use = false;
   // Others may read the file meanwhile, but not write it; no program started
   // meanwhile inherits it.
-  HANDLE handle =
-      CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  ScopedHandle handle(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+  if (!handle.valid()) {
     const DWORD code = GetLastError();
     *in_use = code == ERROR_SHARING_VIOLATION;
     StoreReason(code, reason);
@@ -146,18 +143,18 @@ File OpenRegularSoleWriter(const std::string& path, std::string* reason, bool* i
   // Devices and pipes are not disk files; a folder does not open without
   // FILE_FLAG_BACKUP_SEMANTICS, but is refused here as well.
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+  if (GetFileType(handle.get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(handle.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    CloseHandle(handle);
     if (reason != nullptr) *reason = std::string(kNotRegularFileReason);
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDWR | _O_BINARY);
   if (fd == -1) {
-    CloseHandle(handle);
     if (reason != nullptr) *reason = ErrnoText(errno);
     return nullptr;
   }
+  handle.Release();  // the descriptor owns it now
   File file(_fdopen(fd, "a+b"));
   if (!file) {
     if (reason != nullptr) *reason = ErrnoText(errno);

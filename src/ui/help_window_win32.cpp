@@ -1,22 +1,20 @@
 // The Win32 help window frmMain: the labels, the read-only help text and the
 // address link, laid out in twips for the window's DPI.
+#include "ui/help_window_win32.h"
+
 #include <windows.h>
-// windows.h first: these need its types.
-#include <objbase.h>
-#include <shellapi.h>
 
 #include <array>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 #include "config/product.h"
+#include "text/browser_opener.h"
+#include "text/scoped_win32.h"
 #include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window.h"
-#include "ui/help_window_win32.h"
 #include "ui/resources/resource_ids.h"
 
 namespace pinemail {
@@ -41,56 +39,8 @@ LOGFONTW HelpFontRequest(const FontStyle& font, const std::wstring& face, int dp
 
 namespace {
 
-// A GDI object (a font, a brush), deleted when its owner goes.
-struct GdiObjectDelete {
-  void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
-using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDelete>;
-using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiObjectDelete>;
-
-// A window's device context (the screen's for no window), released when it goes.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  ~WindowDc() {
-    if (dc_) ReleaseDC(window_, dc_);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
-
-// An object selected into a device context while this lives.
-class Selected {
- public:
-  Selected(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~Selected() { SelectObject(dc_, previous_); }
-  Selected(const Selected&) = delete;
-  Selected& operator=(const Selected&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
-// COM on this thread while this lives, for the shell's handlers of the address.
-class ComApartment {
- public:
-  ComApartment()
-      : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  HRESULT result_;
-};
+using Font = GdiObject<HFONT>;
+using Brush = GdiObject<HBRUSH>;
 
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = 0;
@@ -131,7 +81,7 @@ int WindowDpi(HWND window) {
     const UINT dpi = Dpi().get_dpi_for_window(window);
     if (dpi != 0) return static_cast<int>(dpi);
   }
-  const WindowDc screen(nullptr);
+  const ScopedGetDC screen(nullptr);
   const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : kDefaultDpi;
   return dpi > 0 ? dpi : kDefaultDpi;
 }
@@ -186,7 +136,7 @@ bool FaceIsProportional(HDC dc, const std::wstring& face) {
   const LOGFONTW request = HelpFontRequest(DesignOf(HelpControl::kBody).font, face, kDefaultDpi);
   const Font font(CreateFontIndirectW(&request));
   if (!font) return false;
-  const Selected selected(dc, font.get());
+  const ScopedSelectObject selected(dc, font.get());
   SIZE narrow{}, wide{};
   GetTextExtentPoint32W(dc, L"iiiii", 5, &narrow);
   GetTextExtentPoint32W(dc, L"WWWWW", 5, &wide);
@@ -194,7 +144,7 @@ bool FaceIsProportional(HDC dc, const std::wstring& face) {
 }
 
 std::wstring ChooseFace(HWND window) {
-  const WindowDc dc(window);
+  const ScopedGetDC dc(window);
   return dc.get() ? ChooseHelpFontFace(dc.get()) : Utf8ToWide(kHelpFontFace);
 }
 
@@ -214,7 +164,7 @@ void ApplyFonts(HelpWindow& help) {
 // itself draws it.
 Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
   const std::wstring text = Utf8ToWide(caption);
-  const Selected selected(dc, font);
+  const ScopedSelectObject selected(dc, font);
   RECT bounds{0, 0, 0, 0};
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
             DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
@@ -224,7 +174,7 @@ Size MeasureCaption(HDC dc, HFONT font, std::string_view caption) {
 
 void LayOutControls(HelpWindow& help) {
   CaptionSizes captions{};
-  if (const WindowDc dc(help.frame); dc.get()) {
+  if (const ScopedGetDC dc(help.frame); dc.get()) {
     for (const HelpControlDesign& design : HelpControlDesigns()) {
       if (design.id == HelpControl::kBody) continue;
       captions[Index(design.id)] =
@@ -310,9 +260,8 @@ bool CreateControls(HelpWindow& help, HINSTANCE instance) {
 }
 
 void OpenSiteAddress() {
-  const std::string address(kSiteAddress);
   // A failure (no program for web addresses) is deliberately not reported.
-  (void)ShellExecuteA(GetDesktopWindow(), "open", address.c_str(), nullptr, "", SW_SHOWNORMAL);
+  (void)OpenBrowser(std::string(kSiteAddress));
 }
 
 LRESULT PaintControl(const HelpWindow& help, HDC dc, HWND control) {
@@ -457,8 +406,6 @@ std::wstring ChooseHelpFontFace(HDC dc) {
 bool ShowHelpWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   const std::wstring class_name = Utf8ToWide(kHelpWindowClass);
-  // The shell may hand the address to COM-based handlers.
-  const ComApartment com;
   HelpWindow help;
   help.back_brush.reset(
       CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue)));

@@ -59,6 +59,8 @@ std::vector<Sample> Samples() {
   const std::vector<std::string> ascii = {"Happy", " ", "New", " ", "Year", " ", "2027,", " "};
 
   std::vector<Sample> samples;
+  pinemail::Rfc5322Clock clock;
+  pinemail::MessageIdSource ids;
   auto add = [&](Mailbox to, std::string subject, std::string text) {
     Sample sample;
     char name[32];
@@ -68,8 +70,8 @@ std::vector<Sample> Samples() {
     sample.fields.to = std::move(to);
     sample.fields.subject = std::move(subject);
     sample.fields.text = std::move(text);
-    sample.fields.date = pinemail::Rfc5322Date();
-    sample.fields.message_id = pinemail::NewMessageId(sample.fields.from.address);
+    sample.fields.date = clock.Now();
+    sample.fields.message_id = ids.NewId(sample.fields.from.address);
     samples.push_back(std::move(sample));
   };
 

@@ -7,9 +7,9 @@
 
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "text/codepage.h"
+#include "text/scoped_win32.h"
 #include "text/wide_win32.h"
 
 namespace pinemail {
@@ -76,12 +76,6 @@ Fn Entry(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// Frees a loaded library when its owner goes.
-struct LibraryFree {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFree>;
-
 // Sends `message` through `send` (MAPISendMailW or MAPISendMail), its texts
 // made into the call's character type by `convert`. Simple MAPI declares the
 // text members non-const; the copies here are writable.
@@ -118,7 +112,7 @@ MailResult LogonFailed(std::string reason) {
 // The loaded DLL, its entry points and the session; logs off before the DLL
 // is freed.
 struct MapiTransport::Api {
-  Library module;
+  ScopedLibrary module;
   LogonFn logon = nullptr;
   LogoffFn logoff = nullptr;
   SendMailFn send_mail = nullptr;

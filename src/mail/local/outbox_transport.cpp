@@ -54,8 +54,8 @@ bool WriteAndClose(File file, const std::string& bytes, std::string* reason) {
 
 }  // namespace
 
-OutboxTransport::OutboxTransport(std::string folder_path, Mailbox from)
-    : folder_(std::move(folder_path)), from_(std::move(from)) {
+OutboxTransport::OutboxTransport(std::string folder_path, Mailbox from, MessageStamps stamps)
+    : folder_(std::move(folder_path)), from_(std::move(from)), stamps_(std::move(stamps)) {
   // "/" separates folders on Windows too.
   if (!folder_.empty() && !folder_.ends_with('/') && !folder_.ends_with('\\')) folder_ += '/';
 }
@@ -127,7 +127,7 @@ MailResult OutboxTransport::Send(const OutgoingMessage& message) {
   }
   if (next_number_.empty()) FindNextNumber();
 
-  const MessageFields fields = FieldsFor(message, from_);
+  const MessageFields fields = FieldsFor(message, from_, stamps_);
 
   std::string temp_path;
   std::string reason;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_stamps.h"
 #include "mail/transport.h"
 
 namespace pinemail {
@@ -19,8 +20,9 @@ namespace pinemail {
 // file (another run's included) is ever replaced.
 class OutboxTransport : public MailTransport {
  public:
-  // `folder_path`: the folder (UTF-8, resolved); `from`: the sender.
-  OutboxTransport(std::string folder_path, Mailbox from);
+  // `folder_path`: the folder (UTF-8, resolved); `from`: the sender;
+  // `stamps`: the messages' dates and new Message-IDs.
+  OutboxTransport(std::string folder_path, Mailbox from, MessageStamps stamps);
 
   // Creates the folder and its parents when missing and checks that a file
   // can be created in it; fails with the system's reason. The credentials
@@ -46,6 +48,7 @@ class OutboxTransport : public MailTransport {
 
   std::string folder_;  // ends in the folder separator
   Mailbox from_;
+  MessageStamps stamps_;
   std::string next_number_;  // empty until the folder has been looked at
   std::uint64_t temp_counter_ = 0;
 };

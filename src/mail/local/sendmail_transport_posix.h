@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_stamps.h"
 #include "mail/transport.h"
+#include "text/child_process.h"
 
 namespace pinemail {
 
@@ -22,14 +24,16 @@ std::vector<std::string> SendmailArguments(std::string_view sender_address,
                                            std::string_view recipient_address);
 
 // The text logged when the program did not end with status 0: how it ended
-// (a `waitpid` status) and the first non-empty line of what it wrote to
-// standard error, cut short after `password` (when given) was masked in it.
-std::string SendmailFailureReason(int wait_status, std::string_view error_output,
+// and the first non-empty line of what it wrote to standard error, cut short
+// after `password` (when given) was masked in it.
+std::string SendmailFailureReason(const ChildProcess::Exit& exit, std::string_view error_output,
                                   std::string_view password = {});
 
 // The transport running `program` (an absolute path), or, when `program` is
-// empty, the first of kSendmailPaths that exists. SignOn fails when the
-// program is not an executable regular file. Credentials are never passed on.
-std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender);
+// empty, the first of kSendmailPaths that exists, for messages from `sender`
+// dated by `stamps`. SignOn fails when the program is not an executable
+// regular file. Credentials are never passed on.
+std::unique_ptr<MailTransport> MakeSendmailTransport(std::string program, const Mailbox& sender,
+                                                     const MessageStamps& stamps);
 
 }  // namespace pinemail

@@ -3,13 +3,11 @@
 #include "mail/message/message_id.h"
 
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
-#include <random>
 
 #include "mail/message/mailbox.h"
 #include "mail/net/os_support.h"
-#include "mail/net/system_random.h"
+#include "text/system_random.h"
 
 namespace pinemail {
 
@@ -24,20 +22,17 @@ std::string MessageIdFor(std::string_view key, std::string_view from_address) {
   return id;
 }
 
-std::string NewMessageId(std::string_view from_address) {
-  static std::uint64_t counter = 0;
-  static const std::uint64_t process_random = SystemRandom64();
-  static std::mt19937_64 generator(process_random);
-  static const unsigned long process_id = CurrentProcessId();
+MessageIdSource::MessageIdSource() : process_id_(CurrentProcessId()) {}
 
-  auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+std::string MessageIdSource::NewId(std::string_view from_address) {
+  const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
   char left[128];
   std::snprintf(left, sizeof left, "%llx.%lx.%llx.%016llx",
-                static_cast<unsigned long long>(microseconds), process_id,
-                static_cast<unsigned long long>(++counter),
-                static_cast<unsigned long long>(generator()));
+                static_cast<unsigned long long>(microseconds), process_id_,
+                static_cast<unsigned long long>(++counter_),
+                static_cast<unsigned long long>(SystemRandom64()));
   return MessageIdFor(left, from_address);
 }
 

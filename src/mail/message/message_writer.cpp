@@ -2,39 +2,18 @@
 // non-ASCII text in encoded-words, folded, and its body in base64.
 #include "mail/message/message_writer.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <vector>
-
+#include "mail/message/header_line.h"
 #include "mail/message/message_id.h"
-#include "mail/message/rfc5322_date.h"
+#include "text/base64.h"
 #include "text/utf8.h"
 
 namespace pinemail {
 namespace {
 
-constexpr std::size_t kMaxHeaderLine = 78;
-constexpr std::size_t kMaxEncodedWord = 75;
 constexpr std::size_t kBase64LineLength = 76;
-constexpr std::string_view kEncodedWordOpen = "=?UTF-8?B?";
-constexpr std::string_view kEncodedWordClose = "?=";
-constexpr std::string_view kBase64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // ---------------------------------------------------------------------------
-// Header text. It must reach the encoder as whole, valid characters, so the
-// writer cleans it first and then walks it character by character.
-
-// Splits valid UTF-8 text into its characters (byte ranges).
-std::vector<std::string_view> Characters(std::string_view text) {
-  std::vector<std::string_view> characters;
-  char32_t code_point = 0;
-  for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
-    length = DecodeCodePoint(text, pos, &code_point);
-    characters.push_back(text.substr(pos, length));
-  }
-  return characters;
-}
+// Header text.
 
 // Header values: every control (CR and LF above all) becomes a blank, so that
 // a value can never end its header line and start a header of its own;
@@ -43,188 +22,6 @@ std::vector<std::string_view> Characters(std::string_view text) {
 std::string CleanHeaderText(std::string_view text, Controls controls = Controls::kHeader) {
   return BlankControls(SanitizeUtf8(text), controls);
 }
-
-// ---------------------------------------------------------------------------
-// Base64.
-
-std::string Base64(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
-                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]))
-                              << 8 |
-                          static_cast<unsigned char>(bytes[i + 2]);
-    out += kBase64Alphabet[group >> 18 & 63];
-    out += kBase64Alphabet[group >> 12 & 63];
-    out += kBase64Alphabet[group >> 6 & 63];
-    out += kBase64Alphabet[group & 63];
-  }
-  std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-    if (rest == 2)
-      group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-    out += kBase64Alphabet[group >> 18 & 63];
-    out += kBase64Alphabet[group >> 12 & 63];
-    out += rest == 2 ? kBase64Alphabet[group >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-// Length of the encoded-word that carries `byte_count` bytes.
-std::size_t EncodedWordLength(std::size_t byte_count) {
-  return kEncodedWordOpen.size() + (byte_count + 2) / 3 * 4 + kEncodedWordClose.size();
-}
-
-std::string EncodedWord(std::string_view bytes) {
-  std::string word(kEncodedWordOpen);
-  word += Base64(bytes);
-  word += kEncodedWordClose;
-  return word;
-}
-
-// Where an encoded-word of at most `length` characters that starts with
-// character `first` ends: after as many whole characters as it can carry
-// (at least one).
-std::size_t WholeCharactersIn(const std::vector<std::string_view>& characters, std::size_t first,
-                              std::size_t length) {
-  std::size_t bytes = characters[first].size();
-  std::size_t end = first + 1;
-  while (end < characters.size() && EncodedWordLength(bytes + characters[end].size()) <= length) {
-    bytes += characters[end].size();
-    ++end;
-  }
-  return end;
-}
-
-// The text of characters [first, end) (contiguous in the original text).
-std::string_view Join(const std::vector<std::string_view>& characters, std::size_t first,
-                      std::size_t end) {
-  const std::string_view& last = characters[end - 1];
-  return std::string_view(
-      characters[first].data(),
-      static_cast<std::size_t>(last.data() + last.size() - characters[first].data()));
-}
-
-// ---------------------------------------------------------------------------
-// Header lines. A header is written as a sequence of words; between two words
-// the writer may fold (CR LF and one blank) so that lines stay within 78.
-
-class HeaderLine {
- public:
-  HeaderLine(std::string* out, std::string_view line_end, std::string_view name)
-      : out_(out), line_end_(line_end) {
-    *out_ += name;
-    *out_ += ':';
-    column_ = name.size() + 1;
-  }
-
-  // Room left for a word that follows a blank on the current line.
-  std::size_t Room() const {
-    return column_ + 1 < kMaxHeaderLine ? kMaxHeaderLine - column_ - 1 : 0;
-  }
-  // Room for a word that follows a blank on a fresh continuation line.
-  static constexpr std::size_t FreshRoom() { return kMaxHeaderLine - 1; }
-
-  // Appends a blank and `word`, folding first when the word does not fit and
-  // a fold would make room.
-  void AddWord(std::string_view word) {
-    if (word.size() > Room() && can_fold_) Fold();
-    *out_ += ' ';
-    *out_ += word;
-    column_ += 1 + word.size();
-    can_fold_ = true;
-  }
-
-  // Appends text that begins with its own white space (unstructured text
-  // kept as written); folding before it leaves the unfolded value unchanged.
-  void AddSpacedRun(std::string_view run) {
-    if (column_ + run.size() > kMaxHeaderLine && can_fold_) {
-      *out_ += line_end_;
-      column_ = 0;
-    }
-    *out_ += run;
-    column_ += run.size();
-    can_fold_ = true;
-  }
-
-  // Appends `text` as encoded-words of whole characters, each filling the
-  // room left on its line (at most 75 characters).
-  void AddEncodedText(std::string_view text) {
-    std::vector<std::string_view> characters = Characters(text);
-    std::size_t next = 0;
-    while (next < characters.size()) {
-      std::size_t room = std::min(Room(), kMaxEncodedWord);
-      if (EncodedWordLength(characters[next].size()) > room) {
-        Fold();
-        room = std::min(Room(), kMaxEncodedWord);
-      }
-      std::size_t end = WholeCharactersIn(characters, next, room);
-      AddWord(EncodedWord(Join(characters, next, end)));
-      next = end;
-    }
-  }
-
-  // Appends `text` in as few encoded-words as the 75-character limit allows,
-  // each as long as whole characters make it, with folds between them.
-  void AddFewestEncodedWords(std::string_view text) {
-    std::vector<std::string_view> characters = Characters(text);
-    for (std::size_t next = 0; next < characters.size();) {
-      std::size_t end = WholeCharactersIn(characters, next, kMaxEncodedWord);
-      AddWord(EncodedWord(Join(characters, next, end)));
-      next = end;
-    }
-  }
-
-  // Appends text made of words separated by runs of blanks, folding only
-  // before a blank of the text, so that unfolding gives the text back.
-  // FitsFolded tells whether every piece can stand on a line.
-  void AddFoldableText(std::string_view text) {
-    std::size_t first_blank = std::min(text.size(), text.find(' '));
-    AddWord(text.substr(0, first_blank));
-    text.remove_prefix(first_blank);
-    while (!text.empty()) {
-      std::size_t word = text.find_first_not_of(' ');
-      std::size_t end = std::min(text.size(), text.find(' ', word));
-      AddSpacedRun(text.substr(0, end));
-      text.remove_prefix(end);
-    }
-  }
-
-  // True when AddFoldableText can write `text` within the line limit: each
-  // run of blanks with the word after it fits on a continuation line, and
-  // the first word fits in `first_room`.
-  static bool FitsFolded(std::string_view text, std::size_t first_room) {
-    if (text.empty() || text.front() == ' ' || text.back() == ' ') return false;
-    std::size_t limit = first_room;
-    std::size_t run_start = 0;
-    for (std::size_t i = 1; i <= text.size(); ++i) {
-      if (i < text.size() && !(text[i] == ' ' && text[i - 1] != ' ')) continue;
-      if (i - run_start > limit) return false;
-      limit = kMaxHeaderLine;
-      run_start = i;
-    }
-    return true;
-  }
-
-  void End() { *out_ += line_end_; }
-
- private:
-  void Fold() {
-    *out_ += line_end_;
-    column_ = 0;
-    can_fold_ = false;
-  }
-
-  std::string* out_;
-  std::string_view line_end_;
-  std::size_t column_ = 0;
-  // False on a fresh continuation line, where folding again gains nothing.
-  bool can_fold_ = true;
-};
 
 // ---------------------------------------------------------------------------
 // Display names.
@@ -353,7 +150,7 @@ void WriteSimpleHeader(std::string* out, std::string_view line_end, std::string_
 void WriteBase64Body(std::string* out, std::string_view line_end, std::string_view text) {
   // The body keeps its controls (line breaks, tabs) but not malformed bytes,
   // since it is declared as UTF-8.
-  std::string encoded = Base64(SanitizeUtf8(text));
+  std::string encoded = EncodeBase64(SanitizeUtf8(text));
   for (std::size_t i = 0; i < encoded.size(); i += kBase64LineLength) {
     *out += std::string_view(encoded).substr(i, kBase64LineLength);
     *out += line_end;
@@ -378,19 +175,18 @@ std::string WriteMessage(const MessageFields& fields, std::string_view line_end)
   return out;
 }
 
-MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from) {
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
+                        const MessageStamps& stamps) {
   MessageFields fields;
   fields.from = from;
   fields.to = Mailbox{message.recipient_name, message.recipient_address};
   WireAddress(message.recipient_address, &fields.to.address);  // the transports refuse the rest
   fields.subject = message.subject;
   fields.text = message.text;
-  fields.date = Rfc5322Date();
-  fields.message_id = message.message_key.empty() ? NewMessageId(from.address)
+  fields.date = stamps.date();
+  fields.message_id = message.message_key.empty() ? stamps.new_message_id(from.address)
                                                   : MessageIdFor(message.message_key, from.address);
   return fields;
 }
-
-std::string EncodeBase64(std::string_view bytes) { return Base64(bytes); }
 
 }  // namespace pinemail

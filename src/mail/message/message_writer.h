@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "mail/message/mailbox.h"
+#include "mail/message/message_stamps.h"
 #include "merge/message.h"
 
 namespace pinemail {
@@ -18,10 +19,12 @@ struct MessageFields {
   std::string message_id;  // without angle brackets, e.g. "x.y@host"
 };
 
-// The fields of one outgoing message from `from`, dated now, the recipient's
-// address in its wire form (WireAddress); its Message-ID is made from the
-// message's key (MessageIdFor), or new when it has none.
-MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
+// The fields of one outgoing message from `from`, dated by `stamps`, the
+// recipient's address in its wire form (WireAddress); its Message-ID is made
+// from the message's key (MessageIdFor), or is a new one from `stamps` when
+// it has none.
+MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from,
+                        const MessageStamps& stamps);
 
 // The whole message: headers (Date, From, To, Subject, Message-ID,
 // MIME-Version, Content-Type text/plain; charset=UTF-8,
@@ -32,8 +35,5 @@ MessageFields FieldsFor(const OutgoingMessage& message, const Mailbox& from);
 // controls in names and subjects become blanks, malformed UTF-8 becomes
 // U+FFFD. A display name empty after trimming gives the bare address.
 std::string WriteMessage(const MessageFields& fields, std::string_view line_end = "\r\n");
-
-// `bytes` in base64 (RFC 4648), without line breaks.
-std::string EncodeBase64(std::string_view bytes);
 
 }  // namespace pinemail

@@ -44,20 +44,16 @@ std::string FormatRfc5322Date(const std::tm& local_time, int utc_offset_minutes)
   return text;
 }
 
-std::string Rfc5322Date() {
-  std::time_t now = std::time(nullptr);
-  // Thousands of messages go out per second; the time zone is looked up once
-  // per second, not once per message. The program has one thread.
-  static std::time_t last_time = -1;
-  static std::string last_date;
-  if (now == last_time) return last_date;
+std::string Rfc5322Clock::Now() {
+  const std::time_t now = std::time(nullptr);
+  if (now == last_time_) return last_date_;
   // The shared results of localtime and gmtime are copied out at once.
-  std::tm local_time = *std::localtime(&now);
-  std::tm utc_time = *std::gmtime(&now);
-  auto offset_seconds = SecondsAsIfUtc(local_time) - SecondsAsIfUtc(utc_time);
-  last_date = FormatRfc5322Date(local_time, static_cast<int>(offset_seconds / 60));
-  last_time = now;
-  return last_date;
+  const std::tm local_time = *std::localtime(&now);
+  const std::tm utc_time = *std::gmtime(&now);
+  const auto offset_seconds = SecondsAsIfUtc(local_time) - SecondsAsIfUtc(utc_time);
+  last_date_ = FormatRfc5322Date(local_time, static_cast<int>(offset_seconds / 60));
+  last_time_ = now;
+  return last_date_;
 }
 
 }  // namespace pinemail

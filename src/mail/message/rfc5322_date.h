@@ -6,8 +6,17 @@
 
 namespace pinemail {
 
-// The current local time as an RFC 5322 date.
-std::string Rfc5322Date();
+// The local clock as RFC 5322 dates. Thousands of messages go out per
+// second: the time zone is looked up once per second, not once per message.
+class Rfc5322Clock {
+ public:
+  // The current local time as an RFC 5322 date.
+  std::string Now();
+
+ private:
+  std::time_t last_time_ = -1;
+  std::string last_date_;
+};
 
 // `local_time` (tm_wday, tm_mday, tm_mon, tm_year and the clock fields) as an
 // RFC 5322 date with the given offset from UTC, e.g.

@@ -1,6 +1,6 @@
 // The code grant's redirect target: one listening socket on 127.0.0.1 at a
-// port the system picks (RFC 8252 7.3), and the browser opened at an address
-// (loopback_<platform>.cpp; the serving itself in loopback.cpp).
+// port the system picks (RFC 8252 7.3) (loopback_<platform>.cpp; the serving
+// itself in loopback.cpp).
 #pragma once
 
 #include <chrono>
@@ -61,10 +61,6 @@ long Receive(SocketHandle socket, char* buffer, std::size_t size);
 void SendAll(SocketHandle socket, std::string_view bytes);
 void CloseSocket(SocketHandle socket);
 }  // namespace detail
-
-// Opens `url` in the user's browser (xdg-open, open, ShellExecute); false
-// when it could not be started.
-bool OpenBrowser(const std::string& url);
 
 // The request target of an HTTP request head ("GET /?a=b HTTP/1.1").
 std::string RequestTarget(std::string_view head);

@@ -1,11 +1,8 @@
-// The loopback redirect target and the browser on POSIX.
+// The loopback redirect target on POSIX.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,8 +10,6 @@
 #include <cstring>
 
 #include "mail/net/loopback.h"
-
-extern char** environ;
 
 namespace pinemail {
 
@@ -76,20 +71,5 @@ void SendAll(SocketHandle socket, std::string_view bytes) {
 void CloseSocket(SocketHandle socket) { close(socket); }
 
 }  // namespace detail
-
-bool OpenBrowser(const std::string& url) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {"xdg-open", url.c_str(), nullptr};
-  pid_t pid = 0;
-  const bool started = posix_spawnp(&pid, "xdg-open", &actions, nullptr,
-                                    const_cast<char* const*>(argv), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return started && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
 
 }  // namespace pinemail

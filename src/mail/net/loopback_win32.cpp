@@ -1,15 +1,13 @@
-// The loopback redirect target and the browser on Windows.
+// The loopback redirect target on Windows.
 #include <winsock2.h>
 // After winsock2.h, which must come before windows.h.
 #include <windows.h>
-// After windows.h, which they need.
-#include <shellapi.h>
+// After windows.h, which it needs.
 #include <ws2tcpip.h>
 
 #include <algorithm>
 
 #include "mail/net/loopback.h"
-#include "text/wide_win32.h"
 
 namespace pinemail {
 
@@ -76,11 +74,5 @@ void SendAll(SocketHandle socket, std::string_view bytes) {
 void CloseSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
 
 }  // namespace detail
-
-bool OpenBrowser(const std::string& url) {
-  const std::wstring wide = Utf8ToWide(url);
-  return reinterpret_cast<INT_PTR>(
-             ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
-}
 
 }  // namespace pinemail

@@ -1,5 +1,5 @@
 // The OAuth 2.0 client: requests over HTTPS to an authorization server, the
-// form they send, the JSON reply they get and the reason for a refusal.
+// JSON reply they get and the reason for a refusal.
 #pragma once
 
 #include <functional>
@@ -10,9 +10,6 @@
 #include <vector>
 
 namespace pinemail {
-
-// "application/x-www-form-urlencoded" text of `fields`.
-std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields);
 
 // A reply of an OAuth server: its HTTP status and JSON members.
 struct OAuthReply {
@@ -43,10 +40,5 @@ std::string ReasonText(std::string_view text);
 // secret in `secrets` masked.
 std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,
                                const std::vector<std::string>& secrets);
-
-// base64 (RFC 4648 4, "=" padding required) to bytes; false for anything else.
-bool DecodeBase64(std::string_view text, std::string* bytes);
-// base64url without padding (RFC 4648 5), as PKCE uses it.
-std::string EncodeBase64Url(std::string_view bytes);
 
 }  // namespace pinemail

@@ -27,9 +27,6 @@ bool RefreshAccessToken(const SignOnSettings& settings, const std::string& refre
                         const OAuthPoster& post, AccessToken* access, std::string* rotated,
                         std::string* reason);
 
-// SHA-256 of `bytes` (FIPS 180-4), for the PKCE S256 challenge.
-std::string Sha256(std::string_view bytes);
-
 // How /signin talks to the person signing in.
 struct SignInIo {
   // Shows the verification address and the user code (device grant), or the
@@ -51,15 +48,9 @@ void DiscoverEndpoints(OAuthProvider* provider, const OAuthPoster& post);
 bool DeviceSignIn(const SignOnSettings& settings, const OAuthPoster& post, const SignInIo& io,
                   std::string* refresh_token, std::string* reason);
 
-// The code grant's steps that need no socket: the authorization URL for a
-// verifier, state and redirect URI, and the request line's query read back.
+// The code grant's authorization URL for a PKCE verifier, a state and the
+// redirect URI.
 std::string AuthorizationUrl(const SignOnSettings& settings, const std::string& verifier,
                              const std::string& state, const std::string& redirect_uri);
-std::map<std::string, std::string> ReadQuery(std::string_view query);
-// Random texts from the system's random source (SystemRandomBytes): a PKCE
-// verifier (64 characters of base64url) and a state; empty when the system
-// gave no random bytes.
-std::string NewPkceVerifier();
-std::string NewState();
 
 }  // namespace pinemail

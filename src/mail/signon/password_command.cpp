@@ -4,13 +4,15 @@
 
 #include <algorithm>
 
-#include "mail/net/child_process.h"
+#include "text/child_process.h"
 
 namespace pinemail {
 namespace {
 
-bool HasFirstLine(std::string_view output) {
-  return output.find_first_of("\r\n") != std::string_view::npos;
+// The output is read until its first line is there, or until it is too long
+// to hold one.
+bool HasFirstLineOrIsCut(const ChildOutput& output) {
+  return output.cut || output.text.find_first_of("\r\n") != std::string::npos;
 }
 
 std::string TooSlowReason() {
@@ -19,9 +21,9 @@ std::string TooSlowReason() {
 }
 
 // What the command's run means: the secret, or why there is none.
-bool JudgeRun(ChildProcess::ReadEnd read, bool ended, const ChildProcess::Exit& exit,
-              const std::string& output, std::string* secret, std::string* reason) {
-  if (read == ChildProcess::ReadEnd::kTooLong) return TakeFirstLine(output, false, secret, reason);
+bool JudgeRun(const ChildOutput& output, bool ended, const ChildProcess::Exit& exit,
+              std::string* secret, std::string* reason) {
+  if (output.cut) return TakeFirstLine(output.text, false, secret, reason);
   if (!ended) {
     *reason = TooSlowReason();
     return false;
@@ -34,7 +36,7 @@ bool JudgeRun(ChildProcess::ReadEnd read, bool ended, const ChildProcess::Exit& 
     *reason = ExitReason(exit.code);  // 127: the shell found no such program
     return false;
   }
-  return TakeFirstLine(output, true, secret, reason);
+  return TakeFirstLine(output.text, true, secret, reason);
 }
 
 }  // namespace
@@ -61,22 +63,24 @@ std::string ExitReason(long status) {
 bool RunPasswordCommand(const std::string& command, std::chrono::milliseconds time_limit,
                         std::string* secret, std::string* reason) {
   ChildProcess child;
-  if (!child.Start(command, reason)) {
+  if (!child.Start(ChildCommand::Shell(command), reason)) {
     *reason = "Password Command を起動できません: " + *reason;
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + time_limit;
+  ChildLimits limits;
+  limits.deadline = std::chrono::steady_clock::now() + time_limit;
+  limits.kept = kPasswordCommandOutputLimit;
   // The first line is taken as soon as it is there: a background process the
   // command started may hold the output open long after it has exited.
-  std::string output;
-  const ChildProcess::ReadEnd read =
-      child.Read(&output, kPasswordCommandOutputLimit, deadline, HasFirstLine);
+  limits.enough = HasFirstLineOrIsCut;
+  ChildOutput output;
+  const ChildEnd end = child.Exchange({}, limits, &output).end;
   ChildProcess::Exit exit;
-  const bool ended = read != ChildProcess::ReadEnd::kDeadline &&
-                     read != ChildProcess::ReadEnd::kTooLong && child.Wait(deadline, &exit);
+  const bool ended =
+      end != ChildEnd::kDeadline && !output.cut && child.Wait(limits.deadline, &exit);
   child.End();  // and whatever it left running
-  const bool ok = JudgeRun(read, ended, exit, output, secret, reason);
-  std::fill(output.begin(), output.end(), '\0');
+  const bool ok = JudgeRun(output, ended, exit, secret, reason);
+  std::fill(output.text.begin(), output.text.end(), '\0');
   return ok;
 }
 

@@ -6,7 +6,9 @@
 
 #include "config/profile.h"
 #include "mail/net/loopback.h"
+#include "mail/signon/form_encoding.h"
 #include "mail/signon/oauth.h"
+#include "mail/signon/pkce.h"
 #include "mail/signon/token_store.h"
 #include "text/utf8.h"
 

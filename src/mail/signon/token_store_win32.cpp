@@ -5,18 +5,12 @@
 // After windows.h, which it needs.
 #include <dpapi.h>
 
-#include <memory>
-
-#include "mail/message/message_writer.h"
-#include "mail/signon/oauth.h"
 #include "mail/signon/token_store.h"
+#include "text/base64.h"
+#include "text/scoped_win32.h"
 
 namespace pinemail {
 namespace {
-
-struct LocalFreer {
-  void operator()(BYTE* bytes) const { LocalFree(bytes); }
-};
 
 DATA_BLOB BlobOf(const std::string& bytes) {
   return {static_cast<DWORD>(bytes.size()),
@@ -34,7 +28,7 @@ bool SealToken(const std::string& token, std::string* stored, std::string* reaso
               std::to_string(GetLastError()) + ")";
     return false;
   }
-  std::unique_ptr<BYTE, LocalFreer> owned(out.pbData);
+  const LocalMemory<BYTE> owned(out.pbData);
   *stored = EncodeBase64(std::string_view(reinterpret_cast<char*>(out.pbData), out.cbData));
   return true;
 }
@@ -46,7 +40,7 @@ bool UnsealToken(const std::string& stored, std::string* token, std::string* rea
     DATA_BLOB in = BlobOf(sealed);
     if (CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
                            &out)) {
-      std::unique_ptr<BYTE, LocalFreer> owned(out.pbData);
+      const LocalMemory<BYTE> owned(out.pbData);
       token->assign(reinterpret_cast<char*>(out.pbData), out.cbData);
       return true;
     }

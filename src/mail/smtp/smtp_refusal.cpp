@@ -1,7 +1,7 @@
 // The texts and the weight of an SMTP server's refusals.
 #include "mail/smtp/smtp_refusal.h"
 
-#include "mail/signon/credential_mask.h"
+#include "text/credential_mask.h"
 #include "text/utf8.h"
 
 namespace pinemail {

@@ -34,8 +34,9 @@ constexpr std::string_view kStoppedReason = "送信を中断しました";
 class SmtpTransport final : public MailTransport {
  public:
   SmtpTransport(SmtpEndpoint endpoint, Mailbox sender, std::size_t messages_per_connection,
-                TransportTuning tuning)
+                MessageStamps stamps, TransportTuning tuning)
       : sender_(std::move(sender)),
+        stamps_(std::move(stamps)),
         messages_per_connection_(messages_per_connection),
         connection_(std::move(endpoint), std::move(tuning)) {}
   ~SmtpTransport() override { SignOff(); }
@@ -79,6 +80,7 @@ class SmtpTransport final : public MailTransport {
   MailResult Refusal(const SmtpReply& reply, SmtpStep step) const;
 
   Mailbox sender_;
+  MessageStamps stamps_;
   std::size_t messages_per_connection_;  // 0: no limit
   SmtpConnection connection_;
   std::optional<SmtpPipeline> pipeline_;  // the transactions of the connection in use
@@ -230,7 +232,7 @@ void SmtpTransport::BeginQueued() {
 }
 
 void SmtpTransport::Begin(const OutgoingMessage& message) {
-  const MessageFields fields = FieldsFor(message, sender_);
+  const MessageFields fields = FieldsFor(message, sender_, stamps_);
   Handover& handover = handed_.emplace_back();
   handover.message = &message;
   handover.ticket = ++tickets_;
@@ -338,8 +340,10 @@ void SmtpTransport::SignOff() {
 std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,
                                                  const Mailbox& sender,
                                                  std::size_t messages_per_connection,
+                                                 const MessageStamps& stamps,
                                                  const TransportTuning& tuning) {
-  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection, tuning);
+  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection, stamps,
+                                         tuning);
 }
 
 }  // namespace pinemail

@@ -16,7 +16,7 @@ namespace {
 TEST(OutboxTransportPosixTest, AWriteCutShortLeavesNoFileAndSaysWhy) {
   pinemail::testing::ScratchFolder scratch;
   std::string folder = scratch / "out";
-  OutboxTransport outbox(folder, Mailbox{"", "taro@example.jp"});
+  OutboxTransport outbox(folder, Mailbox{"", "taro@example.jp"}, SystemMessageStamps());
   ASSERT_TRUE(outbox.SignOn("", "").ok());
 
   // Files may not grow past 4 KiB for a moment: the write fails with EFBIG

@@ -44,7 +44,7 @@ const Mailbox kSender{"山田 太郎", "taro@example.jp"};
 TEST(OutboxTransportTest, CreatesTheFolderAndWritesNumberedMessagesInOrder) {
   ScratchFolder scratch;
   std::string folder = scratch / "送信箱/nested";
-  OutboxTransport outbox(folder, kSender);
+  OutboxTransport outbox(folder, kSender, SystemMessageStamps());
   const MailResult signed_on = outbox.SignOn("user", "secret");
   ASSERT_TRUE(signed_on.ok()) << signed_on.reason;
   for (const char* subject : {"first", "second", "third"}) {
@@ -67,7 +67,7 @@ TEST(OutboxTransportTest, ContinuesNumberingAfterEarlierRunsAndForeignFiles) {
   ScratchFolder scratch;
   std::string folder = scratch.path() + "out";
   {
-    OutboxTransport first_run(folder, kSender);
+    OutboxTransport first_run(folder, kSender, SystemMessageStamps());
     ASSERT_TRUE(first_run.SignOn("", "").ok());
     EXPECT_TRUE(first_run.Send(Message("a@example.jp", "one")).ok());
     EXPECT_TRUE(first_run.Send(Message("a@example.jp", "two")).ok());
@@ -78,7 +78,7 @@ TEST(OutboxTransportTest, ContinuesNumberingAfterEarlierRunsAndForeignFiles) {
   WriteBytes(folder + "/notes.txt", "x");
   WriteBytes(folder + "/99.eml.bak", "x");
   WriteBytes(folder + "/+8.eml", "x");
-  OutboxTransport second_run(folder, kSender);
+  OutboxTransport second_run(folder, kSender, SystemMessageStamps());
   ASSERT_TRUE(second_run.SignOn("", "").ok());
   EXPECT_TRUE(second_run.Send(Message("a@example.jp", "three")).ok());
   EXPECT_EQ(ReadBytes(folder + "/00000007.eml"), "older message");
@@ -99,7 +99,7 @@ TEST(OutboxTransportTest, ContinuesNumberingAfterEarlierRunsAndForeignFiles) {
 TEST(OutboxTransportTest, RefusesAnAddressThatIsNotPlainWithoutWritingAFile) {
   ScratchFolder scratch;
   std::string folder = scratch / "out";
-  OutboxTransport outbox(folder, kSender);
+  OutboxTransport outbox(folder, kSender, SystemMessageStamps());
   ASSERT_TRUE(outbox.SignOn("", "").ok());
   for (const char* address :
        {"", "no-at-sign", "a@b\r\nBcc: c@d", "a b@example.jp", "山田 <a@b>", "a@b, c@d"}) {
@@ -119,11 +119,11 @@ TEST(OutboxTransportTest, RefusesAnAddressThatIsNotPlainWithoutWritingAFile) {
 TEST(OutboxTransportTest, SignOnFailsWhenThePathIsAFile) {
   ScratchFolder scratch;
   WriteBytes(scratch / "taken", "a file");
-  OutboxTransport on_file(scratch / "taken", kSender);
+  OutboxTransport on_file(scratch / "taken", kSender, SystemMessageStamps());
   const MailResult refused = on_file.SignOn("", "");
   EXPECT_FALSE(refused.ok());
   EXPECT_FALSE(refused.reason.empty());
-  OutboxTransport below_file(scratch / "taken/inner", kSender);
+  OutboxTransport below_file(scratch / "taken/inner", kSender, SystemMessageStamps());
   EXPECT_FALSE(below_file.SignOn("", "").ok());
   EXPECT_EQ(ReadBytes(scratch / "taken"), "a file");
 }
@@ -131,7 +131,7 @@ TEST(OutboxTransportTest, SignOnFailsWhenThePathIsAFile) {
 TEST(OutboxTransportTest, ReportsAFailedWriteAndLeavesNoFile) {
   ScratchFolder scratch;
   std::string folder = scratch / "out";
-  OutboxTransport outbox(folder, kSender);
+  OutboxTransport outbox(folder, kSender, SystemMessageStamps());
   ASSERT_TRUE(outbox.SignOn("", "").ok());
   ASSERT_TRUE(outbox.Send(Message("a@example.jp", "x")).ok());
   // The folder goes away in the middle of the run.
@@ -157,7 +157,7 @@ TEST(OutboxTransportTest, NewNamesSortLastWhateverNumbersTheFolderHolds) {
     const std::string folder = scratch / "out";
     fs::create_directory(NativePath(folder));
     for (const std::string& name : names) WriteBytes(folder + "/" + name, name);
-    OutboxTransport outbox(folder, kSender);
+    OutboxTransport outbox(folder, kSender, SystemMessageStamps());
     ASSERT_TRUE(outbox.SignOn("", "").ok());
     for (const char* subject : {"first", "second", "third"}) {
       EXPECT_TRUE(outbox.Send(Message("a@example.jp", subject)).ok());

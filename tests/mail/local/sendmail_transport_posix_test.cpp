@@ -37,13 +37,21 @@ TEST(SendmailSignOn, NeedsAnExecutableRegularFileNamedByAbsolutePath) {
   const std::string good = Script(folder, "good", "exit 0");
   WriteBytes(folder / "plain", "#!/bin/sh\n");  // not executable
 
-  EXPECT_TRUE(MakeSendmailTransport(good, kSender)->SignOn("u", "p").ok());
-  EXPECT_FALSE(MakeSendmailTransport(folder / "missing", kSender)->SignOn("u", "p").ok());
-  EXPECT_FALSE(MakeSendmailTransport(folder / "plain", kSender)->SignOn("u", "p").ok());
-  EXPECT_FALSE(MakeSendmailTransport(folder.path(), kSender)->SignOn("u", "p").ok());
-  EXPECT_FALSE(MakeSendmailTransport("good", kSender)->SignOn("u", "p").ok());
+  EXPECT_TRUE(MakeSendmailTransport(good, kSender, SystemMessageStamps())->SignOn("u", "p").ok());
+  EXPECT_FALSE(MakeSendmailTransport(folder / "missing", kSender, SystemMessageStamps())
+                   ->SignOn("u", "p")
+                   .ok());
+  EXPECT_FALSE(MakeSendmailTransport(folder / "plain", kSender, SystemMessageStamps())
+                   ->SignOn("u", "p")
+                   .ok());
+  EXPECT_FALSE(
+      MakeSendmailTransport(folder.path(), kSender, SystemMessageStamps())->SignOn("u", "p").ok());
+  EXPECT_FALSE(
+      MakeSendmailTransport("good", kSender, SystemMessageStamps())->SignOn("u", "p").ok());
   // A sender that is no plain address cannot be handed over as "-f".
-  EXPECT_FALSE(MakeSendmailTransport(good, Mailbox{"", "-oQ/tmp"})->SignOn("u", "p").ok());
+  EXPECT_FALSE(MakeSendmailTransport(good, Mailbox{"", "-oQ/tmp"}, SystemMessageStamps())
+                   ->SignOn("u", "p")
+                   .ok());
 }
 
 TEST(SendmailSend, ArgumentsAndTheWholeMessageReachTheProgram) {
@@ -51,7 +59,7 @@ TEST(SendmailSend, ArgumentsAndTheWholeMessageReachTheProgram) {
   const std::string program = Script(folder, "sendmail",
                                      "printf '%s\\n' \"$@\" > \"$DIR/args\"\n"
                                      "cat > \"$DIR/message\"");
-  auto transport = MakeSendmailTransport(program, kSender);
+  auto transport = MakeSendmailTransport(program, kSender, SystemMessageStamps());
   ASSERT_TRUE(transport->SignOn("user", "secret-pass").ok());
 
   // Far more than a pipe holds, so the writer must keep up with the reader.
@@ -67,7 +75,7 @@ TEST(SendmailSend, ArgumentsAndTheWholeMessageReachTheProgram) {
 TEST(SendmailSend, AddressesThatCouldBeOptionsNeverStartTheProgram) {
   ScratchFolder folder;
   const std::string program = Script(folder, "sendmail", "touch \"$DIR/ran\"; cat >/dev/null");
-  auto transport = MakeSendmailTransport(program, kSender);
+  auto transport = MakeSendmailTransport(program, kSender, SystemMessageStamps());
   ASSERT_TRUE(transport->SignOn("", "").ok());
   for (std::string address : {"-C/tmp/x", "-bt", "a b@example.org", ""}) {
     const MailResult result = transport->Send(Message(address));
@@ -80,7 +88,8 @@ TEST(SendmailSend, AddressesThatCouldBeOptionsNeverStartTheProgram) {
 TEST(SendmailSend, FailuresCarryTheStatusAndFirstErrorLine) {
   ScratchFolder folder;
   auto run = [&](const std::string& body, std::size_t size = 10) {
-    auto transport = MakeSendmailTransport(Script(folder, "sendmail", body), kSender);
+    auto transport =
+        MakeSendmailTransport(Script(folder, "sendmail", body), kSender, SystemMessageStamps());
     EXPECT_TRUE(transport->SignOn("", "").ok());
     return transport->Send(Message("to@example.org", size));
   };
@@ -113,7 +122,7 @@ TEST(SendmailSend, ErrorFloodBeforeReadingDoesNotDeadlock) {
   const std::string program = Script(folder, "sendmail",
                                      "head -c 1048576 /dev/zero | tr '\\0' 'e' >&2\n"
                                      "cat > \"$DIR/message\"");
-  auto transport = MakeSendmailTransport(program, kSender);
+  auto transport = MakeSendmailTransport(program, kSender, SystemMessageStamps());
   ASSERT_TRUE(transport->SignOn("", "").ok());
   const MailResult result = transport->Send(Message("to@example.org", 1 << 20));
   EXPECT_TRUE(result.ok()) << result.reason;
@@ -130,7 +139,7 @@ TEST(SendmailSend, AProcessLeftHoldingStandardErrorDoesNotHoldUpTheSend) {
         "echo 'sendmail: queued for later' >&2\nexit " +
         status;
     const std::string program = Script(folder, "sendmail", body);
-    auto transport = MakeSendmailTransport(program, kSender);
+    auto transport = MakeSendmailTransport(program, kSender, SystemMessageStamps());
     EXPECT_TRUE(transport->SignOn("", "").ok());
     const MailResult result = transport->Send(Message("to@example.org"));
     // The send came back while the holder still runs (not even a zombie).
@@ -151,15 +160,15 @@ TEST(SendmailSend, AProcessLeftHoldingStandardErrorDoesNotHoldUpTheSend) {
 }
 
 TEST(SendmailFailure, ReasonTextIsOneSafeLine) {
-  EXPECT_EQ(SendmailFailureReason(1 << 8, ""), "終了状態 1");
-  EXPECT_EQ(SendmailFailureReason(64 << 8, "\n  \r\n bad\taddress \r\nmore\n"),
+  EXPECT_EQ(SendmailFailureReason({true, 1}, ""), "終了状態 1");
+  EXPECT_EQ(SendmailFailureReason({true, 64}, "\n  \r\n bad\taddress \r\nmore\n"),
             "終了状態 64: bad address");
-  EXPECT_EQ(SendmailFailureReason(2 << 8, "\x83\x65\x83X\x83g\n"), "終了状態 2: ?e?X?g");
-  EXPECT_EQ(SendmailFailureReason(1 << 8, std::string(1000, 'z')).size(),
+  EXPECT_EQ(SendmailFailureReason({true, 2}, "\x83\x65\x83X\x83g\n"), "終了状態 2: ?e?X?g");
+  EXPECT_EQ(SendmailFailureReason({true, 1}, std::string(1000, 'z')).size(),
             std::string("終了状態 1: ").size() + 200);
 
   // The password is masked before the line is cut, so no start of it survives the cut.
-  EXPECT_EQ(SendmailFailureReason(1 << 8, std::string(195, 'z') + " hunter2\n", "hunter2"),
+  EXPECT_EQ(SendmailFailureReason({true, 1}, std::string(195, 'z') + " hunter2\n", "hunter2"),
             "終了状態 1: " + std::string(195, 'z') + " ****");
 }
 

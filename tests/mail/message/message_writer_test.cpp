@@ -13,6 +13,7 @@
 #include "mail/message/mailbox.h"
 #include "mail/message/message_id.h"
 #include "mail/message/rfc5322_date.h"
+#include "text/base64.h"
 
 namespace pinemail {
 namespace {
@@ -20,32 +21,11 @@ namespace {
 // ---------------------------------------------------------------------------
 // A small independent reader of what the writer produces.
 
-std::string DecodeBase64(std::string_view text) {
-  std::string out;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    int value;
-    if (c >= 'A' && c <= 'Z')
-      value = c - 'A';
-    else if (c >= 'a' && c <= 'z')
-      value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9')
-      value = c - '0' + 52;
-    else if (c == '+')
-      value = 62;
-    else if (c == '/')
-      value = 63;
-    else
-      continue;  // padding
-    bits = bits << 6 | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out += static_cast<char>(bits >> count & 0xFF);
-    }
-  }
-  return out;
+// The bytes of base64 text, which must be valid.
+std::string Base64Decoded(std::string_view text) {
+  std::string bytes;
+  EXPECT_TRUE(DecodeBase64(text, &bytes)) << text;
+  return bytes;
 }
 
 struct ParsedMessage {
@@ -105,7 +85,7 @@ std::vector<std::string> EncodedWords(const std::string& value) {
 std::string DecodeWords(const std::string& value) {
   std::string text;
   for (const std::string& payload : EncodedWords(value)) {
-    std::string piece = DecodeBase64(payload);
+    std::string piece = Base64Decoded(payload);
     EXPECT_FALSE(piece.empty());
     auto first = static_cast<unsigned char>(piece.front());
     EXPECT_NE(first & 0xC0, 0x80) << "encoded-word starts inside a character";
@@ -377,7 +357,7 @@ TEST(WriteMessageTest, EncodesTheBodyInBase64LinesOf76) {
       joined += parsed.body_lines[i];
     }
     EXPECT_EQ(joined.size() % 4, 0u);
-    EXPECT_EQ(DecodeBase64(joined), fields.text) << body.size();
+    EXPECT_EQ(Base64Decoded(joined), fields.text) << body.size();
   }
 }
 
@@ -391,7 +371,7 @@ TEST(WriteMessageTest, ReplacesMalformedUtf8SoTheDeclaredCharsetHolds) {
   EXPECT_EQ(DecodeWords(Header(parsed, "Subject")), "bad \xEF\xBF\xBD end");
   std::string body;
   for (const std::string& line : parsed.body_lines) body += line;
-  EXPECT_EQ(DecodeBase64(body),
+  EXPECT_EQ(Base64Decoded(body),
             "a\xEF\xBF\xBD\xEF\xBF\xBD"
             "b");
 }
@@ -417,28 +397,33 @@ TEST(Rfc5322DateTest, FormatsWithEnglishNamesAndTheOffset) {
       "(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
       "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} "
       "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [+-][0-9]{4}");
-  std::string now = Rfc5322Date();
+  std::string now = Rfc5322Clock().Now();
   EXPECT_TRUE(std::regex_match(now, form)) << now;
 }
 
 TEST(NewMessageIdTest, IsUniqueAndUsesTheSendersDomain) {
+  MessageIdSource ids;
   std::set<std::string> seen;
   for (int i = 0; i < 2000; ++i) {
-    std::string id = NewMessageId("taro@example.jp");
+    std::string id = ids.NewId("taro@example.jp");
     EXPECT_TRUE(seen.insert(id).second) << id;
     EXPECT_TRUE(id.ends_with("@example.jp")) << id;
     EXPECT_EQ(id.find_first_of("<> \"\r\n"), std::string::npos) << id;
   }
-  EXPECT_TRUE(NewMessageId("not an address").ends_with("@pinemail.invalid"));
-  EXPECT_TRUE(NewMessageId("").ends_with("@pinemail.invalid"));
+  EXPECT_TRUE(ids.NewId("not an address").ends_with("@pinemail.invalid"));
+  EXPECT_TRUE(ids.NewId("").ends_with("@pinemail.invalid"));
 }
 
-TEST(NewMessageIdTest, AMessageWithAKeyAlwaysGetsTheSameId) {
+TEST(NewMessageIdTest, AKeyGivesTheSameIdEachTimeAndNoKeyANewOneFromTheStamps) {
+  const MessageStamps stamps = {[] { return "Fri, 01 Jan 2027 00:00:05 +0900"; },
+                                [](std::string_view from) { return "new@" + std::string(from); }};
   OutgoingMessage message{"太郎", "a@example.org", "件名", "本文\r\n"};
-  message.message_key = "0123456789abcdef.fedcba9876543210.2";
   const Mailbox from{"", "taro@example.jp"};
-  EXPECT_EQ(FieldsFor(message, from).message_id, "0123456789abcdef.fedcba9876543210.2@example.jp");
-  EXPECT_EQ(FieldsFor(message, from).message_id, FieldsFor(message, from).message_id);
+  EXPECT_EQ(FieldsFor(message, from, stamps).message_id, "new@taro@example.jp");
+  EXPECT_EQ(FieldsFor(message, from, stamps).date, "Fri, 01 Jan 2027 00:00:05 +0900");
+  message.message_key = "0123456789abcdef.fedcba9876543210.2";
+  EXPECT_EQ(FieldsFor(message, from, stamps).message_id,
+            "0123456789abcdef.fedcba9876543210.2@example.jp");
   EXPECT_EQ(MessageIdFor("k.1", "<not an address>"), "k.1@pinemail.invalid");
 }
 

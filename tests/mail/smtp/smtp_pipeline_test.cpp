@@ -57,7 +57,7 @@ struct Case {
 
 // Hands the messages over as the pipeline has room, answers with the
 // replies and says QUIT when it has nothing left to wait for.
-void Run(const Case& c, std::string* transcript, std::string* outcomes) {
+void Drive(const Case& c, std::string* transcript, std::string* outcomes) {
   SmtpPipeline pipeline({"s@x", c.pipelining, c.chunking, c.window, c.share});
   std::uint64_t next = 1;
   auto reply = c.replies.begin();
@@ -123,7 +123,7 @@ TEST(SmtpPipeline, WritesEachStepWhenItMayAndSettlesEachTransactionInOrder) {
   for (const Case& c : cases) {
     std::string transcript;
     std::string outcomes;
-    Run(c, &transcript, &outcomes);
+    Drive(c, &transcript, &outcomes);
     EXPECT_EQ(transcript, c.transcript) << c.name;
     EXPECT_EQ(outcomes, c.outcomes) << c.name;
   }

@@ -1,6 +1,6 @@
 // Fetches the secret at sign-on (and a new access token before the old one
 // runs out) and keeps every secret out of every reason.
-#include "mail/signon/sign_on_transport.h"
+#include "mail/signon/secret_fetching_transport.h"
 
 #include <algorithm>
 #include <optional>
@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "mail/signon/credential_mask.h"
 #include "mail/signon/password_command.h"
 #include "mail/signon/token_store.h"
+#include "text/credential_mask.h"
 
 namespace pinemail {
 namespace {
@@ -18,10 +18,10 @@ namespace {
 // How long before its end an access token is replaced.
 constexpr std::chrono::minutes kTokenMargin{5};
 
-class SignOnTransport final : public MailTransport {
+class SecretFetchingTransport final : public MailTransport {
  public:
-  SignOnTransport(std::unique_ptr<MailTransport> inner, SignOnSettings settings,
-                  std::string settings_path, OAuthPoster post, SteadyNow now)
+  SecretFetchingTransport(std::unique_ptr<MailTransport> inner, SignOnSettings settings,
+                          std::string settings_path, OAuthPoster post, SteadyNow now)
       : inner_(std::move(inner)),
         settings_(std::move(settings)),
         settings_path_(std::move(settings_path)),
@@ -125,13 +125,13 @@ class SignOnTransport final : public MailTransport {
 
 }  // namespace
 
-std::unique_ptr<MailTransport> MakeSignOnTransport(std::unique_ptr<MailTransport> inner,
-                                                   SignOnSettings settings,
-                                                   std::string settings_path, OAuthPoster post,
-                                                   SteadyNow now) {
-  return std::make_unique<SignOnTransport>(std::move(inner), std::move(settings),
-                                           std::move(settings_path), std::move(post),
-                                           std::move(now));
+std::unique_ptr<MailTransport> MakeSecretFetchingTransport(std::unique_ptr<MailTransport> inner,
+                                                           SignOnSettings settings,
+                                                           std::string settings_path,
+                                                           OAuthPoster post, SteadyNow now) {
+  return std::make_unique<SecretFetchingTransport>(std::move(inner), std::move(settings),
+                                                   std::move(settings_path), std::move(post),
+                                                   std::move(now));
 }
 
 }  // namespace pinemail

@@ -2,7 +2,7 @@
 // rotated token stored, a new token before the old one runs out, refusals
 // and echoes without a secret. The settings file is the platform's (sealed
 // with DPAPI on Windows).
-#include "mail/signon/sign_on_transport.h"
+#include "mail/signon/secret_fetching_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ class RecordingTransport : public MailTransport {
   std::string password_;
 };
 
-TEST(SignOnTransportTest, RefreshesStoresTheRotatedTokenAndRenewsBeforeTheEnd) {
+TEST(SecretFetchingTransportTest, RefreshesStoresTheRotatedTokenAndRenewsBeforeTheEnd) {
   testing::ScratchFolder dir;
   const std::string ini = dir / kSettingsFileName;
   SignOnSettings settings;
@@ -68,7 +68,8 @@ TEST(SignOnTransportTest, RefreshesStoresTheRotatedTokenAndRenewsBeforeTheEnd) {
   std::vector<std::string> calls;
   auto inner = std::make_unique<RecordingTransport>();
   inner->calls_ = &calls;
-  auto transport = MakeSignOnTransport(std::move(inner), settings, ini, post, [&] { return now; });
+  auto transport =
+      MakeSecretFetchingTransport(std::move(inner), settings, ini, post, [&] { return now; });
 
   ASSERT_TRUE(transport->SignOn("taro@example.jp", "ignored").ok());
   const std::string stored = OpenProfile(ini)->ReadLong(kConfigSection, kRefreshTokenKey);
@@ -90,7 +91,7 @@ TEST(SignOnTransportTest, RefreshesStoresTheRotatedTokenAndRenewsBeforeTheEnd) {
                                              "SignOn taro@example.jp at2", "Send", "SignOff"}));
 }
 
-TEST(SignOnTransportTest, ANewTokenWaitsForTheMessagesHandedOverAhead) {
+TEST(SecretFetchingTransportTest, ANewTokenWaitsForTheMessagesHandedOverAhead) {
   testing::ScratchFolder dir;
   SignOnSettings settings;
   settings.oauth2 = true;
@@ -109,8 +110,8 @@ TEST(SignOnTransportTest, ANewTokenWaitsForTheMessagesHandedOverAhead) {
   std::vector<std::string> calls;
   auto inner = std::make_unique<RecordingTransport>();
   inner->calls_ = &calls;
-  auto transport = MakeSignOnTransport(std::move(inner), settings, dir / kSettingsFileName, post,
-                                       [&] { return now; });
+  auto transport = MakeSecretFetchingTransport(std::move(inner), settings, dir / kSettingsFileName,
+                                               post, [&] { return now; });
   ASSERT_TRUE(transport->SignOn("taro@example.jp", "").ok());
   const OutgoingMessage messages[4];
   const OutgoingMessage* ahead[] = {&messages[1], &messages[2]};

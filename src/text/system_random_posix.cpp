@@ -2,9 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <random>
 
-#include "mail/net/system_random.h"
+#include "text/system_random.h"
 
 namespace pinemail {
 
@@ -18,13 +17,6 @@ bool SystemRandomBytes(void* out, std::size_t size) {
     done += part;
   }
   return true;
-}
-
-std::uint64_t SystemRandom64() {
-  std::uint64_t value = 0;
-  if (SystemRandomBytes(&value, sizeof value)) return value;
-  std::random_device device;
-  return static_cast<std::uint64_t>(device()) << 32 | device();
 }
 
 }  // namespace pinemail

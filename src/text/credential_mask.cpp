@@ -1,10 +1,10 @@
 // Masks the password and its SASL and URL encodings in texts meant for people.
-#include "mail/signon/credential_mask.h"
+#include "text/credential_mask.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "mail/message/message_writer.h"
+#include "text/base64.h"
 #include "text/utf8.h"
 
 namespace pinemail {

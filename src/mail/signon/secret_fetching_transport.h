@@ -1,5 +1,6 @@
-// A transport whose secret is fetched at sign-on: from "Password Command",
-// or an access token exchanged for the stored refresh token ("Auth=oauth2").
+// A transport that fetches its secret at sign-on, from "Password Command" or
+// as an access token exchanged for the stored refresh token ("Auth=oauth2"),
+// and refreshes the token before it runs out.
 #pragma once
 
 #include <chrono>
@@ -20,7 +21,7 @@ namespace pinemail {
 // and a paced run longer: a Send in the token's last five minutes (by `now`)
 // first gets a new one and signs `inner` on again with it.
 using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
-std::unique_ptr<MailTransport> MakeSignOnTransport(
+std::unique_ptr<MailTransport> MakeSecretFetchingTransport(
     std::unique_ptr<MailTransport> inner, SignOnSettings settings, std::string settings_path,
     OAuthPoster post, SteadyNow now = [] { return std::chrono::steady_clock::now(); });
 

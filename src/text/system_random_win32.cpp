@@ -5,9 +5,8 @@
 #include <bcrypt.h>
 
 #include <algorithm>
-#include <random>
 
-#include "mail/net/system_random.h"
+#include "text/system_random.h"
 
 namespace pinemail {
 
@@ -22,13 +21,6 @@ bool SystemRandomBytes(void* out, std::size_t size) {
     done += part;
   }
   return true;
-}
-
-std::uint64_t SystemRandom64() {
-  std::uint64_t value = 0;
-  if (SystemRandomBytes(&value, sizeof value)) return value;
-  std::random_device device;
-  return static_cast<std::uint64_t>(device()) << 32 | device();
 }
 
 }  // namespace pinemail
