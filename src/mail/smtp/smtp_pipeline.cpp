@@ -257,7 +257,7 @@ void SmtpPipeline::Settle(Transaction& transaction, SmtpOutcome outcome, std::st
   settlement.outcome = outcome;
   settlement.message_went = transaction.message_went;
   settlement.reason = std::move(reason);
-  if (transaction.refusal.code != 0) {
+  if (outcome != SmtpOutcome::kSent && transaction.refusal.code != 0) {
     settlement.step = transaction.refused_at;
     settlement.reply = transaction.refusal;
   }

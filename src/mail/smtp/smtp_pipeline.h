@@ -46,7 +46,7 @@ struct SmtpSettlement {
   std::uint64_t ticket = 0;  // as given to Begin
   SmtpOutcome outcome = SmtpOutcome::kLost;
   SmtpStep step = SmtpStep::kMail;  // the step `reply` answered
-  SmtpReply reply;                  // the refusal; code 0 when none came
+  SmtpReply reply;                  // the refusal, unless sent; code 0 when none came
   std::string reason;               // why the connection went, when it did
   bool message_went = false;        // the message's text was written to the server
 };
