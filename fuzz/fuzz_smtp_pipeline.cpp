@@ -191,8 +191,8 @@ void Server::Answer(SmtpStep awaited, int code) {
 void CheckSettlement(const SmtpSettlement& settled, Server::Transaction& server) {
   const auto code = [&](SmtpStep step) { return server.codes[static_cast<std::size_t>(step)]; };
   Check(settled.message_went == server.message, "the message went exactly when the server read it");
-  const int final_code = code(SmtpStep::kEndOfData) != 0 ? code(SmtpStep::kEndOfData)
-                                                          : code(SmtpStep::kBdat);
+  const int final_code =
+      code(SmtpStep::kEndOfData) != 0 ? code(SmtpStep::kEndOfData) : code(SmtpStep::kBdat);
   if (settled.outcome == SmtpOutcome::kSent) {
     Check(server.message && Positive(code(SmtpStep::kRcpt)) && Positive(final_code),
           "nothing is sent that the replies did not accept");

@@ -82,8 +82,8 @@ bool PostOAuth(const std::string& ca_file, const std::string& url,
 
 OAuthPoster HttpsOAuthPoster(std::string ca_file) {
   return [ca_file = std::move(ca_file)](
-             const std::string& url,
-             const std::vector<std::pair<std::string, std::string>>& fields, OAuthReply* reply,
+             const std::string& url, const std::vector<std::pair<std::string, std::string>>& fields,
+             OAuthReply* reply,
              std::string* reason) { return PostOAuth(ca_file, url, fields, reply, reason); };
 }
 

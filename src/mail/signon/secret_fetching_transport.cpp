@@ -78,7 +78,9 @@ class SecretFetchingTransport final : public MailTransport {
   bool FetchSecret(std::string* secret, std::string* reason) {
     if (!settings_.password_command.empty()) {
       if (!RunPasswordCommand(settings_.password_command, settings_.command_time_limit, secret,
-                              reason)) return false;
+                              reason)) {
+        return false;
+      }
       secrets_.push_back(*secret);
       return true;
     }

@@ -25,7 +25,7 @@ struct SignOnSettings {
   // How long the command may run; shorter under test (the transport factory
   // sets it).
   std::chrono::milliseconds command_time_limit{kPasswordCommandDeadline};
-  OAuthProvider provider;        // oauth2 without a command
+  OAuthProvider provider;  // oauth2 without a command
   std::string client_id;
   std::string client_secret;  // empty: a public client
   std::string refresh_token;  // as stored (Windows: sealed)

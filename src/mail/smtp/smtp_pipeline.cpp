@@ -3,7 +3,6 @@
 #include "mail/smtp/smtp_pipeline.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 #include "mail/smtp/smtp_payload.h"
@@ -11,28 +10,9 @@
 namespace pinemail {
 namespace {
 
-using std::chrono::minutes;
-using std::chrono::seconds;
-
-// The reply deadlines by step, in the order of SmtpStep.
-constexpr std::array<seconds, 7> kReplyDeadlines = {
-    minutes(5),   // MAIL
-    minutes(5),   // RCPT
-    minutes(5),   // DATA
-    minutes(10),  // the end of data
-    minutes(10),  // BDAT ... LAST, with the message
-    minutes(5),   // RSET
-    seconds(5),   // QUIT
-};
-static_assert(kReplyDeadlines.size() == static_cast<std::size_t>(SmtpStep::kQuit) + 1);
-
 bool Positive(const SmtpReply& reply) { return reply.code / 100 == 2; }
 
 }  // namespace
-
-seconds SmtpReplyDeadline(SmtpStep step) {
-  return kReplyDeadlines[static_cast<std::size_t>(step)];
-}
 
 SmtpPipeline::SmtpPipeline(SmtpPipelineOptions options) : options_(std::move(options)) {
   options_.window = std::max<std::size_t>(options_.window, 1);
@@ -220,8 +200,8 @@ void SmtpPipeline::OnRset(const SmtpReply& reply) {
 void SmtpPipeline::Conclude(Transaction& transaction) {
   if (transaction.settlement) return;
   const SmtpReply& refusal = transaction.refusal;
-  const int message_code = std::max(transaction.code(SmtpStep::kEndOfData),
-                                    transaction.code(SmtpStep::kBdat));
+  const int message_code =
+      std::max(transaction.code(SmtpStep::kEndOfData), transaction.code(SmtpStep::kBdat));
   const bool accepted = transaction.code(SmtpStep::kRcpt) / 100 == 2 && message_code / 100 == 2;
   const bool delivered =
       accepted &&

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -18,19 +17,9 @@
 #include <vector>
 
 #include "mail/smtp/smtp_reply.h"
+#include "mail/smtp/smtp_step.h"
 
 namespace pinemail {
-
-// A command of a mail transaction, or of the session around one. The end of
-// data is the message after DATA's 354, its final line "." included.
-enum class SmtpStep { kMail, kRcpt, kData, kEndOfData, kBdat, kRset, kQuit };
-
-// How long the reply to a step is waited for (RFC 5321 4.5.3.2): 5 minutes
-// for a command, 10 for the reply to the message (BDAT carries it), which a
-// busy server may take long over: giving up early would log as failed a
-// message that the server then delivers, and the next run would send it
-// again. QUIT is a courtesy: 5 seconds.
-std::chrono::seconds SmtpReplyDeadline(SmtpStep step);
 
 // How a transaction ended.
 enum class SmtpOutcome {
@@ -148,8 +137,8 @@ class SmtpPipeline {
 
   SmtpPipelineOptions options_;
   State state_ = State::kOpen;
-  std::uint64_t begun_ = 0;   // transactions begun on the connection; the last one's serial
-  bool reset_due_ = false;    // a refused transaction may be held: RSET before the next MAIL
+  std::uint64_t begun_ = 0;      // transactions begun on the connection; the last one's serial
+  bool reset_due_ = false;       // a refused transaction may be held: RSET before the next MAIL
   std::deque<Command> queued_;   // not written yet, in order
   std::deque<Command> awaited_;  // written, their replies to come in order
   std::deque<Transaction> open_;

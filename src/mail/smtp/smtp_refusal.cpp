@@ -21,13 +21,12 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
                          password);
 }
 
-MailResult SmtpRefusal(const SmtpReply& reply, bool to_mail, std::string_view user_name,
+MailResult SmtpRefusal(const SmtpReply& reply, SmtpStep step, std::string_view user_name,
                        std::string_view password) {
-  const bool session = to_mail || reply.code == 421;
+  const bool session = step == SmtpStep::kMail || reply.code == 421;
   return MailResult::Refused(
       session ? MailOutcome::kSessionRefused : MailOutcome::kFailed,
-      SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name,
-                        password),
+      SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name, password),
       reply.code, SmtpEnhancedStatus(reply.text));
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "mail/smtp/smtp_reply.h"
+#include "mail/smtp/smtp_step.h"
 #include "mail/transport.h"
 
 namespace pinemail {
@@ -19,11 +20,11 @@ std::string SmtpFailureReason(int reply_code, std::string_view reply,
                               std::string_view password);
 
 // A refusal as the batch run judges it, with the server's codes: a refused
-// sender (`to_mail`: the reply answered MAIL FROM) or a 421 (the server
-// closes the session, RFC 5321 3.8) concern the account or the session
+// sender (the reply answered `step` MAIL) or a 421 (the server closes the
+// session, RFC 5321 3.8) concern the account or the session
 // (kSessionRefused); anything else this one message (kFailed). A reply that
 // is no refusal (a 250 where a 354 was due) is logged as unexpected.
-MailResult SmtpRefusal(const SmtpReply& reply, bool to_mail, std::string_view user_name,
+MailResult SmtpRefusal(const SmtpReply& reply, SmtpStep step, std::string_view user_name,
                        std::string_view password);
 
 }  // namespace pinemail

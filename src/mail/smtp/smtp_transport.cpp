@@ -85,7 +85,7 @@ class SmtpTransport final : public MailTransport {
   SmtpConnection connection_;
   std::optional<SmtpPipeline> pipeline_;  // the transactions of the connection in use
   std::string user_name_;
-  std::string password_;  // for AUTH on a new connection, and to mask it in failure texts
+  std::string password_;    // for AUTH on a new connection, and to mask it in failure texts
   bool signed_on_ = false;  // a connection that was lost is made again
   std::deque<Handover> handed_;
   // The messages of the call in hand that may begin: its own, then those ahead.
@@ -100,9 +100,7 @@ bool SmtpTransport::Connect(std::string* failure, SmtpReply* refusal) {
   options.sender = sender_.address;
   options.pipelining = connection_.offers_pipelining();
   options.chunking = options.pipelining && connection_.offers_chunking();
-  options.window = options.chunking     ? kChunkingWindow
-                   : options.pipelining ? kPipeliningWindow
-                                        : 1;
+  options.window = options.chunking ? kChunkingWindow : options.pipelining ? kPipeliningWindow : 1;
   options.share = messages_per_connection_;
   pipeline_.emplace(std::move(options));
   return true;
@@ -301,7 +299,7 @@ MailResult SmtpTransport::Result(const Handover& handover) const {
 }
 
 MailResult SmtpTransport::Refusal(const SmtpReply& reply, SmtpStep step) const {
-  return SmtpRefusal(reply, step == SmtpStep::kMail, user_name_, password_);
+  return SmtpRefusal(reply, step, user_name_, password_);
 }
 
 // After the run stopped: the replies to the messages that went are read, the
@@ -342,8 +340,7 @@ std::unique_ptr<MailTransport> MakeSmtpTransport(const SmtpEndpoint& endpoint,
                                                  std::size_t messages_per_connection,
                                                  const MessageStamps& stamps,
                                                  const TransportTuning& tuning) {
-  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection, stamps,
-                                         tuning);
+  return std::make_unique<SmtpTransport>(endpoint, sender, messages_per_connection, stamps, tuning);
 }
 
 }  // namespace pinemail
