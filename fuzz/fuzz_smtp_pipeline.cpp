@@ -198,9 +198,11 @@ void CheckSettlement(const SmtpSettlement& settled, Server::Transaction& server)
           "nothing is sent that the replies did not accept");
   }
   if (settled.reply.code != 0) {
+    const bool agreed =
+        settled.step == SmtpStep::kData ? settled.reply.code == 354 : Positive(settled.reply.code);
     Check(settled.outcome != SmtpOutcome::kSent && code(settled.step) == settled.reply.code &&
-              !Positive(settled.reply.code),
-          "a refusal is the reply its step got");
+              !agreed,
+          "a refusal is the reply its step got, not the one it asked for");
   } else if (settled.outcome == SmtpOutcome::kNotTaken) {
     Check(!server.answered, "a transaction not taken had no reply");
   }
