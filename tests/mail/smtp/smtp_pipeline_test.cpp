@@ -63,7 +63,7 @@ void Drive(const Case& c, std::string* transcript, std::string* outcomes) {
   auto reply = c.replies.begin();
   for (;;) {
     while (next <= c.messages && pipeline.CanBegin()) {
-      pipeline.Begin(next, "r@x", "m" + std::to_string(next));
+      pipeline.Begin(next, "r@x", std::string("m").append(std::to_string(next)));
       ++next;
     }
     *transcript += Words(pipeline.TakeOutput());
@@ -77,7 +77,7 @@ void Drive(const Case& c, std::string* transcript, std::string* outcomes) {
       ++reply;
       pipeline.Lose("gone");
     } else {
-      *transcript += "[" + std::to_string(*reply) + "] ";
+      transcript->append("[").append(std::to_string(*reply)).append("] ");
       pipeline.TakeReply({*reply, std::to_string(*reply) + " text"});
       ++reply;
     }
