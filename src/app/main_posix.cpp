@@ -32,8 +32,10 @@ void PrintError(const std::string& utf8) {
 
 BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
                                   const std::string& app_folder) {
-  // Progress and summary go to a person only; scheduled runs stay quiet.
-  pinemail::TerminalProgress shown(pinemail::OpenTerminal());
+  // Progress and summary go to a person only; scheduled runs stay quiet, and
+  // so does a run asked to be (--quiet).
+  pinemail::TerminalProgress shown(decision.quiet ? pinemail::TerminalKind::kNone
+                                                  : pinemail::OpenTerminal());
   pinemail::BatchEnvironment env =
       pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
   env.warn = pinemail::ShowOpenFailure;
@@ -102,7 +104,7 @@ int main(int argc, char** argv) {
   }
   if (decision.mode == pinemail::StartMode::kSignIn) return SignInFromTerminal(input.app_folder);
   if (decision.mode == pinemail::StartMode::kBatch) {
-    AnnounceConfigHome(input);
+    if (!decision.quiet) AnnounceConfigHome(input);
     return pinemail::ExitStatus(RunBatchFromTerminal(decision, input.app_folder));
   }
   if (decision.mode == pinemail::StartMode::kListMissing) {

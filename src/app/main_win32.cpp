@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/terminal_progress.h"
+#include "app/window_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
 #include "config/product.h"
@@ -30,6 +31,16 @@ void WriteConsoleText(const std::string& utf8) {
 void ShowBox(const std::string& text, UINT icon) {
   MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(kWarningTitle).c_str(),
               MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// The list's file name as the file system spells it: the command text that
+// names it is upper-cased.
+std::string ShownListName(const std::string& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(Utf8ToWide(path).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return path;
+  FindClose(search);
+  return WideToUtf8(found.cFileName);
 }
 
 // `/signin`: the address and the code in a message box (on a thread of its
@@ -58,9 +69,11 @@ int SignInWithWindow(const std::string& app_folder) {
   return ExitStatus(ok ? BatchOutcome::kAllSent : BatchOutcome::kStoppedEarly);
 }
 
-// A batch run creates no window: under Task Scheduler there may be no
-// desktop, and nothing in the run needs one. Only the open-failure warning
-// reaches the screen, and the progress when a console started the program.
+// A batch run started from a command prompt shows its progress on the
+// prompt's console; started otherwise (a dropped list, a shortcut) in the
+// progress window, where a person can see the desktop. /quiet shows neither.
+// No window is needed for sending: where none can be made (no desktop), the
+// run goes on without it.
 int Run() {
   // Keep the current folder out of the DLL search: a program started by
   // dropping a list on it runs with the list's folder as current folder.
@@ -81,16 +94,22 @@ int Run() {
     ShowHelp();
     return HelpExitStatus(decision.mode);
   }
-  // Started from a command prompt, the run shows its progress on the
-  // prompt's console; started otherwise, it shows nothing.
-  TerminalProgress shown(OpenTerminal());
+  const TerminalKind terminal = decision.quiet ? TerminalKind::kNone : OpenTerminal();
+  TerminalProgress shown(terminal);
   BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
+  WindowProgress window;
+  if (!decision.quiet && terminal == TerminalKind::kNone)
+    window.Open(ShownListName(decision.list_path), env.stop);
   shown.Attach(env);
+  window.Attach(env);
   BatchProgress totals;
   const BatchOutcome outcome = RunBatch(env, &totals);
-  shown.Finish(outcome, totals, input.app_folder + std::string(kLogFileName));
+  // RunBatch has closed the log and the journal by now.
+  const std::string log_path = input.app_folder + std::string(kLogFileName);
+  shown.Finish(outcome, totals, log_path);
+  window.Finish(outcome, totals, log_path);
   return ExitStatus(outcome);
 }
 

@@ -114,17 +114,20 @@ std::string WaitText(const ProgressView& view, bool compact) {
   return compact ? "再送まで" + left + "秒" : left + " 秒後にもう一度送ります:";
 }
 
+bool ShowsReply(const ProgressView& view) {
+  return view.wait && *view.wait != BatchWait::Kind::kPacing && !view.reply.empty();
+}
+
 std::vector<Part> FullParts(const ProgressView& view) {
-  std::vector<Part> parts{{CountsText(view.counts), 9}};
-  if (view.per_minute) parts.push_back({RateText(*view.per_minute), 5});
-  if (view.time_left) parts.push_back({"残り " + DurationText(*view.time_left), 8});
-  if (view.wait) {
-    parts.push_back({WaitText(view, false), 7});
-    if (*view.wait != BatchWait::Kind::kPacing && !view.reply.empty()) {
-      // Joined to the wait's text by a blank, as one part of the line.
-      parts.back().text.append(" ");
-      parts.back().kept = parts.back().text.size();
-      parts.back().text.append(BlankControls(view.reply));
+  const ProgressParts texts = ProgressLineParts(view);
+  std::vector<Part> parts{{texts.counts, 9}};
+  if (!texts.rate.empty()) parts.push_back({texts.rate, 5});
+  if (!texts.time_left.empty()) parts.push_back({texts.time_left, 8});
+  if (!texts.wait.empty()) {
+    parts.push_back({texts.wait, 7});
+    if (ShowsReply(view)) {
+      // The wait's own words and the blank before the reply are never cut.
+      parts.back().kept = WaitText(view, false).size() + 1;
       parts.back().is_reply = true;
     }
   }
@@ -138,7 +141,7 @@ std::vector<Part> ShortParts(const ProgressView& view) {
   if (counts.failed > 0) parts.push_back({"失敗" + Count(counts.failed), 4});
   if (view.time_left) parts.push_back({"残り" + DurationText(*view.time_left, true), 8});
   if (view.wait) parts.push_back({WaitText(view, true), 6});
-  if (view.wait && *view.wait != BatchWait::Kind::kPacing && !view.reply.empty()) {
+  if (ShowsReply(view)) {
     parts.push_back({BlankControls(view.reply), 1, true});
   }
   return parts;
@@ -219,6 +222,17 @@ std::string DurationText(seconds length, bool compact) {
   return text;
 }
 
+ProgressParts ProgressLineParts(const ProgressView& view) {
+  ProgressParts parts;
+  parts.counts = CountsText(view.counts);
+  if (view.per_minute) parts.rate = RateText(*view.per_minute);
+  if (view.time_left) parts.time_left = "残り " + DurationText(*view.time_left);
+  if (view.wait) parts.wait = WaitText(view, false);
+  // Joined to the wait's text by a blank.
+  if (ShowsReply(view)) parts.wait.append(" ").append(BlankControls(view.reply));
+  return parts;
+}
+
 std::string ProgressLineText(const ProgressView& view, std::size_t columns) {
   const std::size_t width = columns > 0 ? columns - 1 : 0;
   std::vector<Part> full = FullParts(view);
@@ -228,12 +242,24 @@ std::string ProgressLineText(const ProgressView& view, std::size_t columns) {
   return FitParts(ShortParts(view), " ", width);
 }
 
+SummaryParts SummaryLineParts(BatchOutcome outcome, const BatchProgress& totals, seconds elapsed,
+                              const std::string& log_path) {
+  SummaryParts parts;
+  parts.outcome = outcome == BatchOutcome::kStoppedEarly ? "中断しました" : "完了";
+  parts.counts = CountsText(totals);
+  parts.elapsed = "経過 " + DurationText(elapsed);
+  parts.log = "ログ: " + BlankControls(log_path);
+  if (!totals.stop_reason.empty())
+    parts.stop_line = "送信を中断しました。(" + totals.stop_reason + ")";
+  return parts;
+}
+
 std::string SummaryText(BatchOutcome outcome, const BatchProgress& totals, seconds elapsed,
                         const std::string& log_path) {
-  std::string text = outcome == BatchOutcome::kStoppedEarly ? "中断しました　" : "完了　";
-  text += CountsText(totals) + std::string(kGap) + "経過 " + DurationText(elapsed);
-  text += std::string(kGap) + "ログ: " + BlankControls(log_path);
-  if (!totals.stop_reason.empty()) text += "\n送信を中断しました。(" + totals.stop_reason + ")";
+  const SummaryParts parts = SummaryLineParts(outcome, totals, elapsed, log_path);
+  const std::string gap(kGap);
+  std::string text = parts.outcome + gap + parts.counts + gap + parts.elapsed + gap + parts.log;
+  if (!parts.stop_line.empty()) text += "\n" + parts.stop_line;
   return text;
 }
 

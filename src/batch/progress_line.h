@@ -56,12 +56,34 @@ class ProgressMeter {
 // the unit shown: "9秒", "9分", "2時間5分".
 std::string DurationText(std::chrono::seconds length, bool compact = false);
 
+// The parts of the line's full form, in its order; each empty when there is
+// nothing to show (no rate measured yet, no wait). A window shows them on
+// lines of their own.
+struct ProgressParts {
+  std::string counts;     // "12/500 件処理　送信 10　不備 1　送信失敗 1"
+  std::string rate;       // "20 通/分"
+  std::string time_left;  // "残り 8 分 12 秒"
+  std::string wait;  // "次の送信まで 3 秒", "40 秒後にもう一度送ります: " + the reply
+};
+ProgressParts ProgressLineParts(const ProgressView& view);
+
 // The progress line, at most `columns` - 1 columns wide so that the terminal
 // never wraps it (a full-width character takes two). The full form when it
 // fits (a server's reply cut to fit), else the short form
 // "12/500 送信12 残り3分", its least useful parts dropped until it fits.
 // Control characters of the server's reply are shown as blanks.
 std::string ProgressLineText(const ProgressView& view, std::size_t columns);
+
+// The parts of the summary, as SummaryText joins them.
+struct SummaryParts {
+  std::string outcome;    // "完了", or "中断しました" when the run stopped early
+  std::string counts;     // as the progress line's
+  std::string elapsed;    // "経過 3 分 5 秒"
+  std::string log;        // "ログ: " and the log's path
+  std::string stop_line;  // "送信を中断しました。(reason)"; empty without a reason
+};
+SummaryParts SummaryLineParts(BatchOutcome outcome, const BatchProgress& totals,
+                              std::chrono::seconds elapsed, const std::string& log_path);
 
 // The line at the end of a terminal run: how it ended, the counts, the time
 // it took and the log's path, and the reason on a line of its own when the

@@ -250,8 +250,12 @@ class BatchRun {
       ReadAhead();
       if (pending_.empty()) break;
       PendingRecord& record = pending_.front();
-      if (record.message) Send(record, transport);
-      if (stopped_) return Settle(transport);
+      // A person's stop: nothing more is tried, and what was handed over settles.
+      if (StopAsked() || (record.message && !Send(record, transport))) {
+        Stop(std::string(kStopAskedReason));
+        return Settle(transport, Front::kUnjudged);
+      }
+      if (stopped_) return Settle(transport, Front::kJudged);
       if (!Finish(record)) return BatchOutcome::kStoppedEarly;
       pending_.pop_front();
     }
@@ -273,33 +277,50 @@ class BatchRun {
     }
   }
 
+  // The record in front when the run stops: judged (its block says how it
+  // ended), or not: then only what was handed over is logged, and a message
+  // not tried, or refused and not tried again, is left out for /resume.
+  enum class Front { kJudged, kUnjudged };
+
+  using Outcomes = std::vector<std::pair<const OutgoingMessage*, MailResult>>;
+
+  static const MailResult* OutcomeOf(const PendingRecord& record, const Outcomes& outcomes) {
+    if (!record.message) return nullptr;
+    const auto found = std::find_if(outcomes.begin(), outcomes.end(), [&](const auto& outcome) {
+      return outcome.first == &*record.message;
+    });
+    return found == outcomes.end() ? nullptr : &found->second;
+  }
+
   // The run stopped with the record in front: the messages already handed to
   // the server behind it get their outcomes logged (and journaled) in order,
   // the records between them too, and the line saying the run stopped comes
-  // last. Nothing handed over: the stop line ends the record's block.
-  BatchOutcome Settle(MailTransport& transport) {
-    const auto outcomes = transport.Settle();
-    if (outcomes.empty()) {
+  // last. A judged record and nothing handed over: the stop line ends the
+  // record's block.
+  BatchOutcome Settle(MailTransport& transport, Front front) {
+    const Outcomes outcomes = transport.Settle();
+    if (front == Front::kJudged && outcomes.empty()) {
       pending_.front().block.Stopped(progress_.stop_reason);
       Finish(pending_.front());
       return BatchOutcome::kStoppedEarly;
     }
-    if (!Finish(pending_.front())) return BatchOutcome::kStoppedEarly;
-    pending_.pop_front();
+    if (front == Front::kJudged) {
+      if (!Finish(pending_.front())) return BatchOutcome::kStoppedEarly;
+      pending_.pop_front();
+    } else if (!OutcomeOf(pending_.front(), outcomes)) {
+      pending_.pop_front();
+    }
     std::size_t settled = 0;
     for (PendingRecord& record : pending_) {
       if (settled == outcomes.size()) break;
       if (record.message) {
-        const auto found = std::find_if(outcomes.begin(), outcomes.end(), [&](const auto& outcome) {
-          return outcome.first == &*record.message;
-        });
-        if (found == outcomes.end()) break;
+        const MailResult* result = OutcomeOf(record, outcomes);
+        if (!result) break;
         ++settled;
-        const MailResult& result = found->second;
-        if (result.ok()) {
-          Sent(record, result.message_id);
+        if (result->ok()) {
+          Sent(record, result->message_id);
         } else {
-          record.block.SendFailed(record.message->subject, CleanReason(result.reason, settings_));
+          record.block.SendFailed(record.message->subject, CleanReason(result->reason, settings_));
           ++progress_.failed;
         }
       }
@@ -405,8 +426,10 @@ class BatchRun {
   // Tries the message until it goes, fails or stops the run, as the refusal
   // rules say, pacing every try. Without pacing the messages of the records
   // read ahead may go before this one's outcome is known; with it each
-  // message waits for its time, and none goes ahead.
-  void Send(PendingRecord& record, MailTransport& transport) {
+  // message waits for its time, and none goes ahead. False, with nothing
+  // logged, when a person stopped the run during a wait before the message
+  // went.
+  bool Send(PendingRecord& record, MailTransport& transport) {
     const OutgoingMessage& message = *record.message;
     std::vector<const OutgoingMessage*> ahead;
     if (!pacer_.paced()) {
@@ -416,15 +439,16 @@ class BatchRun {
     }
     refusals_.StartRecord();
     for (;;) {
-      Pace();
+      if (!Pace()) return false;
       const MailResult result = transport.SendAhead(message, ahead);
       const SendStep step = refusals_.Judge(result);
       switch (step.action) {
         case SendStep::Action::kSent:
           Sent(record, result.message_id);
-          return;
+          return true;
         case SendStep::Action::kTryAgain:
           Pause(step, result);
+          if (StopAsked()) return false;
           continue;
         case SendStep::Action::kFail:
         case SendStep::Action::kStop:
@@ -433,7 +457,7 @@ class BatchRun {
           if (step.action == SendStep::Action::kStop) {
             Stop(CleanReason(step.stop_reason, settings_));
           }
-          return;
+          return true;
       }
     }
   }
@@ -464,9 +488,12 @@ class BatchRun {
     stopped_ = true;
   }
 
+  bool StopAsked() const { return env_.stop && env_.stop->requested(); }
+
   PaceClock::time_point Now() const { return env_.clock ? env_.clock() : PaceClock::now(); }
 
   void Sleep(std::chrono::nanoseconds length) const {
+    if (StopAsked()) return;
     if (env_.sleep) {
       env_.sleep(length);
     } else {
@@ -474,9 +501,10 @@ class BatchRun {
     }
   }
 
-  // Keeps the gap "Send Rate" asks for; nothing at all without one.
-  void Pace() {
-    if (!pacer_.paced()) return;
+  // Keeps the gap "Send Rate" asks for; nothing at all without one. False
+  // when a person stopped the run meanwhile: nothing may start then.
+  bool Pace() {
+    if (!pacer_.paced()) return true;
     const std::chrono::nanoseconds wait = pacer_.WaitAt(Now());
     if (wait.count() > 0) {
       if (env_.waiting) {
@@ -485,8 +513,10 @@ class BatchRun {
         env_.waiting(pacing);
       }
       Sleep(wait);
+      if (StopAsked()) return false;
     }
     pacer_.Started(Now());
+    return true;
   }
 
   void Pause(const SendStep& step, const MailResult& result) {
@@ -535,7 +565,8 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   };
   env.now = LocalTimestamp;
   env.clock = [] { return PaceClock::now(); };
-  env.sleep = [](std::chrono::nanoseconds length) { std::this_thread::sleep_for(length); };
+  env.stop = std::make_shared<StopRequest>();
+  env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
   env.keep_journal = std::getenv("PINEMAIL_BENCH_NO_JOURNAL") == nullptr;
   return env;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/pacing.h"
+#include "batch/stop_request.h"
 #include "config/profile.h"
 #include "config/settings.h"
 #include "mail/transport.h"
@@ -40,7 +41,7 @@ enum class BatchOutcome {
                  // the run resumed)
   kSomeNotSent,  // reached the end, some record rejected or failed
   kStoppedEarly  // open failure, empty or unrecognised list, sign-on failure, or
-                 // the run was stopped ("送信を中断しました。")
+                 // the run was stopped ("送信を中断しました。"), by a person too
 };
 
 // A wait of the run, for a person watching.
@@ -96,6 +97,11 @@ struct BatchEnvironment {
   // A line for a person watching about a settings file that others may read
   // although it holds a secret (may be empty).
   std::function<void(const std::string&)> caution;
+  // A person's stop (may be null): checked after each record and after each
+  // wait; the run then stops as for kStopAskedReason, after the message in
+  // hand and what was handed over with it. The default sleep ends when it
+  // is asked for.
+  std::shared_ptr<StopRequest> stop;
 };
 
 // Fills the defaults of the members left empty. For measuring only, the

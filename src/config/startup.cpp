@@ -39,18 +39,25 @@ bool IsHelpWordAlone(const StartInput& input) {
   return alone == "/H" || alone == "-H";
 }
 
-// Takes the resume option off the end of the command text, with the blanks
-// before it; false when the text does not end in it.
-bool TakeResumeOption(std::string_view* command, bool posix_words) {
+// An option written after the list: " /name" in any case, on POSIX also
+// " --name".
+struct TrailingOption {
+  std::string_view word;        // " /resume"
+  std::string_view posix_word;  // " --resume"
+};
+constexpr TrailingOption kResumeOption{" /resume", " --resume"};
+constexpr TrailingOption kQuietOption{" /quiet", " --quiet"};
+
+// Takes the option off the end of the command text, with the blanks before
+// it; false when the text does not end in it.
+bool TakeTrailingOption(std::string_view* command, const TrailingOption& option, bool posix_words) {
   std::string_view text = *command;
   while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
-  constexpr std::string_view kOption = " /resume";
-  constexpr std::string_view kPosixOption = " --resume";
-  if (text.size() >= kOption.size() &&
-      EqualsNoCase(text.substr(text.size() - kOption.size()), kOption)) {
-    text.remove_suffix(kOption.size());
-  } else if (posix_words && text.ends_with(kPosixOption)) {
-    text.remove_suffix(kPosixOption.size());
+  const std::string_view word = option.word;
+  if (text.size() >= word.size() && EqualsNoCase(text.substr(text.size() - word.size()), word)) {
+    text.remove_suffix(word.size());
+  } else if (posix_words && text.ends_with(option.posix_word)) {
+    text.remove_suffix(option.posix_word.size());
   } else {
     return false;
   }
@@ -159,7 +166,15 @@ StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, Pat
   }
   if (AsksForHelp(input)) return decision;
   std::string_view command = input.command_text;
-  decision.resume = TakeResumeOption(&command, input.posix_help_words);
+  // Each option once, in either order.
+  for (int taken = 0; taken < 2; ++taken) {
+    if (!decision.resume && TakeTrailingOption(&command, kResumeOption, input.posix_help_words)) {
+      decision.resume = true;
+    } else if (!decision.quiet &&
+               TakeTrailingOption(&command, kQuietOption, input.posix_help_words)) {
+      decision.quiet = true;
+    }
+  }
   decision.list_path = ResolvePath(command, input.app_folder, style);
   if (fs.IsOrdinaryFile(decision.list_path)) {
     decision.mode = StartMode::kBatch;

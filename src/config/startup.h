@@ -118,6 +118,9 @@ struct StartDecision {
   // " /resume" (any case; on POSIX also " --resume") ended the command text,
   // after the list path: run the list again, skipping what its last run sent.
   bool resume = false;
+  // " /quiet" (on POSIX also " --quiet"), after the list path and before or
+  // after /resume: the run shows no progress, no summary and no window.
+  bool quiet = false;
 };
 
 // What the platform hands to start-up.

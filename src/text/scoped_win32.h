@@ -29,6 +29,9 @@ struct LocalFreeCall {
 struct DeleteObjectCall {
   void operator()(HGDIOBJ object) const { DeleteObject(object); }
 };
+struct ReleaseCall {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
 }  // namespace detail
 
 // A handle that `Close` gives back; null and INVALID_HANDLE_VALUE both mean
@@ -76,6 +79,10 @@ using LocalMemory = std::unique_ptr<T, detail::LocalFreeCall>;
 // A GDI object made for the program (a font, a brush): GdiObject<HFONT>.
 template <typename Handle>
 using GdiObject = std::unique_ptr<std::remove_pointer_t<Handle>, detail::DeleteObjectCall>;
+
+// A COM interface the program holds a reference to: ComObject<ITaskbarList3>.
+template <typename Interface>
+using ComObject = std::unique_ptr<Interface, detail::ReleaseCall>;
 
 // A window's device context (the screen's for no window), released when it goes.
 class ScopedGetDC {

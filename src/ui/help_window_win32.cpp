@@ -16,6 +16,7 @@
 #include "ui/help_text.h"
 #include "ui/help_window.h"
 #include "ui/resources/resource_ids.h"
+#include "ui/window_support_win32.h"
 
 namespace pinemail {
 
@@ -39,52 +40,8 @@ LOGFONTW HelpFontRequest(const FontStyle& font, const std::wstring& face, int dp
 
 namespace {
 
-using Font = GdiObject<HFONT>;
-using Brush = GdiObject<HBRUSH>;
-
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = 0;
-constexpr int kDefaultDpi = 96;
-
-// The per-monitor DPI functions exist from Windows 10 1607 on; they are looked
-// up at run time so that the program still starts on older systems.
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-
-struct DpiFunctions {
-  GetDpiForWindowFn get_dpi_for_window = nullptr;
-  AdjustWindowRectExForDpiFn adjust_window_rect_ex_for_dpi = nullptr;
-};
-
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name) {
-  // Through void (*)(void), which the compiler accepts as a cast to any
-  // function type.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-const DpiFunctions& Dpi() {
-  static const DpiFunctions functions = [] {
-    DpiFunctions found;
-    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
-      found.get_dpi_for_window = LookUp<GetDpiForWindowFn>(user32, "GetDpiForWindow");
-      found.adjust_window_rect_ex_for_dpi =
-          LookUp<AdjustWindowRectExForDpiFn>(user32, "AdjustWindowRectExForDpi");
-    }
-    return found;
-  }();
-  return functions;
-}
-
-int WindowDpi(HWND window) {
-  if (Dpi().get_dpi_for_window) {
-    const UINT dpi = Dpi().get_dpi_for_window(window);
-    if (dpi != 0) return static_cast<int>(dpi);
-  }
-  const ScopedGetDC screen(nullptr);
-  const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : kDefaultDpi;
-  return dpi > 0 ? dpi : kDefaultDpi;
-}
 
 // The window's state, reached from the window procedure through GWLP_USERDATA.
 struct HelpWindow {
@@ -188,35 +145,6 @@ void LayOutControls(HelpWindow& help) {
   }
 }
 
-// Sizes the frame so that its client area is the design's at the window's
-// DPI, keeping the frame's top left corner at `left`, `top`.
-void SizeFrame(const HelpWindow& help, int left, int top) {
-  const Size client = HelpClientPixels(help.dpi);
-  RECT bounds{0, 0, client.width, client.height};
-  if (Dpi().adjust_window_rect_ex_for_dpi) {
-    Dpi().adjust_window_rect_ex_for_dpi(&bounds, kFrameStyle, FALSE, kFrameExStyle,
-                                        static_cast<UINT>(help.dpi));
-  } else {
-    AdjustWindowRectEx(&bounds, kFrameStyle, FALSE, kFrameExStyle);
-  }
-  SetWindowPos(help.frame, nullptr, left, top, bounds.right - bounds.left,
-               bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// Opens with the frame centred on its monitor's work area.
-void PlaceFrame(const HelpWindow& help) {
-  SizeFrame(help, 0, 0);
-  RECT frame{};
-  GetWindowRect(help.frame, &frame);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof(monitor);
-  if (!GetMonitorInfoW(MonitorFromWindow(help.frame, MONITOR_DEFAULTTONEAREST), &monitor)) return;
-  const RECT& area = monitor.rcWork;
-  const int left = area.left + ((area.right - area.left) - (frame.right - frame.left)) / 2;
-  const int top = area.top + ((area.bottom - area.top) - (frame.bottom - frame.top)) / 2;
-  SizeFrame(help, left > area.left ? left : area.left, top > area.top ? top : area.top);
-}
-
 DWORD ControlStyle(const HelpControlDesign& design) {
   if (design.id == HelpControl::kBody) {
     // Read-only, wrapped (no ES_AUTOHSCROLL), vertical scroll bar only.
@@ -280,7 +208,7 @@ void OnDpiChanged(HelpWindow& help, int dpi, const RECT& suggested) {
   help.dpi = dpi;
   ApplyFonts(help);
   LayOutControls(help);
-  SizeFrame(help, suggested.left, suggested.top);
+  SizeFrame(help.frame, HelpClientPixels(dpi), dpi, suggested.left, suggested.top);
 }
 
 LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -334,31 +262,9 @@ LRESULT CALLBACK HelpWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-HICON LoadAppIcon(HINSTANCE instance, int size) {
-  // The executable carries the icon; other programs (the tests) use the stock one.
-  if (auto* icon = static_cast<HICON>(
-          LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, size, size, LR_SHARED))) {
-    return icon;
-  }
-  return LoadIconW(nullptr, IDI_APPLICATION);
-}
-
 HCURSOR LoadHandCursor(HINSTANCE instance) {
   if (HCURSOR hand = LoadCursorW(instance, MAKEINTRESOURCEW(IDC_HAND_POINTER))) return hand;
   return LoadCursorW(nullptr, IDC_HAND);
-}
-
-bool RegisterFrameClass(HINSTANCE instance, const std::wstring& class_name, HBRUSH back) {
-  WNDCLASSEXW frame_class{};
-  frame_class.cbSize = sizeof(frame_class);
-  frame_class.lpfnWndProc = HelpWindowProc;
-  frame_class.hInstance = instance;
-  frame_class.hIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXICON));
-  frame_class.hIconSm = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON));
-  frame_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  frame_class.hbrBackground = back;
-  frame_class.lpszClassName = class_name.c_str();
-  return RegisterClassExW(&frame_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 void RunMessageLoop() {
@@ -383,7 +289,7 @@ bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_n
   }
   ApplyFonts(help);
   LayOutControls(help);
-  PlaceFrame(help);
+  CentreFrame(help.frame, HelpClientPixels(help.dpi), help.dpi);
   help.shown = true;
   ShowWindow(help.frame, SW_SHOWNORMAL);
   UpdateWindow(help.frame);
@@ -411,8 +317,9 @@ bool ShowHelpWindow() {
       CreateSolidBrush(RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue)));
   help.hand = LoadHandCursor(instance);
 
-  const bool shown = RegisterFrameClass(instance, class_name, help.back_brush.get()) &&
-                     ShowFrame(help, instance, class_name);
+  const bool shown =
+      RegisterFrameClass(instance, class_name, HelpWindowProc, help.back_brush.get()) &&
+      ShowFrame(help, instance, class_name);
   if (shown) RunMessageLoop();
 
   // The class goes before the brush it paints with.

@@ -7,27 +7,14 @@
 
 #include "text/wide_win32.h"
 #include "ui/help_window.h"
+#include "ui/window_support_win32.h"
 
 namespace pinemail {
-namespace {
-
-// False when the process runs on a window station nobody sees: a task run
-// "whether the user is logged on or not", a service. A box or window there
-// would wait forever for a click that cannot come, and an unattended run
-// must end; its exit status still tells the scheduler what happened.
-bool DesktopIsVisible() {
-  HWINSTA station = GetProcessWindowStation();
-  if (station == nullptr) return false;
-  USEROBJECTFLAGS flags{};
-  if (!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) return true;
-  return (flags.dwFlags & WSF_VISIBLE) != 0;
-}
-
-}  // namespace
-
 // The box carries only the fixed text; which file failed and why is not
-// shown anywhere. Where no display exists at all (Wine without X) MessageBoxW
-// fails at once.
+// shown anywhere. Where nobody can see the desktop there is no box: it would
+// wait forever, and an unattended run must end; its exit status still tells
+// the scheduler what happened. Where no display exists at all (Wine without
+// X) MessageBoxW fails at once.
 void ShowOpenFailure(const std::vector<OpenFailure>& /*failures*/) {
   if (!DesktopIsVisible()) return;
   std::wstring text = Utf8ToWide(kOpenFailedText);

@@ -37,6 +37,7 @@ const std::string kSettings =
     "[Config]\r\nUser Name=taro\r\nPassword=secret\r\nSubst Key Word= NAME , KEN \r\n";
 const std::string kCredentials = "User Name: taro\r\nPassword : ******\r\n\r\n";
 const std::string kNewYear = "A Happy New Year\r\n\r\nDear %NAME%,\r\nGreetings from %KEN%.\r\n";
+const std::string kSubject = "A Happy New Year";
 
 // What the run did with its transport.
 struct Recording {
@@ -697,6 +698,54 @@ TEST_F(RunBatchTest, AJournalThatIsNoRegularFileIsAnOpenFailure) {
   ASSERT_EQ(1u, warnings_.size());
   EXPECT_EQ(folder_ / "pinemail.journal", warnings_[0].path);
   EXPECT_EQ("", Log());
+}
+
+TEST_F(RunBatchTest, AStopEndsTheRunAfterTheMessageInHandAndResumeSendsTheRest) {
+  Write("newyear.txt", kNewYear);
+  Write("list.txt",
+        "pinemail.exe\r\na@example.jp,A,newyear.txt\r\nb@example.jp,B,newyear.txt\r\n"
+        "c@example.jp,C,newyear.txt\r\n");
+  const MailResult busy =
+      MailResult::Refused(MailOutcome::kSessionRefused, "421 4.7.0 later", 421, "4.7.0");
+  const std::string a_sent = RecordHead("a@example.jp", "A", "newyear.txt") + Sent(kSubject);
+  const std::string b_sent = RecordHead("b@example.jp", "B", "newyear.txt") + Sent(kSubject);
+  // Stop pressed: during the pacing wait before b, during the pause after
+  // b's refusal, or while a is sent with b handed over behind it (b goes).
+  struct Case {
+    std::string settings;
+    bool b_busy;
+    bool stop_at_send;
+    std::string logged;
+    std::vector<std::string> resumed;
+  } cases[] = {
+      {kSettings + "Send Rate=20/min\r\n", false, false, a_sent, {"b", "c"}},
+      {kSettings, true, false, a_sent, {"b", "c"}},
+      {kSettings, false, true, a_sent + b_sent, {"c"}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(folder_ / "pinemail.log");
+    Write("pinemail.ini", c.settings);
+    recording_ = Recording{};
+    if (c.b_busy) recording_.scripted["b@example.jp"] = {busy};
+    recording_.settled.emplace("b@example.jp", MailResult::Done("b-id"));
+    BatchEnvironment env = Env();
+    env.stop = std::make_shared<StopRequest>();
+    env.sleep = [stop = env.stop](std::chrono::nanoseconds) { stop->Request(); };
+    if (c.stop_at_send) recording_.on_send = [stop = env.stop] { stop->Request(); };
+    EXPECT_EQ(BatchOutcome::kStoppedEarly, RunBatch(env, &totals_));
+    EXPECT_EQ(kHeader + kCredentials + c.logged + "送信を中断しました。(中止しました)\r\n" +
+                  kEquals + "\r\n\r\n",
+              Log());
+    EXPECT_EQ(1, recording_.sign_offs);
+
+    recording_ = Recording{};
+    EXPECT_EQ(BatchOutcome::kAllSent, Run("list.txt", true));
+    std::vector<std::string> resumed;
+    for (const OutgoingMessage& message : recording_.messages) {
+      resumed.push_back(message.recipient_address.substr(0, 1));
+    }
+    EXPECT_EQ(c.resumed, resumed);
+  }
 }
 
 }  // namespace

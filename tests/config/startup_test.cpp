@@ -237,7 +237,7 @@ TEST(DecideStartTest, MissingOrQuotedListsLeadToHelpWithTheResolvedPath) {
   EXPECT_EQ(missing.list_path, "/opt/pm/nowhere.txt");
 }
 
-TEST(DecideStartTest, ResumeOptionAfterTheListIsTakenOffThePath) {
+TEST(DecideStartTest, ResumeAndQuietOptionsAfterTheListAreTakenOffThePath) {
   FakeFileSystem fs({"C:\\PM\\LIST.TXT", "/opt/pm/list.txt", "/opt/pm/list.txt /resumed"});
   struct Case {
     StartInput input;
@@ -245,6 +245,7 @@ TEST(DecideStartTest, ResumeOptionAfterTheListIsTakenOffThePath) {
     StartMode mode;
     const char* path;
     bool resume;
+    bool quiet = false;
   } cases[] = {
       {WindowsInput("LIST.TXT /RESUME"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true},
       {WindowsInput("LIST.TXT  /RESUME \t"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true},
@@ -261,12 +262,20 @@ TEST(DecideStartTest, ResumeOptionAfterTheListIsTakenOffThePath) {
        "/opt/pm/list.txt --RESUME", false},
       {PosixInput("missing.txt /resume"), kPosix, StartMode::kListMissing, "/opt/pm/missing.txt",
        true},
+      // Quiet too, in either order, each once.
+      {WindowsInput("LIST.TXT /QUIET /RESUME"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true,
+       true},
+      {PosixInput("list.txt --resume --quiet"), kPosix, StartMode::kBatch, "/opt/pm/list.txt", true,
+       true},
+      {PosixInput("list.txt /quiet /quiet"), kPosix, StartMode::kListMissing,
+       "/opt/pm/list.txt /quiet", false, true},
   };
   for (const Case& c : cases) {
     const StartDecision decision = DecideStart(c.input, fs, c.style);
     EXPECT_EQ(decision.mode, c.mode) << c.input.command_text;
     EXPECT_EQ(decision.list_path, c.path) << c.input.command_text;
     EXPECT_EQ(decision.resume, c.resume) << c.input.command_text;
+    EXPECT_EQ(decision.quiet, c.quiet) << c.input.command_text;
   }
   // The help option still wins.
   EXPECT_EQ(DecideStart(PosixInput("list.txt /resume /h"), fs, kPosix).mode, StartMode::kHelpAsked);

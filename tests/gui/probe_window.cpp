@@ -8,7 +8,18 @@
 //   probe_window [--desktop NAME] box     exit 0 when the warning box says the
 //                                           open failed and, after OK, the
 //                                           program ended with 2
+// The progress window of a run (its texts printed as "NAME: text"):
+//   probe_window [--desktop NAME] progress  the texts, and again once the
+//                                           count has moved
+//   probe_window [--desktop NAME] stop      clicks Stop; the summary's texts
+//   probe_window [--desktop NAME] close-stop   closes the window, says Yes
+//                                           to the question; the summary's texts
+//   probe_window [--desktop NAME] end       clicks Close; the exit status
+//   probe_window nowindow DESKTOP FILE      exit 0 when no pinemail.exe has a
+//                                           window there until FILE exists
 #include <windows.h>
+// windows.h first: this needs its types.
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,10 +27,12 @@
 #include <string>
 #include <string_view>
 
+#include "config/product.h"
 #include "text/wide_win32.h"
 #include "ui/help_layout.h"
 #include "ui/help_text.h"
 #include "ui/help_window_win32.h"
+#include "ui/progress_window.h"
 #include "ui/ui.h"
 
 namespace pinemail {
@@ -353,11 +366,130 @@ int AnswerWarningBox() {
   return check.failures() == 0 ? 0 : 1;
 }
 
+HWND FindProgressWindow() {
+  const std::wstring class_name = Utf8ToWide(kProgressWindowClass);
+  for (DWORD waited = 0; waited < kFindTimeoutMs; waited += 100) {
+    HWND window = FindWindowW(class_name.c_str(), nullptr);
+    if (window && IsWindowVisible(window)) return window;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
+HWND ProgressItem(HWND frame, ProgressControl id) {
+  return GetDlgItem(frame, kProgressControlIdBase + static_cast<int>(id));
+}
+
+// Prints the texts and the bar, "name: text"; returns the counts line.
+std::wstring PrintProgress(HWND frame) {
+  constexpr std::pair<ProgressControl, const char*> kTexts[] = {
+      {ProgressControl::kList, "list"},   {ProgressControl::kCounts, "counts"},
+      {ProgressControl::kTimes, "times"}, {ProgressControl::kWait, "wait"},
+      {ProgressControl::kNote, "note"},   {ProgressControl::kStop, "stop"}};
+  for (const auto& [id, name] : kTexts) {
+    std::printf("%s: %s\n", name, WideToUtf8(WindowText(ProgressItem(frame, id))).c_str());
+  }
+  HWND bar = ProgressItem(frame, ProgressControl::kBar);
+  RECT client{};
+  GetClientRect(frame, &client);
+  std::printf(
+      "bar: %ld/%ld\nclient: %ldx%ld\n", static_cast<long>(SendMessageW(bar, PBM_GETPOS, 0, 0)),
+      static_cast<long>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)), client.right, client.bottom);
+  return WindowText(ProgressItem(frame, ProgressControl::kCounts));
+}
+
+// The texts once the list's total is known, and again once the count has
+// moved.
+int WatchProgress(HWND frame) {
+  HWND counts = ProgressItem(frame, ProgressControl::kCounts);
+  std::wstring first;
+  for (DWORD waited = 0; waited < kFindTimeoutMs; waited += 100) {
+    const std::wstring now = WindowText(counts);
+    if (first.empty() && now.find(L'/') != std::wstring::npos) first = PrintProgress(frame);
+    if (!first.empty() && now != first) {
+      PrintProgress(frame);
+      return 0;
+    }
+    Sleep(100);
+  }
+  std::printf("FAIL: the count did not move\n");
+  return 1;
+}
+
+// Closing the window asks first: answers Yes.
+bool CloseAndConfirm(HWND frame) {
+  PostMessageW(frame, WM_CLOSE, 0, 0);
+  HWND box = nullptr;
+  for (DWORD waited = 0; !box && waited < kFindTimeoutMs; waited += 100) {
+    box = FindWindowW(L"#32770", Utf8ToWide(kToolTitle).c_str());
+    if (!box) Sleep(100);
+  }
+  std::wstring texts;
+  if (box) EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
+  std::printf("asked: %s\n", WideToUtf8(texts).c_str());
+  return box && SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0) == 0;
+}
+
+// Clicks Stop, or closes the window, and waits for the summary (its Close
+// button).
+int StopRun(HWND frame, bool by_closing) {
+  if (by_closing && !CloseAndConfirm(frame)) return 1;
+  if (!by_closing) SendMessageW(ProgressItem(frame, ProgressControl::kStop), BM_CLICK, 0, 0);
+  HWND close = ProgressItem(frame, ProgressControl::kClose);
+  for (DWORD waited = 0; !IsWindowVisible(close) && waited < kFindTimeoutMs; waited += 100) {
+    Sleep(100);
+  }
+  PrintProgress(frame);
+  return IsWindowVisible(close) ? 0 : 1;
+}
+
+// Whether `process` runs pinemail.exe.
+bool IsPinemail(DWORD process_id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (!process) return false;
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  const bool named = QueryFullProcessImageNameW(process, 0, path, &size) != 0;
+  CloseHandle(process);
+  return named && size >= 12 && _wcsicmp(path + size - 12, L"pinemail.exe") == 0;
+}
+
+BOOL CALLBACK CountPinemailWindows(HWND window, LPARAM count) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  if (IsPinemail(process_id)) {
+    std::printf("window of pinemail.exe: class %s\n", WideToUtf8(ClassOf(window)).c_str());
+    ++*reinterpret_cast<int*>(count);
+  }
+  return TRUE;
+}
+
+// Every window of the desktop `name`, shown or not, until `done` exists.
+// The probe does not join the desktop: Wine's desktop would then wait for it
+// to leave before the run's end can be seen.
+int ExpectNoWindow(const wchar_t* name, const wchar_t* done) {
+  HDESK desktop = nullptr;
+  for (DWORD waited = 0; !desktop && waited < kFindTimeoutMs; waited += 100) {
+    desktop = OpenDesktopW(name, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
+    if (!desktop) Sleep(100);
+  }
+  int found = 0;
+  for (DWORD waited = 0; desktop && waited < 10 * kFindTimeoutMs && found == 0; waited += 100) {
+    if (GetFileAttributesW(done) != INVALID_FILE_ATTRIBUTES) break;
+    EnumDesktopWindows(desktop, CountPinemailWindows, reinterpret_cast<LPARAM>(&found));
+    Sleep(100);
+  }
+  std::printf("pinemail windows: %d\n", found);
+  return desktop && found == 0 ? 0 : 1;
+}
+
 }  // namespace
 }  // namespace pinemail
 
 int wmain(int argc, wchar_t** argv) {
   std::wstring mode;
+  std::wstring operand;
+  std::wstring done;
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--desktop") == 0 && i + 1 < argc) {
       // Joins the desktop the program runs on, before any window call; the
@@ -373,10 +505,23 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
       }
     } else {
-      mode = argv[i];
+      (mode.empty() ? mode : operand.empty() ? operand : done) = argv[i];
     }
   }
   if (mode == L"box") return pinemail::AnswerWarningBox();
+  if (mode == L"nowindow") return pinemail::ExpectNoWindow(operand.c_str(), done.c_str());
+  if (mode == L"progress" || mode == L"stop" || mode == L"close-stop" || mode == L"end") {
+    HWND frame = pinemail::FindProgressWindow();
+    if (!frame) {
+      std::printf("FAIL: no progress window found\n");
+      return 1;
+    }
+    if (mode == L"progress") return pinemail::WatchProgress(frame);
+    if (mode != L"end") return pinemail::StopRun(frame, mode == L"close-stop");
+    pinemail::PostAndWaitForExit(pinemail::ProgressItem(frame, pinemail::ProgressControl::kClose),
+                                 BM_CLICK, 0);
+    return 0;
+  }
   HWND frame = pinemail::FindHelpWindow();
   if (!frame) {
     std::printf("FAIL: no help window found\n");
@@ -384,6 +529,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"check") return pinemail::Check(frame);
   if (mode == L"close") return pinemail::Close(frame);
-  std::printf("usage: probe_window [--desktop NAME] check|close|box\n");
+  std::printf("usage: probe_window [--desktop NAME] check|close|box|progress|stop|end|nowindow\n");
   return 2;
 }
