@@ -438,6 +438,7 @@ class WindowTest(TransportTest):
         result = self.run_batch(f"smtp://127.0.0.1:{server.port}", TEN_RECIPIENTS)
         self.assertEqual(0, result.status, result.stderr)
         self.assert_each_record_alone(server, TEN_RECIPIENTS, {}, None)
+        self.assertEqual(len(TEN_RECIPIENTS), len(server.messages()))
 
     def test_chunking_with_a_connection_share_and_pushed_back_bursts(self):
         # After every 3 messages the next try gets 421 and a closed
