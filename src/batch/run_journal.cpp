@@ -12,7 +12,10 @@ class FileRunJournal : public RunJournal {
  public:
   FileRunJournal(JournalFile& file, const std::string& list_path,
                  std::function<void(const std::string&)> notice)
-      : file_(file), list_path_(JournalListPath(list_path)), notice_(std::move(notice)) {}
+      : file_(file),
+        list_name_("「" + FileNameOf(list_path) + "」"),
+        list_path_(JournalListPath(list_path)),
+        notice_(std::move(notice)) {}
 
   bool NeedsSurvey() const override { return true; }
 
@@ -84,14 +87,13 @@ class FileRunJournal : public RunJournal {
   // everyone would mail again all that the lost run sent.
   bool ChooseRun(std::string* stop) {
     resume_ = search_->Choose();
-    const std::string list_name = "「" + FileNameOf(list_path_) + "」";
     switch (resume_.missing) {
       case ResumePoint::Missing::kNoRunOfList:
-        *stop = "/resume: " + std::string(kJournalFileName) + " にリスト" + list_name +
+        *stop = "/resume: " + std::string(kJournalFileName) + " にリスト" + list_name_ +
                 "の実行がありません";
         return false;
       case ResumePoint::Missing::kOtherRecords:
-        *stop = "/resume: " + std::string(kJournalFileName) + " にあるリスト" + list_name +
+        *stop = "/resume: " + std::string(kJournalFileName) + " にあるリスト" + list_name_ +
                 "の実行は、送った宛先がこのリストにありません";
         return false;
       case ResumePoint::Missing::kNone:
@@ -117,6 +119,7 @@ class FileRunJournal : public RunJournal {
   }
 
   JournalFile& file_;
+  std::string list_name_;  // the list's file name as given, for the stop reasons
   std::string list_path_;  // as the journal names it
   std::function<void(const std::string&)> notice_;
   std::string run_id_;
