@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "app/start_up_switches.h"
 #include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
@@ -40,6 +41,7 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
       pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
+  pinemail::ApplyStartUpSwitches(env);
   shown.Attach(env);
   BatchProgress totals;
   BatchOutcome outcome = pinemail::RunBatch(env, &totals);

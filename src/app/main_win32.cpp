@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "app/start_up_switches.h"
 #include "app/terminal_progress.h"
 #include "app/window_progress.h"
 #include "batch/exit_status.h"
@@ -99,6 +100,7 @@ int Run() {
   BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
+  ApplyStartUpSwitches(env);
   WindowProgress window;
   if (!decision.quiet && terminal == TerminalKind::kNone)
     window.Open(ShownListName(decision.list_path), env.stop);

@@ -104,9 +104,7 @@ struct BatchEnvironment {
   std::shared_ptr<StopRequest> stop;
 };
 
-// Fills the defaults of the members left empty. For measuring only, the
-// environment variable PINEMAIL_BENCH_NO_JOURNAL (any value) turns the
-// journal off (scripts/bench-e2e compares the runs with and without it).
+// Fills the defaults of the members left empty; the journal is kept.
 BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path);
 
 // For tests, from the environment: PINEMAIL_SMTP_TIMEOUT_SCALE shortens the
