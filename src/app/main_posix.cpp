@@ -13,6 +13,7 @@
 #include "batch/run_batch.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/signon/oauth.h"
 #include "mail/signon/signin.h"
 #include "text/browser_opener.h"
 #include "text/codepage.h"
@@ -84,7 +85,9 @@ int SignInFromTerminal(const std::string& app_folder) {
   io.open_browser = [](const std::string& url) { pinemail::OpenBrowser(url); };
   io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
   std::string reason;
-  if (pinemail::SignIn(app_folder + std::string(pinemail::kSettingsFileName), io, &reason)) {
+  const pinemail::OAuthPoster post =
+      pinemail::HttpsOAuthPoster(pinemail::TransportTuningFromEnvironment().ca_file);
+  if (pinemail::SignIn(app_folder + std::string(pinemail::kSettingsFileName), io, post, &reason)) {
     PrintError("サインインしました。リフレッシュトークンを設定ファイルに保存しました。\n");
     return pinemail::ExitStatus(BatchOutcome::kAllSent);
   }

@@ -12,6 +12,7 @@
 #include "batch/run_batch.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/signon/oauth.h"
 #include "mail/signon/signin.h"
 #include "text/browser_opener.h"
 #include "text/wide_win32.h"
@@ -59,7 +60,8 @@ int SignInWithWindow(const std::string& app_folder) {
   io.open_browser = [](const std::string& url) { OpenBrowser(url); };
   io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
   std::string reason;
-  const bool ok = SignIn(app_folder + std::string(kSettingsFileName), io, &reason);
+  const bool ok = SignIn(app_folder + std::string(kSettingsFileName), io,
+                         HttpsOAuthPoster(TransportTuningFromEnvironment().ca_file), &reason);
   const std::string text =
       ok ? "サインインしました。リフレッシュトークンを設定ファイルに保存しました。"
          : "サインインできませんでした。(" + reason + ")";

@@ -64,7 +64,7 @@ void MessageSender::Pause(const SendStep& step, const MailResult& result) {
   BatchWait pause;
   pause.kind = step.action == SendStep::Action::kBackOff ? BatchWait::Kind::kBackOff
                                                          : BatchWait::Kind::kRetry;
-  pause.length = ScaledWait(step.pause);
+  pause.length = ScaledWait(step.pause, env_.tuning.wait_scale);
   pause.reply = CleanReason(result.reason, settings_);
   if (env_.waiting) env_.waiting(pause);
   Sleep(pause.length);

@@ -17,6 +17,7 @@
 #include "config/profile.h"
 #include "config/settings.h"
 #include "mail/transport.h"
+#include "mail/transport_config.h"
 #include "text/file_io.h"
 
 namespace pinemail {
@@ -87,6 +88,10 @@ struct BatchEnvironment {
   std::function<void(std::chrono::nanoseconds)> sleep;
   // Called before each wait (may be empty).
   std::function<void(const BatchWait&)> waiting;
+  // The waits for servers and the CA file of the transports; the pauses
+  // before a refused message is tried again are shortened as the waits.
+  // Default: the real waits, the system's certificates.
+  TransportTuning tuning;
   // Lines for a person watching about the journal and /resume (may be empty).
   std::function<void(const std::string&)> notice;
   // A line for a person watching about a settings file that others may read
@@ -101,6 +106,11 @@ struct BatchEnvironment {
 
 // Fills the defaults of the members left empty; the journal is kept.
 BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path);
+
+// For tests, from the environment: PINEMAIL_SMTP_TIMEOUT_SCALE shortens the
+// waits (ParseWaitScale), and PINEMAIL_CA_FILE, else CURL_CA_BUNDLE (libcurl
+// does not read it by itself), names the CA file.
+TransportTuning TransportTuningFromEnvironment();
 
 // Runs the batch and reports how it ended.
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals = nullptr);
