@@ -37,8 +37,8 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
   // so does a run asked to be (--quiet).
   pinemail::TerminalProgress shown(decision.quiet ? pinemail::TerminalKind::kNone
                                                   : pinemail::OpenTerminal());
-  pinemail::BatchEnvironment env =
-      pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
+  pinemail::BatchEnvironment env = pinemail::DefaultBatchEnvironment(
+      app_folder, decision.list_path, pinemail::TransportTuningFromEnvironment());
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
   pinemail::ApplyStartUpSwitches(env);

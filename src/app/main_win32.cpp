@@ -97,7 +97,8 @@ int Run() {
   }
   const TerminalKind terminal = decision.quiet ? TerminalKind::kNone : OpenTerminal();
   TerminalProgress shown(terminal);
-  BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
+  BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path,
+                                                 TransportTuningFromEnvironment());
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
   ApplyStartUpSwitches(env);

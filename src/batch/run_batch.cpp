@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <string_view>
@@ -21,7 +20,6 @@
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
-#include "mail/net/waits.h"
 #include "mail/transport_factory.h"
 #include "merge/record.h"
 #include "text/codepage.h"
@@ -343,13 +341,14 @@ class BatchRun {
 
 }  // namespace
 
-BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path) {
+BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path,
+                                         TransportTuning tuning) {
   BatchEnvironment env;
   env.app_folder = std::move(app_folder);
   env.list_path = std::move(list_path);
   std::string settings_path = env.app_folder + std::string(kSettingsFileName);
   env.open_profile = [settings_path] { return OpenProfile(settings_path); };
-  env.tuning = TransportTuningFromEnvironment();
+  env.tuning = std::move(tuning);
   env.make_transport = [folder = env.app_folder, stamps = SystemMessageStamps(),
                         tuning = env.tuning](const Settings& settings, std::string* reason) {
     return MakeTransport(settings, folder, stamps, tuning, reason);
@@ -359,21 +358,6 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   env.stop = std::make_shared<StopRequest>();
   env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
   return env;
-}
-
-TransportTuning TransportTuningFromEnvironment() {
-  TransportTuning tuning;
-  if (const char* scale = std::getenv("PINEMAIL_SMTP_TIMEOUT_SCALE")) {
-    tuning.wait_scale = ParseWaitScale(scale);
-  }
-  for (const char* name : {"PINEMAIL_CA_FILE", "CURL_CA_BUNDLE"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') {
-      tuning.ca_file = value;
-      break;
-    }
-  }
-  return tuning;
 }
 
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {

@@ -104,13 +104,11 @@ struct BatchEnvironment {
   std::shared_ptr<StopRequest> stop;
 };
 
-// Fills the defaults of the members left empty; the journal is kept.
-BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path);
-
-// For tests, from the environment: PINEMAIL_SMTP_TIMEOUT_SCALE shortens the
-// waits (ParseWaitScale), and PINEMAIL_CA_FILE, else CURL_CA_BUNDLE (libcurl
-// does not read it by itself), names the CA file.
-TransportTuning TransportTuningFromEnvironment();
+// Fills the defaults of the members left empty; the journal is kept, and the
+// transports wait and trust as `tuning` says (default: the real waits, the
+// system's certificates).
+BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path,
+                                         TransportTuning tuning = {});
 
 // Runs the batch and reports how it ended.
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals = nullptr);
