@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "mail/smtp/smtp_refusal.h"
 #include "mail/smtp/smtp_reply.h"
-#include "mail/smtp/smtp_transport.h"
 #include "text/base64.h"
 #include "text/utf8.h"
 

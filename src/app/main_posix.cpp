@@ -7,11 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "app/start_up_switches.h"
 #include "app/terminal_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/signon/oauth.h"
 #include "mail/signon/signin.h"
 #include "text/browser_opener.h"
 #include "text/codepage.h"
@@ -35,10 +37,11 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
   // so does a run asked to be (--quiet).
   pinemail::TerminalProgress shown(decision.quiet ? pinemail::TerminalKind::kNone
                                                   : pinemail::OpenTerminal());
-  pinemail::BatchEnvironment env =
-      pinemail::DefaultBatchEnvironment(app_folder, decision.list_path);
+  pinemail::BatchEnvironment env = pinemail::DefaultBatchEnvironment(
+      app_folder, decision.list_path, pinemail::TransportTuningFromEnvironment());
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
+  pinemail::ApplyStartUpSwitches(env);
   shown.Attach(env);
   BatchProgress totals;
   BatchOutcome outcome = pinemail::RunBatch(env, &totals);
@@ -82,7 +85,9 @@ int SignInFromTerminal(const std::string& app_folder) {
   io.open_browser = [](const std::string& url) { pinemail::OpenBrowser(url); };
   io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
   std::string reason;
-  if (pinemail::SignIn(app_folder + std::string(pinemail::kSettingsFileName), io, &reason)) {
+  const pinemail::OAuthPoster post =
+      pinemail::HttpsOAuthPoster(pinemail::TransportTuningFromEnvironment().ca_file);
+  if (pinemail::SignIn(app_folder + std::string(pinemail::kSettingsFileName), io, post, &reason)) {
     PrintError("サインインしました。リフレッシュトークンを設定ファイルに保存しました。\n");
     return pinemail::ExitStatus(BatchOutcome::kAllSent);
   }

@@ -5,12 +5,14 @@
 #include <string>
 #include <thread>
 
+#include "app/start_up_switches.h"
 #include "app/terminal_progress.h"
 #include "app/window_progress.h"
 #include "batch/exit_status.h"
 #include "batch/run_batch.h"
 #include "config/product.h"
 #include "config/startup.h"
+#include "mail/signon/oauth.h"
 #include "mail/signon/signin.h"
 #include "text/browser_opener.h"
 #include "text/wide_win32.h"
@@ -58,7 +60,8 @@ int SignInWithWindow(const std::string& app_folder) {
   io.open_browser = [](const std::string& url) { OpenBrowser(url); };
   io.sleep = [](std::chrono::seconds length) { std::this_thread::sleep_for(length); };
   std::string reason;
-  const bool ok = SignIn(app_folder + std::string(kSettingsFileName), io, &reason);
+  const bool ok = SignIn(app_folder + std::string(kSettingsFileName), io,
+                         HttpsOAuthPoster(TransportTuningFromEnvironment().ca_file), &reason);
   const std::string text =
       ok ? "サインインしました。リフレッシュトークンを設定ファイルに保存しました。"
          : "サインインできませんでした。(" + reason + ")";
@@ -94,9 +97,11 @@ int Run() {
   }
   const TerminalKind terminal = decision.quiet ? TerminalKind::kNone : OpenTerminal();
   TerminalProgress shown(terminal);
-  BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path);
+  BatchEnvironment env = DefaultBatchEnvironment(input.app_folder, decision.list_path,
+                                                 TransportTuningFromEnvironment());
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
+  ApplyStartUpSwitches(env);
   WindowProgress window;
   if (!decision.quiet && terminal == TerminalKind::kNone)
     window.Open(ShownListName(decision.list_path), env.stop);

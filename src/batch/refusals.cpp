@@ -82,7 +82,7 @@ SendStep RefusalPolicy::Judge(const MailResult& result) {
       result.outcome == MailOutcome::kSessionRefused || AboutTheSender(result.status_code);
   if (session || RepeatsTheStreak(result)) return BackOff(result, session);
   if (Temporary(result) && short_tries_ < kShortPauses.size()) {
-    step.action = SendStep::Action::kTryAgain;
+    step.action = SendStep::Action::kRetry;
     step.pause = kShortPauses[short_tries_++];
     return step;
   }
@@ -117,8 +117,7 @@ SendStep RefusalPolicy::BackOff(const MailResult& result, bool session) {
         "5 分間待って送り直しましたが、サーバーが受け付けませんでした: " + result.reason;
     return step;
   }
-  step.action = SendStep::Action::kTryAgain;
-  step.back_off = true;
+  step.action = SendStep::Action::kBackOff;
   step.pause = std::min(next_back_off_, left);
   backed_off_ += step.pause;
   next_back_off_ *= 2;

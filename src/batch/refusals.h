@@ -34,14 +34,15 @@ inline constexpr std::chrono::seconds kBackOffLimit = std::chrono::minutes(5);
 
 struct SendStep {
   enum class Action {
-    kSent,      // the message went
-    kTryAgain,  // pause, then try the same message again
-    kFail,      // the record failed; the run goes on
-    kStop,      // the record failed, and the run stops after it
+    kSent,     // the message went
+    kRetry,    // one recipient or message was refused for now: pause, try it again
+    kBackOff,  // the account or session was refused for now: pause, try it again
+    kFail,     // the record failed; the run goes on
+    kStop,     // the record failed, and the run stops after it
   };
   Action action = Action::kFail;
-  std::chrono::milliseconds pause{};  // kTryAgain: before the next try (not shortened for tests)
-  bool back_off = false;    // kTryAgain: the account or session is refused, not one recipient
+  // kRetry, kBackOff: before the next try (not shortened for tests).
+  std::chrono::milliseconds pause{};
   std::string reason;       // kFail, kStop: the record's reason (the transport's words)
   std::string stop_reason;  // kStop: why the run stops
 };

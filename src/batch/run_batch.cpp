@@ -1,31 +1,27 @@
-// The batch run: loads the settings, opens the run log and the list, signs on
-// and sends one message per list record, reporting each step in the log.
+// The batch run: loads the settings, opens the run log, the list and the
+// journal, checks and surveys the list, signs on and sends one message per
+// list record, reporting each step in the log.
 #include "batch/run_batch.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <deque>
-#include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "batch/journal.h"
-#include "batch/refusals.h"
+#include "batch/message_sender.h"
+#include "batch/read_ahead.h"
+#include "batch/run_journal.h"
 #include "batch/run_log.h"
+#include "batch/run_report.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
-#include "mail/net/waits.h"
 #include "mail/transport_factory.h"
-#include "merge/banner.h"
-#include "merge/compose.h"
-#include "merge/keywords.h"
 #include "merge/record.h"
-#include "merge/template_reader.h"
 #include "text/codepage.h"
 #include "text/credential_mask.h"
 #include "text/file_io.h"
@@ -34,15 +30,6 @@
 
 namespace pinemail {
 namespace {
-
-// A transport's reason goes into one log line: control characters would
-// break the line apart, and no secret of the settings must ever reach the log
-// even if a transport echoed it.
-std::string CleanReason(std::string_view reason, const Settings& settings) {
-  return BlankControls(
-      MaskSecrets(reason, settings.user_name,
-                  {settings.password, settings.oauth_client_secret, settings.oauth_refresh_token}));
-}
 
 // A settings file with a secret that others may read is named on the
 // terminal; the next time it is written it is narrowed to its owner.
@@ -86,36 +73,20 @@ void OpenJournal(const std::string& path, JournalFile& journal,
 constexpr std::string_view kLineFeedListLine =
     "指定のファイルの改行が LF だけです。改行を CR LF にして保存してください。";
 
-// How many messages the run reads ahead of the one in hand (the transport
-// may hand them over early), and how many records at most, whatever they
-// hold.
-constexpr std::size_t kLookahead = 8;
-constexpr std::size_t kMaxPending = 64;
-
-// A record read from the list and waiting for its turn.
-struct PendingRecord {
-  enum class Kind { kSend, kSentBefore, kRejected };
-  Kind kind = Kind::kSend;
-  LogBlock block;
-  RecordIdentity identity;
-  std::optional<OutgoingMessage> message;  // kSend: the message to send
-};
-
-// One run over an opened log and list.
+// One run over an opened log and list: the list is checked and surveyed,
+// the transport signs on, and the records are sent in turn.
 class BatchRun {
  public:
   BatchRun(const BatchEnvironment& env, Settings settings, RunLog& log, std::FILE* list,
-           std::string list_path, JournalFile& journal)
+           std::string list_path, RunJournal& journal)
       : env_(env),
         settings_(std::move(settings)),
-        log_(log),
+        report_(env, log),
         list_(list),
         list_path_(std::move(list_path)),
         journal_(journal),
-        journal_list_path_(JournalListPath(list_path_)) {
-    if (!settings_.SuppressBanner) banner_ = MailBanner();
-    BuildKeywordTable(TrimBlanks(settings_.keyword_list), table_);
-  }
+        queue_(list_, settings_, env.app_folder, journal),
+        sender_(env, settings_) {}
 
   // A log that cannot be written stops the run: mail sent after that point
   // would leave no record of having been sent.
@@ -128,11 +99,11 @@ class BatchRun {
     return outcome;
   }
 
-  const BatchProgress& progress() const { return progress_; }
+  const BatchProgress& progress() const { return report_.progress(); }
 
  private:
   bool WriteHeader() {
-    return log_.Write(LogBlock().RunHeader(env_.now ? env_.now() : LocalTimestamp()));
+    return report_.Write(LogBlock().RunHeader(env_.now ? env_.now() : LocalTimestamp()));
   }
 
   // The list must have a first line, and that line must carry the mark and
@@ -140,11 +111,11 @@ class BatchRun {
   bool CheckFirstLine() {
     std::string first;
     if (!list_.Next(&first)) {
-      log_.Write(LogBlock().Line(kEmptyListLine).Line());
+      report_.Write(LogBlock().Line(kEmptyListLine).Line());
       return false;
     }
     if (!IsListMarked(first)) {
-      log_.Write(LogBlock().Line(kNotRecognisedLine).Line());
+      report_.Write(LogBlock().Line(kNotRecognisedLine).Line());
       return false;
     }
     if (first.find('\n') != std::string::npos) return RefuseLineFeedList();
@@ -152,64 +123,49 @@ class BatchRun {
   }
 
   bool RefuseLineFeedList() {
-    log_.Write(LogBlock().Line(kLineFeedListLine).Line());
-    progress_.stop_reason = std::string(kLineFeedListLine);
+    report_.Write(LogBlock().Line(kLineFeedListLine).Line());
+    report_.progress().stop_reason = std::string(kLineFeedListLine);
     return false;
   }
 
   // Before sign-on, so that a run with nothing it may send never reaches a
-  // server: one pass over the list counts its records, surveys their
-  // identities for the journal and, for `/resume`, finds the run to resume.
-  // False, with the log saying why, when the list has no record while its
-  // text holds line feeds (a list saved with LF line ends), or `/resume`
-  // finds no run to resume.
+  // server: one pass over the list counts its records and shows each to the
+  // journal, which for `/resume` finds the run to resume. False, with the
+  // log saying why, when the list has no record while its text holds line
+  // feeds (a list saved with LF line ends), or `/resume` finds no run to
+  // resume.
   bool SurveyList() {
-    std::optional<ResumeSearch> search;
-    if (env_.keep_journal && env_.resume && !ReadJournal(&search)) return false;
+    std::string stop;
+    if (!journal_.BeginSurvey(env_.resume, &stop)) return report_.StopBeforeRecords(stop);
     std::string reason;
-    if (!CountRecords(search ? &*search : nullptr, &reason) && env_.keep_journal) {
-      return StopBeforeRecords("リストを読み直せません: " + reason);
+    if (!CountRecords(&reason) && journal_.NeedsSurvey()) {
+      return report_.StopBeforeRecords("リストを読み直せません: " + reason);
     }
-    if (line_feeds_ && progress_.total == 0) return RefuseLineFeedList();
-    return !search || ChooseRun(*search);
+    if (line_feeds_ && report_.progress().total == 0) return RefuseLineFeedList();
+    return journal_.EndSurvey(&stop) || report_.StopBeforeRecords(stop);
   }
 
-  bool ReadJournal(std::optional<ResumeSearch>* search) {
-    JournalScan scan(journal_list_path_);
-    std::string reason;
-    if (!journal_.Read(&scan, &reason)) {
-      return StopBeforeRecords(std::string(kJournalFileName) + " を読めません: " + reason);
+  // Every line of the list once, before the first record is sent: counts
+  // the records by the run's own rules for the progress's total, notes a
+  // line feed in any line and shows each record to the journal. False when
+  // the list cannot be opened again: the total is then unknown.
+  bool CountRecords(std::string* reason) {
+    File list = OpenFile(list_path_, "rb", reason);
+    if (!list) return false;
+    LineReader reader(list.get());
+    std::string line;
+    std::size_t total = 0;
+    if (reader.Next(&line)) {  // line 1: the mark
+      while (reader.Next(&line)) {
+        line_feeds_ = line_feeds_ || line.find('\n') != std::string::npos;
+        const std::string_view record = RecordLine(line);
+        if (record.empty()) continue;
+        ++total;
+        journal_.Survey(record, reader.raw());
+      }
     }
-    std::vector<JournalRun> runs = scan.Finish();
-    if (scan.bad_lines() > 0) {
-      Notice(std::string(kJournalFileName) + ": 読めない行を " + std::to_string(scan.bad_lines()) +
-             " 行飛ばしました (最初は " + std::to_string(scan.first_bad_line()) + " 行目)");
-    }
-    search->emplace(std::move(runs));
-    return true;
-  }
-
-  // The run the journal names for this list, or the run stopped with the
-  // reason: a `/resume` without a run to resume sends nothing, since sending
-  // everyone would mail again all that the lost run sent.
-  bool ChooseRun(ResumeSearch& search) {
-    resume_ = search.Choose();
-    const std::string list_name = "「" + FileNameOf(list_path_) + "」";
-    switch (resume_.missing) {
-      case ResumePoint::Missing::kNoRunOfList:
-        return StopBeforeRecords("/resume: " + std::string(kJournalFileName) + " にリスト" +
-                                 list_name + "の実行がありません");
-      case ResumePoint::Missing::kOtherRecords:
-        return StopBeforeRecords("/resume: " + std::string(kJournalFileName) + " にあるリスト" +
-                                 list_name + "の実行は、送った宛先がこのリストにありません");
-      case ResumePoint::Missing::kNone:
-        break;
-    }
-    run_id_ = resume_.run_id;
-    scheme_ = resume_.scheme;
-    if (scheme_ == IdentityScheme::kLineBytes) records_ = std::move(line_byte_records_);
-    Notice("前回の実行 (" + run_id_ + ") の続きから送ります。送信済み " +
-           std::to_string(resume_.sent.size()) + " 件");
+    // A read error ends the lines early: a total would then be short.
+    if (std::ferror(list.get()) == 0) report_.progress().total = total;
     return true;
   }
 
@@ -221,11 +177,11 @@ class BatchRun {
     std::chrono::nanoseconds gap{};
     std::unique_ptr<MailTransport> transport;
     if (ParseSendRate(settings_.send_rate, &gap, &reason)) {
-      pacer_ = Pacer(gap);
-      progress_.send_gap = gap;
+      sender_.Pace(gap);
+      report_.progress().send_gap = gap;
       if (env_.make_transport) transport = env_.make_transport(settings_, &reason);
     }
-    if (!log_.Write(
+    if (!report_.Write(
             LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
       return nullptr;
     }
@@ -234,7 +190,7 @@ class BatchRun {
                                      : MailResult::Failed(reason);
     if (signed_on.ok()) return transport;
     const std::string cleaned = CleanReason(signed_on.reason, settings_);
-    log_.Write(LogBlock().SignOnFailed(signed_on.reason_logged ? cleaned : std::string()));
+    report_.Write(LogBlock().SignOnFailed(signed_on.reason_logged ? cleaned : std::string()));
     if (env_.sign_on_failed) env_.sign_on_failed(cleaned);
     return nullptr;
   }
@@ -244,37 +200,71 @@ class BatchRun {
   // the one in hand is known (SendAhead); each record is still sent, judged,
   // journaled and logged in the list's order.
   BatchOutcome SendRecords(MailTransport& transport) {
-    if (env_.keep_journal && !WriteStartLine()) return BatchOutcome::kStoppedEarly;
-    if (env_.progress) env_.progress(progress_);
+    std::string stop;
+    if (!journal_.Start(&stop)) return StoppedBeforeRecords(stop);
+    report_.Show();
     for (;;) {
-      ReadAhead();
-      if (pending_.empty()) break;
-      PendingRecord& record = pending_.front();
+      queue_.Fill();
+      if (queue_.empty()) break;
+      PendingRecord& record = queue_.front();
       // A person's stop: nothing more is tried, and what was handed over settles.
-      if (StopAsked() || (record.message && !Send(record, transport))) {
+      if (sender_.StopAsked() || (record.message() && !Send(record, transport))) {
         Stop(std::string(kStopAskedReason));
         return Settle(transport, Front::kUnjudged);
       }
       if (stopped_) return Settle(transport, Front::kJudged);
-      if (!Finish(record)) return BatchOutcome::kStoppedEarly;
-      pending_.pop_front();
+      if (!report_.Finish(record)) return BatchOutcome::kStoppedEarly;
+      queue_.pop_front();
     }
-    return progress_.rejected + progress_.failed == 0 ? BatchOutcome::kAllSent
-                                                      : BatchOutcome::kSomeNotSent;
+    return report_.EndOfList();
   }
 
-  // Reads records until kLookahead messages wait, or kMaxPending records, or
-  // the list ends.
-  void ReadAhead() {
-    std::size_t messages = 0;
-    for (const PendingRecord& record : pending_) messages += record.message ? 1 : 0;
-    std::string line;
-    while (messages < kLookahead && pending_.size() < kMaxPending && list_.Next(&line)) {
-      std::string_view record_line = RecordLine(line);
-      if (record_line.empty()) continue;
-      Prepare(record_line, list_.raw());
-      messages += pending_.back().message ? 1 : 0;
+  BatchOutcome StoppedBeforeRecords(const std::string& reason) {
+    report_.StopBeforeRecords(reason);
+    return BatchOutcome::kStoppedEarly;
+  }
+
+  // Tries the record's message until it goes, fails or stops the run.
+  // Without pacing the messages of the records read ahead may go before this
+  // one's outcome is known; with it each message waits for its time, and
+  // none goes ahead. False, with nothing logged, when a person stopped the
+  // run during a wait before the message went.
+  bool Send(PendingRecord& record, MailTransport& transport) {
+    const SendEnd end = sender_.Send(
+        *record.message(),
+        sender_.paced() ? std::vector<const OutgoingMessage*>{} : queue_.MessagesBehind(),
+        transport);
+    switch (end.kind) {
+      case SendEnd::Kind::kSent:
+        Sent(record, end.message_id);
+        return true;
+      case SendEnd::Kind::kStopsRun:
+        Stop(end.stop_reason);
+        [[fallthrough]];
+      case SendEnd::Kind::kFailed:
+        report_.Failed(record, end.reason);
+        return true;
+      case SendEnd::Kind::kStopAsked:
+        break;
     }
+    return false;
+  }
+
+  // The message went: the journal says so before the next outcome is taken.
+  // A journal that cannot follow stops the run.
+  void Sent(PendingRecord& record, const std::string& message_id) {
+    report_.Sent(record);
+    std::string reason;
+    if (!journal_.Sent(record.identity, message_id, &reason) && !stopped_) {
+      Stop(BlankControls(reason));
+    }
+  }
+
+  // The run stops after the record in hand (and the messages handed over
+  // behind it: Settle).
+  void Stop(const std::string& reason) {
+    report_.progress().stop_reason = reason;
+    stopped_ = true;
   }
 
   // The record in front when the run stops: judged (its block says how it
@@ -285,10 +275,10 @@ class BatchRun {
   using Outcomes = std::vector<std::pair<const OutgoingMessage*, MailResult>>;
 
   static const MailResult* OutcomeOf(const PendingRecord& record, const Outcomes& outcomes) {
-    if (!record.message) return nullptr;
-    const auto found = std::find_if(outcomes.begin(), outcomes.end(), [&](const auto& outcome) {
-      return outcome.first == &*record.message;
-    });
+    const OutgoingMessage* message = record.message();
+    if (!message) return nullptr;
+    const auto found = std::find_if(outcomes.begin(), outcomes.end(),
+                                    [&](const auto& outcome) { return outcome.first == message; });
     return found == outcomes.end() ? nullptr : &found->second;
   }
 
@@ -299,275 +289,74 @@ class BatchRun {
   // record's block.
   BatchOutcome Settle(MailTransport& transport, Front front) {
     const Outcomes outcomes = transport.Settle();
+    std::deque<PendingRecord>& pending = queue_.records();
     if (front == Front::kJudged && outcomes.empty()) {
-      pending_.front().block.Stopped(progress_.stop_reason);
-      Finish(pending_.front());
+      pending.front().block.Stopped(report_.progress().stop_reason);
+      report_.Finish(pending.front());
       return BatchOutcome::kStoppedEarly;
     }
     if (front == Front::kJudged) {
-      if (!Finish(pending_.front())) return BatchOutcome::kStoppedEarly;
-      pending_.pop_front();
-    } else if (!OutcomeOf(pending_.front(), outcomes)) {
-      pending_.pop_front();
+      if (!report_.Finish(pending.front())) return BatchOutcome::kStoppedEarly;
+      pending.pop_front();
+    } else if (!OutcomeOf(pending.front(), outcomes)) {
+      pending.pop_front();
     }
+    if (!SettleHandedOver(pending, outcomes)) return BatchOutcome::kStoppedEarly;
+    report_.Write(LogBlock().Stopped(report_.progress().stop_reason));
+    return BatchOutcome::kStoppedEarly;
+  }
+
+  // The records up to the last message handed over, each with its outcome.
+  // False when a block could not be logged.
+  bool SettleHandedOver(std::deque<PendingRecord>& pending, const Outcomes& outcomes) {
     std::size_t settled = 0;
-    for (PendingRecord& record : pending_) {
+    for (PendingRecord& record : pending) {
       if (settled == outcomes.size()) break;
-      if (record.message) {
+      if (record.message()) {
         const MailResult* result = OutcomeOf(record, outcomes);
         if (!result) break;
         ++settled;
         if (result->ok()) {
           Sent(record, result->message_id);
         } else {
-          record.block.SendFailed(record.message->subject, CleanReason(result->reason, settings_));
-          ++progress_.failed;
+          report_.Failed(record, CleanReason(result->reason, settings_));
         }
       }
-      if (!Finish(record)) return BatchOutcome::kStoppedEarly;
-    }
-    log_.Write(LogBlock().Stopped(progress_.stop_reason));
-    return BatchOutcome::kStoppedEarly;
-  }
-
-  void Notice(const std::string& text) const {
-    if (env_.notice) env_.notice(text);
-  }
-
-  // The journal's line saying that this run (or the run it resumes) starts
-  // sending. False, with the run stopped in the log, when it cannot be
-  // written: a run whose sending the journal cannot follow could not be
-  // resumed without mailing some twice.
-  bool WriteStartLine() {
-    if (run_id_.empty()) run_id_ = NewRunId();
-    JournalEntry start;
-    start.scheme = scheme_;
-    start.run_id = run_id_;
-    start.list_path = journal_list_path_;
-    std::string reason;
-    if (!journal_.Append(start, &reason)) {
-      return StopBeforeRecords(std::string(kJournalFileName) + " に書き込めません: " + reason);
+      if (!report_.Finish(record)) return false;
     }
     return true;
-  }
-
-  // Every line of the list once, before the first record is sent: counts
-  // the records by the run's own rules for the progress's total, notes a
-  // line feed in any line and, for the journal, surveys the records so that
-  // those that repeat a text get their occurrence counted (by both schemes
-  // when the run to resume may be a pmj1 run), and shows each to `search`.
-  // False when the list cannot be opened again: the total is then unknown.
-  bool CountRecords(ResumeSearch* search, std::string* reason) {
-    File list = OpenFile(list_path_, "rb", reason);
-    if (!list) return false;
-    const bool line_bytes = search != nullptr && search->NeedsLineBytes();
-    LineReader reader(list.get());
-    std::string line;
-    std::size_t total = 0;
-    if (reader.Next(&line)) {  // line 1: the mark
-      while (reader.Next(&line)) {
-        line_feeds_ = line_feeds_ || line.find('\n') != std::string::npos;
-        const std::string_view record = RecordLine(line);
-        if (record.empty()) continue;
-        ++total;
-        if (!env_.keep_journal) continue;
-        records_.Survey(IdentityText(IdentityScheme::kRecordText, record, {}));
-        if (line_bytes) line_byte_records_.Survey(reader.raw());
-        if (search != nullptr) search->Record(record, reader.raw());
-      }
-    }
-    // A read error ends the lines early: a total would then be short.
-    if (std::ferror(list.get()) == 0) progress_.total = total;
-    return true;
-  }
-
-  bool StopBeforeRecords(const std::string& reason) {
-    progress_.stop_reason = BlankControls(reason);
-    log_.Write(LogBlock().Stopped(progress_.stop_reason));
-    return false;
-  }
-
-  // Reads one record and composes its message; what it needs is decided
-  // later, in turn (Send, Finish).
-  void Prepare(std::string_view line, std::string_view raw_line) {
-    const RecipientRecord record = ParseRecord(line, table_);
-    PendingRecord& pending = pending_.emplace_back();
-    pending.block.Record(record);
-    // Read in every case, even when the name or address is already empty.
-    MessageTemplate message_template;
-    const bool have_template =
-        ReadTemplate(ResolveTemplatePath(record.template_name, env_.app_folder),
-                     message_template.subject, message_template.body);
-    if (env_.keep_journal) pending.identity = records_.Next(IdentityText(scheme_, line, raw_line));
-    if (resume_.found() && resume_.WasSent(pending.identity)) {
-      pending.block.SentBefore(have_template ? &message_template.subject : nullptr);
-      pending.kind = PendingRecord::Kind::kSentBefore;
-    } else if (std::optional<OutgoingMessage> message = ComposeMessage(
-                   record, have_template ? &message_template : nullptr, table_, banner_)) {
-      if (env_.keep_journal) message->message_key = MessageKey(run_id_, pending.identity);
-      pending.message = std::move(message);
-    } else {
-      pending.block.Rejected();
-      pending.kind = PendingRecord::Kind::kRejected;
-    }
-  }
-
-  // The record's block goes to the log and the record counts as handled.
-  // False when the block could not be logged.
-  bool Finish(const PendingRecord& record) {
-    ++progress_.records;
-    if (record.kind == PendingRecord::Kind::kSentBefore) ++progress_.sent_before;
-    if (record.kind == PendingRecord::Kind::kRejected) ++progress_.rejected;
-    const bool logged = log_.Write(record.block);
-    if (env_.progress) env_.progress(progress_);
-    return logged;
-  }
-
-  // Tries the message until it goes, fails or stops the run, as the refusal
-  // rules say, pacing every try. Without pacing the messages of the records
-  // read ahead may go before this one's outcome is known; with it each
-  // message waits for its time, and none goes ahead. False, with nothing
-  // logged, when a person stopped the run during a wait before the message
-  // went.
-  bool Send(PendingRecord& record, MailTransport& transport) {
-    const OutgoingMessage& message = *record.message;
-    std::vector<const OutgoingMessage*> ahead;
-    if (!pacer_.paced()) {
-      for (std::size_t i = 1; i < pending_.size(); ++i) {
-        if (pending_[i].message) ahead.push_back(&*pending_[i].message);
-      }
-    }
-    refusals_.StartRecord();
-    for (;;) {
-      if (!Pace()) return false;
-      const MailResult result = transport.SendAhead(message, ahead);
-      const SendStep step = refusals_.Judge(result);
-      switch (step.action) {
-        case SendStep::Action::kSent:
-          Sent(record, result.message_id);
-          return true;
-        case SendStep::Action::kTryAgain:
-          Pause(step, result);
-          if (StopAsked()) return false;
-          continue;
-        case SendStep::Action::kFail:
-        case SendStep::Action::kStop:
-          record.block.SendFailed(message.subject, CleanReason(step.reason, settings_));
-          ++progress_.failed;
-          if (step.action == SendStep::Action::kStop) {
-            Stop(CleanReason(step.stop_reason, settings_));
-          }
-          return true;
-      }
-    }
-  }
-
-  // The message went: the journal says so before the next outcome is taken.
-  // A journal that cannot follow stops the run.
-  void Sent(PendingRecord& record, const std::string& message_id) {
-    record.block.Sent(record.message->subject);
-    ++progress_.sent;
-    if (!env_.keep_journal) return;
-    JournalEntry sent;
-    sent.kind = JournalEntry::Kind::kSent;
-    sent.scheme = scheme_;
-    sent.run_id = run_id_;
-    sent.list_path = journal_list_path_;
-    sent.record = record.identity;
-    sent.message_id = message_id;
-    std::string reason;
-    if (!journal_.Append(sent, &reason) && !stopped_) {
-      Stop(BlankControls(std::string(kJournalFileName) + " に書き込めません: " + reason));
-    }
-  }
-
-  // The run stops after the record in hand (and the messages handed over
-  // behind it: Settle).
-  void Stop(const std::string& reason) {
-    progress_.stop_reason = reason;
-    stopped_ = true;
-  }
-
-  bool StopAsked() const { return env_.stop && env_.stop->requested(); }
-
-  PaceClock::time_point Now() const { return env_.clock ? env_.clock() : PaceClock::now(); }
-
-  void Sleep(std::chrono::nanoseconds length) const {
-    if (StopAsked()) return;
-    if (env_.sleep) {
-      env_.sleep(length);
-    } else {
-      std::this_thread::sleep_for(length);
-    }
-  }
-
-  // Keeps the gap "Send Rate" asks for; nothing at all without one. False
-  // when a person stopped the run meanwhile: nothing may start then.
-  bool Pace() {
-    if (!pacer_.paced()) return true;
-    const std::chrono::nanoseconds wait = pacer_.WaitAt(Now());
-    if (wait.count() > 0) {
-      if (env_.waiting) {
-        BatchWait pacing;
-        pacing.length = std::chrono::ceil<std::chrono::milliseconds>(wait);
-        env_.waiting(pacing);
-      }
-      Sleep(wait);
-      if (StopAsked()) return false;
-    }
-    pacer_.Started(Now());
-    return true;
-  }
-
-  void Pause(const SendStep& step, const MailResult& result) {
-    BatchWait pause;
-    pause.kind = step.back_off ? BatchWait::Kind::kBackOff : BatchWait::Kind::kRetry;
-    pause.length = ScaledWait(step.pause);
-    pause.reply = CleanReason(result.reason, settings_);
-    if (env_.waiting) env_.waiting(pause);
-    Sleep(pause.length);
   }
 
   const BatchEnvironment& env_;
   Settings settings_;
-  std::string banner_;
-  KeywordTable table_;
-  RunLog& log_;
+  RunReport report_;
   LineReader list_;
   std::string list_path_;
-  BatchProgress progress_;
-  Pacer pacer_;
-  RefusalPolicy refusals_;
-  JournalFile& journal_;
-  std::string journal_list_path_;
-  std::string run_id_;
-  IdentityScheme scheme_ = IdentityScheme::kRecordText;  // the run's, or the resumed run's
-  ResumePoint resume_;
-  RecordCounter records_;              // the identities by the run's scheme
-  RecordCounter line_byte_records_;    // by pmj1's, while the run to resume may be a pmj1 run
-  bool line_feeds_ = false;            // a line of the list holds a line feed
-  bool stopped_ = false;               // the run stops after the record in hand
-  std::deque<PendingRecord> pending_;  // the record in hand first, then those read ahead
+  RunJournal& journal_;
+  ReadAhead queue_;  // the record in hand first, then those read ahead
+  MessageSender sender_;
+  bool line_feeds_ = false;  // a line of the list holds a line feed
+  bool stopped_ = false;     // the run stops after the record in hand
 };
 
 }  // namespace
 
-BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path) {
+BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path,
+                                         TransportTuning tuning) {
   BatchEnvironment env;
   env.app_folder = std::move(app_folder);
   env.list_path = std::move(list_path);
   std::string settings_path = env.app_folder + std::string(kSettingsFileName);
   env.open_profile = [settings_path] { return OpenProfile(settings_path); };
-  std::string folder = env.app_folder;
-  env.make_transport = [folder, stamps = SystemMessageStamps()](const Settings& settings,
-                                                                std::string* reason) {
-    return MakeTransport(settings, folder, stamps, reason);
+  env.tuning = std::move(tuning);
+  env.make_transport = [folder = env.app_folder, stamps = SystemMessageStamps(),
+                        tuning = env.tuning](const Settings& settings, std::string* reason) {
+    return MakeTransport(settings, folder, stamps, tuning, reason);
   };
   env.now = LocalTimestamp;
   env.clock = [] { return PaceClock::now(); };
   env.stop = std::make_shared<StopRequest>();
   env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
-  env.keep_journal = std::getenv("PINEMAIL_BENCH_NO_JOURNAL") == nullptr;
   return env;
 }
 
@@ -596,7 +385,9 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
     return BatchOutcome::kStoppedEarly;
   }
 
-  BatchRun run(env, std::move(settings), log, list.get(), list_path, journal);
+  const std::unique_ptr<RunJournal> run_journal =
+      env.keep_journal ? MakeFileRunJournal(journal, list_path, env.notice) : MakeNullRunJournal();
+  BatchRun run(env, std::move(settings), log, list.get(), list_path, *run_journal);
   BatchOutcome outcome = run.Run();
   if (totals) *totals = run.progress();
   if (!log.error().empty() && env.warn) env.warn({{log_path, log.error()}});

@@ -17,6 +17,7 @@
 #include "config/profile.h"
 #include "config/settings.h"
 #include "mail/transport.h"
+#include "mail/transport_config.h"
 #include "text/file_io.h"
 
 namespace pinemail {
@@ -87,6 +88,10 @@ struct BatchEnvironment {
   std::function<void(std::chrono::nanoseconds)> sleep;
   // Called before each wait (may be empty).
   std::function<void(const BatchWait&)> waiting;
+  // The waits for servers and the CA file of the transports; the pauses
+  // before a refused message is tried again are shortened as the waits.
+  // Default: the real waits, the system's certificates.
+  TransportTuning tuning;
   // Lines for a person watching about the journal and /resume (may be empty).
   std::function<void(const std::string&)> notice;
   // A line for a person watching about a settings file that others may read
@@ -99,10 +104,11 @@ struct BatchEnvironment {
   std::shared_ptr<StopRequest> stop;
 };
 
-// Fills the defaults of the members left empty. For measuring only, the
-// environment variable PINEMAIL_BENCH_NO_JOURNAL (any value) turns the
-// journal off (scripts/bench-e2e compares the runs with and without it).
-BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path);
+// Fills the defaults of the members left empty; the journal is kept, and the
+// transports wait and trust as `tuning` says (default: the real waits, the
+// system's certificates).
+BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path,
+                                         TransportTuning tuning = {});
 
 // Runs the batch and reports how it ended.
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals = nullptr);

@@ -215,6 +215,40 @@ std::optional<std::string_view> FindValue(std::string_view text, std::string_vie
 }
 
 // UpdateProfileContent over a file's text (after any byte-order mark).
+// Where a key goes in a file's text: the line that holds it now, else the
+// line of its section after which it is added (the header or the last key).
+struct KeyPlace {
+  bool found_key = false;
+  bool found_section = false;
+  LineSpan line;          // the key's line, or the one to add it after
+  std::string_view name;  // the key as the file spells it, when found
+};
+
+KeyPlace FindKeyPlace(std::string_view content, std::string_view section, std::string_view key) {
+  KeyPlace place;
+  bool in_section = false;
+  LineSpan line;
+  for (std::size_t pos = 0; NextLine(content, pos, &line); pos = line.next) {
+    ParsedLine parsed = ParseLine(content.substr(line.begin, line.end - line.begin));
+    if (parsed.kind == LineKind::kSection) {
+      if (in_section) break;
+      in_section = SameName(parsed.name, section);
+      if (in_section) {
+        place.found_section = true;
+        place.line = line;
+      }
+    } else if (in_section && parsed.kind == LineKind::kKey) {
+      place.line = line;
+      if (SameName(parsed.name, key)) {
+        place.found_key = true;
+        place.name = parsed.name;
+        return place;
+      }
+    }
+  }
+  return place;
+}
+
 bool UpdateText(std::string_view content, std::string_view section, std::string_view key,
                 std::string_view value, std::string* updated) {
   if (!IsStorableName(section) || !IsStorableKey(key) ||
@@ -227,47 +261,28 @@ bool UpdateText(std::string_view content, std::string_view section, std::string_
   // dropped again by every reader.
   while (!value.empty() && IsGap(value.front())) value.remove_prefix(1);
 
-  bool in_section = false;
-  bool found_section = false;
-  LineSpan insert_after;  // the section's header or last key line
-  LineSpan line;
-  for (std::size_t pos = 0; NextLine(content, pos, &line); pos = line.next) {
-    ParsedLine parsed = ParseLine(content.substr(line.begin, line.end - line.begin));
-    if (parsed.kind == LineKind::kSection) {
-      if (in_section) break;
-      in_section = SameName(parsed.name, section);
-      if (in_section) {
-        found_section = true;
-        insert_after = line;
-      }
-    } else if (in_section && parsed.kind == LineKind::kKey) {
-      if (SameName(parsed.name, key)) {
-        // The key keeps the file's spelling; only this line changes.
-        std::string result(content.substr(0, line.begin));
-        result.append(parsed.name).append("=").append(value);
-        result.append(content.substr(line.end));
-        *updated = std::move(result);
-        return true;
-      }
-      insert_after = line;
+  const KeyPlace place = FindKeyPlace(content, section, key);
+  std::string result;
+  if (place.found_key) {
+    // The key keeps the file's spelling; only this line changes.
+    result.assign(content.substr(0, place.line.begin));
+    result.append(place.name).append("=").append(value);
+    result.append(content.substr(place.line.end));
+  } else {
+    const std::string key_line =
+        std::string(key) + "=" + std::string(value) + std::string(kLineEnd);
+    if (place.found_section) {
+      result.assign(content.substr(0, place.line.next));
+      if (!place.line.HasTerminator()) result += kLineEnd;
+      result += key_line;
+      result.append(content.substr(place.line.next));
+    } else {
+      result.assign(content);
+      if (!result.empty() && result.back() != '\n' && result.back() != '\r') result += kLineEnd;
+      result.append("[").append(section).append("]").append(kLineEnd);
+      result += key_line;
     }
   }
-
-  std::string key_line = std::string(key) + "=" + std::string(value) + std::string(kLineEnd);
-  if (found_section) {
-    std::string result(content.substr(0, insert_after.next));
-    if (!insert_after.HasTerminator()) result += kLineEnd;
-    result += key_line;
-    result.append(content.substr(insert_after.next));
-    *updated = std::move(result);
-    return true;
-  }
-  std::string result(content);
-  if (!result.empty() && result.back() != '\n' && result.back() != '\r') {
-    result += kLineEnd;
-  }
-  result.append("[").append(section).append("]").append(kLineEnd);
-  result += key_line;
   *updated = std::move(result);
   return true;
 }

@@ -29,6 +29,17 @@ struct TransportConfig {
   std::size_t messages_per_connection = 0;
 };
 
+// What the start of a run reads from its environment for the transports,
+// for tests and measurements; the defaults are a user's run.
+struct TransportTuning {
+  // Shortens the waits for servers and commands (ScaledWait); 1: the real
+  // waits.
+  double wait_scale = 1;
+  // A CA bundle trusted in place of the system's certificate store by every
+  // TLS connection (SMTP and the OAuth requests); empty: the system's.
+  std::string ca_file;
+};
+
 // True for the kinds that build the message themselves and so need a sender.
 bool NeedsSender(TransportKind kind);
 

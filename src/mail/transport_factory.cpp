@@ -8,6 +8,7 @@
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/local/outbox_transport.h"
+#include "mail/net/waits.h"
 #include "mail/signon/oauth.h"
 #include "mail/signon/secret_fetching_transport.h"
 #include "mail/signon/sign_on_settings.h"
@@ -21,6 +22,7 @@ namespace {
 std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config, bool xoauth2,
                                                   const std::string& app_folder,
                                                   const MessageStamps& stamps,
+                                                  const TransportTuning& tuning,
                                                   std::string* reason) {
   switch (config.kind) {
     case TransportKind::kOutbox:
@@ -32,7 +34,8 @@ std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config,
       const char* scheme = config.kind == TransportKind::kSmtps ? "smtps://" : "smtp://";
       if (!ParseSmtpServer(scheme + config.target, &endpoint, reason)) return nullptr;
       endpoint.xoauth2 = xoauth2;
-      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection, stamps);
+      return MakeSmtpTransport(endpoint, config.sender, config.messages_per_connection, stamps,
+                               tuning);
     }
     case TransportKind::kMapi:
     case TransportKind::kSendmail:
@@ -45,7 +48,8 @@ std::unique_ptr<MailTransport> MakeInnerTransport(const TransportConfig& config,
 
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
                                              const std::string& app_folder,
-                                             const MessageStamps& stamps, std::string* reason) {
+                                             const MessageStamps& stamps,
+                                             const TransportTuning& tuning, std::string* reason) {
   std::string ignored;
   if (reason == nullptr) reason = &ignored;
   TransportConfig config;
@@ -64,10 +68,12 @@ std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
     return nullptr;
   }
   std::unique_ptr<MailTransport> transport =
-      MakeInnerTransport(config, sign_on.oauth2, app_folder, stamps, reason);
+      MakeInnerTransport(config, sign_on.oauth2, app_folder, stamps, tuning, reason);
   if (!transport || (!sign_on.oauth2 && sign_on.password_command.empty())) return transport;
+  sign_on.command_time_limit = ScaledWait(sign_on.command_time_limit, tuning.wait_scale);
   return MakeSecretFetchingTransport(std::move(transport), std::move(sign_on),
-                                     app_folder + std::string(kSettingsFileName), PostOAuth);
+                                     app_folder + std::string(kSettingsFileName),
+                                     HttpsOAuthPoster(tuning.ca_file));
 }
 
 }  // namespace pinemail

@@ -15,11 +15,13 @@ namespace pinemail {
 
 // Creates the transport the settings name ("Mail Server"; empty means the
 // platform's default); the transports that write messages date them by
-// `stamps`. Returns null when the value names nothing this build serves;
+// `stamps`, and their waits and the certificates they trust are as `tuning`
+// says. Returns null when the value names nothing this build serves;
 // `reason` says why.
 std::unique_ptr<MailTransport> MakeTransport(const Settings& settings,
                                              const std::string& app_folder,
-                                             const MessageStamps& stamps, std::string* reason);
+                                             const MessageStamps& stamps,
+                                             const TransportTuning& tuning, std::string* reason);
 
 // The platform's part of MakeTransport (transport_factory_<platform>.cpp):
 // the kind an empty "Mail Server" means, and the transports only this

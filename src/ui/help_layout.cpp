@@ -25,15 +25,15 @@ constexpr FontStyle kAddressFont{225, true, true};
 // One row per control, as the design table reads.
 // clang-format off
 constexpr std::array<HelpControlDesign, kHelpControlCount> kDesigns{{
-    {HelpControl::kLabel1, "Label1", {2685, 240, 3705, 315}, kTitleFont, kButtonText, kFixedBack,
+    {HelpControl::kTitle, "Label1", {2685, 240, 3705, 315}, kTitleFont, kButtonText, kFixedBack,
      TextAlign::kCenter, kToolTitle},
     {HelpControl::kBody, "body", {120, 720, 8775, 4335}, kBodyFont,
      {ColourSource::kWindowText, {}}, {ColourSource::kWindow, {}}, TextAlign::kLeft, {}},
-    {HelpControl::kLabel2, "Label2", {240, 5280, 2325, 405}, kExecutableFont, kGreen, kFixedBack,
+    {HelpControl::kExecutable, "Label2", {240, 5280, 2325, 405}, kExecutableFont, kGreen, kFixedBack,
      TextAlign::kLeft, kExecutableName},
-    {HelpControl::kLabel4, "Label4", {2760, 5490, 1800, 195}, kVersionFont, kGreen, kFixedBack,
+    {HelpControl::kVersion, "Label4", {2760, 5490, 1800, 195}, kVersionFont, kGreen, kFixedBack,
      TextAlign::kLeft, kVersionCaption},
-    {HelpControl::kLabel3, "Label3", {4995, 5280, 3870, 225}, kSiteFont, kButtonText, kFixedBack,
+    {HelpControl::kSite, "Label3", {4995, 5280, 3870, 225}, kSiteFont, kButtonText, kFixedBack,
      TextAlign::kRight, kSiteTitle},
     {HelpControl::kUrl, "URL", {5820, 5520, 3045, 225}, kAddressFont, kBlue, kFixedBack,
      TextAlign::kRight, kSiteAddress},
@@ -41,8 +41,8 @@ constexpr std::array<HelpControlDesign, kHelpControlCount> kDesigns{{
 // clang-format on
 
 // The anchors the labels keep whatever their captions measure.
-constexpr int kRightAnchorTwips = 8865;   // Label3 and URL
-constexpr int kBottomAnchorTwips = 5685;  // Label2 and Label4
+constexpr int kRightAnchorTwips = 8865;   // the site title and its address
+constexpr int kBottomAnchorTwips = 5685;  // the executable name and the version
 // The least space between the executable name and the version caption.
 constexpr int kVersionGapTwips = 60;
 
@@ -91,21 +91,21 @@ std::array<Rect, kHelpControlCount> ComputeHelpLayout(const CaptionSizes& captio
   }
 
   const int client_width = HelpClientPixels(dpi).width;
-  Rect& title = rects[Index(HelpControl::kLabel1)];
+  Rect& title = rects[Index(HelpControl::kTitle)];
   title.left = (client_width - title.width) / 2;
 
   const int right = TwipsToPixels(kRightAnchorTwips, dpi);
-  for (HelpControl id : {HelpControl::kLabel3, HelpControl::kUrl}) {
+  for (HelpControl id : {HelpControl::kSite, HelpControl::kUrl}) {
     rects[Index(id)].left = right - rects[Index(id)].width;
   }
 
   const int bottom = TwipsToPixels(kBottomAnchorTwips, dpi);
-  for (HelpControl id : {HelpControl::kLabel2, HelpControl::kLabel4}) {
+  for (HelpControl id : {HelpControl::kExecutable, HelpControl::kVersion}) {
     rects[Index(id)].top = bottom - rects[Index(id)].height;
   }
 
-  Rect& version = rects[Index(HelpControl::kLabel4)];
-  const Rect& executable = rects[Index(HelpControl::kLabel2)];
+  Rect& version = rects[Index(HelpControl::kVersion)];
+  const Rect& executable = rects[Index(HelpControl::kExecutable)];
   version.left = std::max(version.left, executable.right() + TwipsToPixels(kVersionGapTwips, dpi));
   return rects;
 }

@@ -12,7 +12,9 @@ namespace pinemail {
 
 // The window's child controls, in creation order. The values double as the
 // Win32 control ids (offset by kHelpControlIdBase) and as array indices.
-enum class HelpControl { kLabel1, kBody, kLabel2, kLabel4, kLabel3, kUrl };
+// Named by what they show: the tool's title, the help text, the executable's
+// name, the version, the site's title and its address.
+enum class HelpControl { kTitle, kBody, kExecutable, kVersion, kSite, kUrl };
 inline constexpr std::size_t kHelpControlCount = 6;
 inline constexpr int kHelpControlIdBase = 1001;
 
@@ -105,10 +107,11 @@ using CaptionSizes = std::array<Size, kHelpControlCount>;
 
 // Pixel rectangles at `dpi`, indexed by HelpControl. The text box keeps its
 // designed rectangle; every label takes its measured size and keeps its
-// anchor: Label1 centred over the client width at its designed top, Label3
-// and URL with their right edges on the designed right edge, Label2 and
-// Label4 with their bottoms on the shared designed bottom. Label4 never
-// overlaps Label2: a wider executable name pushes the version caption right.
+// anchor: the title centred over the client width at its designed top, the
+// site title and its address with their right edges on the designed right
+// edge, the executable name and the version with their bottoms on the shared
+// designed bottom. The version never overlaps the executable name: a wider
+// name pushes the version caption right.
 std::array<Rect, kHelpControlCount> ComputeHelpLayout(const CaptionSizes& captions, int dpi);
 
 }  // namespace pinemail

@@ -303,12 +303,26 @@ LRESULT OnTimer(ProgressUi& ui, UINT_PTR timer) {
   return 0;
 }
 
-LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+// The labels and buttons drawn in the system's text colour on the window's
+// fixed back colour.
+LRESULT PaintControl(const ProgressUi& ui, HDC dc) {
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  SetBkColor(dc, RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue));
+  return reinterpret_cast<LRESULT>(ui.back_brush.get());
+}
+
+// The window's state: set from the creation parameters at WM_NCCREATE, null
+// before that and after WM_NCDESTROY.
+ProgressUi* UiOf(HWND window, UINT message, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* ui = reinterpret_cast<ProgressUi*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return reinterpret_cast<ProgressUi*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  ProgressUi* ui = UiOf(window, message, lparam);
   if (!ui) return DefWindowProcW(window, message, wparam, lparam);
   if (message == ui->taskbar_button_created && message != 0) {
     ui->taskbar = OpenTaskbarList();
@@ -339,12 +353,8 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
       OnClose(*ui);
       return 0;
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
-      const auto dc = reinterpret_cast<HDC>(wparam);
-      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-      SetBkColor(dc, RGB(kHelpBackColour.red, kHelpBackColour.green, kHelpBackColour.blue));
-      return reinterpret_cast<LRESULT>(ui->back_brush.get());
-    }
+    case WM_CTLCOLORBTN:
+      return PaintControl(*ui, reinterpret_cast<HDC>(wparam));
     case WM_DPICHANGED:
       OnDpiChanged(*ui, HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;

@@ -24,7 +24,6 @@ struct Try {
   MailResult result;
   Action action;
   milliseconds pause{};
-  bool back_off = false;
 };
 
 // Runs records through the policy: each inner list is one record's tries.
@@ -38,15 +37,14 @@ void Expect(const std::vector<std::vector<Try>>& records, const std::string& nam
       const SendStep step = policy.Judge(t.result);
       EXPECT_EQ(step.action, t.action) << name << ", record " << record_number;
       EXPECT_EQ(step.pause, t.pause) << name << ", record " << record_number;
-      EXPECT_EQ(step.back_off, t.back_off) << name << ", record " << record_number;
     }
   }
 }
 
 TEST(RefusalPolicyTest, OneRecipientsRefusalFailsThatRecordOnly) {
   const Try sent{MailResult::Done("id"), Action::kSent};
-  const Try busy{Refused(451, "4.2.1"), Action::kTryAgain, seconds(1)};
-  const Try busy_again{Refused(451, "4.2.1"), Action::kTryAgain, seconds(2)};
+  const Try busy{Refused(451, "4.2.1"), Action::kRetry, seconds(1)};
+  const Try busy_again{Refused(451, "4.2.1"), Action::kRetry, seconds(2)};
   const Try busy_last{Refused(451, "4.2.1"), Action::kFail};
   Expect({{busy, busy_again, sent}, {busy, busy_again, busy_last}, {sent}}, "busy mailbox");
   // Recipients' addresses (X.1.1 to X.1.6, X.1.10) are about one address
@@ -65,29 +63,29 @@ TEST(RefusalPolicyTest, TheSessionRefusedWaitsLongerEachTimeThenStops) {
   milliseconds pause = seconds(1);
   milliseconds total{};
   while (total + pause <= seconds(300)) {
-    tries.push_back({Refused(421, "4.7.0", true), Action::kTryAgain, pause, true});
+    tries.push_back({Refused(421, "4.7.0", true), Action::kBackOff, pause});
     total += pause;
     pause *= 2;
   }
   // The last pause fills the five minutes exactly; then the run stops.
-  tries.push_back({Refused(421, "4.7.0", true), Action::kTryAgain, seconds(300) - total, true});
+  tries.push_back({Refused(421, "4.7.0", true), Action::kBackOff, seconds(300) - total});
   tries.push_back({Refused(421, "4.7.0", true), Action::kStop});
   EXPECT_EQ(tries.size(), 10u);  // 1, 2, 4, ... 128 s, 45 s, stop
   Expect({tries}, "421 for ever");
 
   // A pause that helped: the next record starts afresh.
   const Try sent{MailResult::Done(), Action::kSent};
-  Expect({{{Refused(421, "4.7.0", true), Action::kTryAgain, seconds(1), true},
-           {Refused(450, "", true), Action::kTryAgain, seconds(2), true},
+  Expect({{{Refused(421, "4.7.0", true), Action::kBackOff, seconds(1)},
+           {Refused(450, "", true), Action::kBackOff, seconds(2)},
            sent},
-          {{Refused(421, "4.7.0", true), Action::kTryAgain, seconds(1), true}, sent}},
+          {{Refused(421, "4.7.0", true), Action::kBackOff, seconds(1)}, sent}},
          "421 burst");
   // A lasting refusal of the sender stops at once; so does the sender's
   // address refused at RCPT (X.1.7, X.1.8), and a temporary one waits.
   Expect({{sent}, {{Refused(550, "5.4.5", true), Action::kStop}}}, "daily limit");
   Expect({{sent}, {{Refused(553, "5.1.7"), Action::kStop}}}, "sender syntax");
-  Expect({{{Refused(450, "4.1.8"), Action::kTryAgain, seconds(1), true},
-           {Refused(450, "4.1.8"), Action::kTryAgain, seconds(2), true}}},
+  Expect({{{Refused(450, "4.1.8"), Action::kBackOff, seconds(1)},
+           {Refused(450, "4.1.8"), Action::kBackOff, seconds(2)}}},
          "sender domain");
 }
 
@@ -106,15 +104,15 @@ TEST(RefusalPolicyTest, TheSameRefusalFiveRecordsInARowConcernsTheSession) {
   Expect({{spam}, {spam}, {spam}, {spam}, {{Refused(554, "5.7.0"), Action::kFail}}, {spam}},
          "another code");
   // A temporary one that repeats gets the growing pauses, not the short ones.
-  const Try rate{Refused(451, "4.7.1"), Action::kTryAgain, seconds(1)};
-  const Try rate2{Refused(451, "4.7.1"), Action::kTryAgain, seconds(2)};
+  const Try rate{Refused(451, "4.7.1"), Action::kRetry, seconds(1)};
+  const Try rate2{Refused(451, "4.7.1"), Action::kRetry, seconds(2)};
   const Try rate_last{Refused(451, "4.7.1"), Action::kFail};
   Expect({{rate, rate2, rate_last},
           {rate, rate2, rate_last},
           {rate, rate2, rate_last},
           {rate, rate2, rate_last},
-          {{Refused(451, "4.7.1"), Action::kTryAgain, seconds(1), true},
-           {Refused(451, "4.7.1"), Action::kTryAgain, seconds(2), true},
+          {{Refused(451, "4.7.1"), Action::kBackOff, seconds(1)},
+           {Refused(451, "4.7.1"), Action::kBackOff, seconds(2)},
            sent}},
          "temporary, five in a row");
 }
@@ -129,7 +127,7 @@ TEST(RefusalPolicyTest, ThreeRecordsLostInARowStopTheRunWithTheServersWords) {
   // the record's reason.
   RefusalPolicy policy;
   policy.StartRecord();
-  EXPECT_EQ(policy.Judge(Refused(421, "4.3.2", true)).action, Action::kTryAgain);
+  EXPECT_EQ(policy.Judge(Refused(421, "4.3.2", true)).action, Action::kBackOff);
   const SendStep step = policy.Judge(MailResult::ConnectionLost("connection refused"));
   EXPECT_EQ(step.action, Action::kFail);
   EXPECT_EQ(step.reason, "421 4.3.2 no");

@@ -527,6 +527,24 @@ TEST_F(RunBatchTest, ResumeSkipsWhatTheLastRunSentAndKeepsItsRunId) {
   EXPECT_TRUE(notices_.size() == 2 && notices_[0].find(first_run) != std::string::npos);
 }
 
+// Measuring without the journal: nothing of it is read or written, the
+// transport makes the Message-IDs, and `/resume` has nothing to skip.
+TEST_F(RunBatchTest, ARunWithoutTheJournalSendsEveryRecordAndLeavesNoJournal) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\na@example.jp,A,newyear.txt\r\n");
+  for (const bool resume : {false, true}) {
+    BatchEnvironment env = Env();
+    env.keep_journal = false;
+    env.resume = resume;
+    EXPECT_EQ(BatchOutcome::kAllSent, RunBatch(env, &totals_)) << resume;
+    EXPECT_EQ(2u, totals_.sent) << resume;
+  }
+  EXPECT_FALSE(PathExists(folder_ / "pinemail.journal"));
+  ASSERT_EQ(4u, recording_.messages.size());
+  for (const OutgoingMessage& message : recording_.messages) EXPECT_EQ("", message.message_key);
+}
+
 TEST_F(RunBatchTest, ResumeWithoutAnEarlierRunSendsNothingBeforeAnyServer) {
   Write("pinemail.ini", kSettings);
   Write("newyear.txt", kNewYear);

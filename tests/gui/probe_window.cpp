@@ -197,22 +197,22 @@ void CheckControls(Checker& check, HWND frame, int dpi) {
   check.ExpectNear(rect_of(HelpControl::kBody).right(), TwipsToPixels(8895, dpi), "body right");
   check.ExpectNear(rect_of(HelpControl::kBody).top, TwipsToPixels(720, dpi), "body top");
   check.ExpectNear(rect_of(HelpControl::kBody).bottom(), TwipsToPixels(5055, dpi), "body bottom");
-  const Rect title = rect_of(HelpControl::kLabel1);
+  const Rect title = rect_of(HelpControl::kTitle);
   check.ExpectNear(title.left + title.width / 2, HelpClientPixels(dpi).width / 2, "Label1 centred");
   check.ExpectNear(title.top, TwipsToPixels(240, dpi), "Label1 top");
-  check.ExpectNear(rect_of(HelpControl::kLabel3).right(), TwipsToPixels(8865, dpi), "Label3 right");
+  check.ExpectNear(rect_of(HelpControl::kSite).right(), TwipsToPixels(8865, dpi), "Label3 right");
   check.ExpectNear(rect_of(HelpControl::kUrl).right(), TwipsToPixels(8865, dpi), "URL right");
-  check.ExpectNear(rect_of(HelpControl::kLabel3).top, TwipsToPixels(5280, dpi), "Label3 top");
+  check.ExpectNear(rect_of(HelpControl::kSite).top, TwipsToPixels(5280, dpi), "Label3 top");
   check.ExpectNear(rect_of(HelpControl::kUrl).top, TwipsToPixels(5520, dpi), "URL top");
-  check.ExpectNear(rect_of(HelpControl::kLabel2).bottom(), TwipsToPixels(5685, dpi),
+  check.ExpectNear(rect_of(HelpControl::kExecutable).bottom(), TwipsToPixels(5685, dpi),
                    "Label2 bottom");
-  check.ExpectNear(rect_of(HelpControl::kLabel4).bottom(), TwipsToPixels(5685, dpi),
+  check.ExpectNear(rect_of(HelpControl::kVersion).bottom(), TwipsToPixels(5685, dpi),
                    "Label4 bottom");
-  check.ExpectNear(rect_of(HelpControl::kLabel2).left, TwipsToPixels(240, dpi), "Label2 left");
+  check.ExpectNear(rect_of(HelpControl::kExecutable).left, TwipsToPixels(240, dpi), "Label2 left");
   // The version caption stands at its designed left edge unless the executable
   // name reaches past it; it never overlaps the name.
-  const int name_right = rect_of(HelpControl::kLabel2).right();
-  check.ExpectNear(rect_of(HelpControl::kLabel4).left,
+  const int name_right = rect_of(HelpControl::kExecutable).right();
+  check.ExpectNear(rect_of(HelpControl::kVersion).left,
                    std::max(TwipsToPixels(2760, dpi), name_right + TwipsToPixels(60, dpi)),
                    "Label4 left");
   const LONG_PTR url_style =
@@ -283,7 +283,7 @@ void ClickOn(HWND control) {
 void CheckClicks(Checker& check, HWND frame) {
   // Opening the address is the shell's business; the window just stays.
   ClickOn(GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(HelpControl::kUrl)));
-  ClickOn(GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(HelpControl::kLabel3)));
+  ClickOn(GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(HelpControl::kSite)));
   DWORD_PTR result = 0;
   // Round trip through the window's queue, so that the clicks were handled.
   check.Expect(SendMessageTimeoutW(frame, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &result) != 0,
@@ -294,7 +294,7 @@ void CheckClicks(Checker& check, HWND frame) {
 // Where the driver points with the real mouse to see the pointer's shape
 // (cursor handles cannot be compared across processes).
 void PrintPointTargets(HWND frame) {
-  for (HelpControl id : {HelpControl::kUrl, HelpControl::kLabel3}) {
+  for (HelpControl id : {HelpControl::kUrl, HelpControl::kSite}) {
     RECT bounds{};
     GetWindowRect(GetDlgItem(frame, kHelpControlIdBase + static_cast<int>(id)), &bounds);
     std::printf("point %s %ld %ld\n", std::string(DesignOf(id).name).c_str(),

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pinemail {
@@ -52,90 +53,74 @@ TEST(KeywordTableFind, FindsEveryKeyAtItsPosition) {
   EXPECT_EQ(*table.Find("%B%"), 1u);
 }
 
-class SubstituteTest : public ::testing::Test {
- protected:
-  void SetUp() override { Use("NAME,KEN,GOBI", {"Tanaka", "Hokkaido", "dabe"}); }
-
-  void Use(std::string_view list, const std::vector<std::string>& values) {
-    table_.Build(list);
-    values_ = values;
-  }
-
-  std::string Substitute(std::string body) {
-    SubstituteKeywords(body, table_, values_);
-    return body;
-  }
-
-  KeywordTable table_;
-  std::vector<std::string> values_;
+// One substitution: the keyword list, the record's values, the body and
+// what it becomes.
+struct SubstituteCase {
+  const char* name;
+  const char* list;
+  std::vector<std::string> values;
+  const char* body;
+  const char* expected;
 };
 
-TEST_F(SubstituteTest, ReplacesKeywords) {
-  EXPECT_EQ(Substitute("%NAME%-san, how is the weather in %KEN% %GOBI%?"),
-            "Tanaka-san, how is the weather in Hokkaido dabe?");
-  EXPECT_EQ(Substitute("%NAME%%KEN%"), "TanakaHokkaido");
-  EXPECT_EQ(Substitute("%NAME%\r\n%name% %NAME"), "Tanaka\r\n%name% %NAME");
+const std::vector<std::string> kValues = {"Tanaka", "Hokkaido", "dabe"};
+
+std::string Substitute(std::string_view list, const std::vector<std::string>& values,
+                       std::string body) {
+  KeywordTable table;
+  table.Build(list);
+  SubstituteKeywords(body, table, values);
+  return body;
 }
 
-TEST_F(SubstituteTest, StrayPercentPairsWithTheNextOne) {
-  // "% off %" is a token without a key; "NAME%" is then plain text.
-  EXPECT_EQ(Substitute("50% off %NAME%"), "50% off %NAME%");
-  EXPECT_EQ(Substitute("5% %NAME% %KEN%"), "5% %NAME% %KEN%");
-  EXPECT_EQ(Substitute("5% %%NAME%"), "5% %Tanaka");
-  EXPECT_EQ(Substitute("%%NAME%"), "%%NAME%");
-  EXPECT_EQ(Substitute("100%"), "100%");
+TEST(SubstituteTest, KeywordsInBodies) {
+  const SubstituteCase cases[] = {
+      {"replaces", "NAME,KEN,GOBI", kValues, "%NAME%-san, how is the weather in %KEN% %GOBI%?",
+       "Tanaka-san, how is the weather in Hokkaido dabe?"},
+      {"adjacent", "NAME,KEN,GOBI", kValues, "%NAME%%KEN%", "TanakaHokkaido"},
+      {"case counts", "NAME,KEN,GOBI", kValues, "%NAME%\r\n%name% %NAME", "Tanaka\r\n%name% %NAME"},
+      // A stray "%" pairs with the next one: "% off %" is a token without a
+      // key, and "NAME%" is then plain text.
+      {"stray percent", "NAME,KEN,GOBI", kValues, "50% off %NAME%", "50% off %NAME%"},
+      {"stray percent, two keys", "NAME,KEN,GOBI", kValues, "5% %NAME% %KEN%", "5% %NAME% %KEN%"},
+      {"stray percent, double", "NAME,KEN,GOBI", kValues, "5% %%NAME%", "5% %Tanaka"},
+      {"leading double", "NAME,KEN,GOBI", kValues, "%%NAME%", "%%NAME%"},
+      {"trailing percent", "NAME,KEN,GOBI", kValues, "100%", "100%"},
+      // Inserted values are not scanned again.
+      {"value with percent",
+       "NAME,KEN,GOBI",
+       {"100%", "Hokkaido"},
+       "%NAME% off %KEN%",
+       "100% off Hokkaido"},
+      {"value is a key", "NAME,KEN,GOBI", {"%KEN%", "Hokkaido"}, "%NAME%", "%KEN%"},
+      {"value is a percent", "NAME,KEN,GOBI", {"%", "Hokkaido"}, "%NAME%KEN%", "%KEN%"},
+      // An empty value resumes right after its token.
+      {"empty value", "NAME,KEN,GOBI", {"", "Hokkaido"}, "[%NAME%%KEN%]", "[Hokkaido]"},
+      {"empty value, percent after", "NAME,KEN,GOBI", {"", "Hokkaido"}, "%NAME%%", "%"},
+      // "%%" needs an empty name in the list.
+      {"double percent unnamed", "NAME,KEN,GOBI", kValues, "100%% sure", "100%% sure"},
+      {"double percent named",
+       "NAME,,GOBI",
+       {"Tanaka", "pct", "dabe"},
+       "100%% sure, %NAME%",
+       "100pct sure, Tanaka"},
+      {"keys without a value", "NAME,KEN,GOBI", {"Tanaka"}, "[%NAME%|%KEN%|%GOBI%]", "[Tanaka||]"},
+      {"first duplicate wins", "NAME,NAME", {"first", "second"}, "%NAME%", "first"},
+      {"name with percent", "A%B", {"x"}, "%A%B% %A%B%", "%A%B% %A%B%"},
+      {"empty body", "NAME,KEN,GOBI", kValues, "", ""},
+      {"no percent", "NAME,KEN,GOBI", kValues, "明けましておめでとう\r\n",
+       "明けましておめでとう\r\n"},
+      {"disabled table", "", kValues, "%NAME% %%", "%NAME% %%"},
+  };
+  for (const SubstituteCase& c : cases) {
+    EXPECT_EQ(Substitute(c.list, c.values, c.body), c.expected) << c.name;
+  }
 }
 
-TEST_F(SubstituteTest, InsertedValuesAreNotScannedAgain) {
-  values_[0] = "100%";
-  EXPECT_EQ(Substitute("%NAME% off %KEN%"), "100% off Hokkaido");
-  values_[0] = "%KEN%";
-  EXPECT_EQ(Substitute("%NAME%"), "%KEN%");
-  values_[0] = "%";
-  EXPECT_EQ(Substitute("%NAME%KEN%"), "%KEN%");
-}
-
-TEST_F(SubstituteTest, EmptyValueResumesRightAfterTheToken) {
-  values_[0] = "";
-  EXPECT_EQ(Substitute("[%NAME%%KEN%]"), "[Hokkaido]");
-  EXPECT_EQ(Substitute("%NAME%%"), "%");
-}
-
-TEST_F(SubstituteTest, DoublePercentNeedsAnEmptyName) {
-  EXPECT_EQ(Substitute("100%% sure"), "100%% sure");
-  Use("NAME,,GOBI", {"Tanaka", "pct", "dabe"});
-  EXPECT_EQ(Substitute("100%% sure, %NAME%"), "100pct sure, Tanaka");
-}
-
-TEST_F(SubstituteTest, KeysWithoutAValueGiveEmptyText) {
-  Use("NAME,KEN,GOBI", {"Tanaka"});
-  EXPECT_EQ(Substitute("[%NAME%|%KEN%|%GOBI%]"), "[Tanaka||]");
-}
-
-TEST_F(SubstituteTest, FirstOfDuplicateKeysWins) {
-  Use("NAME,NAME", {"first", "second"});
-  EXPECT_EQ(Substitute("%NAME%"), "first");
-}
-
-TEST_F(SubstituteTest, NameWithPercentNeverMatches) {
-  Use("A%B", {"x"});
-  EXPECT_EQ(Substitute("%A%B% %A%B%"), "%A%B% %A%B%");
-}
-
-TEST_F(SubstituteTest, BodyWithoutPercentIsUnchanged) {
-  EXPECT_EQ(Substitute(""), "");
-  EXPECT_EQ(Substitute("明けましておめでとう\r\n"), "明けましておめでとう\r\n");
-}
-
-TEST_F(SubstituteTest, DisabledTableChangesNothing) {
-  table_.Build("");
-  EXPECT_EQ(Substitute("%NAME% %%"), "%NAME% %%");
-}
-
-TEST_F(SubstituteTest, LongBodiesAndValues) {
+TEST(SubstituteTest, LongBodiesAndValues) {
   // Well past 32,765 characters before and after substitution.
   const std::string long_value(40000, 'v');
-  values_[1] = long_value;
+  const std::vector<std::string> values = {"Tanaka", long_value};
   std::string body;
   std::string expected;
   for (int i = 0; i < 20000; ++i) {
@@ -144,7 +129,7 @@ TEST_F(SubstituteTest, LongBodiesAndValues) {
   }
   body += "%KEN%";
   expected += long_value;
-  EXPECT_EQ(Substitute(body), expected);
+  EXPECT_EQ(Substitute("NAME,KEN,GOBI", values, body), expected);
 }
 
 }  // namespace

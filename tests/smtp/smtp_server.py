@@ -18,7 +18,8 @@ ADDRESS:N does so temporarily (451 4.3.0) N times; --refuse-message ADDRESS
 takes the whole message for it and then refuses it (554 5.6.0), and
 --tempfail-message ADDRESS:N does so temporarily (452 4.3.1) N times.
 --refuse-mail "N:REPLY" answers the Nth MAIL command of the server's life
-with REPLY, and closes the connection when REPLY is a 421.
+with REPLY, and closes the connection when REPLY is a 421; --mail-out-of-step
+N answers it with 503 yet takes the transaction after it.
 With --lean (for benchmarks) the server only counts: no commands kept, no
 message stored, state.json written when it stops.
 
@@ -181,6 +182,11 @@ def make_server_class(state, options):
                 refusal = "421 4.3.2 Service shutting down"
             elif not refusal and pushing_back():
                 refusal = "421 4.7.0 Try again later, closing connection"
+            if mails in options.mail_out_of_step:
+                # As a server still holding a transaction: MAIL is out of
+                # sequence, the recipient and message go into the one held.
+                self.envelope.mail_from = arg.partition("<")[2].partition(">")[0]
+                refusal = "503 5.5.1 Error: nested MAIL command"
             if refusal:
                 await self.push(refusal)
                 # A server shutting down, or pushing back: it closes at once.
@@ -343,6 +349,8 @@ def main():
     parser.add_argument("--refuse-message", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail-message", action="append", default=[], metavar="ADDRESS:N")
     parser.add_argument("--refuse-mail", action="append", default=[], metavar="N:REPLY")
+    parser.add_argument("--mail-out-of-step", action="append", default=[], type=int,
+                        metavar="N")
     parser.add_argument("--hang-up-on-mail", type=int, default=0, metavar="N")
     parser.add_argument("--drop-after", type=int, default=0, metavar="N")
     parser.add_argument("--refuse-sender-after", type=int, default=0, metavar="N")

@@ -431,6 +431,15 @@ class WindowTest(TransportTest):
                          self.folder.log())
         self.assert_delivered(server, FIVE_RECIPIENTS[:2])
 
+    def test_a_message_taken_after_a_mail_out_of_step_goes_once(self):
+        # The third MAIL gets 503, yet its recipient and message are taken:
+        # the message was delivered and must not go again.
+        server = self.server("--pipelining", "--chunking", "--mail-out-of-step", "3")
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}", TEN_RECIPIENTS)
+        self.assertEqual(0, result.status, result.stderr)
+        self.assert_each_record_alone(server, TEN_RECIPIENTS, {}, None)
+        self.assertEqual(len(TEN_RECIPIENTS), len(server.messages()))
+
     def test_chunking_with_a_connection_share_and_pushed_back_bursts(self):
         # After every 3 messages the next try gets 421 and a closed
         # connection; each connection carries 4 messages at most.

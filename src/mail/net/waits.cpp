@@ -3,22 +3,25 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <system_error>
 
 namespace pinemail {
+namespace {
 
-std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait) {
-  static const double scale = [] {
-    const char* value = std::getenv("PINEMAIL_SMTP_TIMEOUT_SCALE");
-    double factor = 1;
-    if (value == nullptr) return factor;
-    const char* end = value + std::strlen(value);
-    auto [stop, ec] = std::from_chars(value, end, factor);
-    return ec == std::errc() && stop == end && factor > 0 && factor <= 1 ? factor : 1.0;
-  }();
+bool UsableScale(double scale) { return scale > 0 && scale <= 1; }
+
+}  // namespace
+
+std::chrono::milliseconds ScaledWait(std::chrono::milliseconds wait, double scale) {
+  if (!UsableScale(scale)) return wait;
   return std::chrono::milliseconds(std::llround(static_cast<double>(wait.count()) * scale));
+}
+
+double ParseWaitScale(std::string_view text) {
+  double scale = 1;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, scale);
+  return ec == std::errc() && stop == end && UsableScale(scale) ? scale : 1.0;
 }
 
 }  // namespace pinemail

@@ -2,11 +2,10 @@
 // the reasons its refusals give.
 #include "mail/signon/oauth.h"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
 #include <memory>
 
+#include "mail/net/curl_session.h"
 #include "mail/signon/form_encoding.h"
 #include "mail/signon/oauth_json.h"
 #include "text/credential_mask.h"
@@ -18,9 +17,6 @@ namespace {
 constexpr long kRequestSeconds = 60;
 constexpr std::size_t kReasonCharacters = 300;
 
-struct CurlCleanup {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
 struct ListCleanup {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -34,16 +30,6 @@ size_t CollectBody(char* data, size_t size, size_t count, void* context) {
   return bytes;
 }
 
-// PINEMAIL_CA_FILE (tests' own certificate authority) or CURL_CA_BUNDLE, as
-// the SMTP sessions take them.
-const char* CaFile() {
-  for (const char* name : {"PINEMAIL_CA_FILE", "CURL_CA_BUNDLE"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return value;
-  }
-  return nullptr;
-}
-
 std::string Masked(std::string_view text, const std::vector<std::string>& secrets) {
   return MaskSecrets(text, "", secrets);
 }
@@ -54,11 +40,10 @@ std::string ReasonText(std::string_view text) {
   return std::string(CutCodePoints(BlankControls(SanitizeUtf8(text)), kReasonCharacters));
 }
 
-bool PostOAuth(const std::string& url,
+bool PostOAuth(const std::string& ca_file, const std::string& url,
                const std::vector<std::pair<std::string, std::string>>& fields, OAuthReply* reply,
                std::string* reason) {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  std::unique_ptr<CURL, CurlCleanup> curl(initialised ? curl_easy_init() : nullptr);
+  CurlHandle curl = NewCurlHandle("https", ca_file);
   if (!curl) {
     *reason = "HTTPS の通信を始められません";
     return false;
@@ -70,22 +55,12 @@ bool PostOAuth(const std::string& url,
   std::unique_ptr<curl_slist, ListCleanup> headers(
       curl_slist_append(nullptr, "Accept: application/json"));
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-#if LIBCURL_VERSION_NUM >= 0x075500
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
-#else
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS, CURLPROTO_HTTPS);
-#endif
   curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
   if (!fields.empty()) {
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.c_str());
   }
-  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
-  if (const char* ca_file = CaFile()) curl_easy_setopt(handle, CURLOPT_CAINFO, ca_file);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, kRequestSeconds);
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, CollectBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &received);
@@ -103,6 +78,13 @@ bool PostOAuth(const std::string& url,
     return false;
   }
   return true;
+}
+
+OAuthPoster HttpsOAuthPoster(std::string ca_file) {
+  return [ca_file = std::move(ca_file)](
+             const std::string& url, const std::vector<std::pair<std::string, std::string>>& fields,
+             OAuthReply* reply,
+             std::string* reason) { return PostOAuth(ca_file, url, fields, reply, reason); };
 }
 
 std::string OAuthRefusalReason(std::string_view head, const OAuthReply& reply,

@@ -18,15 +18,18 @@ struct OAuthReply {
 };
 
 // One HTTPS request (a POST of the form `fields`, or a GET when `fields` is
-// empty) through libcurl: certificates verified, PINEMAIL_CA_FILE trusted
-// when set, no redirects, at most kOAuthJsonLimit bytes of reply, a
-// deadline of one minute. False with a reason when no JSON reply came.
+// empty) through libcurl: certificates verified as for every connection of
+// the program (NewCurlHandle; `ca_file`, when not empty, trusted in place of
+// the system's store), no redirects, at most kOAuthJsonLimit bytes of reply,
+// a deadline of one minute. False with a reason when no JSON reply came.
 using OAuthPoster = std::function<bool(
     const std::string& url, const std::vector<std::pair<std::string, std::string>>& fields,
     OAuthReply* reply, std::string* reason)>;
-bool PostOAuth(const std::string& url,
+bool PostOAuth(const std::string& ca_file, const std::string& url,
                const std::vector<std::pair<std::string, std::string>>& fields, OAuthReply* reply,
                std::string* reason);
+// PostOAuth trusting `ca_file`, as the sign-on steps take it.
+OAuthPoster HttpsOAuthPoster(std::string ca_file);
 
 // `text` (a setting's value, a server's words) as a reason may carry it:
 // controls blanked, malformed UTF-8 replaced, cut to 300 characters.

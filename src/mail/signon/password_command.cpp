@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "mail/net/waits.h"
 #include "text/child_process.h"
 
 namespace pinemail {
@@ -61,14 +60,15 @@ std::string ExitReason(long status) {
   return "Password Command が失敗しました (終了コード " + std::to_string(status) + ")";
 }
 
-bool RunPasswordCommand(const std::string& command, std::string* secret, std::string* reason) {
+bool RunPasswordCommand(const std::string& command, std::chrono::milliseconds time_limit,
+                        std::string* secret, std::string* reason) {
   ChildProcess child;
   if (!child.Start(ChildCommand::Shell(command), reason)) {
     *reason = "Password Command を起動できません: " + *reason;
     return false;
   }
   ChildLimits limits;
-  limits.deadline = std::chrono::steady_clock::now() + ScaledWait(kPasswordCommandDeadline);
+  limits.deadline = std::chrono::steady_clock::now() + time_limit;
   limits.kept = kPasswordCommandOutputLimit;
   // The first line is taken as soon as it is there: a background process the
   // command started may hold the output open long after it has exited.

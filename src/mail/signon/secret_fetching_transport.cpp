@@ -77,7 +77,10 @@ class SecretFetchingTransport final : public MailTransport {
  private:
   bool FetchSecret(std::string* secret, std::string* reason) {
     if (!settings_.password_command.empty()) {
-      if (!RunPasswordCommand(settings_.password_command, secret, reason)) return false;
+      if (!RunPasswordCommand(settings_.password_command, settings_.command_time_limit, secret,
+                              reason)) {
+        return false;
+      }
       secrets_.push_back(*secret);
       return true;
     }

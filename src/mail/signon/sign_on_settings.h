@@ -2,10 +2,12 @@
 // values, checked, with the provider they name.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
 #include "config/settings.h"
+#include "mail/signon/password_command.h"
 
 namespace pinemail {
 
@@ -20,7 +22,10 @@ struct OAuthProvider {
 struct SignOnSettings {
   bool oauth2 = false;           // "Auth=oauth2"
   std::string password_command;  // empty: none
-  OAuthProvider provider;        // oauth2 without a command
+  // How long the command may run; shorter under test (the transport factory
+  // sets it).
+  std::chrono::milliseconds command_time_limit{kPasswordCommandDeadline};
+  OAuthProvider provider;  // oauth2 without a command
   std::string client_id;
   std::string client_secret;  // empty: a public client
   std::string refresh_token;  // as stored (Windows: sealed)

@@ -73,7 +73,8 @@ bool CodeSignIn(const SignOnSettings& settings, const OAuthPoster& post, const S
 
 }  // namespace
 
-bool SignIn(const std::string& settings_path, const SignInIo& io, std::string* reason) {
+bool SignIn(const std::string& settings_path, const SignInIo& io, const OAuthPoster& post,
+            std::string* reason) {
   std::unique_ptr<Profile> profile = OpenProfile(settings_path);
   Settings settings = profile ? LoadSettings(*profile) : Settings();
   SignOnSettings sign_on;
@@ -88,14 +89,14 @@ bool SignIn(const std::string& settings_path, const SignInIo& io, std::string* r
     return false;
   }
   if (sign_on.provider.device_url.empty() && sign_on.provider.auth_url.empty()) {
-    DiscoverEndpoints(&sign_on.provider, PostOAuth);
+    DiscoverEndpoints(&sign_on.provider, post);
   }
   std::string refresh_token;
   bool ok = false;
   if (!sign_on.provider.device_url.empty()) {
-    ok = DeviceSignIn(sign_on, PostOAuth, io, &refresh_token, reason);
+    ok = DeviceSignIn(sign_on, post, io, &refresh_token, reason);
   } else if (!sign_on.provider.auth_url.empty()) {
-    ok = CodeSignIn(sign_on, PostOAuth, io, &refresh_token, reason);
+    ok = CodeSignIn(sign_on, post, io, &refresh_token, reason);
   } else {
     *reason = "認証サーバーのメタデータにデバイス認可も認可エンドポイントもありません";
   }

@@ -1,7 +1,5 @@
 // Tests of the SMTP transport's pure parts: server values, loopback hosts,
 // reply tracking and the failure text.
-#include "mail/smtp/smtp_transport.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +9,7 @@
 #include "mail/net/net.h"
 #include "mail/smtp/smtp_endpoint.h"
 #include "mail/smtp/smtp_payload.h"
+#include "mail/smtp/smtp_refusal.h"
 #include "mail/smtp/smtp_reply.h"
 
 namespace pinemail {

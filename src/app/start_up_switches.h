@@ -1,0 +1,20 @@
+// The environment variables the program reads, read once at start-up and
+// handed to the batch run through its environment.
+#pragma once
+
+#include "batch/run_batch.h"
+#include "mail/transport_config.h"
+
+namespace pinemail {
+
+// For measuring only, PINEMAIL_BENCH_NO_JOURNAL (any value) turns the
+// journal off (scripts/bench-e2e compares the runs with and without it).
+void ApplyStartUpSwitches(BatchEnvironment& env);
+
+// For tests and measurements: PINEMAIL_SMTP_TIMEOUT_SCALE shortens the waits
+// for servers and the pauses before a message goes again (ParseWaitScale),
+// and PINEMAIL_CA_FILE, else CURL_CA_BUNDLE (libcurl does not read it by
+// itself), names the CA file every TLS connection trusts.
+TransportTuning TransportTuningFromEnvironment();
+
+}  // namespace pinemail

@@ -1,0 +1,68 @@
+// The records the run has read from the list and not yet finished: the one
+// in hand first, then a few read ahead so that the transport may hand their
+// messages to the server early. Each is parsed, its message composed and its
+// fate decided when it is read; it is sent, judged and logged in turn.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "batch/record_identity.h"
+#include "batch/run_journal.h"
+#include "batch/run_log.h"
+#include "config/settings.h"
+#include "merge/keywords.h"
+#include "merge/message.h"
+#include "text/line_reader.h"
+
+namespace pinemail {
+
+// A record read from the list and waiting for its turn.
+struct PendingRecord {
+  struct SentBefore {};  // the run resumed sent it: not sent again
+  struct Rejected {};    // not enough data for a message
+  LogBlock block;
+  RecordIdentity identity;
+  std::variant<OutgoingMessage, SentBefore, Rejected> fate = Rejected{};
+
+  // The message to send, or null.
+  const OutgoingMessage* message() const { return std::get_if<OutgoingMessage>(&fate); }
+  bool sent_before() const { return std::holds_alternative<SentBefore>(fate); }
+  bool rejected() const { return std::holds_alternative<Rejected>(fate); }
+};
+
+class ReadAhead {
+ public:
+  // Reads the records of `list` (past its first line); the templates are
+  // found beside `app_folder`, the identities and message keys come from
+  // `journal`.
+  ReadAhead(LineReader& list, const Settings& settings, std::string app_folder,
+            RunJournal& journal);
+
+  // Reads records until kLookahead messages wait, or kMaxPending records,
+  // or the list ends.
+  void Fill();
+
+  bool empty() const { return pending_.empty(); }
+  PendingRecord& front() { return pending_.front(); }
+  void pop_front() { pending_.pop_front(); }
+  std::deque<PendingRecord>& records() { return pending_; }
+  // The messages of the records behind the one in hand.
+  std::vector<const OutgoingMessage*> MessagesBehind() const;
+
+ private:
+  void Prepare(std::string_view line, std::string_view raw_line);
+
+  LineReader& list_;
+  std::string app_folder_;
+  RunJournal& journal_;
+  std::string banner_;
+  KeywordTable table_;
+  std::deque<PendingRecord> pending_;
+};
+
+}  // namespace pinemail

@@ -1,0 +1,33 @@
+// The texts and the weight of an SMTP server's refusals.
+#include "mail/smtp/smtp_refusal.h"
+
+#include "text/credential_mask.h"
+#include "text/utf8.h"
+
+namespace pinemail {
+
+std::string SmtpFailureReason(int reply_code, std::string_view reply,
+                              std::string_view library_error, std::string_view user_name,
+                              std::string_view password) {
+  std::string_view reason = "原因不明の SMTP エラー";
+  if (reply_code >= 400 && !reply.empty()) {
+    reason = reply;
+  } else if (!library_error.empty()) {
+    reason = library_error;
+  }
+  // Masked before the text is made printable, which could break a password
+  // apart, and after, which could join one together.
+  return MaskCredentials(PrintableText(MaskCredentials(reason, user_name, password)), user_name,
+                         password);
+}
+
+MailResult SmtpRefusal(const SmtpReply& reply, SmtpStep step, std::string_view user_name,
+                       std::string_view password) {
+  const bool session = step == SmtpStep::kMail || reply.code == 421;
+  return MailResult::Refused(
+      session ? MailOutcome::kSessionRefused : MailOutcome::kFailed,
+      SmtpFailureReason(reply.code, reply.text, "想定外の応答: " + reply.text, user_name, password),
+      reply.code, SmtpEnhancedStatus(reply.text));
+}
+
+}  // namespace pinemail
