@@ -27,6 +27,11 @@ ReadAhead::ReadAhead(LineReader& list, const Settings& settings, std::string app
     : list_(list), app_folder_(std::move(app_folder)), journal_(journal) {
   if (!settings.SuppressBanner) banner_ = MailBanner();
   BuildKeywordTable(TrimBlanks(settings.keyword_list), table_);
+  const AttachKeywords attach = FindAttachKeywords(settings.attach_keyword_list, table_);
+  attach_problem_ = attach.Problem();
+  rich_.app_folder = app_folder_;
+  rich_.attach_positions = attach.positions;
+  rich_.banner = banner_;
 }
 
 void ReadAhead::Fill() {
@@ -56,21 +61,31 @@ void ReadAhead::Prepare(std::string_view line, std::string_view raw_line) {
   PendingRecord& pending = pending_.emplace_back();
   pending.block.Record(record);
   // Read in every case, even when the name or address is already empty.
+  const std::string template_path = ResolveTemplatePath(record.template_name, app_folder_);
   MessageTemplate message_template;
-  const bool have_template = ReadTemplate(ResolveTemplatePath(record.template_name, app_folder_),
-                                          message_template.subject, message_template.body);
+  const bool have_template =
+      ReadTemplate(template_path, message_template.subject, message_template.body);
   pending.identity = journal_.Identify(line, raw_line);
   if (journal_.SentBefore(pending.identity)) {
     pending.block.SentBefore(have_template ? &message_template.subject : nullptr);
     pending.fate = PendingRecord::SentBefore{};
-  } else if (std::optional<OutgoingMessage> message = ComposeMessage(
-                 record, have_template ? &message_template : nullptr, table_, banner_)) {
+    return;
+  }
+  std::optional<OutgoingMessage> message =
+      ComposeMessage(record, have_template ? &message_template : nullptr, table_, banner_);
+  std::string reason;
+  if (message && AddRich(&*message, record, template_path, &reason)) {
     message->message_key = journal_.MessageKeyOf(pending.identity);
     pending.fate = std::move(*message);
   } else {
-    pending.block.Rejected();
+    pending.block.Rejected(reason);
     pending.fate = PendingRecord::Rejected{};
   }
+}
+
+bool ReadAhead::AddRich(OutgoingMessage* message, const RecipientRecord& record,
+                        const std::string& template_path, std::string* reason) {
+  return AddRichParts(message, record, template_path, table_, rich_, files_, reason);
 }
 
 }  // namespace pinemail

@@ -15,8 +15,10 @@
 #include "batch/run_journal.h"
 #include "batch/run_log.h"
 #include "config/settings.h"
+#include "merge/attached_file_cache.h"
 #include "merge/keywords.h"
 #include "merge/message.h"
+#include "merge/rich_message.h"
 #include "text/line_reader.h"
 
 namespace pinemail {
@@ -24,7 +26,7 @@ namespace pinemail {
 // A record read from the list and waiting for its turn.
 struct PendingRecord {
   struct SentBefore {};  // the run resumed sent it: not sent again
-  struct Rejected {};    // not enough data for a message
+  struct Rejected {};    // not enough data for a message, or a file it cannot carry
   LogBlock block;
   RecordIdentity identity;
   std::variant<OutgoingMessage, SentBefore, Rejected> fate = Rejected{};
@@ -47,6 +49,10 @@ class ReadAhead {
   // or the list ends.
   void Fill();
 
+  // Why the run cannot start with these settings (an "Attach Key Word" name
+  // that is not a keyword); empty when it can.
+  std::string SetupProblem() const { return attach_problem_; }
+
   bool empty() const { return pending_.empty(); }
   PendingRecord& front() { return pending_.front(); }
   void pop_front() { pending_.pop_front(); }
@@ -56,12 +62,19 @@ class ReadAhead {
 
  private:
   void Prepare(std::string_view line, std::string_view raw_line);
+  // Adds the HTML part, its images and the record's files to `message`;
+  // false, with the reason, when the record cannot go with them.
+  bool AddRich(OutgoingMessage* message, const RecipientRecord& record,
+               const std::string& template_path, std::string* reason);
 
   LineReader& list_;
   std::string app_folder_;
   RunJournal& journal_;
   std::string banner_;
   KeywordTable table_;
+  RichSetup rich_;
+  std::string attach_problem_;
+  AttachedFileCache files_;  // each file read and encoded once per run
   std::deque<PendingRecord> pending_;
 };
 

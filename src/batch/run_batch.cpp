@@ -91,7 +91,9 @@ class BatchRun {
   // A log that cannot be written stops the run: mail sent after that point
   // would leave no record of having been sent.
   BatchOutcome Run() {
-    if (!WriteHeader() || !CheckFirstLine() || !SurveyList()) return BatchOutcome::kStoppedEarly;
+    if (!WriteHeader() || !CheckFirstLine() || !CheckSetup() || !SurveyList()) {
+      return BatchOutcome::kStoppedEarly;
+    }
     std::unique_ptr<MailTransport> transport = SignOn();
     if (!transport) return BatchOutcome::kStoppedEarly;
     const BatchOutcome outcome = SendRecords(*transport);
@@ -120,6 +122,13 @@ class BatchRun {
     }
     if (first.find('\n') != std::string::npos) return RefuseLineFeedList();
     return true;
+  }
+
+  // Settings that would send every message short of what it must carry
+  // (an attachment keyword that is not a keyword) stop the run here.
+  bool CheckSetup() {
+    const std::string problem = queue_.SetupProblem();
+    return problem.empty() || report_.StopBeforeRecords(problem);
   }
 
   bool RefuseLineFeedList() {

@@ -60,7 +60,10 @@ LogBlock& LogBlock::SentBefore(const std::string* subject) {
   return Line(kSentBeforeLine).Rule('-').Line();
 }
 
-LogBlock& LogBlock::Rejected() { return Line(kRejectedLine).Rule('=').Line(); }
+LogBlock& LogBlock::Rejected(std::string_view reason) {
+  if (reason.empty()) return Line(kRejectedLine).Rule('=').Line();
+  return Line(std::string(kRejectedLine) + "(" + BlankControls(reason) + ")").Rule('=').Line();
+}
 
 LogBlock& LogBlock::SendFailed(std::string_view subject, std::string_view reason) {
   Line(kSubjectLabel, subject);

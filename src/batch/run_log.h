@@ -45,7 +45,9 @@ class LogBlock {
   // Not sent again: the run it resumes sent it. The subject line comes
   // first when the template could be read (null otherwise).
   LogBlock& SentBefore(const std::string* subject);
-  LogBlock& Rejected();
+  // Rejected; `reason` (empty: none) says what the record lacks beyond
+  // its data, such as a file it names that cannot be attached.
+  LogBlock& Rejected(std::string_view reason = {});
   LogBlock& SendFailed(std::string_view subject, std::string_view reason);
   // Sign-on failed, for `reason` (already cleaned; empty: the fixed line alone).
   LogBlock& SignOnFailed(std::string_view reason);

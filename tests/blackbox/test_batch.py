@@ -192,6 +192,33 @@ class BatchTest(unittest.TestCase):
         self.assertEqual("good@example.jp",
                          self.folder.messages()[0]["To"].addresses[0].addr_spec)
 
+    def test_cards_go_with_their_records_and_a_missing_card_rejects_its_record_alone(self):
+        card = b"\x89PNG\r\n\x1a\n" + bytes(range(256)) * 40
+        self.folder.write_bytes("年賀状.png", card)
+        self.folder.write_text("newyear.html", "<p>%NAME%さん</p>\n")
+        settings = SETTINGS.replace("GOBI\n", "GOBI,CARD\nAttach Key Word=CARD\n")
+        self.prepare(settings=settings, listing="pinemail.exe\n"
+                     "tanaka@example.jp,田中,newyear.txt,<b>&,北海道,だべ,年賀状.png\n"
+                     "sato@example.jp,佐藤,newyear.txt,佐藤,,,none.png\n"
+                     "kato@example.jp,加藤,newyear.txt,加藤\n")
+        self.assertEqual(1, self.run_program("list.txt").status)
+        lines = self.folder.log().split("\r\n")
+        rejected_at = lines.index("送信先アドレス: sato@example.jp") + 3
+        self.assertRegex(lines[rejected_at], r"^送信に十分なデータが取得できませんでした。\(.*none\.png.*\)$")
+        tanaka, kato = self.folder.messages()
+        types = ["multipart/alternative", "text/plain", "text/html"]
+        self.assertEqual(["multipart/mixed"] + types + ["image/png"],
+                         [part.get_content_type() for part in tanaka.walk()])
+        self.assertEqual(types, [part.get_content_type() for part in kato.walk()])
+        attachment = next(tanaka.iter_attachments())
+        self.assertEqual(("年賀状.png", card), (attachment.get_filename(), attachment.get_content()))
+        self.assertIn("<p>&lt;b&gt;&amp;さん</p>", tanaka.get_body(("html",)).get_content())
+        # A name that is no keyword stops the run before anything goes.
+        self.folder.write_text("pinemail.ini", settings.replace("=CARD\n", "=CARDO\n"))
+        self.assertEqual(2, self.run_program("list.txt").status)
+        self.assertIn("CARDO", self.folder.log().split(harness.STARS)[-1])
+        self.assertEqual(2, len(self.folder.messages()))
+
     def test_lists_that_stop_the_run_early(self):
         cases = {
             "": "指定のファイルは空です。",
