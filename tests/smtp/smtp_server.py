@@ -13,7 +13,7 @@ counted in "pipelined"; "most_ahead" is the most MAIL commands that were
 waiting behind one being read, and "joined" counts the messages whose end
 arrived together with the next MAIL. With --chunking it offers CHUNKING as well
 (RFC 3030): BDAT chunks, the last one ending the transaction whatever its
-reply. --refuse ADDRESS refuses that recipient at RCPT; --tempfail
+reply. --size BYTES announces that SIZE limit. --refuse ADDRESS refuses that recipient at RCPT; --tempfail
 ADDRESS:N does so temporarily (451 4.3.0) N times; --refuse-message ADDRESS
 takes the whole message for it and then refuses it (554 5.6.0), and
 --tempfail-message ADDRESS:N does so temporarily (452 4.3.1) N times.
@@ -298,6 +298,8 @@ async def serve(options):
     server_class = make_server_class(state, options)
     kwargs = {"hostname": "test.invalid"}
     listen_ssl = None
+    if options.size:
+        kwargs["data_size_limit"] = options.size
     if options.starttls:
         kwargs["tls_context"] = tls_context(*options.starttls)
         kwargs["require_starttls"] = True
@@ -346,6 +348,7 @@ def main():
     parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")
     parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--chunking", action="store_true")
+    parser.add_argument("--size", type=int, metavar="BYTES")
     parser.add_argument("--refuse-message", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail-message", action="append", default=[], metavar="ADDRESS:N")
     parser.add_argument("--refuse-mail", action="append", default=[], metavar="N:REPLY")

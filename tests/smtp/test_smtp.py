@@ -239,6 +239,17 @@ class SmtpTest(TransportTest):
         self.assertEqual(len(RECIPIENTS) if self.PIPELINING else 0, state["pipelined"])
         self.assertEqual(len(RECIPIENTS) - 1 if self.PIPELINING else 0, state["joined"])
 
+    def test_a_message_over_the_announced_size_fails_alone_and_never_reaches_the_server(self):
+        server = self.server("--size", "2000")
+        big = ("sato@example.jp", "佐藤 花子", "佐" * 700)
+        result = self.run_batch(f"smtp://127.0.0.1:{server.port}",
+                                recipients=[RECIPIENTS[0], big, RECIPIENTS[2]])
+        self.assertEqual(1, result.status, result.stderr)
+        self.assertRegex(self.folder.log(), rf"\n{FAILED}\(メッセージが大きすぎます: (\d+) "
+                         r"バイト、サーバーの上限は 2000 バイトです\)\r\n")
+        self.assert_delivered(server, [RECIPIENTS[0], RECIPIENTS[2]])
+        self.assertEqual(2, server.state()["commands"].count("MAIL"))
+
     def test_carrier_addresses_go_out_quoted_and_are_logged_as_written(self):
         server = self.server()
         result = self.run_batch(f"smtp://127.0.0.1:{server.port}", recipients=CARRIER_RECIPIENTS)

@@ -148,6 +148,7 @@ bool SmtpConnection::Open(const std::string& user_name, const std::string& passw
   if (Perform(user_name, password, failure, refusal)) {
     pipelining_ = replies_.offers_pipelining();
     chunking_ = replies_.offers_chunking();
+    size_limit_ = replies_.size_limit();
     replies_.Clear();
     return true;
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,8 @@ class SmtpConnection {
   // What the server offered in its last EHLO reply.
   bool offers_pipelining() const { return pipelining_; }
   bool offers_chunking() const { return chunking_; }
+  // The largest message it takes, in bytes; 0: it named none.
+  std::uint64_t size_limit() const { return size_limit_; }
 
   // Writes all of `bytes`, within a minute. False with `error` when the
   // connection failed or the server took too long to read.
@@ -71,6 +74,7 @@ class SmtpConnection {
   Watch watch_;
   bool pipelining_ = false;
   bool chunking_ = false;
+  std::uint64_t size_limit_ = 0;
 };
 
 }  // namespace pinemail

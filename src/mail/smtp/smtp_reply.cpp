@@ -3,6 +3,8 @@
 #include "mail/smtp/smtp_reply.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "text/ascii.h"
@@ -14,6 +16,22 @@ std::string_view TrimAscii(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   return text;
+}
+
+// The limit of an EHLO line "SIZE" or "SIZE n" (RFC 1870): n, or 0 for
+// none; nothing when the line is another keyword or its number is malformed.
+// A number too large for the type is no limit a message could reach.
+std::optional<std::uint64_t> SizeKeyword(std::string_view text) {
+  if (text.size() < 4 || !StartsWithNoCase(text, "size")) return std::nullopt;
+  if (text.size() == 4) return 0;
+  if (text[4] != ' ') return std::nullopt;
+  std::uint64_t limit = 0;
+  for (const char c : TrimAscii(text.substr(5))) {
+    if (c < '0' || c > '9') return std::nullopt;
+    if (limit > (UINT64_MAX - 9) / 10) return 0;
+    limit = limit * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return limit;
 }
 
 }  // namespace
@@ -69,6 +87,7 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   const std::string_view text = TrimAscii(line.size() > 4 ? line.substr(4) : std::string_view());
   if (text.size() == 10 && StartsWithNoCase(text, "pipelining")) pending_pipelining_ = true;
   if (text.size() == 8 && StartsWithNoCase(text, "chunking")) pending_chunking_ = true;
+  if (const std::optional<std::uint64_t> limit = SizeKeyword(text)) pending_size_limit_ = *limit;
   if (!pending_text_.empty() && !text.empty()) pending_text_ += ' ';
   pending_text_ += text;
   if (separator == '-') return;
@@ -83,9 +102,11 @@ void SmtpReplyTracker::TakeLine(std::string_view line) {
   if (reply.code == 250) {
     offers_pipelining_ = pending_pipelining_;
     offers_chunking_ = pending_chunking_;
+    size_limit_ = pending_size_limit_;
   }
   pending_pipelining_ = false;
   pending_chunking_ = false;
+  pending_size_limit_ = 0;
   if (reply.code == 235) authenticated_ = true;
   if (reply.code >= 400) last_refusal_ = reply;
   waiting_.push_back(std::move(reply));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -48,6 +49,9 @@ class SmtpReplyTracker {
   bool offers_pipelining() const { return offers_pipelining_; }
   // The same for CHUNKING (RFC 3030: BDAT).
   bool offers_chunking() const { return offers_chunking_; }
+  // The largest message the last 250 reply's SIZE allows, in bytes (RFC
+  // 1870); 0 when it set none.
+  std::uint64_t size_limit() const { return size_limit_; }
   // True once a 235 reply came: the server accepted the credentials.
   bool authenticated() const { return authenticated_; }
   // The last refusal (4xx or 5xx): what a failure is logged with, even when
@@ -70,6 +74,8 @@ class SmtpReplyTracker {
   bool offers_pipelining_ = false;
   bool pending_chunking_ = false;
   bool offers_chunking_ = false;
+  std::uint64_t pending_size_limit_ = 0;
+  std::uint64_t size_limit_ = 0;
   bool authenticated_ = false;
   std::deque<SmtpReply> waiting_;
   SmtpReply last_refusal_;

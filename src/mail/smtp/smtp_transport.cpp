@@ -31,6 +31,12 @@ constexpr std::size_t kPipeliningWindow = 2;
 constexpr std::string_view kClosingReason = "接続を閉じました";
 constexpr std::string_view kStoppedReason = "送信を中断しました";
 
+// Why a message of `size` bytes does not go to a server that takes `limit`.
+std::string OversizeReason(std::size_t size, std::uint64_t limit) {
+  return "メッセージが大きすぎます: " + std::to_string(size) + " バイト、サーバーの上限は " +
+         std::to_string(limit) + " バイトです";
+}
+
 class SmtpTransport final : public MailTransport {
  public:
   SmtpTransport(SmtpEndpoint endpoint, Mailbox sender, std::size_t messages_per_connection,
@@ -57,6 +63,9 @@ class SmtpTransport final : public MailTransport {
     std::uint64_t ticket = 0;
     std::string message_id;
     std::optional<SmtpSettlement> settlement;
+    // Why it was kept from the server (larger than the server takes); it
+    // then fails alone, and the server never hears of it.
+    std::string oversize;
   };
   // What one call did so far: a message goes again at most once, and not
   // after it was lost over a connection opened for it.
@@ -191,6 +200,11 @@ MailResult SmtpTransport::SendAhead(const OutgoingMessage& message,
 std::optional<MailResult> SmtpTransport::TakeOutcome(const OutgoingMessage& message,
                                                      Attempt* attempt) {
   const Handover* handover = Find(&message);
+  if (handover != nullptr && !handover->oversize.empty()) {
+    MailResult result = MailResult::Failed(handover->oversize);
+    Forget(message);
+    return result;
+  }
   if (handover == nullptr || !handover->settlement) return std::nullopt;
   const SmtpSettlement& settlement = *handover->settlement;
   const bool lost = !settlement.reason.empty();
@@ -216,7 +230,9 @@ void SmtpTransport::Advance(const OutgoingMessage& message) {
     return Quit();
   }
   BeginQueued();
-  Exchange();
+  // A message kept from the server is settled already: nothing to exchange.
+  const Handover* own = Find(&message);
+  if (own == nullptr || own->oversize.empty()) Exchange();
 }
 
 // Begins the queued messages not handed over yet, in order, as far as there
@@ -235,7 +251,13 @@ void SmtpTransport::Begin(const OutgoingMessage& message) {
   handover.message = &message;
   handover.ticket = ++tickets_;
   handover.message_id = fields.message_id;
-  pipeline_->Begin(handover.ticket, fields.to.address, WriteMessage(fields, "\r\n"));
+  std::string text = WriteMessage(fields, "\r\n");
+  const std::uint64_t limit = connection_.size_limit();
+  if (limit != 0 && text.size() > limit) {
+    handover.oversize = OversizeReason(text.size(), limit);
+    return;
+  }
+  pipeline_->Begin(handover.ticket, fields.to.address, std::move(text));
 }
 
 // Writes what may go now, then takes the next reply; a connection that fails

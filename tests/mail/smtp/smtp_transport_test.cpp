@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,25 @@ TEST(SmtpReplies, PipeliningAndChunkingAreOfferedOnlyByTheLastEhloReply) {
   EXPECT_FALSE(tracker.offers_chunking());
   tracker.Feed("250-mx\r\n250 CHUNKING\r\n");
   EXPECT_TRUE(tracker.offers_chunking());
+}
+
+TEST(SmtpReplies, SizeLimitIsTheNumberOfTheLastEhloReply) {
+  const struct {
+    const char* ehlo;
+    std::uint64_t limit;
+  } cases[] = {{"250-mx\r\n250-SIZE 35882577\r\n250 HELP\r\n", 35882577},
+               {"250-mx\r\n250 size  1000 \r\n", 1000},
+               {"250-mx\r\n250 SIZE\r\n", 0},
+               {"250-mx\r\n250 SIZEX 1000\r\n", 0},
+               {"250-mx\r\n250 SIZE 10k\r\n", 0},
+               {"250-mx\r\n250 SIZE 99999999999999999999999\r\n", 0},
+               {"250-SIZE 1000\r\n550 no\r\n250 mx\r\n", 0}};
+  for (const auto& c : cases) {
+    SmtpReplyTracker tracker;
+    tracker.Feed("250-mx\r\n250 SIZE 5\r\n");
+    tracker.Feed(c.ehlo);
+    EXPECT_EQ(tracker.size_limit(), c.limit) << c.ehlo;
+  }
 }
 
 // A reply of `lines` lines of `line_bytes` bytes each, CR LF included.
