@@ -113,7 +113,9 @@ AttachKeywords FindAttachKeywords(std::string_view attach_list, const KeywordTab
   std::string_view remainder = attach_list;
   do {
     const std::string_view name = TrimBlanks(PopField(remainder, ','));
-    if (std::optional<std::size_t> position = table.Find("%" + std::string(name) + "%")) {
+    std::string keyword = "%";
+    keyword.append(name).append("%");  // appended: mingw's restrict warning on operator+
+    if (std::optional<std::size_t> position = table.Find(keyword)) {
       keywords.positions.push_back(*position);
     } else {
       keywords.unknown.emplace_back(name);
