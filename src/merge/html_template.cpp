@@ -49,7 +49,8 @@ std::size_t TagEnd(std::string_view html, std::size_t open) {
 // The positions of the tags named `name` (lower case, e.g. "img").
 std::vector<std::size_t> TagStarts(std::string_view html, std::string_view name) {
   std::vector<std::size_t> starts;
-  const std::string open = "<" + std::string(name);
+  std::string open = "<";
+  open.append(name);  // appended: mingw's restrict warning on operator+
   for (std::size_t at = FindNoCase(html, open); at != std::string_view::npos;
        at = FindNoCase(html, open, at + 1)) {
     const std::size_t after = at + open.size();
@@ -168,12 +169,17 @@ std::string BannerParagraph(std::string_view banner) {
   return paragraph + "</p>\r\n";
 }
 
-// Where the body's content starts: after the <body> tag, or at the start.
+// Where the body's content starts: after the <body> tag; without one, after
+// the head's end or the <html> tag, so that nothing lands before the head;
+// else at the start.
 std::size_t BodyContentStart(std::string_view html) {
-  std::vector<std::size_t> bodies = TagStarts(html, "body");
-  if (bodies.empty()) return 0;
-  const std::size_t end = TagEnd(html, bodies.front());
-  return end < html.size() ? end + 1 : html.size();
+  for (std::string_view name : {"body", "/head", "html"}) {
+    const std::vector<std::size_t> tags = TagStarts(html, name);
+    if (tags.empty()) continue;
+    const std::size_t end = TagEnd(html, tags.front());
+    return end < html.size() ? end + 1 : html.size();
+  }
+  return 0;
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ TEST(ComposeHtml, ValuesShowAsTextMetaCharsetBecomesUtf8BannerOnTop) {
       {"<body class=a>%NAME%</body>", "", "<body class=a>&lt;b&gt;&amp;&quot;&#39;%NAME%</body>"},
       {"<BODY>x</BODY>", "A&B\r\n<c>\r\n\r\n", "<BODY><p>A&amp;B<br>\r\n&lt;c&gt;</p>\r\nx</BODY>"},
       {"x", "b\r\n", "<p>b</p>\r\nx"},
+      {"<html><head></head>x", "b", "<html><head></head><p>b</p>\r\nx"},
+      {"<html lang=ja>x", "b", "<html lang=ja><p>b</p>\r\nx"},
       {"<meta charset=\"Shift_JIS\"><META http-equiv=c content='text/html; charset=sjis'>", "",
        "<meta charset=\"UTF-8\"><META http-equiv=c content='text/html; charset=UTF-8'>"},
       {"<metadata charset=x>", "", "<metadata charset=x>"},

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mail/net/net.h"
@@ -155,21 +156,19 @@ TEST(SmtpReplies, PipeliningAndChunkingAreOfferedOnlyByTheLastEhloReply) {
 }
 
 TEST(SmtpReplies, SizeLimitIsTheNumberOfTheLastEhloReply) {
-  const struct {
-    const char* ehlo;
-    std::uint64_t limit;
-  } cases[] = {{"250-mx\r\n250-SIZE 35882577\r\n250 HELP\r\n", 35882577},
-               {"250-mx\r\n250 size  1000 \r\n", 1000},
-               {"250-mx\r\n250 SIZE\r\n", 0},
-               {"250-mx\r\n250 SIZEX 1000\r\n", 0},
-               {"250-mx\r\n250 SIZE 10k\r\n", 0},
-               {"250-mx\r\n250 SIZE 99999999999999999999999\r\n", 0},
-               {"250-SIZE 1000\r\n550 no\r\n250 mx\r\n", 0}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, std::uint64_t> cases[] = {
+      {"250-SIZE 35882577\r\n250 HELP\r\n", 35882577},
+      {"250 size  1000 \r\n", 1000},
+      {"250 SIZE\r\n", 0},
+      {"250 SIZEX 1000\r\n", 0},
+      {"250 SIZE 10k\r\n", 0},
+      {"250 SIZE 99999999999999999999999\r\n", 0},
+      {"250-SIZE 1000\r\n550 no\r\n250 mx\r\n", 0}};
+  for (const auto& [ehlo, limit] : cases) {
     SmtpReplyTracker tracker;
     tracker.Feed("250-mx\r\n250 SIZE 5\r\n");
-    tracker.Feed(c.ehlo);
-    EXPECT_EQ(tracker.size_limit(), c.limit) << c.ehlo;
+    tracker.Feed(ehlo);
+    EXPECT_EQ(tracker.size_limit(), limit) << ehlo;
   }
 }
 
