@@ -40,9 +40,6 @@ LOGFONTW HelpFontRequest(const FontStyle& font, const std::wstring& face, int dp
 
 namespace {
 
-constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kFrameExStyle = 0;
-
 // The window's state, reached from the window procedure through GWLP_USERDATA.
 struct HelpWindow {
   HWND frame = nullptr;
@@ -277,9 +274,8 @@ void RunMessageLoop() {
 
 bool ShowFrame(HelpWindow& help, HINSTANCE instance, const std::wstring& class_name) {
   const std::wstring caption = Utf8ToWide(HelpWindowCaption());
-  help.frame =
-      CreateWindowExW(kFrameExStyle, class_name.c_str(), caption.c_str(), kFrameStyle,
-                      CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, &help);
+  help.frame = CreateWindowExW(0, class_name.c_str(), caption.c_str(), kFrameStyle, CW_USEDEFAULT,
+                               CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, &help);
   if (!help.frame) return false;  // no display to show it on
   help.dpi = WindowDpi(help.frame);
   help.face = ChooseFace(help.frame);

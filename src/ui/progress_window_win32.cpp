@@ -25,8 +25,6 @@
 namespace pinemail {
 namespace {
 
-constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
 // What the run's thread asks of the window's thread.
 constexpr UINT kRefreshMessage = WM_APP + 1;
 constexpr UINT kSummaryMessage = WM_APP + 2;  // LPARAM: the ProgressWindowSummary

@@ -17,6 +17,10 @@ using Brush = GdiObject<HBRUSH>;
 
 inline constexpr int kDefaultDpi = 96;
 
+// The frames' style: a caption with the system menu and a minimise button,
+// a fixed size.
+inline constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
 // The DPI of the window's monitor where the system knows per-monitor DPI
 // (Windows 10 1607 on), else the screen's.
 int WindowDpi(HWND window);
