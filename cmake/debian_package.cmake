@@ -42,7 +42,7 @@ install(FILES README.md packaging/debian/copyright ${docs}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES docs/mail-servers.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES examples/list.txt examples/newyear.txt examples/newyear-business.txt
-              examples/pinemail.ini
+              examples/newyear.html examples/card.png examples/pinemail.ini
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(CPACK_PACKAGE_NAME pinemail)

@@ -862,8 +862,8 @@ class PackageTest(WineTestCase):
         texts = ["pinemail.ini", "list.txt", "newyear.txt", "newyear-business.txt", "readme.txt",
                  "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"]
         with zipfile.ZipFile(archives[0]) as archive:
-            self.assertEqual(sorted(archive.namelist()),
-                             sorted(f"{top}/{name}" for name in texts + ["pinemail.exe"]))
+            packed = texts + ["pinemail.exe", "newyear.html", "card.png"]
+            self.assertEqual(sorted(archive.namelist()), sorted(f"{top}/{name}" for name in packed))
             archive.extractall(self.folder.root / "unpacked")
         unpacked = self.folder.root / "unpacked" / top
         self.assertEqual((unpacked / "pinemail.exe").read_bytes(), EXE.read_bytes())
