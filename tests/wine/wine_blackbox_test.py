@@ -721,6 +721,7 @@ class RichMimeTest(SmtpTestCase):
         for kind, mail_server in (("smtp", f"smtp://127.0.0.1:{server.port}"),
                                   ("wine", "outbox:outbox"), ("linux", "outbox:outbox")):
             shutil.rmtree(outbox, ignore_errors=True)
+            self.folder.path.joinpath("pinemail.log").unlink(missing_ok=True)
             self.rich_folder(f"Mail Server={mail_server}\r\n{SENDER}")
             if kind == "linux":
                 ran = subprocess.run([str(linux), "list.txt"], capture_output=True, timeout=60,
@@ -728,7 +729,8 @@ class RichMimeTest(SmtpTestCase):
                 self.assertEqual(ran.returncode, 1, ran.stderr)
             else:
                 self.assertExit(self.folder.run("list.txt"), 1)
-            self.assertRegex(self.folder.log().split(STARS)[-1], REJECTED_SATO)
+            # The Linux build writes its log in the locale's UTF-8.
+            self.assertRegex(self.folder.log("utf-8" if kind == "linux" else None), REJECTED_SATO)
             found = server.store.glob("*.eml") if kind == "smtp" else outbox.glob("*.eml")
             copies[kind] = [eml.read_bytes() for eml in sorted(found)]
         wine = [normalised(raw) for raw in copies["wine"]]
