@@ -37,12 +37,10 @@ struct RecipA {
   void* entry_id;
 };
 
-struct FileA {
-  ULONG reserved;
-  ULONG flags;
-  ULONG position;
-  char* path;
-  char* name;
+template <typename Char>
+struct File {
+  ULONG reserved, flags, position;
+  Char *path, *name;
   void* type;
 };
 
@@ -58,7 +56,7 @@ struct MessageA {
   ULONG recip_count;
   RecipA* recips;
   ULONG file_count;
-  FileA* files;
+  File<char>* files;
 };
 
 struct RecipW {
@@ -68,15 +66,6 @@ struct RecipW {
   wchar_t* address;
   ULONG eid_size;
   void* entry_id;
-};
-
-struct FileW {
-  ULONG reserved;
-  ULONG flags;
-  ULONG position;
-  wchar_t* path;
-  wchar_t* name;
-  void* type;
 };
 
 struct MessageW {
@@ -91,7 +80,7 @@ struct MessageW {
   ULONG recip_count;
   RecipW* recips;
   ULONG file_count;
-  FileW* files;
+  File<wchar_t>* files;
 };
 
 constexpr ULONG kFailure = 2;
@@ -216,9 +205,11 @@ ULONG RecordSend(const char* call, LHandle session, ULONG_PTR ui_param, const Me
     line += "\tmessage=-";
   } else {
     line += "\tsubject=" + Text(message->subject) + "\ttext=" + Text(message->note_text) +
-            "\ttype=" + Text(message->message_type) + "\tmessage_flags=" + Number(message->flags) +
+            "\ttype=" + Text(message->message_type) +
+            "\tmessage_flags=" + Number(message->flags) +
             "\toriginator=" + (message->originator == nullptr ? "-" : "set") +
-            "\tfiles=" + Number(message->file_count) + "\trecips=" + Number(message->recip_count) +
+            "\tfiles=" + Number(message->file_count) +
+            "\trecips=" + Number(message->recip_count) +
             Recipients(message->recips, message->recip_count) +
             Files(message->files, message->file_count);
   }
