@@ -205,11 +205,9 @@ ULONG RecordSend(const char* call, LHandle session, ULONG_PTR ui_param, const Me
     line += "\tmessage=-";
   } else {
     line += "\tsubject=" + Text(message->subject) + "\ttext=" + Text(message->note_text) +
-            "\ttype=" + Text(message->message_type) +
-            "\tmessage_flags=" + Number(message->flags) +
+            "\ttype=" + Text(message->message_type) + "\tmessage_flags=" + Number(message->flags) +
             "\toriginator=" + (message->originator == nullptr ? "-" : "set") +
-            "\tfiles=" + Number(message->file_count) +
-            "\trecips=" + Number(message->recip_count) +
+            "\tfiles=" + Number(message->file_count) + "\trecips=" + Number(message->recip_count) +
             Recipients(message->recips, message->recip_count) +
             Files(message->files, message->file_count);
   }
@@ -235,8 +233,8 @@ ULONG RecordSend(const char* call, LHandle session, ULONG_PTR ui_param, const Me
 
 extern "C" {
 
-ULONG WINAPI MAPILogon(ULONG_PTR ui_param, LPSTR profile, LPSTR password,
-                                             ULONG flags, ULONG reserved, LHandle* session) {
+ULONG WINAPI MAPILogon(ULONG_PTR ui_param, LPSTR profile, LPSTR password, ULONG flags,
+                       ULONG reserved, LHandle* session) {
   std::string value;
   ULONG result = Control("fail_logon", &value) ? kLoginFailure : 0;
   if (result == 0 && session != nullptr) *session = kSession;
@@ -246,31 +244,27 @@ ULONG WINAPI MAPILogon(ULONG_PTR ui_param, LPSTR profile, LPSTR password,
   return result;
 }
 
-ULONG WINAPI MAPILogoff(LHandle session, ULONG_PTR ui_param, ULONG flags,
-                                              ULONG reserved) {
+ULONG WINAPI MAPILogoff(LHandle session, ULONG_PTR ui_param, ULONG flags, ULONG reserved) {
   Record("MAPILogoff\tsession=" + Number(session) + "\tui=" + Number(ui_param) +
          "\tflags=" + Number(flags) + "\treserved=" + Number(reserved));
   return 0;
 }
 
-ULONG WINAPI MAPISendMail(LHandle session, ULONG_PTR ui_param,
-                                                MessageA* message, ULONG flags,
-                                                ULONG reserved) {
+ULONG WINAPI MAPISendMail(LHandle session, ULONG_PTR ui_param, MessageA* message, ULONG flags,
+                          ULONG reserved) {
   return RecordSend("MAPISendMail", session, ui_param, message, flags, reserved);
 }
 
 #ifndef MAPI_DOUBLE_ANSI_ONLY  // the second build: a client without the Unicode call
-ULONG WINAPI MAPISendMailW(LHandle session, ULONG_PTR ui_param,
-                                                 MessageW* message, ULONG flags,
-                                                 ULONG reserved) {
+ULONG WINAPI MAPISendMailW(LHandle session, ULONG_PTR ui_param, MessageW* message, ULONG flags,
+                           ULONG reserved) {
   return RecordSend("MAPISendMailW", session, ui_param, message, flags, reserved);
 }
 #endif
 
 // The other Simple MAPI entry points exist so that a caller probing for them
 // finds them, and refuse to work.
-ULONG WINAPI MAPIResolveName(LHandle, ULONG_PTR, LPSTR, ULONG, ULONG,
-                                                   void**) {
+ULONG WINAPI MAPIResolveName(LHandle, ULONG_PTR, LPSTR, ULONG, ULONG, void**) {
   Record("MAPIResolveName");
   return kNotSupported;
 }
