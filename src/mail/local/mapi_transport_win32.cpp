@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <mapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -112,9 +113,17 @@ bool AnsiPath(const std::string& path, std::string* ansi) {
   return WideToAnsi(short_path, ansi);
 }
 
+// The name a file is shown under in the ANSI code page. A character the
+// code page lacks becomes "_", not "?": no file name may hold a "?", and a
+// client that saves the attachment under its name would fail on one.
+std::string AnsiFileName(const std::string& name) {
+  std::string ansi = EncodeSystemText(name);
+  std::replace(ansi.begin(), ansi.end(), '?', '_');
+  return ansi;
+}
+
 // The files' texts for MAPISendMail; false, with the reason, when a path has
-// no form the ANSI code page can spell (no short name either). The shown
-// name may lose characters: the reader still gets the right file.
+// no form the ANSI code page can spell (no short name either).
 bool AnsiFileTexts(const OutgoingMessage& message, FileTexts<std::string>* texts,
                    std::string* reason) {
   for (const auto& file : FilesOf(message)) {
@@ -124,7 +133,7 @@ bool AnsiFileTexts(const OutgoingMessage& message, FileTexts<std::string>* texts
       return false;
     }
     texts->paths.push_back(std::move(path));
-    texts->names.push_back(EncodeSystemText(file->name));
+    texts->names.push_back(AnsiFileName(file->name));
   }
   return true;
 }
