@@ -5,7 +5,9 @@
 // Record lines are tab-separated "key=value" fields after the call's name.
 // Texts are written as the hex of their bytes (the ANSI bytes for the A
 // calls, UTF-8 for the W call) so that any byte survives; "-" is a null
-// pointer.
+// pointer. Each attached file is a "file=flags,position,path,name,content"
+// field, its content the hex of the bytes read through the path as given
+// ("-" when the path cannot be opened), as a mail client would read it.
 //
 // Control lines: "fail_logon" (MAPILogon returns MAPI_E_LOGIN_FAILURE),
 // "fail_send=N" (the N-th send of the process returns MAPI_E_FAILURE),
@@ -35,6 +37,13 @@ struct RecipA {
   void* entry_id;
 };
 
+template <typename Char>
+struct File {
+  ULONG reserved, flags, position;
+  Char *path, *name;
+  void* type;
+};
+
 struct MessageA {
   ULONG reserved;
   char* subject;
@@ -47,7 +56,7 @@ struct MessageA {
   ULONG recip_count;
   RecipA* recips;
   ULONG file_count;
-  void* files;
+  File<char>* files;
 };
 
 struct RecipW {
@@ -71,7 +80,7 @@ struct MessageW {
   ULONG recip_count;
   RecipW* recips;
   ULONG file_count;
-  void* files;
+  File<wchar_t>* files;
 };
 
 constexpr ULONG kFailure = 2;
@@ -149,6 +158,32 @@ bool Control(const char* key, std::string* value) {
 
 std::string Number(unsigned long long value) { return std::to_string(value); }
 
+FILE* OpenPath(const char* path) { return std::fopen(path, "rb"); }
+[[maybe_unused]] FILE* OpenPath(const wchar_t* path) { return _wfopen(path, L"rb"); }
+
+// The bytes behind `path` in hex, "-" when it cannot be opened.
+template <typename Char>
+std::string Content(const Char* path) {
+  FILE* file = path == nullptr ? nullptr : OpenPath(path);
+  if (file == nullptr) return "-";
+  std::string bytes;
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  std::fclose(file);
+  return Hex(bytes.data(), bytes.size());
+}
+
+template <typename File>
+std::string Files(const File* files, ULONG count) {
+  std::string out;
+  for (ULONG i = 0; files != nullptr && i < count; ++i) {
+    out += "\tfile=" + Number(files[i].flags) + "," + Number(files[i].position) + "," +
+           Text(files[i].path) + "," + Text(files[i].name) + "," + Content(files[i].path);
+  }
+  return out;
+}
+
 template <typename Recip>
 std::string Recipients(const Recip* recips, ULONG count) {
   std::string out;
@@ -170,12 +205,11 @@ ULONG RecordSend(const char* call, LHandle session, ULONG_PTR ui_param, const Me
     line += "\tmessage=-";
   } else {
     line += "\tsubject=" + Text(message->subject) + "\ttext=" + Text(message->note_text) +
-            "\ttype=" + Text(message->message_type) +
-            "\tmessage_flags=" + Number(message->flags) +
+            "\ttype=" + Text(message->message_type) + "\tmessage_flags=" + Number(message->flags) +
             "\toriginator=" + (message->originator == nullptr ? "-" : "set") +
-            "\tfiles=" + Number(message->file_count) +
-            "\trecips=" + Number(message->recip_count) +
-            Recipients(message->recips, message->recip_count);
+            "\tfiles=" + Number(message->file_count) + "\trecips=" + Number(message->recip_count) +
+            Recipients(message->recips, message->recip_count) +
+            Files(message->files, message->file_count);
   }
   ULONG result = 0;
   std::string value;
@@ -199,8 +233,8 @@ ULONG RecordSend(const char* call, LHandle session, ULONG_PTR ui_param, const Me
 
 extern "C" {
 
-ULONG WINAPI MAPILogon(ULONG_PTR ui_param, LPSTR profile, LPSTR password,
-                                             ULONG flags, ULONG reserved, LHandle* session) {
+ULONG WINAPI MAPILogon(ULONG_PTR ui_param, LPSTR profile, LPSTR password, ULONG flags,
+                       ULONG reserved, LHandle* session) {
   std::string value;
   ULONG result = Control("fail_logon", &value) ? kLoginFailure : 0;
   if (result == 0 && session != nullptr) *session = kSession;
@@ -210,31 +244,27 @@ ULONG WINAPI MAPILogon(ULONG_PTR ui_param, LPSTR profile, LPSTR password,
   return result;
 }
 
-ULONG WINAPI MAPILogoff(LHandle session, ULONG_PTR ui_param, ULONG flags,
-                                              ULONG reserved) {
+ULONG WINAPI MAPILogoff(LHandle session, ULONG_PTR ui_param, ULONG flags, ULONG reserved) {
   Record("MAPILogoff\tsession=" + Number(session) + "\tui=" + Number(ui_param) +
          "\tflags=" + Number(flags) + "\treserved=" + Number(reserved));
   return 0;
 }
 
-ULONG WINAPI MAPISendMail(LHandle session, ULONG_PTR ui_param,
-                                                MessageA* message, ULONG flags,
-                                                ULONG reserved) {
+ULONG WINAPI MAPISendMail(LHandle session, ULONG_PTR ui_param, MessageA* message, ULONG flags,
+                          ULONG reserved) {
   return RecordSend("MAPISendMail", session, ui_param, message, flags, reserved);
 }
 
 #ifndef MAPI_DOUBLE_ANSI_ONLY  // the second build: a client without the Unicode call
-ULONG WINAPI MAPISendMailW(LHandle session, ULONG_PTR ui_param,
-                                                 MessageW* message, ULONG flags,
-                                                 ULONG reserved) {
+ULONG WINAPI MAPISendMailW(LHandle session, ULONG_PTR ui_param, MessageW* message, ULONG flags,
+                           ULONG reserved) {
   return RecordSend("MAPISendMailW", session, ui_param, message, flags, reserved);
 }
 #endif
 
 // The other Simple MAPI entry points exist so that a caller probing for them
 // finds them, and refuse to work.
-ULONG WINAPI MAPIResolveName(LHandle, ULONG_PTR, LPSTR, ULONG, ULONG,
-                                                   void**) {
+ULONG WINAPI MAPIResolveName(LHandle, ULONG_PTR, LPSTR, ULONG, ULONG, void**) {
   Record("MAPIResolveName");
   return kNotSupported;
 }

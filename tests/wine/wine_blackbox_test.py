@@ -20,7 +20,9 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 import zipfile
+from email import message_from_bytes, policy
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -69,20 +71,26 @@ def install_double(dll):
 
 def read_calls(folder):
     """The stand-in's record: one (call, fields) pair per call; texts decoded
-    from hex to bytes, recipients collected in fields["recip"]."""
+    from hex to bytes, recipients collected in fields["recip"], files in
+    fields["file"] as (flags, position, path, name, content or None)."""
     path = Path(folder) / "mapi_calls.txt"
     if not path.exists():
         return []
     calls = []
     for line in path.read_text("ascii").splitlines():
         name, *pairs = line.split("\t")
-        fields = {"recip": []}
+        fields = {"recip": [], "file": []}
         for pair in pairs:
             key, value = pair.split("=", 1)
             if key == "recip":
                 kind, who, address, eid = value.split(",")
                 fields["recip"].append((int(kind), bytes.fromhex(who), bytes.fromhex(address),
                                         int(eid)))
+            elif key == "file":
+                *numbers, path, shown, content = value.split(",")
+                fields["file"].append((*map(int, numbers), bytes.fromhex(path),
+                                       bytes.fromhex(shown), None if content == "-" else
+                                       bytes.fromhex(content)))
             elif key in ("subject", "text", "profile", "password", "type"):
                 fields[key] = None if value == "-" else bytes.fromhex(value)
             else:
@@ -149,6 +157,20 @@ def body(name, ken):
     return BANNER + f"{name} 様\r\n{ken}の皆様によろしく。①髙\r\n"
 
 
+CARD = b"\x89PNG\r\n\x1a\n" + bytes(range(256)) * 8
+PINE = b"GIF89a" + bytes(reversed(range(256))) * 4
+# U+301C and U+1F38D have no CP932 form: an ANSI path must name the card
+# another way, and the name shown may not hold a "?".
+CARD_NAME, PINE_NAME = "年賀〜\U0001f38d.png", "門松.gif"
+# Tanaka's card goes, Sato's is missing, Ito has none; the HTML shows PINE.
+RICH_LIST = ("\ufeffpinemail.exe 用\r\n"
+             f"tanaka@example.jp,田中 一郎,newyear.txt,田中,北海道,{CARD_NAME}\r\n"
+             "sato@example.jp,佐藤 花子,newyear.txt,佐藤,大阪,none.png\r\n"
+             "ito@example.jp,伊藤 三郎,newyear.txt,伊藤,沖縄,\r\n")
+REJECTED_SATO = (r"sato@example.jp\r\n.*\r\n.*\r\n"
+                 r"送信に十分なデータが取得できませんでした。\(.*none\.png.*\)\r\n")
+
+
 class WineTestCase(unittest.TestCase):
     double = None  # the stand-in the case needs; DOUBLE unless set
 
@@ -161,6 +183,15 @@ class WineTestCase(unittest.TestCase):
         self.folder.write("pinemail.ini", settings(user, password, extra=extra))
         self.folder.write("newyear.txt", TEMPLATE)
         self.folder.write("list.txt", LIST)
+
+    def rich_folder(self, extra=""):
+        self.folder.write("pinemail.ini", settings("", "", "NAME,KEN,CARD",
+                                                   "Attach Key Word=CARD\r\n" + extra))
+        self.folder.write("newyear.txt", TEMPLATE)
+        self.folder.write("newyear.html", f'<p>%NAME%様</p>\r\n<img src="{PINE_NAME}">\r\n')
+        self.folder.write("list.txt", RICH_LIST.encode())
+        self.folder.write(CARD_NAME, CARD)
+        self.folder.write(PINE_NAME, PINE)
 
     def assertExit(self, result, status):
         self.assertEqual(result.status, status,
@@ -198,6 +229,26 @@ class MapiRunTest(WineTestCase):
                          + record("sato@example.jp", "佐藤 花子", "newyear.txt",
                                   sent("謹賀新年　%NAME%様")))
         self.assertEqual(result.stdout, b"")
+
+    def test_files_and_html_images_go_as_files_and_the_text_as_body(self):
+        # The ANSI call gets the card's name with the CP932 look-alike of
+        # U+301C and "_" for U+1F38D, and a path the client can open.
+        for double, call, name in ((DOUBLE, "MAPISendMailW", CARD_NAME),
+                                   (DOUBLE_ANSI, "MAPISendMail", "年賀～_.png")):
+            with self.subTest(call=call):
+                install_double(double)
+                self.folder.path.joinpath("mapi_calls.txt").unlink(missing_ok=True)
+                self.rich_folder()
+                self.assertExit(self.folder.run("list.txt"), 1)
+                self.assertRegex(self.folder.log(), REJECTED_SATO)
+                sends = [f for c, f in read_calls(self.folder.path) if c == call]
+                text = (lambda b: b.decode("cp932")) if call == "MAPISendMail" else bytes.decode
+                self.assertEqual([text(f["text"]) for f in sends],
+                                 [body("田中", "北海道"), body("伊藤", "沖縄")])
+                files = [[(flags, position, text(shown), content)
+                          for flags, position, _, shown, content in f["file"]] for f in sends]
+                pine = (0, 2**32 - 1, PINE_NAME, PINE)
+                self.assertEqual(files, [[(0, 2**32 - 1, name, CARD), pine], [pine]])
 
     def test_two_runs_append_two_blocks_and_a_rejected_record_gives_status_1(self):
         self.standard_folder()
@@ -642,6 +693,55 @@ class SmtpTest(SmtpTestCase):
                                      [a for a, _ in records if not reason or a not in refused])
                     self.assertEqual(set(message_ids(server)),
                                      set(journaled_ids(self.folder.read("pinemail.journal"))))
+
+
+def normalised(raw):
+    """A message as its reader sees it: each part's headers but Date and
+    Message-ID and its decoded content, with what derives from the
+    Message-ID (the boundaries, the Content-IDs) taken out."""
+    message = message_from_bytes(raw, policy=policy.default)
+    own_id = message["Message-ID"].strip("<>")
+
+    def clean(text):
+        text = re.sub(r'boundary="[^"]*"', "boundary", text)
+        return text.replace(own_id, "ID").replace(urllib.parse.quote(own_id, "@"), "ID")
+    return [([(k, clean(str(v))) for k, v in part.items() if k not in ("Date", "Message-ID")],
+             clean((part.get_payload(decode=True) or b"").decode("latin-1")))
+            for part in message.walk()]
+
+
+class RichMimeTest(SmtpTestCase):
+    def test_smtp_outbox_and_the_linux_build_carry_the_same_mime(self):
+        linux = Path(os.environ.get("PINEMAIL_LINUX_EXE", ROOT / "build" / "dev" / "src" /
+                                    "pinemail"))
+        if not linux.exists():
+            self.skipTest(f"no Linux build at {linux}")
+        server = self.server()
+        outbox = self.folder.path / "outbox"
+        copies = {}
+        for kind, mail_server in (("smtp", f"smtp://127.0.0.1:{server.port}"),
+                                  ("wine", "outbox:outbox"), ("linux", "outbox:outbox")):
+            shutil.rmtree(outbox, ignore_errors=True)
+            self.folder.path.joinpath("pinemail.log").unlink(missing_ok=True)
+            self.rich_folder(f"Mail Server={mail_server}\r\n{SENDER}")
+            if kind == "linux":
+                ran = subprocess.run([str(linux), "list.txt"], capture_output=True, timeout=60,
+                                     env={**os.environ, "PINEMAIL_HOME": str(self.folder.path)})
+                self.assertEqual(ran.returncode, 1, ran.stderr)
+            else:
+                self.assertExit(self.folder.run("list.txt"), 1)
+            # The Linux build writes its log in the locale's UTF-8.
+            self.assertRegex(self.folder.log("utf-8" if kind == "linux" else None), REJECTED_SATO)
+            found = server.store.glob("*.eml") if kind == "smtp" else outbox.glob("*.eml")
+            copies[kind] = [eml.read_bytes() for eml in sorted(found)]
+        wine = [normalised(raw) for raw in copies["wine"]]
+        self.assertEqual([normalised(raw) for raw in copies["smtp"]], wine)
+        self.assertEqual([normalised(raw) for raw in copies["linux"]], wine)
+        # Both records, Tanaka's with the card under its name.
+        self.assertEqual(len(wine), 2)
+        card = next(message_from_bytes(copies["wine"][0], policy=policy.default)
+                    .iter_attachments())
+        self.assertEqual((card.get_filename(), card.get_content()), (CARD_NAME, CARD))
 
 
 class SignOnTest(SmtpTestCase):

@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <mapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -79,48 +80,95 @@ Fn Entry(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// The files of a message as Simple MAPI attaches them: by path, under the
-// name the reader sees. The texts live as long as the descriptions.
-template <typename FileDesc, typename Convert>
-class FileDescriptions {
- public:
-  FileDescriptions(const OutgoingMessage& message, Convert convert) {
-    for (const auto& file : FilesOf(message)) {
-      paths_.push_back(convert(file->path));
-      names_.push_back(convert(file->name));
-    }
-    for (std::size_t i = 0; i < paths_.size(); ++i) {
-      FileDesc description{};
-      description.nPosition = static_cast<ULONG>(-1);  // not placed in the text
-      description.lpszPathName = paths_[i].data();
-      description.lpszFileName = names_[i].data();
-      descriptions_.push_back(description);
-    }
-  }
-  ULONG count() const { return static_cast<ULONG>(descriptions_.size()); }
-  FileDesc* data() { return descriptions_.empty() ? nullptr : descriptions_.data(); }
-
- private:
-  std::vector<decltype(std::declval<Convert>()(std::string()))> paths_;
-  std::vector<decltype(std::declval<Convert>()(std::string()))> names_;
-  std::vector<FileDesc> descriptions_;
+// The path and the shown name of each file a message carries, in the
+// character type of the call that takes them.
+template <typename Text>
+struct FileTexts {
+  std::vector<Text> paths;
+  std::vector<Text> names;
 };
 
+FileTexts<std::wstring> WideFileTexts(const OutgoingMessage& message) {
+  FileTexts<std::wstring> texts;
+  for (const auto& file : FilesOf(message)) {
+    texts.paths.push_back(Utf8ToWide(file->path));
+    texts.names.push_back(Utf8ToWide(file->name));
+  }
+  return texts;
+}
+
+// `path` as the ANSI call can open it: as it is where the code page spells
+// every character, else in its short form, which names the same file. A
+// character the code page lacks would otherwise become "?" or a look-alike
+// and name no file, or another one.
+bool AnsiPath(const std::string& path, std::string* ansi) {
+  const std::wstring wide = Utf8ToWide(path);
+  if (WideToAnsi(wide, ansi)) return true;
+  const DWORD size = GetShortPathNameW(wide.c_str(), nullptr, 0);
+  if (size == 0) return false;
+  std::wstring short_path(size, L'\0');
+  const DWORD length = GetShortPathNameW(wide.c_str(), short_path.data(), size);
+  if (length == 0 || length >= size) return false;
+  short_path.resize(length);
+  return WideToAnsi(short_path, ansi);
+}
+
+// The name a file is shown under in the ANSI code page. A character the
+// code page lacks becomes "_", not "?": no file name may hold a "?", and a
+// client that saves the attachment under its name would fail on one.
+std::string AnsiFileName(const std::string& name) {
+  std::string ansi = EncodeSystemText(name);
+  std::replace(ansi.begin(), ansi.end(), '?', '_');
+  return ansi;
+}
+
+// The files' texts for MAPISendMail; false, with the reason, when a path has
+// no form the ANSI code page can spell (no short name either).
+bool AnsiFileTexts(const OutgoingMessage& message, FileTexts<std::string>* texts,
+                   std::string* reason) {
+  for (const auto& file : FilesOf(message)) {
+    std::string path;
+    if (!AnsiPath(file->path, &path)) {
+      *reason = "添付ファイルのパスをシステムの文字コードで表せません: " + file->path;
+      return false;
+    }
+    texts->paths.push_back(std::move(path));
+    texts->names.push_back(AnsiFileName(file->name));
+  }
+  return true;
+}
+
+// The file descriptions over `texts`: attached by path, under the name the
+// reader sees, none placed in the text. Simple MAPI declares the text
+// members non-const; the texts are writable copies that outlive the call.
+template <typename FileDesc, typename Text>
+std::vector<FileDesc> FileDescriptions(FileTexts<Text>& texts) {
+  std::vector<FileDesc> descriptions;
+  for (std::size_t i = 0; i < texts.paths.size(); ++i) {
+    FileDesc description{};
+    description.nPosition = static_cast<ULONG>(-1);
+    description.lpszPathName = texts.paths[i].data();
+    description.lpszFileName = texts.names[i].data();
+    descriptions.push_back(description);
+  }
+  return descriptions;
+}
+
 // Sends `message` through `send` (MAPISendMailW or MAPISendMail), its texts
-// made into the call's character type by `convert`. Simple MAPI declares the
-// text members non-const; the copies here are writable. It has no HTML: the
-// text is the body, and the images of the HTML part go as files with the
-// attachments.
+// made into the call's character type by `convert`, its files given by
+// `files`. It has no HTML: the text is the body, and the images of the HTML
+// part go as files with the attachments.
 template <typename RecipDesc, typename Message, typename FileDesc, typename SendFn,
-          typename Convert>
-ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, Convert convert) {
+          typename Convert, typename Text>
+ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, Convert convert,
+                  FileTexts<Text>& files) {
   auto name = convert(message.recipient_name);
   // The address goes to the client exactly as the list gives it, with no
   // address type added: the client resolves a plain address itself.
   auto address = convert(message.recipient_address);
   auto subject = convert(message.subject);
   auto text = convert(message.text);
-  FileDescriptions<FileDesc, Convert> files(message, convert);
+  std::vector<FileDesc> descriptions = FileDescriptions<FileDesc>(files);
   RecipDesc recipient{};
   recipient.ulRecipClass = MAPI_TO;
   recipient.lpszName = name.data();
@@ -130,8 +178,8 @@ ULONG SendThrough(SendFn send, LHANDLE session, const OutgoingMessage& message, 
   mail.lpszNoteText = text.data();
   mail.nRecipCount = 1;
   mail.lpRecips = &recipient;
-  mail.nFileCount = files.count();
-  mail.lpFiles = files.data();
+  mail.nFileCount = static_cast<ULONG>(descriptions.size());
+  mail.lpFiles = descriptions.empty() ? nullptr : descriptions.data();
   return send(session, 0, &mail, 0, 0);
 }
 
@@ -200,11 +248,18 @@ MailResult MapiTransport::SignOn(const std::string& user_name, const std::string
 
 MailResult MapiTransport::Send(const OutgoingMessage& message) {
   if (!api_) return MailResult::Failed(std::string(kNotSignedOnReason));
-  const ULONG result = api_->send_mail_w != nullptr
-                           ? SendThrough<RecipDescW, MessageW, FileDescW>(
-                                 api_->send_mail_w, api_->session, message, Utf8ToWide)
-                           : SendThrough<MapiRecipDesc, MapiMessage, MapiFileDesc>(
-                                 api_->send_mail, api_->session, message, EncodeSystemText);
+  ULONG result = SUCCESS_SUCCESS;
+  if (api_->send_mail_w != nullptr) {
+    FileTexts<std::wstring> files = WideFileTexts(message);
+    result = SendThrough<RecipDescW, MessageW, FileDescW>(api_->send_mail_w, api_->session, message,
+                                                          Utf8ToWide, files);
+  } else {
+    FileTexts<std::string> files;
+    std::string reason;
+    if (!AnsiFileTexts(message, &files, &reason)) return MailResult::Failed(std::move(reason));
+    result = SendThrough<MapiRecipDesc, MapiMessage, MapiFileDesc>(
+        api_->send_mail, api_->session, message, EncodeSystemText, files);
+  }
   if (result != SUCCESS_SUCCESS) return MailResult::Failed(MapiErrorReason(result));
   return MailResult::Done();
 }
