@@ -11,13 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "mail/message/message_segments.h"
 #include "mail/smtp/smtp_pipeline.h"
 #include "mail/smtp/smtp_reply.h"
+#include "merge/attached_file.h"
 
 using pinemail::SmtpOutcome;
 using pinemail::SmtpPipeline;
@@ -34,10 +37,27 @@ constexpr std::array<int, 16> kCodes = {250, 250, 250, 354, 251, 221, 421, 450,
 
 std::string Recipient(std::uint64_t ticket) { return "r" + std::to_string(ticket) + "@example.jp"; }
 
-// Lines starting with dots, and every other message without a last line end.
-std::string Message(std::uint64_t ticket) {
-  return "Subject: " + std::to_string(ticket) + "\r\n\r\n.\r\n..x\r\nend" +
-         (ticket % 2 ? "\r\n" : "");
+// Lines starting with dots, some right after a shared file's base64 (a
+// segment border on a line start), and every other message without a last
+// line end.
+std::shared_ptr<const pinemail::MessageSegments> Message(std::uint64_t ticket) {
+  static const auto file = pinemail::EncodeAttachedFile("f", std::string(100, 'x'));
+  auto message = std::make_shared<pinemail::MessageSegments>();
+  message->Append("Subject: " + std::to_string(ticket) + "\r\n\r\n");
+  if (ticket % 3 != 0) message->AppendEncoded(file);
+  message->Append(".\r\n..x\r\n");
+  if (ticket % 3 == 1) message->AppendEncoded(file);
+  message->Append(ticket % 2 ? ".end\r\n" : "end");
+  return message;
+}
+
+// What the pipeline writes, read out in pieces of `piece` bytes or so, so that
+// the pieces split lines and line ends everywhere.
+std::string ReadOutput(pinemail::SmtpOutput output, std::size_t piece) {
+  std::string bytes;
+  while (output.Read(&bytes, bytes.size() + piece)) {
+  }
+  return bytes;
 }
 
 bool Positive(int code) { return code / 100 == 2; }
@@ -145,7 +165,7 @@ void Server::Command(std::string_view line, std::string_view* rest) {
     mode_ = Mode::kQuit;
     return Wrote(SmtpStep::kQuit);
   }
-  const std::string expected = current ? Message(current->ticket) : "";
+  const std::string expected = current ? Message(current->ticket)->Join() : "";
   Check(current != nullptr && line == "BDAT " + std::to_string(expected.size()) + " LAST" &&
             rest->starts_with(expected),
         "BDAT carries the transaction's message", line);
@@ -168,7 +188,7 @@ void Server::Data(std::string_view* rest) {
   }
   mode_ = Mode::kCommands;
   Transaction& current = transactions_[mails_ - 1];
-  std::string expected = Message(current.ticket);
+  std::string expected = Message(current.ticket)->Join();
   if (!expected.ends_with("\r\n")) expected += "\r\n";
   Check(message.empty() || message == expected, "the data is the message", message);
   current.message = !message.empty();
@@ -233,7 +253,7 @@ bool RunConnection(const pinemail::SmtpPipelineOptions& options, std::uint64_t m
     }
     Check(pipeline.open() <= options.window, "the window holds");
     Check(options.share == 0 || begun <= options.share, "the connection carries its share");
-    const std::string out = pipeline.TakeOutput();
+    const std::string out = ReadOutput(pipeline.TakeOutput(), 1 + *next % 7);
     Check(!stopped || out.empty(), "nothing new goes once the run stopped");
     server.Read(out);
     collect();

@@ -1,6 +1,7 @@
 // A message's own text and the shared encoded files between it.
 #include "mail/message/message_segments.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace pinemail {
@@ -28,6 +29,25 @@ std::uint64_t MessageSegments::size() const {
                  : Base64LinesSize(segment.file->base64.size(), line_end_.size());
   }
   return total;
+}
+
+bool MessageSegments::Read(Cursor* cursor, std::string* out, std::size_t size) const {
+  const std::size_t before = out->size();
+  while (out->size() < size && cursor->segment < segments_.size()) {
+    const Segment& segment = segments_[cursor->segment];
+    const std::string_view bytes =
+        segment.file == nullptr ? std::string_view(segment.text) : segment.file->base64;
+    if (segment.file == nullptr) {
+      const std::size_t take = std::min(bytes.size() - cursor->offset, size - out->size());
+      out->append(bytes.substr(cursor->offset, take));
+      cursor->offset += take;
+    } else if (cursor->offset < bytes.size()) {
+      out->append(bytes.substr(cursor->offset, kBase64LineLength)).append(line_end_);
+      cursor->offset += kBase64LineLength;
+    }
+    if (cursor->offset >= bytes.size()) *cursor = Cursor{cursor->segment + 1, 0};
+  }
+  return out->size() > before;
 }
 
 std::string MessageSegments::Join() const {
