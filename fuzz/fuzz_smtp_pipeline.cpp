@@ -1,5 +1,5 @@
 // Fuzzes the SMTP pipeline as the transport drives it, against arbitrary
-// server replies, and reads what it writes as a server would. Input: a byte
+// server replies, and reads what it writes, in small pieces, as a server would. Input: a byte
 // of options (bit 0 PIPELINING, bit 1 CHUNKING, bits 2-4 the window less
 // one, bits 5-7 Messages Per Connection, 0 for none), a byte for the number
 // of messages, then events: a reply (a code from a table, or any code from
@@ -49,15 +49,6 @@ std::shared_ptr<const pinemail::MessageSegments> Message(std::uint64_t ticket) {
   if (ticket % 3 == 1) message->AppendEncoded(file);
   message->Append(ticket % 2 ? ".end\r\n" : "end");
   return message;
-}
-
-// What the pipeline writes, read out in pieces of `piece` bytes or so, so that
-// the pieces split lines and line ends everywhere.
-std::string ReadOutput(pinemail::SmtpOutput output, std::size_t piece) {
-  std::string bytes;
-  while (output.Read(&bytes, bytes.size() + piece)) {
-  }
-  return bytes;
 }
 
 bool Positive(int code) { return code / 100 == 2; }
@@ -253,7 +244,7 @@ bool RunConnection(const pinemail::SmtpPipelineOptions& options, std::uint64_t m
     }
     Check(pipeline.open() <= options.window, "the window holds");
     Check(options.share == 0 || begun <= options.share, "the connection carries its share");
-    const std::string out = ReadOutput(pipeline.TakeOutput(), 1 + *next % 7);
+    const std::string out = pipeline.TakeOutput().ReadAll(1 + *next % 7);
     Check(!stopped || out.empty(), "nothing new goes once the run stopped");
     server.Read(out);
     collect();

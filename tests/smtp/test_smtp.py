@@ -909,10 +909,8 @@ class SendmailTest(TransportTest):
 
 
 class CardTest(TransportTest):
-    """Messages with files go out over SMTP (with CHUNKING and without) and
-    to sendmail with the bytes the outbox writes, the files' shared base64
-    included."""
-
+    """Messages with files: SMTP (with CHUNKING and without) and sendmail
+    carry the outbox's bytes."""
     def write_files(self, mail_server):
         card = b"\xff\xd8\xff\xe0" + random.Random(25).randbytes(300_000) + b"\xff\xd9"
         self.folder.write_bytes("card.jpg", card)
@@ -927,9 +925,8 @@ class CardTest(TransportTest):
         return card
 
     def sent(self, mail_server, folder=None, env=None):
-        """The messages a run through `mail_server` hands over, read from
-        `folder` (the outbox when None), with what differs from run to run
-        (Date, Message-ID, and the boundaries made from it) masked."""
+        """The messages of a run, read from `folder`, with what differs from
+        run to run (Date, Message-ID, the boundaries made from it) masked."""
         for name in ("pinemail.log", "pinemail.journal"):
             self.folder.file(name).unlink(missing_ok=True)
         card = self.write_files(mail_server)

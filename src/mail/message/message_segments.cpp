@@ -31,6 +31,28 @@ std::uint64_t MessageSegments::size() const {
   return total;
 }
 
+// Whole lines of `base64` from `*offset` on, at least one, until `out`
+// holds `size` bytes; the lines of full length are copied into place at
+// once.
+void MessageSegments::AppendLines(std::string_view base64, std::size_t* offset, std::size_t size,
+                                  std::string* out) const {
+  const std::size_t line_size = kBase64LineLength + line_end_.size();
+  const std::size_t wanted = size > out->size() ? size - out->size() : 0;
+  const std::size_t full_lines =
+      std::min((wanted + line_size - 1) / line_size, (base64.size() - *offset) / kBase64LineLength);
+  std::size_t at = out->size();
+  out->resize(at + full_lines * line_size);
+  for (std::size_t line = 0; line < full_lines; ++line, at += line_size) {
+    base64.copy(out->data() + at, kBase64LineLength, *offset);
+    line_end_.copy(out->data() + at + kBase64LineLength, line_end_.size());
+    *offset += kBase64LineLength;
+  }
+  if (full_lines == 0 && *offset < base64.size()) {
+    out->append(base64.substr(*offset)).append(line_end_);
+    *offset = base64.size();
+  }
+}
+
 bool MessageSegments::Read(Cursor* cursor, std::string* out, std::size_t size) const {
   const std::size_t before = out->size();
   while (out->size() < size && cursor->segment < segments_.size()) {
@@ -41,9 +63,8 @@ bool MessageSegments::Read(Cursor* cursor, std::string* out, std::size_t size) c
       const std::size_t take = std::min(bytes.size() - cursor->offset, size - out->size());
       out->append(bytes.substr(cursor->offset, take));
       cursor->offset += take;
-    } else if (cursor->offset < bytes.size()) {
-      out->append(bytes.substr(cursor->offset, kBase64LineLength)).append(line_end_);
-      cursor->offset += kBase64LineLength;
+    } else {
+      AppendLines(bytes, &cursor->offset, size, out);
     }
     if (cursor->offset >= bytes.size()) *cursor = Cursor{cursor->segment + 1, 0};
   }

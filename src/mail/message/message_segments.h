@@ -74,6 +74,9 @@ class MessageSegments {
     std::shared_ptr<const AttachedFile> file;  // a shared file's base64 lines
   };
 
+  void AppendLines(std::string_view base64, std::size_t* offset, std::size_t size,
+                   std::string* out) const;
+
   std::string line_end_;
   std::vector<Segment> segments_;
 };

@@ -19,6 +19,9 @@ class SmtpDotStuffer {
  public:
   // Appends `piece` to `out`, dot-stuffed.
   void Add(std::string_view piece, std::string* out);
+  // Dot-stuffs the bytes of `out` from `start` on where they stand; without
+  // a line that starts with "." (base64 never has one) nothing is moved.
+  void StuffFrom(std::string* out, std::size_t start);
   // What ends the data after the message: its last line's end when it had
   // none, then the line ".".
   std::string_view End() const { return line_start_ ? ".\r\n" : "\r\n.\r\n"; }
@@ -44,8 +47,8 @@ class SmtpOutput {
   // Appends the next bytes to `out` until it holds at least `size` bytes or
   // all was read. False when it appended nothing: all was read.
   bool Read(std::string* out, std::size_t size);
-  // All that is left, in one text.
-  std::string ReadAll();
+  // All that is left, in one text, read `piece` bytes or so at a time.
+  std::string ReadAll(std::size_t piece = 64 * 1024);
 
  private:
   struct Piece {
@@ -62,7 +65,6 @@ class SmtpOutput {
   // Within a message being read: where, and the stuffing state.
   MessageSegments::Cursor cursor_;
   SmtpDotStuffer stuffer_;
-  std::string raw_;  // a message's bytes before stuffing
 };
 
 }  // namespace pinemail

@@ -42,14 +42,14 @@ std::string OversizeReason(std::uint64_t size, std::uint64_t limit) {
          std::to_string(limit) + " バイトです";
 }
 
-// Writes all of `output` to `connection`, a buffer at a time. False with
-// `error` when the connection failed.
-bool WriteOutput(SmtpConnection& connection, SmtpOutput output, std::string* error) {
-  std::string buffer;
-  buffer.reserve(kWriteChunk + 128);
-  while (output.Read(&buffer, kWriteChunk)) {
-    if (!connection.Write(buffer, error)) return false;
-    buffer.clear();
+// Writes all of `output` to `connection` through `buffer`, kWriteChunk
+// bytes or so at a time. False with `error` when the connection failed.
+bool WriteOutput(SmtpConnection& connection, SmtpOutput output, std::string* buffer,
+                 std::string* error) {
+  buffer->clear();
+  while (output.Read(buffer, kWriteChunk)) {
+    if (!connection.Write(*buffer, error)) return false;
+    buffer->clear();
   }
   return true;
 }
@@ -117,6 +117,9 @@ class SmtpTransport final : public MailTransport {
   // The messages of the call in hand that may begin: its own, then those ahead.
   std::vector<const OutgoingMessage*> queue_;
   std::uint64_t tickets_ = 0;
+  // Kept from write to write: a buffer made anew each time would cost its
+  // pages again for every message.
+  std::string write_buffer_;
 };
 
 // Opens a connection and the pipeline for it.
@@ -154,7 +157,7 @@ void SmtpTransport::Quit() {
     std::string error;
     SmtpOutput out = pipeline_->TakeOutput();
     SmtpReply reply;
-    bool talking = !out.empty() && WriteOutput(connection_, std::move(out), &error);
+    bool talking = !out.empty() && WriteOutput(connection_, std::move(out), &write_buffer_, &error);
     while (talking && pipeline_->Awaited()) {
       talking = connection_.ReadReply(SmtpReplyDeadline(*pipeline_->Awaited()), &reply, &error);
       if (talking) pipeline_->TakeReply(reply);
@@ -284,7 +287,7 @@ void SmtpTransport::Exchange() {
   std::string error;
   SmtpOutput out = pipeline_->TakeOutput();
   const bool wrote = !out.empty();
-  if (wrote && !WriteOutput(connection_, std::move(out), &error)) {
+  if (wrote && !WriteOutput(connection_, std::move(out), &write_buffer_, &error)) {
     pipeline_->Lose(error);
   } else if (const std::optional<SmtpStep> step = pipeline_->Awaited()) {
     SmtpReply reply;
