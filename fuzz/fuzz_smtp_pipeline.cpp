@@ -1,5 +1,5 @@
 // Fuzzes the SMTP pipeline as the transport drives it, against arbitrary
-// server replies, and reads what it writes as a server would. Input: a byte
+// server replies, and reads what it writes, in small pieces, as a server would. Input: a byte
 // of options (bit 0 PIPELINING, bit 1 CHUNKING, bits 2-4 the window less
 // one, bits 5-7 Messages Per Connection, 0 for none), a byte for the number
 // of messages, then events: a reply (a code from a table, or any code from
@@ -11,13 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "mail/message/message_segments.h"
 #include "mail/smtp/smtp_pipeline.h"
 #include "mail/smtp/smtp_reply.h"
+#include "merge/attached_file.h"
 
 using pinemail::SmtpOutcome;
 using pinemail::SmtpPipeline;
@@ -34,10 +37,18 @@ constexpr std::array<int, 16> kCodes = {250, 250, 250, 354, 251, 221, 421, 450,
 
 std::string Recipient(std::uint64_t ticket) { return "r" + std::to_string(ticket) + "@example.jp"; }
 
-// Lines starting with dots, and every other message without a last line end.
-std::string Message(std::uint64_t ticket) {
-  return "Subject: " + std::to_string(ticket) + "\r\n\r\n.\r\n..x\r\nend" +
-         (ticket % 2 ? "\r\n" : "");
+// Lines starting with dots, some right after a shared file's base64 (a
+// segment border on a line start), and every other message without a last
+// line end.
+std::shared_ptr<const pinemail::MessageSegments> Message(std::uint64_t ticket) {
+  static const auto file = pinemail::EncodeAttachedFile("f", std::string(100, 'x'));
+  auto message = std::make_shared<pinemail::MessageSegments>();
+  message->Append("Subject: " + std::to_string(ticket) + "\r\n\r\n");
+  if (ticket % 3 != 0) message->AppendEncoded(file);
+  message->Append(".\r\n..x\r\n");
+  if (ticket % 3 == 1) message->AppendEncoded(file);
+  message->Append(ticket % 2 ? ".end\r\n" : "end");
+  return message;
 }
 
 bool Positive(int code) { return code / 100 == 2; }
@@ -145,7 +156,7 @@ void Server::Command(std::string_view line, std::string_view* rest) {
     mode_ = Mode::kQuit;
     return Wrote(SmtpStep::kQuit);
   }
-  const std::string expected = current ? Message(current->ticket) : "";
+  const std::string expected = current ? Message(current->ticket)->Join() : "";
   Check(current != nullptr && line == "BDAT " + std::to_string(expected.size()) + " LAST" &&
             rest->starts_with(expected),
         "BDAT carries the transaction's message", line);
@@ -168,7 +179,7 @@ void Server::Data(std::string_view* rest) {
   }
   mode_ = Mode::kCommands;
   Transaction& current = transactions_[mails_ - 1];
-  std::string expected = Message(current.ticket);
+  std::string expected = Message(current.ticket)->Join();
   if (!expected.ends_with("\r\n")) expected += "\r\n";
   Check(message.empty() || message == expected, "the data is the message", message);
   current.message = !message.empty();
@@ -233,7 +244,7 @@ bool RunConnection(const pinemail::SmtpPipelineOptions& options, std::uint64_t m
     }
     Check(pipeline.open() <= options.window, "the window holds");
     Check(options.share == 0 || begun <= options.share, "the connection carries its share");
-    const std::string out = pipeline.TakeOutput();
+    const std::string out = pipeline.TakeOutput().ReadAll(1 + *next % 7);
     Check(!stopped || out.empty(), "nothing new goes once the run stopped");
     server.Read(out);
     collect();

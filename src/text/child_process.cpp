@@ -49,12 +49,25 @@ void ChildProcess::StopFeeding() {
   input_open_ = false;
 }
 
-bool ChildProcess::Feed(std::string_view input, std::size_t* written) {
+// The next piece is taken as soon as the last one was written, so that the
+// end of the input is known the moment it was all written.
+bool ChildProcess::Feed(Feeding* feeding) {
+  const auto pull = [feeding] {
+    if (!feeding->piece.empty() || feeding->complete) return;
+    feeding->piece = (*feeding->input)();
+    feeding->complete = feeding->piece.empty();
+  };
+  pull();  // an empty input is complete even when there is no pipe for it
   if (!input_open_) return false;
-  const Flow flow =
-      *written < input.size() ? WriteSome(input.substr(*written), written) : Flow::kClosed;
+  Flow flow = Flow::kClosed;
+  if (!feeding->complete) {
+    std::size_t written = 0;
+    flow = WriteSome(feeding->piece, &written);
+    feeding->piece.remove_prefix(written);
+    pull();
+  }
   // The end of the input, or the child refused the rest.
-  if (flow == Flow::kClosed || *written == input.size()) StopFeeding();
+  if (flow == Flow::kClosed || feeding->complete) StopFeeding();
   return flow == Flow::kMoved;
 }
 
@@ -67,7 +80,17 @@ bool ChildProcess::Take(std::size_t kept, ChildOutput* output) {
 
 ChildExchange ChildProcess::Exchange(std::string_view input, const ChildLimits& limits,
                                      ChildOutput* output) {
-  std::size_t written = 0;
+  bool given = false;
+  const ChildInput whole = [&given, input]() {
+    return std::exchange(given, true) ? std::string_view() : input;
+  };
+  return ExchangeFrom(whole, limits, output);
+}
+
+ChildExchange ChildProcess::ExchangeFrom(const ChildInput& input, const ChildLimits& limits,
+                                         ChildOutput* output) {
+  Feeding feeding;
+  feeding.input = &input;
   Deadline last_moved = Clock::now();
   std::optional<Deadline> reading_ends;  // set once the child has exited
   for (;;) {
@@ -77,9 +100,9 @@ ChildExchange ChildProcess::Exchange(std::string_view input, const ChildLimits& 
       StopFeeding();
       reading_ends = After(Clock::now(), limits.linger);
     }
-    const bool fed = Feed(input, &written);
+    const bool fed = Feed(&feeding);
     const bool taken = Take(limits.kept, output);
-    const bool complete = written == input.size();
+    const bool complete = feeding.complete;
     if (limits.enough && limits.enough(*output)) return {ChildEnd::kEnough, complete};
     const Deadline now = Clock::now();
     if ((!input_open_ && !output_open_) || (reading_ends && now >= *reading_ends)) {

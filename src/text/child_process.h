@@ -38,6 +38,10 @@ struct ChildCommand {
   bool takes_input = false;
 };
 
+// A child's input given piece by piece: each call gives the next bytes,
+// valid until the next call; an empty piece ends the input.
+using ChildInput = std::function<std::string_view()>;
+
 // What a child wrote on the output that comes back.
 struct ChildOutput {
   std::string text;  // the first ChildLimits::kept bytes
@@ -92,6 +96,10 @@ class ChildProcess {
   // a child that exited leaves its input unwritten, but what it wrote before
   // is taken whole.
   ChildExchange Exchange(std::string_view input, const ChildLimits& limits, ChildOutput* output);
+  // The same with the input read from `input` as the child takes it, so that
+  // a long input is never held whole.
+  ChildExchange ExchangeFrom(const ChildInput& input, const ChildLimits& limits,
+                             ChildOutput* output);
 
   // How the child itself ended.
   struct Exit {
@@ -128,9 +136,16 @@ class ChildProcess {
   void EndGroup();
   void LeaveGroup();
 
+  // The input of an exchange: the piece being written, and whether all was.
+  struct Feeding {
+    const ChildInput* input = nullptr;
+    std::string_view piece;
+    bool complete = false;
+  };
+
   // The steps of an exchange.
   void StopFeeding();
-  bool Feed(std::string_view input, std::size_t* written);
+  bool Feed(Feeding* feeding);
   bool Take(std::size_t kept, ChildOutput* output);
 
   std::unique_ptr<Handles> handles_;

@@ -8,6 +8,7 @@ import argparse
 import json
 import os
 import pathlib
+import random
 import re
 import shutil
 import subprocess
@@ -905,6 +906,50 @@ class SendmailTest(TransportTest):
                          [record["argv"] for record, _ in calls])
         for (_, data), address in zip(calls, wire):
             self.assertIn(f"<{address}>\n".encode(), data)
+
+
+class CardTest(TransportTest):
+    """Messages with files: SMTP (with CHUNKING and without) and sendmail
+    carry the outbox's bytes."""
+    def write_files(self, mail_server):
+        card = b"\xff\xd8\xff\xe0" + random.Random(25).randbytes(300_000) + b"\xff\xd9"
+        self.folder.write_bytes("card.jpg", card)
+        self.folder.write_bytes("note.png", b"\x89PNG\r\n\x1a\n" + bytes(range(256)) * 9)
+        self.folder.write_text("pinemail.ini", "[Config]\nUser Name=\nPassword=\n"
+                               "Subst Key Word=NAME,CARD,NOTE\nAttach Key Word=CARD,NOTE\n"
+                               f"Mail Server={mail_server}\nFrom={SENDER}\n")
+        self.folder.write_text("newyear.txt", TEMPLATE)
+        self.folder.write_text("list.txt", "pinemail.exe\n" + "".join(
+            f"{a},{n},newyear.txt,{s},card.jpg,{'note.png' if i % 2 else ''}\n"
+            for i, (a, n, s) in enumerate(RECIPIENTS)))
+        return card
+
+    def sent(self, mail_server, folder=None, env=None):
+        """The messages of a run, read from `folder`, with what differs from
+        run to run (Date, Message-ID, the boundaries made from it) masked."""
+        for name in ("pinemail.log", "pinemail.journal"):
+            self.folder.file(name).unlink(missing_ok=True)
+        card = self.write_files(mail_server)
+        result = self.runner.run(self.folder, ["list.txt"], env=env)
+        self.assertEqual(0, result.status, result.stderr)
+        paths = sorted(self.folder.file(folder or "outbox").glob("*.eml"))
+        return card, [re.sub(rb"(?m)^(Date|Message-ID): .*$|(=_pinemail_[a-z]+_)[0-9a-f]{16}",
+                             lambda m: m.group(2) or m.group(1) + b": -", p.read_bytes()) for p in paths]
+
+    def test_smtp_and_sendmail_carry_the_outbox_bytes(self):
+        card, outbox = self.sent("outbox:outbox")
+        self.assertEqual(len(RECIPIENTS), len(outbox))
+        attachment = next(message_from_bytes(outbox[0], policy=policy.default).iter_attachments())
+        self.assertEqual(card, attachment.get_content())
+        for options in ([], ["--pipelining", "--chunking"]):
+            with self.subTest(options=options):
+                server = self.server(*options)
+                _, sent = self.sent(f"smtp://127.0.0.1:{server.port}", server.store)
+                self.assertEqual(outbox, sent)
+        self.folder.write_bytes("bin/sendmail", FAKE_SENDMAIL.encode())
+        os.chmod(self.folder.file("bin/sendmail"), 0o755)
+        _, sent = self.sent("sendmail:bin/sendmail", "bin/calls")
+        self.assertEqual([m.replace(b"\r\n", b"\n") for m in outbox], sent)
 
 
 class OAuthServer(SmtpServer):

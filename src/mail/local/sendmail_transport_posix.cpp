@@ -27,6 +27,8 @@ constexpr std::chrono::milliseconds kReadAfterExit{200};
 // read and dropped so that the program never blocks on a full pipe.
 constexpr std::size_t kErrorOutputKept = 4096;
 constexpr std::size_t kReasonLineCodePoints = 200;
+// The message goes to the program in pieces of about this size.
+constexpr std::size_t kInputChunk = 64 * 1024;
 
 bool IsExecutableFile(const std::string& path) {
   struct stat info {};
@@ -63,14 +65,14 @@ struct ProgramRun {
   std::string error_output;
 };
 
-// Runs `program` with `arguments` and `input` on its standard input, taking
+// Runs `program` with `arguments` and `message` on its standard input, taking
 // the start of what it writes to standard error (standard output goes to the
 // null device). A program that neither reads nor writes for kIdleLimit, or
 // takes longer than that to exit once its pipes are closed, is stopped with
 // whatever it started; otherwise what it started (a queue runner holding its
 // standard error) runs on and does not hold up the run.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::string_view input) {
+                      const MessageSegments& message) {
   ProgramRun run;
   ChildCommand command = ChildCommand::Program(program, arguments);
   command.output = ChildOutputStream::kStandardError;
@@ -86,7 +88,16 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   limits.kept = kErrorOutputKept;
   limits.linger = kReadAfterExit;
   ChildOutput errors;
-  const ChildExchange exchange = child.Exchange(input, limits, &errors);
+  // The message is read out of its segments a buffer at a time, as the
+  // program takes it.
+  MessageSegments::Cursor cursor;
+  std::string buffer;
+  const ChildInput input = [&message, &cursor, &buffer]() {
+    buffer.clear();
+    message.Read(&cursor, &buffer, kInputChunk);
+    return std::string_view(buffer);
+  };
+  const ChildExchange exchange = child.ExchangeFrom(input, limits, &errors);
   run.input_complete = exchange.input_complete;
   run.error_output = std::move(errors.text);
   run.stopped_idle = exchange.end == ChildEnd::kIdle ||
@@ -150,7 +161,7 @@ MailResult SendmailTransport::Send(const OutgoingMessage& message) {
   const MessageFields fields = FieldsFor(message, sender_, stamps_);
 
   const ProgramRun run = RunProgram(chosen_, SendmailArguments(sender_.address, fields.to.address),
-                                    WriteMessage(fields, "\n"));
+                                    WriteMessageSegments(fields, "\n"));
   if (!run.started) return MailResult::Failed(run.start_error);
   if (run.stopped_idle) return MailResult::Failed(chosen_ + ": 応答がないため停止しました");
   if (!run.exit.exited || run.exit.code != 0) {

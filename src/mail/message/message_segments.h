@@ -53,6 +53,18 @@ class MessageSegments {
     return true;
   }
 
+  // Where a Read goes on from: a segment, and how far into its text or its
+  // base64 the reading got.
+  struct Cursor {
+    std::size_t segment = 0;
+    std::size_t offset = 0;
+  };
+  // Appends the message's bytes from `cursor` on to `out` until `out` holds
+  // at least `size` bytes or the message ends (a base64 line and its line
+  // end go whole), and moves `cursor` past them. False when it appended nothing: the
+  // message was read to its end.
+  bool Read(Cursor* cursor, std::string* out, std::size_t size) const;
+
   // The whole message in one text.
   std::string Join() const;
 
@@ -61,6 +73,9 @@ class MessageSegments {
     std::string text;                          // the message's own text, or
     std::shared_ptr<const AttachedFile> file;  // a shared file's base64 lines
   };
+
+  void AppendLines(std::string_view base64, std::size_t* offset, std::size_t size,
+                   std::string* out) const;
 
   std::string line_end_;
   std::vector<Segment> segments_;

@@ -35,8 +35,8 @@ bool SmtpPipeline::CanBegin() const {
 }
 
 void SmtpPipeline::Begin(std::uint64_t ticket, std::string_view recipient,
-                         std::string_view message) {
-  if (!CanBegin()) return;
+                         std::shared_ptr<const MessageSegments> message) {
+  if (!CanBegin() || message == nullptr) return;
   Transaction& transaction = open_.emplace_back();
   transaction.serial = ++begun_;
   transaction.ticket = ticket;
@@ -44,17 +44,25 @@ void SmtpPipeline::Begin(std::uint64_t ticket, std::string_view recipient,
   Queue(SmtpStep::kMail, serial, "MAIL FROM:<" + options_.sender + ">\r\n");
   Queue(SmtpStep::kRcpt, serial, "RCPT TO:<" + std::string(recipient) + ">\r\n");
   if (options_.chunking) {
-    Queue(SmtpStep::kBdat, serial,
-          "BDAT " + std::to_string(message.size()) + " LAST\r\n" + std::string(message));
+    std::string command = "BDAT " + std::to_string(message->size()) + " LAST\r\n";
+    Queue(SmtpStep::kBdat, serial, std::move(command), std::move(message));
   } else {
     Queue(SmtpStep::kData, serial, "DATA\r\n");
-    Queue(SmtpStep::kEndOfData, serial, SmtpDataPayload(message));
+    Queue(SmtpStep::kEndOfData, serial, {}, std::move(message));
   }
 }
 
-void SmtpPipeline::Queue(SmtpStep step, std::uint64_t serial, std::string bytes) {
+void SmtpPipeline::Begin(std::uint64_t ticket, std::string_view recipient,
+                         std::string_view message) {
+  auto segments = std::make_shared<MessageSegments>();
+  segments->Append(message);
+  Begin(ticket, recipient, std::move(segments));
+}
+
+void SmtpPipeline::Queue(SmtpStep step, std::uint64_t serial, std::string bytes,
+                         std::shared_ptr<const MessageSegments> message) {
   if (Transaction* transaction = Find(serial)) ++transaction->unanswered;
-  queued_.push_back({step, serial, std::move(bytes)});
+  queued_.push_back({step, serial, std::move(bytes), std::move(message)});
 }
 
 // Without PIPELINING a command waits for every reply before it. With it,
@@ -66,19 +74,19 @@ bool SmtpPipeline::MayWrite() const {
   return options_.pipelining && awaited_.back().step != SmtpStep::kData;
 }
 
-std::string SmtpPipeline::TakeOutput() {
+SmtpOutput SmtpPipeline::TakeOutput() {
   const bool writing = state_ == State::kOpen || state_ == State::kQuitting;
   while (writing && !closed() && !queued_.empty() && MayWrite()) {
     if (reset_due_ && queued_.front().step == SmtpStep::kMail) {
       reset_due_ = false;
-      Write({SmtpStep::kRset, kSession, "RSET\r\n"});
+      Write({SmtpStep::kRset, kSession, "RSET\r\n", nullptr});
       continue;
     }
     Command next = std::move(queued_.front());
     queued_.pop_front();
     Write(std::move(next));
   }
-  return std::exchange(output_, std::string());
+  return std::exchange(output_, SmtpOutput());
 }
 
 void SmtpPipeline::Write(Command command) {
@@ -87,7 +95,8 @@ void SmtpPipeline::Write(Command command) {
     transaction->message_went = transaction->message_went || command.step == SmtpStep::kBdat ||
                                 command.step == SmtpStep::kEndOfData;
   }
-  output_ += command.bytes;
+  output_.AddText(command.bytes);
+  output_.AddMessage(std::move(command.message), command.step == SmtpStep::kEndOfData);
   command.bytes = std::string();
   awaited_.push_back(std::move(command));
 }
@@ -176,7 +185,7 @@ void SmtpPipeline::OnRcpt(Transaction& transaction, const SmtpReply& reply) {
 void SmtpPipeline::OnData(Transaction& transaction, const SmtpReply& reply) {
   if (reply.code != 354) return Refuse(transaction, SmtpStep::kData, reply);
   if (transaction.refusal.code != 0) {
-    queued_.push_front({SmtpStep::kEndOfData, kSession, ".\r\n"});
+    queued_.push_front({SmtpStep::kEndOfData, kSession, ".\r\n", nullptr});
   }
 }
 
@@ -265,7 +274,7 @@ void SmtpPipeline::Quit(std::string_view reason) {
   queued_.clear();
   reset_due_ = false;
   state_ = State::kQuitting;
-  queued_.push_back({SmtpStep::kQuit, kSession, "QUIT\r\n"});
+  queued_.push_back({SmtpStep::kQuit, kSession, "QUIT\r\n", nullptr});
 }
 
 void SmtpPipeline::Drain() {

@@ -11,11 +11,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mail/message/message_segments.h"
+#include "mail/smtp/smtp_payload.h"
 #include "mail/smtp/smtp_reply.h"
 #include "mail/smtp/smtp_step.h"
 
@@ -59,11 +62,13 @@ class SmtpPipeline {
   bool CanBegin() const;
   // Begins a transaction of `message` (CR LF lines, not dot-stuffed) to
   // `recipient` (its wire form), known by `ticket` in its settlement. Only
-  // when CanBegin().
+  // when CanBegin(). The message is held, not copied, until it is written.
+  void Begin(std::uint64_t ticket, std::string_view recipient,
+             std::shared_ptr<const MessageSegments> message);
   void Begin(std::uint64_t ticket, std::string_view recipient, std::string_view message);
 
   // The bytes to write now, taken; empty when nothing may go before a reply.
-  std::string TakeOutput();
+  SmtpOutput TakeOutput();
   // The step whose reply comes next, when one is awaited.
   std::optional<SmtpStep> Awaited() const;
   // The next reply, to the step Awaited() names.
@@ -101,6 +106,8 @@ class SmtpPipeline {
     SmtpStep step;
     std::uint64_t serial;
     std::string bytes;  // empty once written
+    // The message after `bytes` (BDAT, or the data after DATA's 354).
+    std::shared_ptr<const MessageSegments> message = nullptr;
   };
 
   struct Transaction {
@@ -117,7 +124,8 @@ class SmtpPipeline {
     bool heard() const;
   };
 
-  void Queue(SmtpStep step, std::uint64_t serial, std::string bytes);
+  void Queue(SmtpStep step, std::uint64_t serial, std::string bytes,
+             std::shared_ptr<const MessageSegments> message = nullptr);
   bool MayWrite() const;
   void Write(Command command);
   Transaction* Find(std::uint64_t serial);
@@ -143,7 +151,7 @@ class SmtpPipeline {
   std::deque<Command> awaited_;  // written, their replies to come in order
   std::deque<Transaction> open_;
   std::vector<SmtpSettlement> settled_;
-  std::string output_;
+  SmtpOutput output_;
 };
 
 }  // namespace pinemail

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,13 +29,29 @@ namespace {
 constexpr std::size_t kChunkingWindow = 8;
 constexpr std::size_t kPipeliningWindow = 2;
 
+// Bytes handed to the connection at a time: the messages are read out of
+// their segments into a buffer of this size, never joined whole.
+constexpr std::size_t kWriteChunk = 256 * 1024;
+
 constexpr std::string_view kClosingReason = "接続を閉じました";
 constexpr std::string_view kStoppedReason = "送信を中断しました";
 
 // Why a message of `size` bytes does not go to a server that takes `limit`.
-std::string OversizeReason(std::size_t size, std::uint64_t limit) {
+std::string OversizeReason(std::uint64_t size, std::uint64_t limit) {
   return "メッセージが大きすぎます: " + std::to_string(size) + " バイト、サーバーの上限は " +
          std::to_string(limit) + " バイトです";
+}
+
+// Writes all of `output` to `connection` through `buffer`, kWriteChunk
+// bytes or so at a time. False with `error` when the connection failed.
+bool WriteOutput(SmtpConnection& connection, SmtpOutput output, std::string* buffer,
+                 std::string* error) {
+  buffer->clear();
+  while (output.Read(buffer, kWriteChunk)) {
+    if (!connection.Write(*buffer, error)) return false;
+    buffer->clear();
+  }
+  return true;
 }
 
 class SmtpTransport final : public MailTransport {
@@ -100,6 +117,9 @@ class SmtpTransport final : public MailTransport {
   // The messages of the call in hand that may begin: its own, then those ahead.
   std::vector<const OutgoingMessage*> queue_;
   std::uint64_t tickets_ = 0;
+  // Kept from write to write: a buffer made anew each time would cost its
+  // pages again for every message.
+  std::string write_buffer_;
 };
 
 // Opens a connection and the pipeline for it.
@@ -135,9 +155,9 @@ void SmtpTransport::Quit() {
     pipeline_->Quit(kClosingReason);
     Absorb();
     std::string error;
-    const std::string out = pipeline_->TakeOutput();
+    SmtpOutput out = pipeline_->TakeOutput();
     SmtpReply reply;
-    bool talking = !out.empty() && connection_.Write(out, &error);
+    bool talking = !out.empty() && WriteOutput(connection_, std::move(out), &write_buffer_, &error);
     while (talking && pipeline_->Awaited()) {
       talking = connection_.ReadReply(SmtpReplyDeadline(*pipeline_->Awaited()), &reply, &error);
       if (talking) pipeline_->TakeReply(reply);
@@ -251,21 +271,23 @@ void SmtpTransport::Begin(const OutgoingMessage& message) {
   handover.message = &message;
   handover.ticket = ++tickets_;
   handover.message_id = fields.message_id;
-  std::string text = WriteMessage(fields, "\r\n");
+  auto segments = std::make_shared<const MessageSegments>(WriteMessageSegments(fields, "\r\n"));
+  const std::uint64_t size = segments->size();
   const std::uint64_t limit = connection_.size_limit();
-  if (limit != 0 && text.size() > limit) {
-    handover.oversize = OversizeReason(text.size(), limit);
+  if (limit != 0 && size > limit) {
+    handover.oversize = OversizeReason(size, limit);
     return;
   }
-  pipeline_->Begin(handover.ticket, fields.to.address, std::move(text));
+  pipeline_->Begin(handover.ticket, fields.to.address, std::move(segments));
 }
 
 // Writes what may go now, then takes the next reply; a connection that fails
 // either way, or that the pipeline ended, is closed.
 void SmtpTransport::Exchange() {
   std::string error;
-  const std::string out = pipeline_->TakeOutput();
-  if (!out.empty() && !connection_.Write(out, &error)) {
+  SmtpOutput out = pipeline_->TakeOutput();
+  const bool wrote = !out.empty();
+  if (wrote && !WriteOutput(connection_, std::move(out), &write_buffer_, &error)) {
     pipeline_->Lose(error);
   } else if (const std::optional<SmtpStep> step = pipeline_->Awaited()) {
     SmtpReply reply;
@@ -274,7 +296,7 @@ void SmtpTransport::Exchange() {
     } else {
       pipeline_->Lose(error);
     }
-  } else if (out.empty()) {
+  } else if (!wrote) {
     // Nothing to write and no reply to wait for: the transactions cannot
     // move on, and the connection is given up rather than waited on.
     pipeline_->Lose(kClosingReason);

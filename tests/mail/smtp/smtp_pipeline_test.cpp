@@ -71,7 +71,7 @@ void Drive(const Case& c, std::string* transcript, std::string* outcomes) {
       pipeline.Begin(next, "r@x", std::string("m").append(std::to_string(next)));
       ++next;
     }
-    *transcript += Words(pipeline.TakeOutput());
+    *transcript += Words(pipeline.TakeOutput().ReadAll());
     for (const SmtpSettlement& settled : pipeline.TakeSettled()) *outcomes += Describe(settled);
     if (!pipeline.Awaited()) {
       if (pipeline.closed()) return;

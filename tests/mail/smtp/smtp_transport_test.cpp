@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "mail/message/message_segments.h"
 #include "mail/net/net.h"
 #include "mail/smtp/smtp_endpoint.h"
 #include "mail/smtp/smtp_payload.h"
@@ -223,6 +225,31 @@ TEST(SmtpData, LinesStartingWithADotAreStuffedAndTheEndIsMarked) {
             "Subject: a\r\n\r\n..\r\n...x\r\na.b\r\n.\r\n");
   EXPECT_EQ(SmtpDataPayload(".start"), "..start\r\n.\r\n");
   EXPECT_EQ(SmtpDataPayload(""), ".\r\n");
+}
+
+// Segment borders fall on line starts with dots and next to line ends, and
+// the pieces read out split everything else: the bytes are those of the
+// joined message either way.
+TEST(SmtpOutput, MessagesReadInAnyPiecesAreTheirJoinedBytes) {
+  const auto file = EncodeAttachedFile("f", std::string(200, 'x'));
+  auto message = std::make_shared<MessageSegments>();
+  message->Append(".a\r\n\r\n");
+  message->AppendEncoded(file);
+  message->Append(".b\r\n..c\r\n");
+  message->AppendEncoded(file);
+  message->Append(".end");
+  const std::string whole = message->Join();
+  for (const bool stuffed : {true, false}) {
+    const std::string expected =
+        "DATA\r\n" + (stuffed ? SmtpDataPayload(whole) : whole) + "QUIT\r\n";
+    for (std::size_t piece = 1; piece <= expected.size(); ++piece) {
+      SmtpOutput output;
+      output.AddText("DATA\r\n");
+      output.AddMessage(message, stuffed);
+      output.AddText("QUIT\r\n");
+      ASSERT_EQ(output.ReadAll(piece), expected) << "stuffed " << stuffed << ", pieces " << piece;
+    }
+  }
 }
 
 TEST(SmtpFailure, ServerRefusalOrLibraryErrorMadePrintable) {
