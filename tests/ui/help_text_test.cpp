@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/dry_runs.h"
 #include "config/product.h"
 #include "text/codepage.h"
 
@@ -76,15 +77,36 @@ TEST(HelpText, StartsWithTheTitleAndEndsWithTheClosingBanner) {
 
 TEST(HelpText, StatesTheFilesKeysAndLimitsItsRulesName) {
   const std::string_view text = HelpText();
-  for (std::string_view needle :
-       {"pinemail.exe", "pinemail.ini", "pinemail.log",
-        "[Config]\r\nUser Name=\r\nPassword=\r\n"
-        "Subst Key Word=NAME,KEN,GOBI\r\n",
-        "NO_INSERT_TEXT=TRUE", "Mail Server", "From", "63", "「#」", " /H", "%%",
-        "ログインに失敗しました。", "送信に失敗しました。", "MSMAPI32.OCX", "Outlook Express",
-        "Send Rate", "Messages Per Connection", " /resume", "pinemail.journal",
-        "送信を中断しました。(", "前回の実行で送信済みです。", "--home", "PINEMAIL_HOME",
-        "$XDG_CONFIG_HOME/pinemail"}) {
+  for (std::string_view needle : {"pinemail.exe",
+                                  "pinemail.ini",
+                                  "pinemail.log",
+                                  "[Config]\r\nUser Name=\r\nPassword=\r\n"
+                                  "Subst Key Word=NAME,KEN,GOBI\r\n",
+                                  "NO_INSERT_TEXT=TRUE",
+                                  "Mail Server",
+                                  "From",
+                                  "63",
+                                  "「#」",
+                                  " /H",
+                                  "%%",
+                                  "ログインに失敗しました。",
+                                  "送信に失敗しました。",
+                                  "MSMAPI32.OCX",
+                                  "Outlook Express",
+                                  "Send Rate",
+                                  "Messages Per Connection",
+                                  " /resume",
+                                  "pinemail.journal",
+                                  "送信を中断しました。(",
+                                  "前回の実行で送信済みです。",
+                                  "--home",
+                                  "PINEMAIL_HOME",
+                                  "$XDG_CONFIG_HOME/pinemail",
+                                  "/check",
+                                  "/preview",
+                                  "/test",
+                                  kCheckHeaderLine,
+                                  kTestSubjectPrefix}) {
     EXPECT_NE(text.find(needle), std::string_view::npos) << needle;
   }
 }
