@@ -123,7 +123,9 @@ TEST(DeliverabilityTest, FindingsFollowTheRecordsTheServerAndTheRecipients) {
           << c.name << ": " << found[i].text;
     }
     // A name that does not answer is not asked again under another name.
-    if (c.name == std::string("no answer")) EXPECT_EQ(dns.asked.size(), 1u);
+    if (c.name == std::string("no answer")) {
+      EXPECT_EQ(dns.asked.size(), 1u);
+    }
   }
 }
 

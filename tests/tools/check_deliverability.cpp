@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   if (std::string(argv[2]) == "txt") {
     const TxtAnswer answer = dns.LookUpTxt(argv[3]);
     const char* outcomes[] = {"records", "none", "no answer"};
-    std::printf("%s%s\n", outcomes[static_cast<int>(answer.outcome)], answer.reason.c_str());
+    std::printf("%s\t%s\n", outcomes[static_cast<int>(answer.outcome)], answer.reason.c_str());
     for (const std::string& record : answer.records) std::printf("%s\n", record.c_str());
     return 0;
   }

@@ -1,10 +1,15 @@
 #!/usr/bin/python3
 """The DNS TXT lookup and the deliverability check against a loopback DNS
-server (dnslib) that serves fixed records and never answers one name.
+server (dnslib) that serves fixed records and never answers one name. The
+Windows build runs under Wine, whose DNS client asks a chosen server on
+port 53 only: the server then listens there on an address of 127.0.0.0/8 of
+its own.
 
 Usage: test_dns.py CHECK_DELIVERABILITY_PROGRAM [unittest options]
 """
 
+import pathlib
+import random
 import socket
 import subprocess
 import sys
@@ -14,6 +19,7 @@ import unittest
 from dnslib import QTYPE, RCODE, RR, TXT, A, DNSRecord
 
 TOOL = None
+WINE_RUN = pathlib.Path(__file__).resolve().parents[3] / "cmake" / "wine-run"
 SILENT = "slow.example.jp."  # asked, never answered
 ZONE = {  # name: its records, (type, value)
     "example.jp.": [("TXT", ["v=spf1 ", "include:_spf.example.jp -all"])],
@@ -24,10 +30,14 @@ ZONE = {  # name: its records, (type, value)
 
 
 class DnsServer:
-    def __init__(self):
+    def __init__(self, on_port_53):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.socket.bind(("127.0.0.1", 0))
-        self.address = "127.0.0.1:%d" % self.socket.getsockname()[1]
+        if on_port_53:
+            self.socket.bind(("127.0.%d.%d" % (random.randrange(1, 255), random.randrange(2, 255)),
+                              53))
+        else:
+            self.socket.bind(("127.0.0.1", 0))
+        self.address = "%s:%d" % self.socket.getsockname()
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
@@ -50,11 +60,13 @@ class DnsServer:
 class DnsTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = DnsServer()
+        cls.wine = TOOL.endswith(".exe")
+        cls.server = DnsServer(cls.wine)
 
     def tool(self, *args):
-        done = subprocess.run([TOOL, self.server.address, *args], capture_output=True,
-                              timeout=60, check=True)
+        wine = [str(WINE_RUN)] if self.wine else []
+        done = subprocess.run(wine + [TOOL, self.server.address, *args], capture_output=True,
+                              timeout=120, check=True)
         return done.stdout.decode().splitlines()
 
     def test_lookups(self):
@@ -62,9 +74,11 @@ class DnsTest(unittest.TestCase):
                 ("example.jp", ["records", "v=spf1 include:_spf.example.jp -all"]),
                 ("gmail.jp", ["records", "v=spf1 -all", "site-verification=1"]),
                 ("bare.jp", ["none"]), ("nowhere.jp", ["none"]),
-                ("slow.example.jp", ["no answer" + "DNS サーバーから答えがありません"])]:
+                ("slow.example.jp", ["no answer"])]:
             with self.subTest(name=name):
-                self.assertEqual(expected, self.tool("txt", name))
+                # The outcome, without the reason (for no answer, the system's).
+                outcome, *records = self.tool("txt", name)
+                self.assertEqual(expected, [outcome.split("\t")[0], *records])
 
     def test_checks(self):
         for sender, host, kinds in [
