@@ -1,7 +1,6 @@
-// Runs the DNS TXT lookup or the whole deliverability check against a given
-// DNS server and prints what it found, one line each, for the loopback DNS
-// tests: `check_deliverability SERVER txt NAME` or `check_deliverability
-// SERVER check FROM SMTP_HOST [RECIPIENT]...`.
+// Prints what the DNS TXT lookup or the deliverability check finds through a
+// given DNS server, one line each: `check_deliverability SERVER txt NAME` or
+// `check_deliverability SERVER check FROM SMTP_HOST [RECIPIENT]...`.
 #include <cstdio>
 #include <string>
 
