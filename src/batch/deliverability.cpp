@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
 
 #include "text/ascii.h"
 
@@ -29,12 +28,12 @@ constexpr std::array<std::string_view, 14> kSecondLevels = {
 // A big provider: the domains of its servers, the mail domains it owns, and
 // the name other domains include in their SPF record to send through it.
 struct Provider {
-  std::initializer_list<std::string_view> server_domains;
-  std::initializer_list<std::string_view> mail_domains;
+  std::vector<std::string_view> server_domains;
+  std::vector<std::string_view> mail_domains;
   std::string_view spf_include;
 };
 
-const std::array<Provider, 3> kProviders = {{
+const std::vector<Provider> kProviders = {
     {{"gmail.com", "google.com", "googlemail.com"},
      {"gmail.com", "googlemail.com"},
      "_spf.google.com"},
@@ -43,7 +42,7 @@ const std::array<Provider, 3> kProviders = {{
       "msn.com"},
      "spf.protection.outlook.com"},
     {{"me.com", "icloud.com"}, {"icloud.com", "me.com", "mac.com"}, "icloud.com"},
-}};
+};
 
 std::string LowerCase(std::string_view text) {
   std::string lower(text);
@@ -90,7 +89,7 @@ bool IsSubdomainOrSelf(std::string_view domain, std::string_view parent) {
                               domain[domain.size() - parent.size() - 1] == '.');
 }
 
-bool Contains(std::initializer_list<std::string_view> list, std::string_view item) {
+bool Contains(const std::vector<std::string_view>& list, std::string_view item) {
   return std::find(list.begin(), list.end(), item) != list.end();
 }
 
@@ -126,6 +125,21 @@ std::string DmarcTag(std::string_view record, std::string_view name) {
   return {};
 }
 
+// True when an SPF record's "include:" or "redirect=" term names `domain`.
+bool SpfNames(std::string_view spf, std::string_view domain) {
+  while (!spf.empty()) {
+    const std::size_t end = std::min(spf.find(' '), spf.size());
+    const std::string_view term = spf.substr(0, end);
+    spf.remove_prefix(std::min(end + 1, spf.size()));
+    for (std::string_view name : {"include:", "+include:", "redirect="}) {
+      if (StartsWithNoCase(term, name) && EqualsNoCase(term.substr(name.size()), domain)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // True when the server `host` may send for `from_domain`: the same
 // registrable domain, or a big provider's server for one of its own mail
 // domains or for a domain whose SPF record includes the provider.
@@ -136,9 +150,7 @@ bool ServerSendsFor(std::string_view host, std::string_view from_domain, std::st
   for (const Provider& provider : kProviders) {
     if (!Contains(provider.server_domains, server)) continue;
     if (Contains(provider.mail_domains, sender)) return true;
-    if (LowerCase(spf).find("include:" + std::string(provider.spf_include)) != std::string::npos) {
-      return true;
-    }
+    if (SpfNames(spf, provider.spf_include)) return true;
   }
   return false;
 }

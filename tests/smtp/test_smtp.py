@@ -285,6 +285,15 @@ class SmtpTest(TransportTest):
         self.assertEqual([], server.messages())
         self.assertEqual(1, server.state()["failed_logins"])
 
+    def test_a_refusal_users_meet_is_explained_after_the_servers_words(self):
+        refusal = "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled"
+        server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}",
+                             "--auth-refusal", refusal)
+        result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password="x")
+        self.assertEqual(2, result.status)
+        self.assert_sign_on_failed(refusal + " (")
+        self.assert_sign_on_failed("Auth=oauth2")
+
     def test_untrusted_certificate_is_a_sign_on_failure(self):
         server = self.server("--starttls", *CERTS)
         result = self.run_batch(f"smtp://localhost:{server.port}", env={"PINEMAIL_CA_FILE": ""})

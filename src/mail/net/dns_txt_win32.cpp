@@ -47,7 +47,7 @@ TxtAnswer ReadTxtRecords(const DNS_RECORDW* record) {
   TxtAnswer answer;
   answer.outcome = TxtAnswer::Outcome::kNoRecords;
   for (; record != nullptr; record = record->pNext) {
-    if (record->wType != DNS_TYPE_TEXT || (record->Flags.DW & 0x3) != DnsSectionAnswer) continue;
+    if (record->wType != DNS_TYPE_TEXT) continue;
     answer.records.push_back(JoinStrings(record->Data.TXT));
     answer.outcome = TxtAnswer::Outcome::kRecords;
   }
