@@ -1,9 +1,11 @@
 // TXT lookups through the Windows DNS client (DnsQuery_W). Its waits are the
 // system's own (about ten seconds at most) and a chosen server is always
 // asked on port 53: DnsQuery_W takes no port.
-#include <windns.h>
-#include <windows.h>
+// windns.h needs the types of winsock2.h (which includes windows.h) first.
+// clang-format off
 #include <winsock2.h>
+#include <windns.h>
+// clang-format on
 
 #include "mail/net/dns_txt.h"
 #include "text/wide_win32.h"
