@@ -1,11 +1,11 @@
 // TXT lookups through the Windows DNS client (DnsQuery_W). Its waits are the
 // system's own (about ten seconds at most) and a chosen server is always
 // asked on port 53: DnsQuery_W takes no port.
-// windns.h needs the types of winsock2.h (which includes windows.h) first.
-// clang-format off
 #include <winsock2.h>
+// After winsock2.h, which must come before windows.h.
+#include <windows.h>
+// After windows.h, whose types it needs.
 #include <windns.h>
-// clang-format on
 
 #include "mail/net/dns_txt.h"
 #include "text/wide_win32.h"
