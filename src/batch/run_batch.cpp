@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/dry_runs.h"
 #include "batch/journal.h"
 #include "batch/message_sender.h"
 #include "batch/read_ahead.h"
@@ -21,6 +22,7 @@
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
 #include "mail/transport_factory.h"
+#include "merge/keywords.h"
 #include "merge/record.h"
 #include "text/codepage.h"
 #include "text/credential_mask.h"
@@ -85,7 +87,8 @@ class BatchRun {
         list_(list),
         list_path_(std::move(list_path)),
         journal_(journal),
-        queue_(list_, settings_, env.app_folder, journal),
+        queue_(list_, settings_, env.app_folder, journal,
+               env.kind == RunKind::kTest ? &env.test_address : nullptr),
         sender_(env, settings_) {}
 
   // A log that cannot be written stops the run: mail sent after that point
@@ -98,14 +101,19 @@ class BatchRun {
     if (!transport) return BatchOutcome::kStoppedEarly;
     const BatchOutcome outcome = SendRecords(*transport);
     transport->SignOff();
-    return outcome;
+    return Conclude(outcome);
   }
 
   const BatchProgress& progress() const { return report_.progress(); }
 
  private:
+  // A check's and a test's block say under the time what they are.
   bool WriteHeader() {
-    return report_.Write(LogBlock().RunHeader(env_.now ? env_.now() : LocalTimestamp()));
+    LogBlock header;
+    header.RunHeader(env_.now ? env_.now() : LocalTimestamp());
+    if (env_.kind == RunKind::kCheck) header.Line(kCheckHeaderLine).Line();
+    if (env_.kind == RunKind::kTest) header.Line(kTestHeaderLine, env_.test_address).Line();
+    return report_.Write(header);
   }
 
   // The list must have a first line, and that line must carry the mark and
@@ -126,8 +134,12 @@ class BatchRun {
 
   // Settings that would send every message short of what it must carry
   // (an attachment keyword that is not a keyword) stop the run here.
+  // A test to an address no list could name stops here too.
   bool CheckSetup() {
-    const std::string problem = queue_.SetupProblem();
+    std::string problem = queue_.SetupProblem();
+    if (problem.empty() && env_.kind == RunKind::kTest && !IsPlainAddress(env_.test_address)) {
+      problem = "テスト送信先 " + env_.test_address + ": " + std::string(kBadAddressReason);
+    }
     return problem.empty() || report_.StopBeforeRecords(problem);
   }
 
@@ -168,7 +180,7 @@ class BatchRun {
       while (reader.Next(&line)) {
         line_feeds_ = line_feeds_ || line.find('\n') != std::string::npos;
         const std::string_view record = RecordLine(line);
-        if (record.empty()) continue;
+        if (record.empty() || !Takes(record)) continue;
         ++total;
         journal_.Survey(record, reader.raw());
       }
@@ -178,6 +190,59 @@ class BatchRun {
     return true;
   }
 
+  // Whether the run takes the record: a test takes the first of each
+  // template, any other run every record.
+  bool Takes(std::string_view record) {
+    if (env_.kind != RunKind::kTest) return true;
+    const std::string name = ParseRecord(record, KeywordTable{}).template_name;
+    return counted_templates_.Takes(ResolveTemplatePath(name, env_.app_folder));
+  }
+
+  // The transport the run goes through: the configured one; for a check
+  // wrapped so that nothing is sent; for a preview the outbox of the
+  // preview folder, emptied first.
+  std::unique_ptr<MailTransport> MakeRunTransport(std::string* reason) {
+    if (!env_.make_transport) return nullptr;
+    if (env_.kind == RunKind::kPreview) {
+      const std::string folder = PreviewFolder(env_.app_folder);
+      report_.progress().preview_folder = folder;
+      if (!ClearPreviewFolder(folder, reason)) return nullptr;
+      return env_.make_transport(PreviewSettings(settings_, folder), reason);
+    }
+    std::unique_ptr<MailTransport> transport = env_.make_transport(settings_, reason);
+    if (!transport || env_.kind != RunKind::kCheck) return transport;
+    TransportConfig config;
+    ReadTransportConfig(settings_, PlatformDefaultTransport(), &config, nullptr);
+    return std::make_unique<CheckingTransport>(std::move(transport), config.sender,
+                                               SystemMessageStamps(), &checked_);
+  }
+
+  // What a check or a test adds at the end: the check's deliverability
+  // findings, and the summary line in the log and for a person. A
+  // deliverability error means some messages would not be taken.
+  BatchOutcome Conclude(BatchOutcome outcome) {
+    BatchProgress& progress = report_.progress();
+    const std::size_t not_going = progress.rejected + progress.failed;
+    // A preview writes no log; the entry points tell where its messages are.
+    if (env_.kind == RunKind::kSend || env_.kind == RunKind::kPreview ||
+        outcome == BatchOutcome::kStoppedEarly) {
+      return outcome;
+    }
+    LogBlock block;
+    if (env_.kind == RunKind::kCheck && env_.dns) {
+      const PreflightReport preflight = Preflight(settings_, checked_, *env_.dns);
+      for (const std::string& line : preflight.lines) block.Line(line);
+      progress.summary = preflight.lines;
+      if (preflight.refused) outcome = BatchOutcome::kSomeNotSent;
+    }
+    const std::string summary = env_.kind == RunKind::kCheck
+                                    ? CheckSummaryLine(progress.records, not_going)
+                                    : TestSummaryLine(progress.sent, not_going, env_.test_address);
+    progress.summary.insert(progress.summary.begin(), summary);
+    report_.Write(block.Line(summary).Line());
+    return outcome;
+  }
+
   // Null when the pacing cannot be read, the transport cannot be made or it
   // refuses the sign-on; the log then says so, and why, and the run ends
   // without a sign-off. A value the run cannot use never lets it send unpaced.
@@ -185,10 +250,14 @@ class BatchRun {
     std::string reason;
     std::chrono::nanoseconds gap{};
     std::unique_ptr<MailTransport> transport;
+    // A check and a preview send nothing, so nothing need wait its turn.
+    const bool paced = env_.kind == RunKind::kSend || env_.kind == RunKind::kTest;
     if (ParseSendRate(settings_.send_rate, &gap, &reason)) {
-      sender_.Pace(gap);
-      report_.progress().send_gap = gap;
-      if (env_.make_transport) transport = env_.make_transport(settings_, &reason);
+      if (paced) {
+        sender_.Pace(gap);
+        report_.progress().send_gap = gap;
+      }
+      transport = MakeRunTransport(&reason);
     }
     if (!report_.Write(
             LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
@@ -344,8 +413,10 @@ class BatchRun {
   RunJournal& journal_;
   ReadAhead queue_;  // the record in hand first, then those read ahead
   MessageSender sender_;
-  bool line_feeds_ = false;  // a line of the list holds a line feed
-  bool stopped_ = false;     // the run stops after the record in hand
+  TemplateChooser counted_templates_;             // a test's records, as counted
+  std::vector<DeliverabilityRecipient> checked_;  // a check's messages, as noted
+  bool line_feeds_ = false;                       // a line of the list holds a line feed
+  bool stopped_ = false;                          // the run stops after the record in hand
 };
 
 }  // namespace
@@ -365,6 +436,7 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   env.now = LocalTimestamp;
   env.clock = [] { return PaceClock::now(); };
   env.stop = std::make_shared<StopRequest>();
+  env.dns = std::make_shared<SystemTxtLookup>(env.tuning.dns_server);
   env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
   return env;
 }
@@ -385,7 +457,8 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   // log and the list are, so that a run finding the log in use names the
   // log alone and a failed run leaves no journal behind.
   JournalFile journal;
-  if (env.keep_journal && failures.empty()) {
+  const bool keep_journal = env.keep_journal && env.kind == RunKind::kSend;
+  if (keep_journal && failures.empty()) {
     OpenJournal(env.app_folder + std::string(kJournalFileName), journal, failures);
   }
   if (!failures.empty()) {
@@ -395,7 +468,7 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   }
 
   const std::unique_ptr<RunJournal> run_journal =
-      env.keep_journal ? MakeFileRunJournal(journal, list_path, env.notice) : MakeNullRunJournal();
+      keep_journal ? MakeFileRunJournal(journal, list_path, env.notice) : MakeNullRunJournal();
   BatchRun run(env, std::move(settings), log, list.get(), list_path, *run_journal);
   BatchOutcome outcome = run.Run();
   if (totals) *totals = run.progress();
