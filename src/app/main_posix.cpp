@@ -41,6 +41,7 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
       app_folder, decision.list_path, pinemail::TransportTuningFromEnvironment());
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
+  env.start_at = decision.start_at;
   pinemail::ApplyStartUpSwitches(env);
   shown.Attach(env);
   BatchProgress totals;

@@ -101,6 +101,7 @@ int Run() {
                                                  TransportTuningFromEnvironment());
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
+  env.start_at = decision.start_at;
   ApplyStartUpSwitches(env);
   WindowProgress window;
   if (!decision.quiet && terminal == TerminalKind::kNone)

@@ -5,18 +5,20 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "batch/daily_limit.h"
 #include "batch/journal.h"
 #include "batch/message_sender.h"
 #include "batch/read_ahead.h"
 #include "batch/run_journal.h"
 #include "batch/run_log.h"
 #include "batch/run_report.h"
+#include "batch/stay_awake.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
@@ -91,10 +93,10 @@ class BatchRun {
   // A log that cannot be written stops the run: mail sent after that point
   // would leave no record of having been sent.
   BatchOutcome Run() {
-    if (!WriteHeader() || !CheckFirstLine() || !CheckSetup() || !SurveyList()) {
+    if (!WriteHeader() || !CheckFirstLine() || !CheckSetup() || !SurveyList() || !WaitForStart()) {
       return BatchOutcome::kStoppedEarly;
     }
-    std::unique_ptr<MailTransport> transport = SignOn();
+    std::unique_ptr<MailTransport> transport = SignOn(Credentials::kLogged);
     if (!transport) return BatchOutcome::kStoppedEarly;
     const BatchOutcome outcome = SendRecords(*transport);
     transport->SignOff();
@@ -178,30 +180,129 @@ class BatchRun {
     return true;
   }
 
-  // Null when the pacing cannot be read, the transport cannot be made or it
-  // refuses the sign-on; the log then says so, and why, and the run ends
-  // without a sign-off. A value the run cannot use never lets it send unpaced.
-  std::unique_ptr<MailTransport> SignOn() {
+  WallClock::time_point WallNow() const {
+    return env_.wall_clock ? env_.wall_clock() : WallClock::now();
+  }
+
+  // `/at`: the time is read and the run checked now, so that a run that
+  // could not start says so at once, not at the time; then the run waits,
+  // holding the log, so that no other run starts meanwhile.
+  bool WaitForStart() {
+    if (env_.start_at.empty()) return true;
+    WallClock::time_point start;
     std::string reason;
-    std::chrono::nanoseconds gap{};
+    if (!ParseStartTime(env_.start_at, WallNow(), &start, &reason)) {
+      return report_.StopBeforeRecords(reason);
+    }
+    if (!CheckBeforeWaiting()) return false;
+    return WaitUntil(start, BatchWait::Kind::kStart) ||
+           report_.StopBeforeRecords(std::string(kStopAskedReason));
+  }
+
+  // The check before a wait: the settings the sign-on reads and the sign-on
+  // itself, then the sign-off (the connection would not outlive the wait).
+  // The log hears of it only when it fails.
+  bool CheckBeforeWaiting() {
+    std::unique_ptr<MailTransport> transport = SignOn(Credentials::kOnFailure);
+    if (!transport) return false;
+    transport->SignOff();
+    return true;
+  }
+
+  // Waits by the wall clock, in steps of at most a second: a machine that
+  // slept past `until`, or a clock set forward, ends the wait at once; a
+  // clock set back lengthens it. False when a person stopped the run.
+  bool WaitUntil(WallClock::time_point until, BatchWait::Kind kind) {
+    const StayAwake awake;
+    BatchWait wait;
+    wait.kind = kind;
+    wait.until = LocalMinuteText(until);
+    for (;;) {
+      if (sender_.StopAsked()) return false;
+      const WallClock::duration left = until - WallNow();
+      if (left <= WallClock::duration::zero()) return true;
+      wait.length = std::chrono::ceil<std::chrono::milliseconds>(left);
+      if (env_.waiting) env_.waiting(wait);
+      const std::chrono::nanoseconds step = std::min<std::chrono::nanoseconds>(
+          std::chrono::seconds(1), std::chrono::ceil<std::chrono::nanoseconds>(left));
+      if (env_.sleep) {
+        env_.sleep(step);
+      } else {
+        std::this_thread::sleep_for(step);
+      }
+    }
+  }
+
+  // Whether the credentials block goes to the log before the sign-on, or
+  // only when it fails (the check before a wait).
+  enum class Credentials { kLogged, kOnFailure };
+
+  // Null when the limits cannot be read, the transport cannot be made or it
+  // refuses the sign-on; the log then says so, and why, and the run ends
+  // without a sign-off.
+  std::unique_ptr<MailTransport> SignOn(Credentials credentials) {
+    std::string reason;
     std::unique_ptr<MailTransport> transport;
-    if (ParseSendRate(settings_.send_rate, &gap, &reason)) {
-      sender_.Pace(gap);
-      report_.progress().send_gap = gap;
-      if (env_.make_transport) transport = env_.make_transport(settings_, &reason);
+    if (ReadLimits(&reason) && env_.make_transport) {
+      transport = env_.make_transport(settings_, &reason);
     }
-    if (!report_.Write(
-            LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
-      return nullptr;
-    }
+    if (credentials == Credentials::kLogged && !WriteCredentials()) return nullptr;
     const MailResult signed_on = transport
                                      ? transport->SignOn(settings_.user_name, settings_.password)
                                      : MailResult::Failed(reason);
     if (signed_on.ok()) return transport;
+    if (credentials == Credentials::kOnFailure && !WriteCredentials()) return nullptr;
     const std::string cleaned = CleanReason(signed_on.reason, settings_);
     report_.Write(LogBlock().SignOnFailed(signed_on.reason_logged ? cleaned : std::string()));
     if (env_.sign_on_failed) env_.sign_on_failed(cleaned);
     return nullptr;
+  }
+
+  bool WriteCredentials() {
+    return report_.Write(
+        LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)));
+  }
+
+  // "Send Rate", "Daily Limit" and the times of the messages the journal
+  // shows sent in the last 24 hours. A value the run cannot use never lets
+  // it send unpaced or unlimited: false, with the reason.
+  bool ReadLimits(std::string* reason) {
+    std::chrono::nanoseconds gap{};
+    std::size_t limit = 0;
+    if (!ParseSendRate(settings_.send_rate, &gap, reason) ||
+        !ParseDailyLimit(settings_.daily_limit, &limit, reason)) {
+      return false;
+    }
+    sender_.Pace(gap);
+    report_.progress().send_gap = gap;
+    std::vector<std::int64_t> seconds;
+    if (limit > 0 && !journal_.SentTimes(&seconds, reason)) return false;
+    std::vector<WallClock::time_point> times;
+    for (const std::int64_t sent : seconds) times.push_back(FromJournalSeconds(sent));
+    window_ = SendWindow(limit, std::move(times));
+    return true;
+  }
+
+  // "Daily Limit": true while the last 24 hours have room for one more
+  // message. When they have none, a run without `/at` stops, to go on with
+  // `/resume`; one with `/at` signs off, waits for room and signs on again.
+  // False, the run stopped and the message not tried, otherwise.
+  bool RoomInWindow(MailTransport& transport) {
+    const WallClock::time_point now = WallNow();
+    const WallClock::time_point next = window_.NextAt(now);
+    if (next <= now) return true;
+    if (env_.start_at.empty()) {
+      Stop(DailyLimitReason(window_.limit(), next));
+      return false;
+    }
+    transport.SignOff();
+    if (!WaitUntil(next, BatchWait::Kind::kDailyLimit)) {
+      Stop(std::string(kStopAskedReason));
+      return false;
+    }
+    const MailResult again = transport.SignOn(settings_.user_name, settings_.password);
+    if (!again.ok()) Stop(std::string(kSignOnFailedLine) + CleanReason(again.reason, settings_));
+    return again.ok();
   }
 
   // The records are read a few ahead of the one in hand, so that the
@@ -216,6 +317,9 @@ class BatchRun {
       queue_.Fill();
       if (queue_.empty()) break;
       PendingRecord& record = queue_.front();
+      if (record.message() && !RoomInWindow(transport)) {
+        return Settle(transport, Front::kUnjudged);
+      }
       // A person's stop: nothing more is tried, and what was handed over settles.
       if (sender_.StopAsked() || (record.message() && !Send(record, transport))) {
         Stop(std::string(kStopAskedReason));
@@ -239,10 +343,11 @@ class BatchRun {
   // none goes ahead. False, with nothing logged, when a person stopped the
   // run during a wait before the message went.
   bool Send(PendingRecord& record, MailTransport& transport) {
-    const SendEnd end = sender_.Send(
-        *record.message(),
-        sender_.paced() ? std::vector<const OutgoingMessage*>{} : queue_.MessagesBehind(),
-        transport);
+    const SendEnd end =
+        sender_.Send(*record.message(),
+                     sender_.paced() || window_.limited() ? std::vector<const OutgoingMessage*>{}
+                                                          : queue_.MessagesBehind(),
+                     transport);
     switch (end.kind) {
       case SendEnd::Kind::kSent:
         Sent(record, end.message_id);
@@ -263,8 +368,10 @@ class BatchRun {
   // A journal that cannot follow stops the run.
   void Sent(PendingRecord& record, const std::string& message_id) {
     report_.Sent(record);
+    const WallClock::time_point now = WallNow();
+    window_.Sent(now);
     std::string reason;
-    if (!journal_.Sent(record.identity, message_id, &reason) && !stopped_) {
+    if (!journal_.Sent(record.identity, message_id, JournalSeconds(now), &reason) && !stopped_) {
       Stop(BlankControls(reason));
     }
   }
@@ -344,6 +451,7 @@ class BatchRun {
   RunJournal& journal_;
   ReadAhead queue_;  // the record in hand first, then those read ahead
   MessageSender sender_;
+  SendWindow window_;        // "Daily Limit"'s last 24 hours
   bool line_feeds_ = false;  // a line of the list holds a line feed
   bool stopped_ = false;     // the run stops after the record in hand
 };
@@ -363,6 +471,7 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
     return MakeTransport(settings, folder, stamps, tuning, reason);
   };
   env.now = LocalTimestamp;
+  env.wall_clock = [] { return WallClock::now(); };
   env.clock = [] { return PaceClock::now(); };
   env.stop = std::make_shared<StopRequest>();
   env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
@@ -403,15 +512,6 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   return outcome;
 }
 
-std::string LocalTimestamp() {
-  std::time_t now = std::time(nullptr);
-  // The program has one thread, so the shared buffer of localtime is safe.
-  const std::tm* local = std::localtime(&now);
-  char text[32] = {};
-  if (local == nullptr || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", local) == 0) {
-    return "0000/00/00 00:00:00";
-  }
-  return text;
-}
+std::string LocalTimestamp() { return LocalTimestampAt(WallClock::now()); }
 
 }  // namespace pinemail

@@ -66,6 +66,40 @@ bool TakeTrailingOption(std::string_view* command, const TrailingOption& option,
   return true;
 }
 
+std::string_view TrimTrailingGaps(std::string_view text) {
+  while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// " /at TIME" (any case; on POSIX also " --at TIME" and " --at=TIME") at
+// the end of the command text: TIME is the last word. Takes the option off
+// with TIME and the blanks before it; false when the text does not end in it.
+bool TakeStartTime(std::string_view* command, bool posix_words, std::string* time) {
+  const std::string_view text = TrimTrailingGaps(*command);
+  const std::size_t gap = text.find_last_of(" \t");
+  if (gap == std::string_view::npos) return false;
+  const std::string_view word = text.substr(gap + 1);
+  std::string_view rest = TrimTrailingGaps(text.substr(0, gap));
+  constexpr std::string_view kJoined = "--at=";
+  if (posix_words && word.starts_with(kJoined) && word.size() > kJoined.size()) {
+    *time = std::string(word.substr(kJoined.size()));
+    *command = rest;
+    return true;
+  }
+  const std::string_view option = " /at";
+  if (rest.size() >= option.size() &&
+      EqualsNoCase(rest.substr(rest.size() - option.size()), option)) {
+    rest.remove_suffix(option.size());
+  } else if (posix_words && rest.ends_with(" --at")) {
+    rest.remove_suffix(5);
+  } else {
+    return false;
+  }
+  *time = std::string(word);
+  *command = TrimTrailingGaps(rest);
+  return true;
+}
+
 std::string_view SkipGaps(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size() && IsArgumentGap(text[pos])) ++pos;
@@ -166,10 +200,12 @@ StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, Pat
   }
   if (AsksForHelp(input)) return decision;
   std::string_view command = input.command_text;
-  // Each option once, in either order.
-  for (int taken = 0; taken < 2; ++taken) {
+  // Each option once, in any order.
+  for (int taken = 0; taken < 3; ++taken) {
     if (!decision.resume && TakeTrailingOption(&command, kResumeOption, input.posix_help_words)) {
       decision.resume = true;
+    } else if (decision.start_at.empty() &&
+               TakeStartTime(&command, input.posix_help_words, &decision.start_at)) {
     } else if (!decision.quiet &&
                TakeTrailingOption(&command, kQuietOption, input.posix_help_words)) {
       decision.quiet = true;

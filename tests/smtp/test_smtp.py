@@ -140,7 +140,7 @@ class TransportTest(unittest.TestCase):
         return server
 
     def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None,
-                  terminal=False, extra="", columns=200, sender=SENDER):
+                  terminal=False, extra="", columns=200, sender=SENDER, args=()):
         self.folder.write_text("pinemail.ini", "[Config]\n"
                                f"User Name={user}\nPassword={password}\n"
                                f"Subst Key Word=NAME\nMail Server={mail_server}\n"
@@ -151,7 +151,7 @@ class TransportTest(unittest.TestCase):
         self.folder.write_text("list.txt", "\n".join(lines) + "\n")
         if terminal:
             return self.run_on_terminal(env, columns)
-        return self.runner.run(self.folder, ["list.txt"], env=env)
+        return self.runner.run(self.folder, ["list.txt", *args], env=env)
 
     def run_on_terminal(self, env, columns):
         """The run with standard error on a terminal; the result's stderr is
@@ -274,14 +274,18 @@ class SmtpTest(TransportTest):
         self.assertNotIn(PASSWORD.encode(), log)
 
     def test_wrong_password_is_a_sign_on_failure(self):
-        server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
-        result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password="wrong")
-        self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED
-                                   + "(535 5.7.8 Authentication credentials invalid)"),
-                         self.folder.log())
-        self.assertEqual([], server.messages())
-        self.assertEqual(1, server.state()["failed_logins"])
+        # With /at too, at once, not at the time.
+        for args in [(), ("/at", "0:00")]:
+            server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
+            self.folder.file("pinemail.log").unlink(missing_ok=True)
+            result = self.run_batch(f"smtp://localhost:{server.port}", user="taro",
+                                    password="wrong", args=args)
+            self.assertEqual(2, result.status)
+            self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED
+                                       + "(535 5.7.8 Authentication credentials invalid)"),
+                             self.folder.log())
+            self.assertEqual([], server.messages())
+            self.assertEqual(1, server.state()["failed_logins"])
 
     def test_untrusted_certificate_is_a_sign_on_failure(self):
         server = self.server("--starttls", *CERTS)
