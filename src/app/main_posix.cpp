@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -31,6 +32,13 @@ void PrintError(const std::string& utf8) {
   std::fflush(stderr);
 }
 
+// A preview's folder is opened on a desktop, for a person at its terminal.
+void OpenPreview(const BatchProgress& totals) {
+  if (totals.preview_folder.empty() || isatty(fileno(stderr)) == 0) return;
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) return;
+  pinemail::OpenBrowser(totals.preview_folder);
+}
+
 BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
                                   const std::string& app_folder) {
   // Progress and summary go to a person only; scheduled runs stay quiet, and
@@ -42,13 +50,19 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
   env.start_at = decision.start_at;
+  env.kind = decision.kind;
+  env.test_address = decision.test_address;
   pinemail::ApplyStartUpSwitches(env);
   shown.Attach(env);
   BatchProgress totals;
   BatchOutcome outcome = pinemail::RunBatch(env, &totals);
   // Paths are bytes here; they are decoded only to be shown.
-  shown.Finish(outcome, totals,
-               pinemail::DecodeSystemText(app_folder + std::string(pinemail::kLogFileName)));
+  const std::string log_path =
+      pinemail::DecodeSystemText(app_folder + std::string(pinemail::kLogFileName));
+  const std::string preview_folder = pinemail::DecodeSystemText(totals.preview_folder);
+  shown.Finish(outcome, totals, log_path,
+               pinemail::DryRunEndLines(decision.kind, outcome, totals, log_path, preview_folder));
+  if (!decision.quiet && outcome != BatchOutcome::kStoppedEarly) OpenPreview(totals);
   return outcome;
 }
 

@@ -4,12 +4,15 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/start_up_switches.h"
 #include "app/terminal_progress.h"
 #include "app/window_progress.h"
 #include "batch/exit_status.h"
+#include "batch/progress_line.h"
 #include "batch/run_batch.h"
+#include "batch/run_log.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/signon/oauth.h"
@@ -70,6 +73,37 @@ int SignInWithWindow(const std::string& app_folder) {
   return ExitStatus(ok ? BatchOutcome::kAllSent : BatchOutcome::kStoppedEarly);
 }
 
+// Keeps the sign-on's failure for the box at the end of a check or a test.
+void NoteSignOnFailure(BatchEnvironment& env, std::string* kept) {
+  env.sign_on_failed = [kept, shown = env.sign_on_failed](const std::string& reason) {
+    *kept = std::string(kSignOnFailedLine);
+    if (!reason.empty()) *kept += "(" + reason + ")";
+    if (shown) shown(reason);
+  };
+}
+
+// A check, a test or a preview on a desktop, with neither a console nor
+// /quiet: a preview that wrote its messages opens their folder in Explorer;
+// anything else ends with its summary (or why it stopped) in a box.
+void ShowDryRunEnd(BatchOutcome outcome, const BatchProgress& totals,
+                   const std::vector<std::string>& end_lines, const std::string& sign_on_failure,
+                   const std::string& log_path) {
+  if (!totals.preview_folder.empty() && outcome != BatchOutcome::kStoppedEarly &&
+      OpenBrowser(totals.preview_folder)) {
+    return;
+  }
+  std::string text;
+  for (const std::string& line : end_lines) text += line + "\r\n";
+  if (end_lines.empty()) {
+    const SummaryParts parts = SummaryLineParts(outcome, totals, {}, log_path);
+    text = parts.outcome + "\r\n";
+    if (!sign_on_failure.empty()) text += sign_on_failure + "\r\n";
+    if (!parts.stop_line.empty()) text += parts.stop_line + "\r\n";
+    text += parts.log;
+  }
+  ShowBox(text, outcome == BatchOutcome::kAllSent ? MB_ICONINFORMATION : MB_ICONWARNING);
+}
+
 // A batch run started from a command prompt shows its progress on the
 // prompt's console; started otherwise (a dropped list, a shortcut) in the
 // progress window, where a person can see the desktop. /quiet shows neither.
@@ -102,18 +136,28 @@ int Run() {
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
   env.start_at = decision.start_at;
+  env.kind = decision.kind;
+  env.test_address = decision.test_address;
   ApplyStartUpSwitches(env);
+  const bool on_desktop = !decision.quiet && terminal == TerminalKind::kNone;
   WindowProgress window;
-  if (!decision.quiet && terminal == TerminalKind::kNone)
+  if (on_desktop && decision.kind == RunKind::kSend)
     window.Open(ShownListName(decision.list_path), env.stop);
   shown.Attach(env);
   window.Attach(env);
+  std::string sign_on_failure;
+  if (on_desktop) NoteSignOnFailure(env, &sign_on_failure);
   BatchProgress totals;
   const BatchOutcome outcome = RunBatch(env, &totals);
   // RunBatch has closed the log and the journal by now.
   const std::string log_path = input.app_folder + std::string(kLogFileName);
-  shown.Finish(outcome, totals, log_path);
+  const std::vector<std::string> end_lines =
+      DryRunEndLines(decision.kind, outcome, totals, log_path, totals.preview_folder);
+  shown.Finish(outcome, totals, log_path, end_lines);
   window.Finish(outcome, totals, log_path);
+  if (on_desktop && decision.kind != RunKind::kSend) {
+    ShowDryRunEnd(outcome, totals, end_lines, sign_on_failure, log_path);
+  }
   return ExitStatus(outcome);
 }
 

@@ -57,6 +57,7 @@ TransportTuning TransportTuningFromEnvironment() {
       break;
     }
   }
+  if (const char* server = std::getenv("PINEMAIL_DNS_SERVER")) tuning.dns_server = server;
   return tuning;
 }
 

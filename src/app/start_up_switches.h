@@ -18,7 +18,8 @@ void ApplyStartUpSwitches(BatchEnvironment& env);
 // For tests and measurements: PINEMAIL_SMTP_TIMEOUT_SCALE shortens the waits
 // for servers and the pauses before a message goes again (ParseWaitScale),
 // and PINEMAIL_CA_FILE, else CURL_CA_BUNDLE (libcurl does not read it by
-// itself), names the CA file every TLS connection trusts.
+// itself), names the CA file every TLS connection trusts; PINEMAIL_DNS_SERVER
+// ("127.0.0.1:PORT") the DNS server the deliverability check asks.
 TransportTuning TransportTuningFromEnvironment();
 
 }  // namespace pinemail

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch/dry_runs.h"
 #include "batch/run_log.h"
 
 namespace pinemail {
@@ -20,6 +21,18 @@ constexpr milliseconds kDumbLineEvery{10000};
 constexpr milliseconds kShownWait{500};
 
 }  // namespace
+
+std::vector<std::string> DryRunEndLines(RunKind kind, BatchOutcome outcome,
+                                        const BatchProgress& totals, const std::string& log_path,
+                                        const std::string& preview_folder) {
+  if (kind == RunKind::kSend || outcome == BatchOutcome::kStoppedEarly) return {};
+  if (kind == RunKind::kPreview) {
+    return PreviewSummaryLines(totals.sent, totals.rejected + totals.failed, preview_folder);
+  }
+  std::vector<std::string> lines = totals.summary;
+  lines.push_back("ログ: " + log_path);
+  return lines;
+}
 
 TerminalProgress::TerminalProgress(TerminalKind kind) : kind_(kind), started_(PaceClock::now()) {}
 
@@ -92,8 +105,14 @@ void TerminalProgress::Line(const std::string& text) {
 }
 
 void TerminalProgress::Finish(BatchOutcome outcome, const BatchProgress& totals,
-                              const std::string& log_path) {
+                              const std::string& log_path,
+                              const std::vector<std::string>& end_lines) {
   if (kind_ == TerminalKind::kNone) return;
+  if (!end_lines.empty()) {
+    ClearLine();
+    for (const std::string& line : end_lines) WriteTerminal(line + "\n");
+    return;
+  }
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::seconds>(PaceClock::now() - started_);
   Line(SummaryText(outcome, totals, elapsed, log_path));

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "batch/pacing.h"
 #include "batch/progress_line.h"
@@ -12,6 +13,15 @@
 #include "ui/terminal.h"
 
 namespace pinemail {
+
+// What a check, a test or a preview tells a person at its end, one line
+// each: a check's or a test's summary, what the check found and the log's
+// path; a preview's count and folder. Paths as they are to be shown. Empty
+// for a run that sends and for one that stopped early, whose own summary
+// says why.
+std::vector<std::string> DryRunEndLines(RunKind kind, BatchOutcome outcome,
+                                        const BatchProgress& totals, const std::string& log_path,
+                                        const std::string& preview_folder);
 
 class TerminalProgress {
  public:
@@ -21,8 +31,10 @@ class TerminalProgress {
   // and its sleep here; leaves `env` as it is when there is no terminal.
   void Attach(BatchEnvironment& env);
 
-  // The summary with the log's path as it is to be shown.
-  void Finish(BatchOutcome outcome, const BatchProgress& totals, const std::string& log_path);
+  // The summary with the log's path as it is to be shown; `end_lines`, when
+  // there are any (DryRunEndLines), in its place.
+  void Finish(BatchOutcome outcome, const BatchProgress& totals, const std::string& log_path,
+              const std::vector<std::string>& end_lines = {});
 
  private:
   // Draws the line now when `force`, else when the last drawing is old

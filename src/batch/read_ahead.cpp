@@ -23,8 +23,11 @@ constexpr std::size_t kMaxPending = 64;
 }  // namespace
 
 ReadAhead::ReadAhead(LineReader& list, const Settings& settings, std::string app_folder,
-                     RunJournal& journal)
-    : list_(list), app_folder_(std::move(app_folder)), journal_(journal) {
+                     RunJournal& journal, const std::string* test_address)
+    : list_(list),
+      app_folder_(std::move(app_folder)),
+      journal_(journal),
+      test_address_(test_address) {
   if (!settings.SuppressBanner) banner_ = MailBanner();
   BuildKeywordTable(TrimBlanks(settings.keyword_list), table_);
   const AttachKeywords attach = FindAttachKeywords(settings.attach_keyword_list, table_);
@@ -54,14 +57,21 @@ std::vector<const OutgoingMessage*> ReadAhead::MessagesBehind() const {
   return behind;
 }
 
+// The record as a test's log shows it: going to the test's address.
+RecipientRecord ReadAhead::TestRecord(RecipientRecord record) const {
+  record.address = *test_address_;
+  return record;
+}
+
 // Reads one record and composes its message; what it needs is decided
 // later, in turn.
 void ReadAhead::Prepare(std::string_view line, std::string_view raw_line) {
   const RecipientRecord record = ParseRecord(line, table_);
-  PendingRecord& pending = pending_.emplace_back();
-  pending.block.Record(record);
-  // Read in every case, even when the name or address is already empty.
   const std::string template_path = ResolveTemplatePath(record.template_name, app_folder_);
+  if (test_address_ && !templates_.Takes(template_path)) return;
+  PendingRecord& pending = pending_.emplace_back();
+  pending.block.Record(test_address_ ? TestRecord(record) : record);
+  // Read in every case, even when the name or address is already empty.
   MessageTemplate message_template;
   const bool have_template =
       ReadTemplate(template_path, message_template.subject, message_template.body);
@@ -76,6 +86,7 @@ void ReadAhead::Prepare(std::string_view line, std::string_view raw_line) {
   std::string reason;
   if (message && AddRich(&*message, record, template_path, &reason)) {
     message->message_key = journal_.MessageKeyOf(pending.identity);
+    if (test_address_) MakeTestMessage(&*message, *test_address_);
     pending.fate = std::move(*message);
   } else {
     pending.block.Rejected(reason);

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "batch/dry_runs.h"
 #include "batch/record_identity.h"
 #include "batch/run_journal.h"
 #include "batch/run_log.h"
@@ -35,15 +36,17 @@ struct PendingRecord {
   const OutgoingMessage* message() const { return std::get_if<OutgoingMessage>(&fate); }
   bool sent_before() const { return std::holds_alternative<SentBefore>(fate); }
   bool rejected() const { return std::holds_alternative<Rejected>(fate); }
+  bool failed = false;  // its message was tried and did not go
 };
 
 class ReadAhead {
  public:
   // Reads the records of `list` (past its first line); the templates are
   // found beside `app_folder`, the identities and message keys come from
-  // `journal`.
-  ReadAhead(LineReader& list, const Settings& settings, std::string app_folder,
-            RunJournal& journal);
+  // `journal`. With a `test_address`, only the first record of each
+  // template is read, its message going to that address.
+  ReadAhead(LineReader& list, const Settings& settings, std::string app_folder, RunJournal& journal,
+            const std::string* test_address = nullptr);
 
   // Reads records until kLookahead messages wait, or kMaxPending records,
   // or the list ends.
@@ -62,6 +65,7 @@ class ReadAhead {
 
  private:
   void Prepare(std::string_view line, std::string_view raw_line);
+  RecipientRecord TestRecord(RecipientRecord record) const;
   // Adds the HTML part, its images and the record's files to `message`;
   // false, with the reason, when the record cannot go with them.
   bool AddRich(OutgoingMessage* message, const RecipientRecord& record,
@@ -76,6 +80,8 @@ class ReadAhead {
   std::string attach_problem_;
   AttachedFileCache files_;  // each file read and encoded once per run
   std::deque<PendingRecord> pending_;
+  const std::string* test_address_;
+  TemplateChooser templates_;  // a test's: the templates taken
 };
 
 }  // namespace pinemail

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch/daily_limit.h"
+#include "batch/dry_runs.h"
 #include "batch/journal.h"
 #include "batch/message_sender.h"
 #include "batch/read_ahead.h"
@@ -23,6 +24,7 @@
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
 #include "mail/transport_factory.h"
+#include "merge/keywords.h"
 #include "merge/record.h"
 #include "text/codepage.h"
 #include "text/credential_mask.h"
@@ -80,15 +82,17 @@ constexpr std::string_view kLineFeedListLine =
 class BatchRun {
  public:
   BatchRun(const BatchEnvironment& env, Settings settings, RunLog& log, std::FILE* list,
-           std::string list_path, RunJournal& journal)
+           std::string list_path, RunJournal& journal, std::optional<WallClock::time_point> start)
       : env_(env),
         settings_(std::move(settings)),
         report_(env, log),
         list_(list),
         list_path_(std::move(list_path)),
         journal_(journal),
-        queue_(list_, settings_, env.app_folder, journal),
-        sender_(env, settings_) {}
+        queue_(list_, settings_, env.app_folder, journal,
+               env.kind == RunKind::kTest ? &env.test_address : nullptr),
+        sender_(env, settings_),
+        start_(start) {}
 
   // A log that cannot be written stops the run: mail sent after that point
   // would leave no record of having been sent.
@@ -96,18 +100,23 @@ class BatchRun {
     if (!WriteHeader() || !CheckFirstLine() || !CheckSetup() || !SurveyList() || !WaitForStart()) {
       return BatchOutcome::kStoppedEarly;
     }
-    std::unique_ptr<MailTransport> transport = SignOn(Credentials::kLogged);
+    std::unique_ptr<MailTransport> transport = SignOn();
     if (!transport) return BatchOutcome::kStoppedEarly;
     const BatchOutcome outcome = SendRecords(*transport);
     transport->SignOff();
-    return outcome;
+    return Conclude(outcome);
   }
 
   const BatchProgress& progress() const { return report_.progress(); }
 
  private:
+  // A check's and a test's block say under the time what they are.
   bool WriteHeader() {
-    return report_.Write(LogBlock().RunHeader(env_.now ? env_.now() : LocalTimestamp()));
+    LogBlock header;
+    header.RunHeader(env_.now ? env_.now() : LocalTimestamp());
+    if (env_.kind == RunKind::kCheck) header.Line(kCheckHeaderLine).Line();
+    if (env_.kind == RunKind::kTest) header.Line(kTestHeaderLine, env_.test_address).Line();
+    return report_.Write(header);
   }
 
   // The list must have a first line, and that line must carry the mark and
@@ -128,8 +137,12 @@ class BatchRun {
 
   // Settings that would send every message short of what it must carry
   // (an attachment keyword that is not a keyword) stop the run here.
+  // A test to an address no list could name stops here too.
   bool CheckSetup() {
-    const std::string problem = queue_.SetupProblem();
+    std::string problem = queue_.SetupProblem();
+    if (problem.empty() && env_.kind == RunKind::kTest && !IsPlainAddress(env_.test_address)) {
+      problem = "テスト送信先 " + env_.test_address + ": " + std::string(kBadAddressReason);
+    }
     return problem.empty() || report_.StopBeforeRecords(problem);
   }
 
@@ -170,7 +183,7 @@ class BatchRun {
       while (reader.Next(&line)) {
         line_feeds_ = line_feeds_ || line.find('\n') != std::string::npos;
         const std::string_view record = RecordLine(line);
-        if (record.empty()) continue;
+        if (record.empty() || !Takes(record)) continue;
         ++total;
         journal_.Survey(record, reader.raw());
       }
@@ -184,29 +197,19 @@ class BatchRun {
     return env_.wall_clock ? env_.wall_clock() : WallClock::now();
   }
 
-  // `/at`: the time is read and the run checked now, so that a run that
-  // could not start says so at once, not at the time; then the run waits,
-  // holding the log, so that no other run starts meanwhile.
+  // `/at`: the run has been checked (RunBatch); it waits for its time
+  // holding the log, so that no other run starts meanwhile. A time that
+  // cannot be read, or has passed, stops it with the reason.
   bool WaitForStart() {
-    if (env_.start_at.empty()) return true;
-    WallClock::time_point start;
-    std::string reason;
-    if (!ParseStartTime(env_.start_at, WallNow(), &start, &reason)) {
+    if (env_.start_at.empty() || env_.kind != RunKind::kSend) return true;
+    if (!start_) {
+      WallClock::time_point ignored;
+      std::string reason;
+      ParseStartTime(env_.start_at, WallNow(), &ignored, &reason);
       return report_.StopBeforeRecords(reason);
     }
-    if (!CheckBeforeWaiting()) return false;
-    return WaitUntil(start, BatchWait::Kind::kStart) ||
+    return WaitUntil(*start_, BatchWait::Kind::kStart) ||
            report_.StopBeforeRecords(std::string(kStopAskedReason));
-  }
-
-  // The check before a wait: the settings the sign-on reads and the sign-on
-  // itself, then the sign-off (the connection would not outlive the wait).
-  // The log hears of it only when it fails.
-  bool CheckBeforeWaiting() {
-    std::unique_ptr<MailTransport> transport = SignOn(Credentials::kOnFailure);
-    if (!transport) return false;
-    transport->SignOff();
-    return true;
   }
 
   // Waits by the wall clock, in steps of at most a second: a machine that
@@ -233,34 +236,78 @@ class BatchRun {
     }
   }
 
-  // Whether the credentials block goes to the log before the sign-on, or
-  // only when it fails (the check before a wait).
-  enum class Credentials { kLogged, kOnFailure };
+  // Whether the run takes the record: a test takes the first of each
+  // template, any other run every record.
+  bool Takes(std::string_view record) {
+    if (env_.kind != RunKind::kTest) return true;
+    const std::string name = ParseRecord(record, KeywordTable{}).template_name;
+    return counted_templates_.Takes(ResolveTemplatePath(name, env_.app_folder));
+  }
+
+  // The transport the run goes through: the configured one; for a check
+  // wrapped so that nothing is sent; for a preview the outbox of the
+  // preview folder, emptied first.
+  std::unique_ptr<MailTransport> MakeRunTransport(std::string* reason) {
+    if (!env_.make_transport) return nullptr;
+    if (env_.kind == RunKind::kPreview) {
+      const std::string folder = PreviewFolder(env_.app_folder);
+      report_.progress().preview_folder = folder;
+      if (!ClearPreviewFolder(folder, reason)) return nullptr;
+      return env_.make_transport(PreviewSettings(settings_, folder), reason);
+    }
+    std::unique_ptr<MailTransport> transport = env_.make_transport(settings_, reason);
+    if (!transport || env_.kind != RunKind::kCheck) return transport;
+    TransportConfig config;
+    ReadTransportConfig(settings_, PlatformDefaultTransport(), &config, nullptr);
+    return std::make_unique<CheckingTransport>(std::move(transport), config.sender,
+                                               SystemMessageStamps(), &checked_);
+  }
+
+  // What a check or a test adds at the end: the check's deliverability
+  // findings, and the summary line in the log and for a person. A
+  // deliverability error means some messages would not be taken.
+  BatchOutcome Conclude(BatchOutcome outcome) {
+    BatchProgress& progress = report_.progress();
+    const std::size_t not_going = progress.rejected + progress.failed;
+    // A preview writes no log; the entry points tell where its messages are.
+    if (env_.kind == RunKind::kSend || env_.kind == RunKind::kPreview ||
+        outcome == BatchOutcome::kStoppedEarly) {
+      return outcome;
+    }
+    LogBlock block;
+    if (env_.kind == RunKind::kCheck && env_.dns) {
+      const PreflightReport preflight = Preflight(settings_, checked_, *env_.dns);
+      for (const std::string& line : preflight.lines) block.Line(line);
+      progress.summary = preflight.lines;
+      if (preflight.refused) outcome = BatchOutcome::kSomeNotSent;
+    }
+    const std::string summary = env_.kind == RunKind::kCheck
+                                    ? CheckSummaryLine(progress.records, not_going)
+                                    : TestSummaryLine(progress.sent, not_going, env_.test_address);
+    progress.summary.insert(progress.summary.begin(), summary);
+    report_.Write(block.Line(summary).Line());
+    return outcome;
+  }
 
   // Null when the limits cannot be read, the transport cannot be made or it
   // refuses the sign-on; the log then says so, and why, and the run ends
   // without a sign-off.
-  std::unique_ptr<MailTransport> SignOn(Credentials credentials) {
+  std::unique_ptr<MailTransport> SignOn() {
     std::string reason;
     std::unique_ptr<MailTransport> transport;
-    if (ReadLimits(&reason) && env_.make_transport) {
-      transport = env_.make_transport(settings_, &reason);
+    if (ReadLimits(&reason)) transport = MakeRunTransport(&reason);
+    if (!report_.Write(
+            LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
+      return nullptr;
     }
-    if (credentials == Credentials::kLogged && !WriteCredentials()) return nullptr;
     const MailResult signed_on = transport
                                      ? transport->SignOn(settings_.user_name, settings_.password)
                                      : MailResult::Failed(reason);
     if (signed_on.ok()) return transport;
-    if (credentials == Credentials::kOnFailure && !WriteCredentials()) return nullptr;
     const std::string cleaned = CleanReason(signed_on.reason, settings_);
     report_.Write(LogBlock().SignOnFailed(signed_on.reason_logged ? cleaned : std::string()));
     if (env_.sign_on_failed) env_.sign_on_failed(cleaned);
     return nullptr;
-  }
-
-  bool WriteCredentials() {
-    return report_.Write(
-        LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)));
   }
 
   // "Send Rate", "Daily Limit" and the times of the messages the journal
@@ -273,8 +320,13 @@ class BatchRun {
         !ParseDailyLimit(settings_.daily_limit, &limit, reason)) {
       return false;
     }
-    sender_.Pace(gap);
-    report_.progress().send_gap = gap;
+    // A check and a preview send nothing, so nothing need wait its turn;
+    // a test keeps no journal, so only a run counts for the day.
+    if (env_.kind == RunKind::kSend || env_.kind == RunKind::kTest) {
+      sender_.Pace(gap);
+      report_.progress().send_gap = gap;
+    }
+    if (env_.kind != RunKind::kSend) limit = 0;
     std::vector<std::int64_t> seconds;
     if (limit > 0 && !journal_.SentTimes(&seconds, reason)) return false;
     std::vector<WallClock::time_point> times;
@@ -451,10 +503,50 @@ class BatchRun {
   RunJournal& journal_;
   ReadAhead queue_;  // the record in hand first, then those read ahead
   MessageSender sender_;
-  SendWindow window_;        // "Daily Limit"'s last 24 hours
-  bool line_feeds_ = false;  // a line of the list holds a line feed
-  bool stopped_ = false;     // the run stops after the record in hand
+  SendWindow window_;                             // "Daily Limit"'s last 24 hours
+  std::optional<WallClock::time_point> start_;    // `/at`'s time, when it could be read
+  TemplateChooser counted_templates_;             // a test's records, as counted
+  std::vector<DeliverabilityRecipient> checked_;  // a check's messages, as noted
+  bool line_feeds_ = false;                       // a line of the list holds a line feed
+  bool stopped_ = false;                          // the run stops after the record in hand
 };
+
+// One run from opening the log to closing it; `start`: `/at`'s time.
+BatchOutcome RunHoldingTheLog(const BatchEnvironment& env,
+                              std::optional<WallClock::time_point> start, BatchProgress* totals) {
+  Settings settings = LoadRunSettings(env);
+  WarnOfReadableSecrets(env, settings);
+  std::string log_path = env.app_folder + std::string(kLogFileName);
+  std::string list_path = ResolvePath(env.list_path, env.app_folder);
+
+  // Both opens are tried, so that the warning names every file at fault.
+  std::vector<OpenFailure> failures;
+  RunLog log;
+  OpenFailure log_failure;
+  if (!log.Open(log_path, &log_failure)) failures.push_back(std::move(log_failure));
+  File list = OpenList(list_path, failures);
+  // The journal belongs to the run holding the log: it is opened once the
+  // log and the list are, so that a run finding the log in use names the
+  // log alone and a failed run leaves no journal behind.
+  JournalFile journal;
+  const bool keep_journal = env.keep_journal && env.kind == RunKind::kSend;
+  if (keep_journal && failures.empty()) {
+    OpenJournal(env.app_folder + std::string(kJournalFileName), journal, failures);
+  }
+  if (!failures.empty()) {
+    if (env.warn) env.warn(failures);
+    if (totals) *totals = BatchProgress{};
+    return BatchOutcome::kStoppedEarly;
+  }
+
+  const std::unique_ptr<RunJournal> run_journal =
+      keep_journal ? MakeFileRunJournal(journal, list_path, env.notice) : MakeNullRunJournal();
+  BatchRun run(env, std::move(settings), log, list.get(), list_path, *run_journal, start);
+  BatchOutcome outcome = run.Run();
+  if (totals) *totals = run.progress();
+  if (!log.error().empty() && env.warn) env.warn({{log_path, log.error()}});
+  return outcome;
+}
 
 }  // namespace
 
@@ -474,42 +566,30 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
   env.wall_clock = [] { return WallClock::now(); };
   env.clock = [] { return PaceClock::now(); };
   env.stop = std::make_shared<StopRequest>();
+  env.dns = std::make_shared<SystemTxtLookup>(env.tuning.dns_server);
   env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
   return env;
 }
 
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
-  Settings settings = LoadRunSettings(env);
-  WarnOfReadableSecrets(env, settings);
-  std::string log_path = env.app_folder + std::string(kLogFileName);
-  std::string list_path = ResolvePath(env.list_path, env.app_folder);
-
-  // Both opens are tried, so that the warning names every file at fault.
-  std::vector<OpenFailure> failures;
-  RunLog log;
-  OpenFailure log_failure;
-  if (!log.Open(log_path, &log_failure)) failures.push_back(std::move(log_failure));
-  File list = OpenList(list_path, failures);
-  // The journal belongs to the run holding the log: it is opened once the
-  // log and the list are, so that a run finding the log in use names the
-  // log alone and a failed run leaves no journal behind.
-  JournalFile journal;
-  if (env.keep_journal && failures.empty()) {
-    OpenJournal(env.app_folder + std::string(kJournalFileName), journal, failures);
+  if (env.start_at.empty() || env.kind != RunKind::kSend) {
+    return RunHoldingTheLog(env, std::nullopt, totals);
   }
-  if (!failures.empty()) {
-    if (env.warn) env.warn(failures);
-    if (totals) *totals = BatchProgress{};
+  // `/at`: first what `/check` does, so that a run that could not start
+  // stops now, not at the time; then the run holds the log and waits. The
+  // time is read before the check, which must not move it to the next day.
+  WallClock::time_point start;
+  std::string reason;
+  if (!ParseStartTime(env.start_at, env.wall_clock ? env.wall_clock() : WallClock::now(), &start,
+                      &reason)) {
+    return RunHoldingTheLog(env, std::nullopt, totals);  // which says why it stops
+  }
+  BatchEnvironment check = env;
+  check.kind = RunKind::kCheck;
+  if (RunHoldingTheLog(check, std::nullopt, totals) == BatchOutcome::kStoppedEarly) {
     return BatchOutcome::kStoppedEarly;
   }
-
-  const std::unique_ptr<RunJournal> run_journal =
-      env.keep_journal ? MakeFileRunJournal(journal, list_path, env.notice) : MakeNullRunJournal();
-  BatchRun run(env, std::move(settings), log, list.get(), list_path, *run_journal);
-  BatchOutcome outcome = run.Run();
-  if (totals) *totals = run.progress();
-  if (!log.error().empty() && env.warn) env.warn({{log_path, log.error()}});
-  return outcome;
+  return RunHoldingTheLog(env, start, totals);
 }
 
 std::string LocalTimestamp() { return LocalTimestampAt(WallClock::now()); }

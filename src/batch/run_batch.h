@@ -17,6 +17,8 @@
 #include "batch/stop_request.h"
 #include "config/profile.h"
 #include "config/settings.h"
+#include "config/startup.h"
+#include "mail/net/dns_txt.h"
 #include "mail/transport.h"
 #include "mail/transport_config.h"
 #include "text/file_io.h"
@@ -35,6 +37,10 @@ struct BatchProgress {
   // list could not be read through.
   std::optional<std::size_t> total;
   std::chrono::nanoseconds send_gap{};  // "Send Rate"'s gap between messages; 0: unpaced
+  // A check's or a test's own account for a person, one line each (the
+  // log's summary line, then what the check found); empty otherwise.
+  std::vector<std::string> summary;
+  std::string preview_folder;  // the folder a preview writes into; empty otherwise
 };
 
 enum class BatchOutcome {
@@ -87,6 +93,13 @@ struct BatchEnvironment {
   // empty); the log's line names it too, but for Simple MAPI's logon. Never
   // holds a secret.
   std::function<void(const std::string&)> sign_on_failed;
+  // What the run does: send, check, preview or test (to `test_address`).
+  // Only a run that sends keeps the journal and may resume.
+  RunKind kind = RunKind::kSend;
+  std::string test_address;
+  // The DNS a check's deliverability check asks (null: no such check);
+  // default: the system's resolver.
+  std::shared_ptr<TxtLookup> dns;
   // Run the list again, skipping the records the journal shows sent by its
   // most recent run (`/resume`).
   bool resume = false;

@@ -20,7 +20,7 @@ class RunReport {
 
   // False when the log could not be written: mail sent after that point
   // would leave no record of having been sent.
-  bool Write(const LogBlock& block) { return log_.Write(block); }
+  bool Write(const LogBlock& block);
   // The progress as it stands, for a person watching.
   void Show() const;
   // A line for a person watching.

@@ -47,6 +47,8 @@ struct TrailingOption {
 };
 constexpr TrailingOption kResumeOption{" /resume", " --resume"};
 constexpr TrailingOption kQuietOption{" /quiet", " --quiet"};
+constexpr TrailingOption kCheckOption{" /check", " --check"};
+constexpr TrailingOption kPreviewOption{" /preview", " --preview"};
 
 // Takes the option off the end of the command text, with the blanks before
 // it; false when the text does not end in it.
@@ -98,6 +100,62 @@ bool TakeStartTime(std::string_view* command, bool posix_words, std::string* tim
   *time = std::string(word);
   *command = TrimTrailingGaps(rest);
   return true;
+}
+
+// Takes " /test ADDRESS" (on POSIX also " --test=ADDRESS") off the end of
+// the command text, with the blanks around it; false when the text does not
+// end in it. ADDRESS is one word, kept in the case it was typed in.
+bool TakeTestOption(std::string_view* command, const StartInput& input, std::string* address) {
+  std::string_view text = *command;
+  while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
+  std::size_t start = text.size();
+  while (start > 0 && !IsArgumentGap(text[start - 1])) --start;
+  std::string_view value = text.substr(start);
+  std::string_view rest = text.substr(0, start);
+  constexpr std::string_view kPosixWord = "--test=";
+  constexpr std::string_view kWord = " /test";
+  if (input.posix_help_words && start > 0 && value.starts_with(kPosixWord)) {
+    value.remove_prefix(kPosixWord.size());
+  } else {
+    while (!rest.empty() && IsArgumentGap(rest.back())) rest.remove_suffix(1);
+    if (rest.size() < kWord.size() || !EqualsNoCase(rest.substr(rest.size() - kWord.size()), kWord))
+      return false;
+    rest.remove_suffix(kWord.size());
+  }
+  if (value.empty()) return false;
+  // Windows upper-cases the command text; the address keeps its own case.
+  const std::size_t offset = static_cast<std::size_t>(value.data() - input.command_text.data());
+  const bool typed = input.typed_text.size() == input.command_text.size();
+  *address = typed ? input.typed_text.substr(offset, value.size()) : std::string(value);
+  while (!rest.empty() && IsArgumentGap(rest.back())) rest.remove_suffix(1);
+  *command = rest;
+  return true;
+}
+
+// Takes one option off the end of `command` into `decision`: each at most
+// once, and one run kind at most.
+bool TakeOneOption(std::string_view* command, const StartInput& input, StartDecision* decision) {
+  const bool posix = input.posix_help_words;
+  if (!decision->resume && TakeTrailingOption(command, kResumeOption, posix)) {
+    decision->resume = true;
+    return true;
+  }
+  if (!decision->quiet && TakeTrailingOption(command, kQuietOption, posix)) {
+    decision->quiet = true;
+    return true;
+  }
+  if (decision->start_at.empty() && TakeStartTime(command, posix, &decision->start_at)) {
+    return true;
+  }
+  if (decision->kind != RunKind::kSend) return false;
+  if (TakeTrailingOption(command, kCheckOption, posix)) {
+    decision->kind = RunKind::kCheck;
+  } else if (TakeTrailingOption(command, kPreviewOption, posix)) {
+    decision->kind = RunKind::kPreview;
+  } else if (TakeTestOption(command, input, &decision->test_address)) {
+    decision->kind = RunKind::kTest;
+  }
+  return decision->kind != RunKind::kSend;
 }
 
 std::string_view SkipGaps(std::string_view text) {
@@ -201,15 +259,7 @@ StartDecision DecideStart(const StartInput& input, const FileSystemView& fs, Pat
   if (AsksForHelp(input)) return decision;
   std::string_view command = input.command_text;
   // Each option once, in any order.
-  for (int taken = 0; taken < 3; ++taken) {
-    if (!decision.resume && TakeTrailingOption(&command, kResumeOption, input.posix_help_words)) {
-      decision.resume = true;
-    } else if (decision.start_at.empty() &&
-               TakeStartTime(&command, input.posix_help_words, &decision.start_at)) {
-    } else if (!decision.quiet &&
-               TakeTrailingOption(&command, kQuietOption, input.posix_help_words)) {
-      decision.quiet = true;
-    }
+  while (TakeOneOption(&command, input, &decision)) {
   }
   decision.list_path = ResolvePath(command, input.app_folder, style);
   if (fs.IsOrdinaryFile(decision.list_path)) {

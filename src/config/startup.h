@@ -110,8 +110,21 @@ enum class StartMode {
                  // obtain and store an OAuth 2.0 refresh token
 };
 
+// What a batch run does with the list.
+enum class RunKind {
+  kSend,     // sends every record's message
+  kCheck,    // " /check": everything a run does but sending; the log names what would not go
+  kPreview,  // " /preview": writes every message into preview/ in the home instead
+  kTest,     // " /test ADDRESS": one message per template, to ADDRESS alone
+};
+
 struct StartDecision {
   StartMode mode = StartMode::kHelpAsked;
+  // kBatch: what the run does; one of " /check", " /preview" and " /test
+  // ADDRESS" (on POSIX also " --check", " --preview", " --test=ADDRESS")
+  // after the list path, in any order with /resume and /quiet.
+  RunKind kind = RunKind::kSend;
+  std::string test_address;  // kTest: ADDRESS as typed
   // kBatch: the resolved list path (`ListPath`). kListMissing: the resolved
   // path that was looked for.
   std::string list_path;
@@ -136,6 +149,9 @@ struct StartInput {
   std::string command_text;
   // The argument text decoded and upper-cased, for the option test.
   std::string upper_text;
+  // The argument text in the case it was typed in, where command_text is
+  // upper-cased (Windows); empty: command_text is as typed.
+  std::string typed_text;
   // Accept "-h" and "--help" as the whole text, and "--resume" after the list.
   bool posix_help_words = false;
 };

@@ -130,6 +130,7 @@ StartInput NativeStartInput(int /*argc*/, char** /*argv*/) {
   // the path as well.
   input.upper_text = UpperCaseText(option.rest);
   input.command_text = input.upper_text;
+  input.typed_text = option.rest;
   input.posix_help_words = false;
   return input;
 }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "mail/message/mailbox.h"
 #include "merge/message.h"
 
 namespace pinemail {
@@ -106,6 +107,16 @@ class MailTransport {
   // Those whose message had not gone yet are dropped with the connection;
   // nothing is sent again and no connection is made.
   virtual std::vector<std::pair<const OutgoingMessage*, MailResult>> Settle() { return {}; }
+
+  // What Send would refuse before anything leaves, found without sending:
+  // the transports that write the message themselves (SMTP, sendmail, the
+  // outbox) cannot address a recipient that is not a plain addr-spec. A
+  // transport that hands the address on to be resolved (MAPI) refuses
+  // nothing here.
+  virtual MailResult Check(const OutgoingMessage& message) {
+    if (IsPlainAddress(message.recipient_address)) return MailResult::Done();
+    return MailResult::Failed(std::string(kBadAddressReason));
+  }
 
   // Ends the session.
   virtual void SignOff() = 0;

@@ -38,6 +38,9 @@ struct TransportTuning {
   // A CA bundle trusted in place of the system's certificate store by every
   // TLS connection (SMTP and the OAuth requests); empty: the system's.
   std::string ca_file;
+  // The only DNS server the deliverability check asks, "IPv4[:port]"
+  // (SystemTxtLookup); empty: the system's.
+  std::string dns_server;
 };
 
 // True for the kinds that build the message themselves and so need a sender.

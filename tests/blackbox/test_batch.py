@@ -217,6 +217,57 @@ class BatchTest(unittest.TestCase):
         self.assertIn("CARDO", self.folder.log().split(harness.STARS)[-1])
         self.assertEqual(2, len(self.folder.messages()))
 
+    def prepare_checked_list(self):
+        """A record with a card and HTML, then a wrong template, card and address."""
+        self.folder.write_bytes("年賀状.png", b"\x89PNG\r\n\x1a\n" + bytes(range(256)))
+        self.folder.write_text("newyear.html", "<p>%NAME%さん</p>\n")
+        self.prepare(settings=SETTINGS.replace("GOBI\n", "GOBI,CARD\nAttach Key Word=CARD\n"),
+                     listing="pinemail.exe\n"
+                     "tanaka@example.jp,田中,newyear.txt,田中,,,年賀状.png\n"
+                     "sato@example.jp,佐藤,missing.txt,佐藤\n"
+                     "kato@example.jp,加藤,newyear.txt,加藤,,,none.png\n"
+                     "<bad>,悪い,newyear.txt,悪\n")
+
+    def test_check_logs_what_a_run_would_not_send_and_sends_nothing(self):
+        self.prepare_checked_list()
+        self.assertEqual(1, self.run_program("list.txt", "/check").status)
+        self.assertEqual([], self.folder.messages())
+        self.assertFalse(self.folder.exists("pinemail.journal"))
+        self.assertEqual(1, self.run_program("list.txt").status)
+        # The check's block is the run's without the record that went, marked
+        # under the date and closed by the summary.
+        check, run = self.folder.log().split(harness.STARS)[1:]
+        went = "".join(line + "\r\n" for line in record_lines("tanaka@example.jp", "田中",
+                                                              "newyear.txt")
+                       + sent_lines("あけましておめでとう"))
+        dated = "\r\n" + DATE_MASK + "\r\n\r\n"
+        self.assertEqual(run.replace(went, "").replace(
+            dated, dated + "送信前の確認です。メールは送信しません。\r\n\r\n")
+            + "確認を終えました。全 4 件のうち 3 件は送信できません。\r\n\r\n", check)
+        self.assertEqual(3, check.count("送信先アドレス"))
+
+    def test_preview_writes_the_messages_a_run_sends_and_only_its_own_files_go(self):
+        self.prepare_checked_list()
+        self.folder.write_bytes("preview/00000009.eml", b"an earlier preview")
+        self.folder.write_bytes("preview/mine.txt", b"kept")
+        self.assertEqual(1, self.run_program("list.txt", "/preview", "/quiet").status)
+        self.assertEqual(b"", self.folder.read_bytes("pinemail.log"))
+        self.assertFalse(self.folder.exists("pinemail.journal"))
+        self.assertEqual(["00000001.eml", "mine.txt"],
+                         sorted(p.name for p in self.folder.file("preview").iterdir()))
+        self.assertEqual(1, self.run_program("list.txt").status)
+
+        def unstamped(folder):
+            # Date, Message-ID and the boundaries made from it aside.
+            found = []
+            for path in sorted(self.folder.file(folder).glob("*.eml")):
+                data = re.sub(rb"(?m)^(Date|Message-ID): .*\r\n", b"", path.read_bytes())
+                for n, mark in enumerate(dict.fromkeys(re.findall(rb'boundary="([^"]+)"', data))):
+                    data = data.replace(mark, b"boundary-%d" % n)
+                found.append(data)
+            return found
+        self.assertEqual(unstamped("outbox"), unstamped("preview"))
+
     def test_lists_that_stop_the_run_early(self):
         cases = {
             "": "指定のファイルは空です。",

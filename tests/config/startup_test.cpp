@@ -290,5 +290,36 @@ TEST(DecideStartTest, ResumeAndQuietOptionsAfterTheListAreTakenOffThePath) {
   EXPECT_EQ(DecideStart(PosixInput("list.txt /resume /h"), fs, kPosix).mode, StartMode::kHelpAsked);
 }
 
+TEST(DecideStartTest, CheckPreviewAndTestAfterTheListChooseWhatTheRunDoes) {
+  FakeFileSystem fs({"C:\\PM\\LIST.TXT", "/opt/pm/list.txt"});
+  StartInput typed = WindowsInput("LIST.TXT /TEST TARO@EXAMPLE.JP /QUIET");
+  typed.typed_text = "list.txt /test Taro@Example.jp /quiet";
+  struct Case {
+    StartInput input;
+    PathStyle style;
+    const char* path;
+    RunKind kind;
+    const char* address = "";
+  } cases[] = {
+      {WindowsInput("LIST.TXT /CHECK"), kWin, "C:\\PM\\LIST.TXT", RunKind::kCheck},
+      {PosixInput("list.txt --preview --quiet"), kPosix, "/opt/pm/list.txt", RunKind::kPreview},
+      {PosixInput("list.txt --test=a@b.jp"), kPosix, "/opt/pm/list.txt", RunKind::kTest, "a@b.jp"},
+      {PosixInput("list.txt /Test  a@b.jp  /resume"), kPosix, "/opt/pm/list.txt", RunKind::kTest,
+       "a@b.jp"},
+      {typed, kWin, "C:\\PM\\LIST.TXT", RunKind::kTest, "Taro@Example.jp"},
+      // One kind at most; /test needs its address; "--" only on POSIX.
+      {PosixInput("list.txt /check /preview"), kPosix, "/opt/pm/list.txt /check",
+       RunKind::kPreview},
+      {PosixInput("list.txt /test"), kPosix, "/opt/pm/list.txt /test", RunKind::kSend},
+      {WindowsInput("LIST.TXT --CHECK"), kWin, "C:\\PM\\LIST.TXT --CHECK", RunKind::kSend},
+  };
+  for (const Case& c : cases) {
+    const StartDecision decision = DecideStart(c.input, fs, c.style);
+    EXPECT_EQ(decision.list_path, c.path) << c.input.command_text;
+    EXPECT_EQ(decision.kind, c.kind) << c.input.command_text;
+    EXPECT_EQ(decision.test_address, c.address) << c.input.command_text;
+  }
+}
+
 }  // namespace
 }  // namespace pinemail

@@ -5,9 +5,10 @@
 //
 //   probe_window [--desktop NAME] check   exit 0 when every check passes
 //   probe_window [--desktop NAME] close   exit 0 when the program ended with 0
-//   probe_window [--desktop NAME] box     exit 0 when the warning box says the
-//                                           open failed and, after OK, the
-//                                           program ended with 2
+//   probe_window [--desktop NAME] box [TEXT STATUS]   exit 0 when the box
+//                                           says the open failed (or TEXT) and,
+//                                           after OK, the program ended with 2
+//                                           (or STATUS)
 // The progress window of a run (its texts printed as "NAME: text"):
 //   probe_window [--desktop NAME] progress  the texts, and again once the
 //                                           count has moved
@@ -346,7 +347,9 @@ BOOL CALLBACK CollectText(HWND child, LPARAM texts) {
   return TRUE;
 }
 
-int AnswerWarningBox() {
+// The box titled as the warning: it must say `expected`, and OK must end
+// the program with `status`.
+int AnswerWarningBox(const std::wstring& expected, int status) {
   HWND box = nullptr;
   for (DWORD waited = 0; !box && waited < kFindTimeoutMs; waited += 100) {
     box = FindWindowW(L"#32770", Utf8ToWide(kWarningTitle).c_str());
@@ -359,10 +362,11 @@ int AnswerWarningBox() {
   Checker check;
   std::wstring texts;
   EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
-  check.Expect(texts.find(Utf8ToWide(kOpenFailedText)) != std::wstring::npos,
-               "the box says the open failed: " + WideToUtf8(texts));
+  check.Expect(texts.find(expected) != std::wstring::npos,
+               "the box says " + WideToUtf8(expected) + ": " + WideToUtf8(texts));
   check.Expect(GetDlgItem(box, IDOK) != nullptr, "the box has an OK button");
-  check.Expect(PostAndWaitForExit(box, WM_COMMAND, IDOK) == 2, "OK ends the program with 2");
+  check.Expect(static_cast<int>(PostAndWaitForExit(box, WM_COMMAND, IDOK)) == status,
+               "OK ends the program with " + std::to_string(status));
   return check.failures() == 0 ? 0 : 1;
 }
 
@@ -508,7 +512,11 @@ int wmain(int argc, wchar_t** argv) {
       (mode.empty() ? mode : operand.empty() ? operand : done) = argv[i];
     }
   }
-  if (mode == L"box") return pinemail::AnswerWarningBox();
+  if (mode == L"box") {
+    const std::wstring expected =
+        operand.empty() ? pinemail::Utf8ToWide(pinemail::kOpenFailedText) : operand;
+    return pinemail::AnswerWarningBox(expected, done.empty() ? 2 : _wtoi(done.c_str()));
+  }
   if (mode == L"nowindow") return pinemail::ExpectNoWindow(operand.c_str(), done.c_str());
   if (mode == L"progress" || mode == L"stop" || mode == L"close-stop" || mode == L"end") {
     HWND frame = pinemail::FindProgressWindow();

@@ -29,6 +29,8 @@ A provider's limits, on request: --refuse-sender-after N refuses the sender
 421 4.7.0 and closes the connection, as a provider pushing back on a burst
 does.
 
+--auth-refusal REPLY answers a failed AUTH with REPLY in place of 535 5.7.8.
+
 --xoauth2 USER:FILE offers AUTH XOAUTH2 only and accepts USER with any
 access token listed in FILE (one a line; the loopback authorization
 server's access_tokens).
@@ -272,7 +274,7 @@ def make_server_class(state, options):
     return RecordingSMTP
 
 
-def make_authenticator(state, user, password):
+def make_authenticator(state, user, password, refusal):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login.decode() == user and auth_data.password.decode() == password)
@@ -282,7 +284,7 @@ def make_authenticator(state, user, password):
             state.failed_logins += 1
         state.save()
         # Not "handled": aiosmtpd then answers a refusal with 535 itself.
-        return AuthResult(success=ok, handled=False)
+        return AuthResult(success=ok, handled=False, message=None if ok else refusal)
     return authenticate
 
 
@@ -313,7 +315,7 @@ async def serve(options):
         kwargs["auth_required"] = True
     if options.auth:
         user, password = options.auth.split(":", 1)
-        kwargs["authenticator"] = make_authenticator(state, user, password)
+        kwargs["authenticator"] = make_authenticator(state, user, password, options.auth_refusal)
         kwargs["auth_required"] = True
     loop = asyncio.get_running_loop()
     server = await loop.create_server(lambda: server_class(handler, **kwargs),
@@ -343,6 +345,7 @@ def main():
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--auth", metavar="USER:PASS")
+    parser.add_argument("--auth-refusal", metavar="REPLY")
     parser.add_argument("--xoauth2", metavar="USER:FILE")
     parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     parser.add_argument("--tempfail", action="append", default=[], metavar="ADDRESS:N")

@@ -141,13 +141,15 @@ class TransportTest(unittest.TestCase):
 
     def run_batch(self, mail_server, recipients=RECIPIENTS, user="", password="", env=None,
                   terminal=False, extra="", columns=200, sender=SENDER, args=()):
+        """`recipients`: (address, name, keyword[, template]); `args` follow the list."""
         self.folder.write_text("pinemail.ini", "[Config]\n"
                                f"User Name={user}\nPassword={password}\n"
                                f"Subst Key Word=NAME\nMail Server={mail_server}\n"
                                f"From={sender}\n{extra}")
         self.folder.write_text("newyear.txt", TEMPLATE)
         lines = ["pinemail.exe の送信先", "# a comment and a blank line are no records", ""]
-        lines += [f"{address},{name},newyear.txt,{short}" for address, name, short in recipients]
+        lines += [f"{r[0]},{r[1]},{r[3] if len(r) > 3 else 'newyear.txt'},{r[2]}"
+                  for r in recipients]
         self.folder.write_text("list.txt", "\n".join(lines) + "\n")
         if terminal:
             return self.run_on_terminal(env, columns)
@@ -274,18 +276,29 @@ class SmtpTest(TransportTest):
         self.assertNotIn(PASSWORD.encode(), log)
 
     def test_wrong_password_is_a_sign_on_failure(self):
-        # With /at too, at once, not at the time.
-        for args in [(), ("/at", "0:00")]:
+        # With /at too, at once (its check's block), not at the time.
+        checked = ("送信前の確認です。メールは送信しません。", "")
+        for args, check in [((), ()), (("/at", "0:00"), checked)]:
             server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
             self.folder.file("pinemail.log").unlink(missing_ok=True)
             result = self.run_batch(f"smtp://localhost:{server.port}", user="taro",
                                     password="wrong", args=args)
             self.assertEqual(2, result.status)
-            self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED
+            self.assertEqual(log_block(*check, *self.credential_lines("taro", "wrong"),
+                                       SIGN_ON_FAILED
                                        + "(535 5.7.8 Authentication credentials invalid)"),
                              self.folder.log())
             self.assertEqual([], server.messages())
             self.assertEqual(1, server.state()["failed_logins"])
+
+    def test_a_refusal_users_meet_is_explained_after_the_servers_words(self):
+        refusal = "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled"
+        server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}",
+                             "--auth-refusal", refusal)
+        result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password="x")
+        self.assertEqual(2, result.status)
+        self.assert_sign_on_failed(refusal + " (")
+        self.assert_sign_on_failed("Auth=oauth2")
 
     def test_untrusted_certificate_is_a_sign_on_failure(self):
         server = self.server("--starttls", *CERTS)
@@ -359,6 +372,51 @@ class SmtpTest(TransportTest):
         self.assertEqual(2, result.status)
         self.assertEqual(0, server.state()["connections"])
         self.assertNotIn(PASSWORD.encode(), self.folder.read_bytes("pinemail.log"))
+
+
+class CheckAndTestTest(TransportTest):
+    """/check signs on and off and sends nothing; /test sends to one address."""
+
+    def test_check_signs_on_and_off_and_logs_only_what_would_not_go(self):
+        server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
+        url = f"smtp://localhost:{server.port}"
+        recipients = [RECIPIENTS[0], ("<bad>", "悪い", "悪"), RECIPIENTS[1]]
+        # Nothing answers there: the DNS findings are warnings, never failures.
+        env = {"PINEMAIL_DNS_SERVER": "127.0.0.1:9"}
+        result = self.run_batch(url, recipients, user="taro", password=PASSWORD, env=env,
+                                args=["/check"])
+        self.assertEqual(1, result.status, result.stderr)
+        self.assertEqual([], server.messages())
+        state = server.state()
+        self.assertEqual((1, "QUIT", 0), (state["logins"], state["commands"][-1],
+                                          state["commands"].count("MAIL")))
+        self.assertFalse(self.folder.exists("pinemail.journal"))
+        log = self.folder.log()
+        self.assertTrue(log.startswith(log_block(
+            "送信前の確認です。メールは送信しません。", "", *self.credential_lines("taro", PASSWORD),
+            *self.failed_block("<bad>", "悪い", "宛先アドレスの形式が正しくありません"))), log)
+        findings = log.split(EQUALS + "\r\n\r\n")[1].split("\r\n")
+        self.assertEqual(["確認を終えました。全 3 件のうち 1 件は送信できません。", "", ""],
+                         findings[-3:])
+        self.assertTrue(all(line.startswith("警告: ") for line in findings[:-3]), findings)
+        self.assertEqual(2, self.run_batch(url, user="taro", password="x", args=["/check"]).status)
+
+    def test_test_sends_one_message_per_template_to_the_address_alone(self):
+        server = self.server()
+        url = f"smtp://127.0.0.1:{server.port}"
+        self.folder.write_text("other.txt", "寒中お見舞い\n\n%NAME%さん\n")
+        recipients = [RECIPIENTS[0], RECIPIENTS[1] + ("other.txt",), RECIPIENTS[2]]
+        result = self.run_batch(url, recipients, args=["/test", "me@example.jp"])
+        self.assertEqual(0, result.status, result.stderr)
+        self.assertEqual([(["me@example.jp"], "[テスト] あけましておめでとう", "田中 一郎"),
+                          (["me@example.jp"], "[テスト] 寒中お見舞い", "佐藤 花子")],
+                         [(e["rcpt_tos"], m["Subject"], m["To"].addresses[0].display_name)
+                          for e, m in server.messages()])
+        self.assertFalse(self.folder.exists("pinemail.journal"))
+        self.assertIn("テスト送信です。", self.folder.log())
+        # An address no list could name stops the test before anything goes.
+        self.assertEqual(2, self.run_batch(url, recipients, args=["/test", "<me>"]).status)
+        self.assertEqual(2, len(server.messages()))
 
 
 class PipelinedSmtpTest(SmtpTest):

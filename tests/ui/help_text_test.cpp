@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/dry_runs.h"
 #include "config/product.h"
 #include "text/codepage.h"
 
@@ -84,8 +85,11 @@ TEST(HelpText, StatesTheFilesKeysAndLimitsItsRulesName) {
         "ログインに失敗しました。", "送信に失敗しました。", "MSMAPI32.OCX", "Outlook Express",
         "Send Rate", "Messages Per Connection", " /resume", "pinemail.journal",
         "送信を中断しました。(", "前回の実行で送信済みです。", "--home", "PINEMAIL_HOME",
-        "$XDG_CONFIG_HOME/pinemail"}) {
+        "$XDG_CONFIG_HOME/pinemail", "/check", "/preview", "/test", "確認を終えました。"}) {
     EXPECT_NE(text.find(needle), std::string_view::npos) << needle;
+  }
+  for (std::string_view line : {kCheckHeaderLine, kTestSubjectPrefix}) {
+    EXPECT_NE(text.find(line), std::string_view::npos) << line;
   }
 }
 

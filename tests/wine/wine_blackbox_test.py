@@ -832,6 +832,45 @@ class StartAndStopTest(WineTestCase):
                          ["MAPILogon", "MAPISendMailW", "MAPISendMailW", "MAPILogoff"])
 
 
+CHECKED = "送信前の確認です。メールは送信しません。\r\n\r\n"
+NO_DNS = {"PINEMAIL_DNS_SERVER": "127.0.0.1:9"}  # nothing answers there
+
+
+class CheckAndTestTest(SmtpTestCase):
+    """/check and /test through MAPI and SMTP."""
+
+    def test_through_mapi(self):
+        self.standard_folder()
+        self.folder.write("list.txt", LIST + "kato@example.jp,加藤,missing.txt,加藤,京都\r\n")
+        self.assertExit(RUNNER.run(self.folder, ["list.txt", "/check"], env=NO_DNS), 1)
+        self.assertEqual([name for name, _ in read_calls(self.folder.path)],
+                         ["MAPILogon", "MAPILogoff"])
+        self.assertEqual(self.folder.log(), header() + CHECKED + credentials("taro", "s3cret")
+                         + record("kato@example.jp", "加藤", "missing.txt", REJECTED)
+                         + "確認を終えました。全 3 件のうち 1 件は送信できません。\r\n\r\n")
+        self.assertFalse(self.folder.exists("pinemail.journal"))
+        (self.folder.path / "mapi_calls.txt").unlink()
+        self.assertExit(self.folder.run("list.txt", "/test", "Me@example.jp"), 1)
+        sends = [f for name, f in read_calls(self.folder.path) if name.startswith("MAPISend")]
+        self.assertEqual([(f["recip"], f["subject"].decode()) for f in sends],
+                         [([(1, "田中 一郎".encode(), b"Me@example.jp", 0)],
+                           "[テスト] 謹賀新年　%NAME%様")])
+
+    def test_through_smtp(self):
+        server = self.server()
+        self.standard_folder("", "", extra=f"Mail Server=smtp://127.0.0.1:{server.port}\r\n{SENDER}")
+        self.assertExit(RUNNER.run(self.folder, ["list.txt", "/check"], env=NO_DNS), 0)
+        self.assertEqual((server.messages(), server.state()["commands"]),
+                         ([], ["CONNECT", "EHLO", "QUIT"]))
+        log = self.folder.log()
+        self.assertTrue(log.startswith(header() + CHECKED + credentials("", "")), log)
+        self.assertTrue(log.endswith("確認を終えました。全 2 件を送信できます。\r\n\r\n"), log)
+        self.assertExit(self.folder.run("list.txt", "/test", "me@example.jp"), 0)
+        self.assertEqual([(e["rcpt_tos"], m["Subject"]) for e, m in server.messages()],
+                         [(["me@example.jp"], "[テスト] 謹賀新年　%NAME%様")])
+        self.assertEqual(read_calls(self.folder.path), [])
+
+
 class WarningBoxTest(WineTestCase):
     """With a display, the open failure shows the box and waits for it."""
 
@@ -871,6 +910,16 @@ class WarningBoxTest(WineTestCase):
         self.assertEqual(answered.returncode, 0, answered.stdout + answered.stderr)
         self.assertIn("program exit status: 2", answered.stdout)
         self.assertEqual(self.folder.read("pinemail.log"), b"earlier\r\n")
+        program.wait(timeout=60)
+        # A check started without a console ends with its summary in a box.
+        program = subprocess.Popen([wine_run, "explorer", f"/desktop={desktop}-check,800x600",
+                                    self.folder.exe.name, "list.txt", "/check"],
+                                   cwd=self.folder.path, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        answered = subprocess.run([wine_run, str(probe), "--desktop", f"{desktop}-check", "box",
+                                   "確認を終えました。全 2 件を送信できます。", "0"],
+                                  env=env, capture_output=True, text=True, timeout=180)
+        self.assertEqual(answered.returncode, 0, answered.stdout + answered.stderr)
         program.wait(timeout=60)
 
 

@@ -25,6 +25,8 @@ class MapiTransport : public MailTransport {
 
   MailResult SignOn(const std::string& user_name, const std::string& password) override;
   MailResult Send(const OutgoingMessage& message) override;
+  // The mail client resolves whatever the list names.
+  MailResult Check(const OutgoingMessage&) override { return MailResult::Done(); }
   void SignOff() override;
 
  private:

@@ -69,6 +69,8 @@ class SecretFetchingTransport final : public MailTransport {
     return settled;
   }
 
+  MailResult Check(const OutgoingMessage& message) override { return inner_->Check(message); }
+
   void SignOff() override {
     inner_->SignOff();
     expires_.reset();

@@ -14,7 +14,8 @@ namespace pinemail {
 // The text logged for a failed send: the server's refusal when the reply was
 // one (4xx/5xx), else the library's error text. Every form of the credentials
 // is masked (MaskCredentials), and controls and bytes that are not UTF-8 are
-// made printable.
+// made printable. A refusal that RefusalAdvice explains gets the
+// explanation after the server's words, in parentheses.
 std::string SmtpFailureReason(int reply_code, std::string_view reply,
                               std::string_view library_error, std::string_view user_name,
                               std::string_view password);
