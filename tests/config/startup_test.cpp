@@ -246,7 +246,6 @@ TEST(DecideStartTest, ResumeAndQuietOptionsAfterTheListAreTakenOffThePath) {
     const char* path;
     bool resume;
     bool quiet = false;
-    const char* start_at = "";
   } cases[] = {
       {WindowsInput("LIST.TXT /RESUME"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true},
       {WindowsInput("LIST.TXT  /RESUME \t"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true},
@@ -270,13 +269,6 @@ TEST(DecideStartTest, ResumeAndQuietOptionsAfterTheListAreTakenOffThePath) {
        true},
       {PosixInput("list.txt /quiet /quiet"), kPosix, StartMode::kListMissing,
        "/opt/pm/list.txt /quiet", false, true},
-      // `/at TIME` among them; its joined form on POSIX only.
-      {WindowsInput("LIST.TXT /AT 0:00 /RESUME"), kWin, StartMode::kBatch, "C:\\PM\\LIST.TXT", true,
-       false, "0:00"},
-      {PosixInput("list.txt --at=2027-01-01T00:00 --quiet"), kPosix, StartMode::kBatch,
-       "/opt/pm/list.txt", false, true, "2027-01-01T00:00"},
-      {WindowsInput("LIST.TXT --AT=0:00"), kWin, StartMode::kListMissing, "LIST.TXT --AT=0:00",
-       false},
   };
   for (const Case& c : cases) {
     const StartDecision decision = DecideStart(c.input, fs, c.style);
@@ -284,7 +276,6 @@ TEST(DecideStartTest, ResumeAndQuietOptionsAfterTheListAreTakenOffThePath) {
     EXPECT_EQ(decision.list_path, c.path) << c.input.command_text;
     EXPECT_EQ(decision.resume, c.resume) << c.input.command_text;
     EXPECT_EQ(decision.quiet, c.quiet) << c.input.command_text;
-    EXPECT_EQ(decision.start_at, c.start_at) << c.input.command_text;
   }
   // The help option still wins.
   EXPECT_EQ(DecideStart(PosixInput("list.txt /resume /h"), fs, kPosix).mode, StartMode::kHelpAsked);
