@@ -59,6 +59,11 @@ std::string DomainOf(std::string_view address) {
   return domain;
 }
 
+// The domain of the sender's address; empty when it has none.
+std::string SenderDomain(std::string_view address) {
+  return address.find('@') == std::string_view::npos ? std::string() : DomainOf(address);
+}
+
 // The host of "host[:port]".
 std::string HostOf(std::string_view server) {
   const std::size_t colon = server.find(':');
@@ -158,12 +163,10 @@ bool ServerSendsFor(std::string_view host, std::string_view from_domain, std::st
 class Checker {
  public:
   Checker(const DeliverabilityInput& input, TxtLookup& dns)
-      : input_(input), dns_(dns), from_domain_(DomainOf(input.from_address)) {}
+      : input_(input), dns_(dns), from_domain_(SenderDomain(input.from_address)) {}
 
   std::vector<DeliverabilityFinding> Run() {
-    if (input_.from_address.find('@') != std::string::npos && !from_domain_.empty()) {
-      CheckSenderDomain();
-    }
+    if (!from_domain_.empty()) CheckSenderDomain();
     CheckCarriers();
     return std::move(findings_);
   }
@@ -207,9 +210,9 @@ class Checker {
     if (ServerSendsFor(host, from_domain_, spf)) return;
     Add(Kind::kError, from_domain_ + " は DMARC で認証のないメールを" +
                           (policy == "reject" ? "拒否" : "隔離") +
-                          "するよう求めています。別のドメインの" + "サーバー " + host +
-                          " から送ると受信側で断られます。From のドメインの" +
-                          "メール サーバーから送ってください");
+                          "するよう求めています。別のドメインのサーバー " + host +
+                          " から送ると受信側で断られます。From のドメインのメール サーバーから"
+                          "送ってください");
   }
 
   void CheckCarriers() {

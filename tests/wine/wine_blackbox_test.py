@@ -741,8 +741,8 @@ class SignOnTest(SmtpTestCase):
 
 
 # What a static mingw build may import: DLLs every Windows system has.
-SYSTEM_DLLS = {"advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll",
-               "iphlpapi.dll", "kernel32.dll", "msvcrt.dll", "normaliz.dll", "ole32.dll",
+SYSTEM_DLLS = {"advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "dnsapi.dll",
+               "gdi32.dll", "iphlpapi.dll", "kernel32.dll", "msvcrt.dll", "normaliz.dll", "ole32.dll",
                "oleaut32.dll", "secur32.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
                "ws2_32.dll", "wldap32.dll"}
 

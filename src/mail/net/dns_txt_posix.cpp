@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -120,7 +121,8 @@ TxtAnswer SystemTxtLookup::LookUpTxt(std::string_view name) {
   const int size = res_nquery(state, std::string(name).c_str(), ns_c_in, ns_t_txt, reply.data(),
                               static_cast<int>(reply.size()));
   if (size < 0) return QueryFailure(state->res_h_errno);
-  return ReadTxtRecords(reply.data(), size);
+  // A longer answer than the buffer was cut short; what fits is read.
+  return ReadTxtRecords(reply.data(), std::min(size, static_cast<int>(reply.size())));
 }
 
 }  // namespace pinemail
