@@ -616,8 +616,7 @@ DAY = 24 * 60 * 60
 FIVE = "pinemail.exe\n" + "".join(f"r{i}@example.jp,宛{i},newyear.txt,名{i}\n" for i in range(5))
 
 
-def minute_text(epoch):
-    """The local "H:MM" of a time, rounded up to its minute."""
+def minute_text(epoch):  # local "H:MM", rounded up to the minute
     local = time.localtime(-(-epoch // 60) * 60)
     return f"{local.tm_hour}:{local.tm_min:02d}"
 
@@ -627,8 +626,7 @@ class ClockTest(unittest.TestCase):
 
     setUp, prepare, run_program = BatchTest.setUp, BatchTest.prepare, BatchTest.run_program
 
-    def set_clock(self, epoch):
-        """The program's clock reads `epoch` now (and runs on from there)."""
+    def set_clock(self, epoch):  # the program's clock reads `epoch` now
         self.folder.write_text("clock.tmp", str(round(epoch - time.time())))
         os.replace(self.folder.file("clock.tmp"), self.folder.file("clock"))
 
@@ -671,8 +669,7 @@ class ClockTest(unittest.TestCase):
 
     @unittest.skipIf("--wine" in sys.argv, "a terminal of its own on POSIX only")
     def test_at_waits_for_its_time_then_for_room_in_the_day_holding_the_log(self):
-        # A day's limit of 3 filled by a first run; the second run starts at
-        # a minute before that day is over, waits for room and goes on.
+        # A day's limit filled by a first run; the second starts within that day.
         self.prepare(settings=SETTINGS + "Daily Limit=3\n", listing=FIVE)
         self.assertEqual(2, self.run_clocked("list.txt").status)
         first = self.sent_times()

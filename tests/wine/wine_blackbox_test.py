@@ -594,7 +594,6 @@ class SmtpTest(SmtpTestCase):
         def set_clock(epoch):  # the program's clock reads `epoch` now
             (self.folder.path / "clock.tmp").write_text(str(round(epoch - time.time())))
             os.replace(self.folder.path / "clock.tmp", self.folder.path / "clock")
-
         set_clock(start - 600)
         at = time.strftime("%Y-%m-%dT%H:%M", time.localtime(start))
         program = RUNNER.start(self.folder, ["list.txt", "/at", at], env={
@@ -611,7 +610,6 @@ class SmtpTest(SmtpTestCase):
         self.assertEqual(program.returncode, 0, errors[-2000:])
         self.assertDelivered(server)
         self.assertEqual(server.state()["logins"], 2)
-        # Kept awake while it waited (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), then let be.
         self.assertRegex(errors, rb"(?s)ExecutionState \(0x80000001,.*ExecutionState \(0x80000000,")
 
     def test_refusals_retries_and_a_new_connection(self):
