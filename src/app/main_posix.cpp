@@ -49,6 +49,7 @@ BatchOutcome RunBatchFromTerminal(const pinemail::StartDecision& decision,
       app_folder, decision.list_path, pinemail::TransportTuningFromEnvironment());
   env.warn = pinemail::ShowOpenFailure;
   env.resume = decision.resume;
+  env.start_at = decision.start_at;
   env.kind = decision.kind;
   env.test_address = decision.test_address;
   pinemail::ApplyStartUpSwitches(env);

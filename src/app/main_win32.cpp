@@ -135,6 +135,7 @@ int Run() {
                                                  TransportTuningFromEnvironment());
   env.warn = ShowOpenFailure;
   env.resume = decision.resume;
+  env.start_at = decision.start_at;
   env.kind = decision.kind;
   env.test_address = decision.test_address;
   ApplyStartUpSwitches(env);

@@ -9,6 +9,10 @@ namespace pinemail {
 
 // For measuring only, PINEMAIL_BENCH_NO_JOURNAL (any value) turns the
 // journal off (scripts/bench-e2e compares the runs with and without it).
+// For tests only, PINEMAIL_CLOCK_FILE names a file holding whole seconds
+// (may be negative) by which the run's wall clock and the log's times are
+// moved; it is read each time the clock is, so that a test of `/at` or
+// "Daily Limit" moves a waiting run's clock instead of waiting.
 void ApplyStartUpSwitches(BatchEnvironment& env);
 
 // For tests and measurements: PINEMAIL_SMTP_TIMEOUT_SCALE shortens the waits

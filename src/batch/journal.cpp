@@ -110,6 +110,13 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
   }
 }
 
+// A sent line's time: decimal digits only.
+bool ReadSeconds(std::string_view text, std::int64_t* seconds) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *seconds);
+  return !text.empty() && text.front() != '-' && ec == std::errc() &&
+         end == text.data() + text.size();
+}
+
 std::string_view TagOf(IdentityScheme scheme) {
   return scheme == IdentityScheme::kRecordText ? kVersionTag : kLineBytesTag;
 }
@@ -137,6 +144,7 @@ std::string FormatJournalLine(const JournalEntry& entry) {
       Escape(entry.message_id, &line);
     }
     line += '\t';
+    if (entry.sent_at >= 0) line += std::to_string(entry.sent_at) + '\t';
   }
   Escape(entry.list_path, &line);
   line += '\n';
@@ -155,7 +163,7 @@ bool ParseJournalLine(std::string_view line, JournalEntry* entry) {
   parsed.run_id = std::string(fields[2]);
   if (fields[1] == kStartWord && fields.size() == 4) {
     parsed.kind = JournalEntry::Kind::kStart;
-  } else if (fields[1] == kSentWord && fields.size() == 7) {
+  } else if (fields[1] == kSentWord && (fields.size() == 7 || fields.size() == 8)) {
     parsed.kind = JournalEntry::Kind::kSent;
     const std::string_view occurrence = fields[4];
     const auto [end, ec] = std::from_chars(occurrence.data(), occurrence.data() + occurrence.size(),
@@ -168,6 +176,7 @@ bool ParseJournalLine(std::string_view line, JournalEntry* entry) {
         (fields[5].empty() || !Unescape(fields[5], &parsed.message_id))) {
       return false;
     }
+    if (fields.size() == 8 && !ReadSeconds(fields[6], &parsed.sent_at)) return false;
   } else {
     return false;
   }
@@ -226,6 +235,9 @@ void JournalScan::TakeLine(std::string_view line) {
   if (line.empty()) return;
   JournalEntry entry;
   if (!ParseJournalLine(line, &entry)) return Bad();
+  if (entry.kind == JournalEntry::Kind::kSent && entry.sent_at >= 0) {
+    sent_times_.push_back(entry.sent_at);
+  }
   // Most lines name the same path as the line before: its name is judged once.
   if (entry.list_path != last_path_) {
     last_path_ = entry.list_path;

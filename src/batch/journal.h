@@ -7,8 +7,9 @@
 //
 //   pmj2 TAB start TAB <run id> TAB <list path>
 //       a run (or a resumed run) of the list starts sending
-//   pmj2 TAB sent TAB <run id> TAB <record hash> TAB <occurrence> TAB <message id> TAB <list path>
-//       the transport took the message of one record
+//   pmj2 TAB sent TAB <run id> TAB <record hash> TAB <occurrence> TAB <message id>
+//        TAB <time> TAB <list path>
+//       the transport took the message of one record at <time>
 //
 // <run id>: 16 lower-case hex digits. <record hash>: FNV-1a 64 of the
 // record's text as the run reads it (decoded to UTF-8, blanks trimmed, each
@@ -17,7 +18,9 @@
 // in another encoding changes no record. <occurrence>: which record of that
 // text in the list it is, 0 for the first, in decimal. So a record keeps its
 // identity when lines are inserted or a template is edited. <message id>:
-// without angle brackets; "-" when the transport wrote none. <list path>:
+// without angle brackets; "-" when the transport wrote none. <time>: whole
+// seconds since 1970 (UTC), in decimal; sent lines written before times
+// were kept have no such field, and count for no day's limit. <list path>:
 // the list's full path. In the text fields "\" is written "\\", TAB "\t",
 // LF "\n", CR "\r", and any other control or a byte that is not UTF-8
 // "\xHH", so that no field can break a line or another field and every path
@@ -72,8 +75,9 @@ struct JournalEntry {
   IdentityScheme scheme = IdentityScheme::kRecordText;  // the line's tag
   std::string run_id;
   std::string list_path;
-  RecordIdentity record;   // kSent
-  std::string message_id;  // kSent; empty when the transport wrote none
+  RecordIdentity record;      // kSent
+  std::string message_id;     // kSent; empty when the transport wrote none
+  std::int64_t sent_at = -1;  // kSent: JournalSeconds; -1: a line without the time
 };
 
 // One journal line, its LF included.
@@ -100,6 +104,9 @@ class JournalScan {
   // The runs, in the order of their first line.
   std::vector<JournalRun> Finish();
 
+  // When every sent line that has a time (of any list) was written, in
+  // the journal's order.
+  const std::vector<std::int64_t>& sent_times() const { return sent_times_; }
   std::size_t bad_lines() const { return bad_lines_; }  // skipped: torn, foreign or unreadable
   std::size_t first_bad_line() const { return first_bad_line_; }  // its number, from 1
 
@@ -120,6 +127,7 @@ class JournalScan {
   std::size_t first_bad_line_ = 0;
   std::map<std::string, std::size_t> index_;  // run id -> its place in runs_
   std::vector<JournalRun> runs_;
+  std::vector<std::int64_t> sent_times_;
 };
 
 // The run a `/resume` continues, or why there is none.

@@ -108,14 +108,28 @@ std::string FitParts(std::vector<Part> parts, std::string_view gap, std::size_t 
 
 std::string WaitText(const ProgressView& view, bool compact) {
   const std::string left = Count(static_cast<std::size_t>(view.wait_left.count()));
-  if (*view.wait == BatchWait::Kind::kPacing) {
-    return compact ? "待ち" + left + "秒" : "次の送信まで " + left + " 秒";
+  switch (*view.wait) {
+    case BatchWait::Kind::kPacing:
+      return compact ? "待ち" + left + "秒" : "次の送信まで " + left + " 秒";
+    case BatchWait::Kind::kStart:
+      return compact
+                 ? view.until + "開始" + DurationText(view.wait_left, true)
+                 : view.until + " に送信を始めます（あと " + DurationText(view.wait_left) + "）";
+    case BatchWait::Kind::kDailyLimit:
+      return compact ? "上限" + view.until + "再開"
+                     : "1日の送信上限に達しました。" + view.until + " に再開します（あと " +
+                           DurationText(view.wait_left) + "）";
+    case BatchWait::Kind::kRetry:
+    case BatchWait::Kind::kBackOff:
+      break;
   }
   return compact ? "再送まで" + left + "秒" : left + " 秒後にもう一度送ります:";
 }
 
 bool ShowsReply(const ProgressView& view) {
-  return view.wait && *view.wait != BatchWait::Kind::kPacing && !view.reply.empty();
+  return view.wait &&
+         (*view.wait == BatchWait::Kind::kRetry || *view.wait == BatchWait::Kind::kBackOff) &&
+         !view.reply.empty();
 }
 
 std::vector<Part> FullParts(const ProgressView& view) {
@@ -183,6 +197,7 @@ ProgressView ProgressMeter::View(PaceClock::time_point now) const {
     view.wait = wait_->kind;
     view.wait_left = wait_left;
     view.reply = wait_->reply;
+    view.until = wait_->until;
   }
   if (!progress_.total) return view;
   const std::size_t left = *progress_.total - std::min(*progress_.total, progress_.records);

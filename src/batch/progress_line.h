@@ -22,6 +22,7 @@ struct ProgressView {
   std::optional<BatchWait::Kind> wait;            // the wait in hand
   std::chrono::seconds wait_left{};               // what is left of it
   std::string reply;                              // the server's refusal behind a retry
+  std::string until;                              // when a wait for a time ends, "H:MM"
 };
 
 // Follows a run's progress and waits by the monotonic clock and works out

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "batch/daily_limit.h"
 #include "batch/dry_runs.h"
 #include "batch/journal.h"
 #include "batch/message_sender.h"
@@ -18,6 +19,7 @@
 #include "batch/run_journal.h"
 #include "batch/run_log.h"
 #include "batch/run_report.h"
+#include "batch/stay_awake.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
@@ -80,7 +82,7 @@ constexpr std::string_view kLineFeedListLine =
 class BatchRun {
  public:
   BatchRun(const BatchEnvironment& env, Settings settings, RunLog& log, std::FILE* list,
-           std::string list_path, RunJournal& journal)
+           std::string list_path, RunJournal& journal, std::optional<WallClock::time_point> start)
       : env_(env),
         settings_(std::move(settings)),
         report_(env, log),
@@ -89,12 +91,13 @@ class BatchRun {
         journal_(journal),
         queue_(list_, settings_, env.app_folder, journal,
                env.kind == RunKind::kTest ? &env.test_address : nullptr),
-        sender_(env, settings_) {}
+        sender_(env, settings_),
+        start_(start) {}
 
   // A log that cannot be written stops the run: mail sent after that point
   // would leave no record of having been sent.
   BatchOutcome Run() {
-    if (!WriteHeader() || !CheckFirstLine() || !CheckSetup() || !SurveyList()) {
+    if (!WriteHeader() || !CheckFirstLine() || !CheckSetup() || !SurveyList() || !WaitForStart()) {
       return BatchOutcome::kStoppedEarly;
     }
     std::unique_ptr<MailTransport> transport = SignOn();
@@ -190,6 +193,49 @@ class BatchRun {
     return true;
   }
 
+  WallClock::time_point WallNow() const {
+    return env_.wall_clock ? env_.wall_clock() : WallClock::now();
+  }
+
+  // `/at`: the run has been checked (RunBatch); it waits for its time
+  // holding the log, so that no other run starts meanwhile. A time that
+  // cannot be read, or has passed, stops it with the reason.
+  bool WaitForStart() {
+    if (env_.start_at.empty() || env_.kind != RunKind::kSend) return true;
+    if (!start_) {
+      WallClock::time_point ignored;
+      std::string reason;
+      ParseStartTime(env_.start_at, WallNow(), &ignored, &reason);
+      return report_.StopBeforeRecords(reason);
+    }
+    return WaitUntil(*start_, BatchWait::Kind::kStart) ||
+           report_.StopBeforeRecords(std::string(kStopAskedReason));
+  }
+
+  // Waits by the wall clock, in steps of at most a second: a machine that
+  // slept past `until`, or a clock set forward, ends the wait at once; a
+  // clock set back lengthens it. False when a person stopped the run.
+  bool WaitUntil(WallClock::time_point until, BatchWait::Kind kind) {
+    const StayAwake awake;
+    BatchWait wait;
+    wait.kind = kind;
+    wait.until = LocalMinuteText(until);
+    for (;;) {
+      if (sender_.StopAsked()) return false;
+      const WallClock::duration left = until - WallNow();
+      if (left <= WallClock::duration::zero()) return true;
+      wait.length = std::chrono::ceil<std::chrono::milliseconds>(left);
+      if (env_.waiting) env_.waiting(wait);
+      const std::chrono::nanoseconds step = std::min<std::chrono::nanoseconds>(
+          std::chrono::seconds(1), std::chrono::ceil<std::chrono::nanoseconds>(left));
+      if (env_.sleep) {
+        env_.sleep(step);
+      } else {
+        std::this_thread::sleep_for(step);
+      }
+    }
+  }
+
   // Whether the run takes the record: a test takes the first of each
   // template, any other run every record.
   bool Takes(std::string_view record) {
@@ -243,22 +289,13 @@ class BatchRun {
     return outcome;
   }
 
-  // Null when the pacing cannot be read, the transport cannot be made or it
+  // Null when the limits cannot be read, the transport cannot be made or it
   // refuses the sign-on; the log then says so, and why, and the run ends
-  // without a sign-off. A value the run cannot use never lets it send unpaced.
+  // without a sign-off.
   std::unique_ptr<MailTransport> SignOn() {
     std::string reason;
-    std::chrono::nanoseconds gap{};
     std::unique_ptr<MailTransport> transport;
-    // A check and a preview send nothing, so nothing need wait its turn.
-    const bool paced = env_.kind == RunKind::kSend || env_.kind == RunKind::kTest;
-    if (ParseSendRate(settings_.send_rate, &gap, &reason)) {
-      if (paced) {
-        sender_.Pace(gap);
-        report_.progress().send_gap = gap;
-      }
-      transport = MakeRunTransport(&reason);
-    }
+    if (ReadLimits(&reason)) transport = MakeRunTransport(&reason);
     if (!report_.Write(
             LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
       return nullptr;
@@ -273,6 +310,53 @@ class BatchRun {
     return nullptr;
   }
 
+  // "Send Rate", "Daily Limit" and the times of the messages the journal
+  // shows sent in the last 24 hours. A value the run cannot use never lets
+  // it send unpaced or unlimited: false, with the reason.
+  bool ReadLimits(std::string* reason) {
+    std::chrono::nanoseconds gap{};
+    std::size_t limit = 0;
+    if (!ParseSendRate(settings_.send_rate, &gap, reason) ||
+        !ParseDailyLimit(settings_.daily_limit, &limit, reason)) {
+      return false;
+    }
+    // A check and a preview send nothing, so nothing need wait its turn;
+    // a test keeps no journal, so only a run counts for the day.
+    if (env_.kind == RunKind::kSend || env_.kind == RunKind::kTest) {
+      sender_.Pace(gap);
+      report_.progress().send_gap = gap;
+    }
+    if (env_.kind != RunKind::kSend) limit = 0;
+    std::vector<std::int64_t> seconds;
+    if (limit > 0 && !journal_.SentTimes(&seconds, reason)) return false;
+    std::vector<WallClock::time_point> times;
+    for (const std::int64_t sent : seconds) times.push_back(FromJournalSeconds(sent));
+    window_ = SendWindow(limit, std::move(times));
+    return true;
+  }
+
+  // "Daily Limit": true while the last 24 hours have room for one more
+  // message. When they have none, a run without `/at` stops, to go on with
+  // `/resume`; one with `/at` signs off, waits for room and signs on again.
+  // False, the run stopped and the message not tried, otherwise.
+  bool RoomInWindow(MailTransport& transport) {
+    const WallClock::time_point now = WallNow();
+    const WallClock::time_point next = window_.NextAt(now);
+    if (next <= now) return true;
+    if (env_.start_at.empty()) {
+      Stop(DailyLimitReason(window_.limit(), next));
+      return false;
+    }
+    transport.SignOff();
+    if (!WaitUntil(next, BatchWait::Kind::kDailyLimit)) {
+      Stop(std::string(kStopAskedReason));
+      return false;
+    }
+    const MailResult again = transport.SignOn(settings_.user_name, settings_.password);
+    if (!again.ok()) Stop(std::string(kSignOnFailedLine) + CleanReason(again.reason, settings_));
+    return again.ok();
+  }
+
   // The records are read a few ahead of the one in hand, so that the
   // transport may hand their messages to the server before the outcome of
   // the one in hand is known (SendAhead); each record is still sent, judged,
@@ -285,6 +369,9 @@ class BatchRun {
       queue_.Fill();
       if (queue_.empty()) break;
       PendingRecord& record = queue_.front();
+      if (record.message() && !RoomInWindow(transport)) {
+        return Settle(transport, Front::kUnjudged);
+      }
       // A person's stop: nothing more is tried, and what was handed over settles.
       if (sender_.StopAsked() || (record.message() && !Send(record, transport))) {
         Stop(std::string(kStopAskedReason));
@@ -308,10 +395,11 @@ class BatchRun {
   // none goes ahead. False, with nothing logged, when a person stopped the
   // run during a wait before the message went.
   bool Send(PendingRecord& record, MailTransport& transport) {
-    const SendEnd end = sender_.Send(
-        *record.message(),
-        sender_.paced() ? std::vector<const OutgoingMessage*>{} : queue_.MessagesBehind(),
-        transport);
+    const SendEnd end =
+        sender_.Send(*record.message(),
+                     sender_.paced() || window_.limited() ? std::vector<const OutgoingMessage*>{}
+                                                          : queue_.MessagesBehind(),
+                     transport);
     switch (end.kind) {
       case SendEnd::Kind::kSent:
         Sent(record, end.message_id);
@@ -332,8 +420,10 @@ class BatchRun {
   // A journal that cannot follow stops the run.
   void Sent(PendingRecord& record, const std::string& message_id) {
     report_.Sent(record);
+    const WallClock::time_point now = WallNow();
+    window_.Sent(now);
     std::string reason;
-    if (!journal_.Sent(record.identity, message_id, &reason) && !stopped_) {
+    if (!journal_.Sent(record.identity, message_id, JournalSeconds(now), &reason) && !stopped_) {
       Stop(BlankControls(reason));
     }
   }
@@ -413,35 +503,17 @@ class BatchRun {
   RunJournal& journal_;
   ReadAhead queue_;  // the record in hand first, then those read ahead
   MessageSender sender_;
+  SendWindow window_;                             // "Daily Limit"'s last 24 hours
+  std::optional<WallClock::time_point> start_;    // `/at`'s time, when it could be read
   TemplateChooser counted_templates_;             // a test's records, as counted
   std::vector<DeliverabilityRecipient> checked_;  // a check's messages, as noted
   bool line_feeds_ = false;                       // a line of the list holds a line feed
   bool stopped_ = false;                          // the run stops after the record in hand
 };
 
-}  // namespace
-
-BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path,
-                                         TransportTuning tuning) {
-  BatchEnvironment env;
-  env.app_folder = std::move(app_folder);
-  env.list_path = std::move(list_path);
-  std::string settings_path = env.app_folder + std::string(kSettingsFileName);
-  env.open_profile = [settings_path] { return OpenProfile(settings_path); };
-  env.tuning = std::move(tuning);
-  env.make_transport = [folder = env.app_folder, stamps = SystemMessageStamps(),
-                        tuning = env.tuning](const Settings& settings, std::string* reason) {
-    return MakeTransport(settings, folder, stamps, tuning, reason);
-  };
-  env.now = LocalTimestamp;
-  env.clock = [] { return PaceClock::now(); };
-  env.stop = std::make_shared<StopRequest>();
-  env.dns = std::make_shared<SystemTxtLookup>(env.tuning.dns_server);
-  env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
-  return env;
-}
-
-BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
+// One run from opening the log to closing it; `start`: `/at`'s time.
+BatchOutcome RunHoldingTheLog(const BatchEnvironment& env,
+                              std::optional<WallClock::time_point> start, BatchProgress* totals) {
   Settings settings = LoadRunSettings(env);
   WarnOfReadableSecrets(env, settings);
   std::string log_path = env.app_folder + std::string(kLogFileName);
@@ -469,22 +541,57 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
 
   const std::unique_ptr<RunJournal> run_journal =
       keep_journal ? MakeFileRunJournal(journal, list_path, env.notice) : MakeNullRunJournal();
-  BatchRun run(env, std::move(settings), log, list.get(), list_path, *run_journal);
+  BatchRun run(env, std::move(settings), log, list.get(), list_path, *run_journal, start);
   BatchOutcome outcome = run.Run();
   if (totals) *totals = run.progress();
   if (!log.error().empty() && env.warn) env.warn({{log_path, log.error()}});
   return outcome;
 }
 
-std::string LocalTimestamp() {
-  std::time_t now = std::time(nullptr);
-  // The program has one thread, so the shared buffer of localtime is safe.
-  const std::tm* local = std::localtime(&now);
-  char text[32] = {};
-  if (local == nullptr || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", local) == 0) {
-    return "0000/00/00 00:00:00";
-  }
-  return text;
+}  // namespace
+
+BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string list_path,
+                                         TransportTuning tuning) {
+  BatchEnvironment env;
+  env.app_folder = std::move(app_folder);
+  env.list_path = std::move(list_path);
+  std::string settings_path = env.app_folder + std::string(kSettingsFileName);
+  env.open_profile = [settings_path] { return OpenProfile(settings_path); };
+  env.tuning = std::move(tuning);
+  env.make_transport = [folder = env.app_folder, stamps = SystemMessageStamps(),
+                        tuning = env.tuning](const Settings& settings, std::string* reason) {
+    return MakeTransport(settings, folder, stamps, tuning, reason);
+  };
+  env.now = LocalTimestamp;
+  env.wall_clock = [] { return WallClock::now(); };
+  env.clock = [] { return PaceClock::now(); };
+  env.stop = std::make_shared<StopRequest>();
+  env.dns = std::make_shared<SystemTxtLookup>(env.tuning.dns_server);
+  env.sleep = [stop = env.stop](std::chrono::nanoseconds length) { stop->Wait(length); };
+  return env;
 }
+
+BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
+  if (env.start_at.empty() || env.kind != RunKind::kSend) {
+    return RunHoldingTheLog(env, std::nullopt, totals);
+  }
+  // `/at`: first what `/check` does, so that a run that could not start
+  // stops now, not at the time; then the run holds the log and waits. The
+  // time is read before the check, which must not move it to the next day.
+  WallClock::time_point start;
+  std::string reason;
+  if (!ParseStartTime(env.start_at, env.wall_clock ? env.wall_clock() : WallClock::now(), &start,
+                      &reason)) {
+    return RunHoldingTheLog(env, std::nullopt, totals);  // which says why it stops
+  }
+  BatchEnvironment check = env;
+  check.kind = RunKind::kCheck;
+  if (RunHoldingTheLog(check, std::nullopt, totals) == BatchOutcome::kStoppedEarly) {
+    return BatchOutcome::kStoppedEarly;
+  }
+  return RunHoldingTheLog(env, start, totals);
+}
+
+std::string LocalTimestamp() { return LocalTimestampAt(WallClock::now()); }
 
 }  // namespace pinemail

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/local_time.h"
 #include "batch/pacing.h"
 #include "batch/stop_request.h"
 #include "config/profile.h"
@@ -53,13 +54,16 @@ enum class BatchOutcome {
 // A wait of the run, for a person watching.
 struct BatchWait {
   enum class Kind {
-    kPacing,   // "Send Rate": the gap before the next message
-    kRetry,    // one recipient's temporary refusal: the same message again
-    kBackOff,  // the account or the session refused: the same message again
+    kPacing,      // "Send Rate": the gap before the next message
+    kRetry,       // one recipient's temporary refusal: the same message again
+    kBackOff,     // the account or the session refused: the same message again
+    kStart,       // `/at`: the time to start sending
+    kDailyLimit,  // "Daily Limit" reached: until the last 24 hours have room
   };
   Kind kind = Kind::kPacing;
   std::chrono::milliseconds length{};
   std::string reply;  // kRetry, kBackOff: the server's refusal, one clean line
+  std::string until;  // kStart, kDailyLimit: when it ends, local "H:MM"
 };
 
 // What the run needs from outside, so that tests can stand in for each part.
@@ -73,6 +77,13 @@ struct BatchEnvironment {
       make_transport;
   // Local time as "yyyy/mm/dd hh:mm:ss"; default: the clock.
   std::function<std::string()> now;
+  // The wall clock: `/at`, the journal's times and "Daily Limit"'s 24
+  // hours; default: the system's.
+  std::function<WallClock::time_point()> wall_clock;
+  // `/at TIME`: TIME as typed; empty: the run sends at once. The run first
+  // signs on and off, then waits for the time (by the wall clock, in steps
+  // of `sleep`), and with a "Daily Limit" waits for room instead of stopping.
+  std::string start_at;
   // Shows the open-failure warning (box or standard error).
   std::function<void(const std::vector<OpenFailure>&)> warn;
   // Called once the list's records are counted, before the first is sent,

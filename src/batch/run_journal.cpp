@@ -69,7 +69,7 @@ class FileRunJournal : public RunJournal {
     return MessageKey(run_id_, record);
   }
 
-  bool Sent(const RecordIdentity& record, const std::string& message_id,
+  bool Sent(const RecordIdentity& record, const std::string& message_id, std::int64_t sent_at,
             std::string* stop) override {
     JournalEntry sent;
     sent.kind = JournalEntry::Kind::kSent;
@@ -78,7 +78,19 @@ class FileRunJournal : public RunJournal {
     sent.list_path = list_path_;
     sent.record = record;
     sent.message_id = message_id;
+    sent.sent_at = sent_at;
     return Append(sent, stop);
+  }
+
+  bool SentTimes(std::vector<std::int64_t>* times, std::string* stop) override {
+    JournalScan scan(list_path_);
+    std::string reason;
+    if (!file_.Read(&scan, &reason)) {
+      *stop = std::string(kJournalFileName) + " を読めません: " + reason;
+      return false;
+    }
+    *times = scan.sent_times();
+    return true;
   }
 
  private:
@@ -141,7 +153,13 @@ class NullRunJournal : public RunJournal {
   RecordIdentity Identify(std::string_view, std::string_view) override { return {}; }
   bool SentBefore(const RecordIdentity&) const override { return false; }
   std::string MessageKeyOf(const RecordIdentity&) const override { return {}; }
-  bool Sent(const RecordIdentity&, const std::string&, std::string*) override { return true; }
+  bool Sent(const RecordIdentity&, const std::string&, std::int64_t, std::string*) override {
+    return true;
+  }
+  bool SentTimes(std::vector<std::int64_t>* times, std::string*) override {
+    times->clear();
+    return true;
+  }
 };
 
 }  // namespace

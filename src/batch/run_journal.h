@@ -3,10 +3,12 @@
 // when the run keeps no journal, a null journal that does none of it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "batch/journal.h"
 #include "batch/record_identity.h"
@@ -39,9 +41,11 @@ class RunJournal {
   virtual bool SentBefore(const RecordIdentity& record) const = 0;
   // The left part of the record's Message-ID; empty: the transport's own.
   virtual std::string MessageKeyOf(const RecordIdentity& record) const = 0;
-  // The transport took the record's message.
+  // The transport took the record's message at `sent_at` (JournalSeconds).
   virtual bool Sent(const RecordIdentity& record, const std::string& message_id,
-                    std::string* stop) = 0;
+                    std::int64_t sent_at, std::string* stop) = 0;
+  // When the journal's messages went, of every run and list ("Daily Limit").
+  virtual bool SentTimes(std::vector<std::int64_t>* times, std::string* stop) = 0;
 };
 
 // The journal in `file` (open) for the list at `list_path`; `notice` (may be

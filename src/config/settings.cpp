@@ -32,6 +32,7 @@ Settings LoadSettings(Profile& profile) {
   settings.send_rate = ReadSetting(profile, kConfigSection, "Send Rate", false);
   settings.messages_per_connection =
       ReadSetting(profile, kConfigSection, "Messages Per Connection", false);
+  settings.daily_limit = ReadSetting(profile, kConfigSection, "Daily Limit", false);
   settings.auth = ReadSetting(profile, kConfigSection, "Auth", false);
   settings.oauth_provider = ReadSetting(profile, kConfigSection, "OAuth Provider", false);
   settings.oauth_client_id = ReadSetting(profile, kConfigSection, "OAuth Client ID", false);

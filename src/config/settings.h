@@ -22,6 +22,7 @@ struct Settings {
   std::string from;                     // "From" (extension, never created)
   std::string send_rate;                // "Send Rate" (extension, never created)
   std::string messages_per_connection;  // "Messages Per Connection" (extension, never created)
+  std::string daily_limit;              // "Daily Limit" (extension, never created)
   // Sign-on without a stored password (extensions, never created).
   std::string auth;                 // "Auth": empty or "password", or "oauth2"
   std::string oauth_provider;       // "OAuth Provider"
@@ -39,8 +40,8 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
                         bool create_if_missing);
 
 // Reads "User Name", "Password", "Subst Key Word" (created when missing),
-// then "NO_INSERT_TEXT", "Mail Server", "From", "Send Rate" and "Messages Per
-// Connection", "Auth", "OAuth Provider", "OAuth Client ID", "OAuth Client
+// then "NO_INSERT_TEXT", "Mail Server", "From", "Send Rate", "Messages Per
+// Connection" and "Daily Limit", "Auth", "OAuth Provider", "OAuth Client ID", "OAuth Client
 // Secret", "OAuth Refresh Token" (read whole, see Profile::ReadLong) and
 // "Password Command" and "Attach Key Word" (never created).
 Settings LoadSettings(Profile& profile);

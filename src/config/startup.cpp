@@ -68,6 +68,40 @@ bool TakeTrailingOption(std::string_view* command, const TrailingOption& option,
   return true;
 }
 
+std::string_view TrimTrailingGaps(std::string_view text) {
+  while (!text.empty() && IsArgumentGap(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// " /at TIME" (any case; on POSIX also " --at TIME" and " --at=TIME") at
+// the end of the command text: TIME is the last word. Takes the option off
+// with TIME and the blanks before it; false when the text does not end in it.
+bool TakeStartTime(std::string_view* command, bool posix_words, std::string* time) {
+  const std::string_view text = TrimTrailingGaps(*command);
+  const std::size_t gap = text.find_last_of(" \t");
+  if (gap == std::string_view::npos) return false;
+  const std::string_view word = text.substr(gap + 1);
+  std::string_view rest = TrimTrailingGaps(text.substr(0, gap));
+  constexpr std::string_view kJoined = "--at=";
+  if (posix_words && word.starts_with(kJoined) && word.size() > kJoined.size()) {
+    *time = std::string(word.substr(kJoined.size()));
+    *command = rest;
+    return true;
+  }
+  const std::string_view option = " /at";
+  if (rest.size() >= option.size() &&
+      EqualsNoCase(rest.substr(rest.size() - option.size()), option)) {
+    rest.remove_suffix(option.size());
+  } else if (posix_words && rest.ends_with(" --at")) {
+    rest.remove_suffix(5);
+  } else {
+    return false;
+  }
+  *time = std::string(word);
+  *command = TrimTrailingGaps(rest);
+  return true;
+}
+
 // Takes " /test ADDRESS" (on POSIX also " --test=ADDRESS") off the end of
 // the command text, with the blanks around it; false when the text does not
 // end in it. ADDRESS is one word, kept in the case it was typed in.
@@ -108,6 +142,9 @@ bool TakeOneOption(std::string_view* command, const StartInput& input, StartDeci
   }
   if (!decision->quiet && TakeTrailingOption(command, kQuietOption, posix)) {
     decision->quiet = true;
+    return true;
+  }
+  if (decision->start_at.empty() && TakeStartTime(command, posix, &decision->start_at)) {
     return true;
   }
   if (decision->kind != RunKind::kSend) return false;

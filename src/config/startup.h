@@ -134,6 +134,9 @@ struct StartDecision {
   // " /quiet" (on POSIX also " --quiet"), after the list path and before or
   // after /resume: the run shows no progress, no summary and no window.
   bool quiet = false;
+  // " /at TIME" (on POSIX also " --at TIME", " --at=TIME"), after the list
+  // path, in any order with the others: TIME as typed; empty without it.
+  std::string start_at;
 };
 
 // What the platform hands to start-up.

@@ -106,11 +106,12 @@ class Screen:
             self.lines.append("".join(cells))
 
 
-def run_on_terminal(command, env, cwd=None, columns=80, timeout=120):
+def run_on_terminal(command, env, cwd=None, columns=80, timeout=120, watch=None):
     """Runs `command` with its standard streams on a new terminal `columns`
     wide; returns its exit status and every byte it wrote there (the
     terminal adds no CR before LF). Read as it comes, so that a full terminal
-    never blocks the program."""
+    never blocks the program; `watch`, if given, sees what was written so
+    far after each read."""
     main, secondary = pty.openpty()
     fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
     attributes = termios.tcgetattr(secondary)
@@ -130,6 +131,8 @@ def run_on_terminal(command, env, cwd=None, columns=80, timeout=120):
         if not chunk:
             break
         shown += chunk
+        if watch:
+            watch(shown)
     os.close(main)
     return process.wait(timeout=timeout), shown
 
@@ -222,9 +225,10 @@ class NativeRunner:
                                   capture_output=True, timeout=timeout, preexec_fn=preexec_fn)
         return Result(done.returncode, done.stdout, done.stderr)
 
-    def start(self, folder, args=()):
+    def start(self, folder, args=(), env=None):
         """Starts the program without waiting; its output goes to pipes."""
-        return subprocess.Popen(self.command(folder, args), cwd=str(folder.path), env=self.env,
+        return subprocess.Popen(self.command(folder, args), cwd=str(folder.path),
+                                env=dict(self.env, **(env or {})),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
 

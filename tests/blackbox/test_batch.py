@@ -612,6 +612,90 @@ class TerminalTest(unittest.TestCase):
         self.assertFalse(self.folder.exists("outbox"))
 
 
+DAY = 24 * 60 * 60
+FIVE = "pinemail.exe\n" + "".join(f"r{i}@example.jp,宛{i},newyear.txt,名{i}\n" for i in range(5))
+
+
+def minute_text(epoch):  # local "H:MM", rounded up to the minute
+    local = time.localtime(-(-epoch // 60) * 60)
+    return f"{local.tm_hour}:{local.tm_min:02d}"
+
+
+class ClockTest(unittest.TestCase):
+    """Runs of `/at` and "Daily Limit" on a wall clock the test sets."""
+
+    setUp, prepare, run_program = BatchTest.setUp, BatchTest.prepare, BatchTest.run_program
+
+    def set_clock(self, epoch):  # the program's clock reads `epoch` now
+        self.folder.write_text("clock.tmp", str(round(epoch - time.time())))
+        os.replace(self.folder.file("clock.tmp"), self.folder.file("clock"))
+
+    def run_clocked(self, *args, epoch=DAY * 20000 + 7):
+        self.set_clock(epoch)
+        clock = {"PINEMAIL_CLOCK_FILE": RUNNER.path_of(self.folder.file("clock"))}
+        return self.run_program(*args, env=clock, timeout=60)
+
+    def sent_times(self):
+        lines = self.folder.read_bytes("pinemail.journal").decode().splitlines()
+        return [int(line.split("\t")[6]) for line in lines if line.split("\t")[1] == "sent"]
+
+    def test_a_time_that_passed_or_cannot_be_read_and_a_failed_sign_on_stop_at_once(self):
+        ahead = minute_text(DAY * 20000 + 600)
+        for settings, option, line in [
+                (SETTINGS, "/at 2000-01-01T00:00", "(/at の時刻 2000-01-01T00:00 は過ぎています)"),
+                (SETTINGS, "/AT 24:00", "(/at の時刻は 0:00 か 2027-01-01T00:00 の形で"),
+                (SETTINGS, "/at 2027-02-29T00:00", "(/at の日付がありません: 2027-02-29T00:00)"),
+                (SETTINGS.replace("outbox:outbox", "nonsense"), f"/at {ahead}", "ログインに失敗")]:
+            with self.subTest(option=option):
+                self.prepare(settings=settings)
+                self.folder.file("pinemail.log").unlink(missing_ok=True)
+                self.assertEqual(2, self.run_clocked("list.txt", *option.split()).status)
+                self.assertIn(line, self.folder.log())
+                self.assertEqual([], self.folder.messages())
+
+    def test_daily_limit_stops_the_run_and_a_resume_after_a_day_sends_the_rest(self):
+        self.prepare(settings=SETTINGS + "Daily Limit= 3\n", listing=FIVE)
+        self.assertEqual(2, self.run_clocked("list.txt").status)
+        first = self.sent_times()
+        self.assertEqual(3, len(first))
+        self.assertEqual(3, self.folder.log().count("メッセージ送信"))
+        self.assertIn(f"送信を中断しました。(1日の送信上限 3 通に達しました。"
+                      f"{minute_text(first[0] + DAY)} 以降に /resume で続きを送れます)",
+                      self.folder.log())
+        # Counted across runs: within the day a resumed run sends nothing.
+        for epoch, status, sent in [(first[0] + DAY - 60, 2, 3), (first[-1] + DAY + 2, 0, 5)]:
+            self.assertEqual(status, self.run_clocked("list.txt", "/resume", epoch=epoch).status)
+            self.assertEqual(sent, len(self.folder.messages()))
+
+    @unittest.skipIf("--wine" in sys.argv, "a terminal of its own on POSIX only")
+    def test_at_waits_for_its_time_then_for_room_in_the_day_holding_the_log(self):
+        # A day's limit filled by a first run; the second starts within that day.
+        self.prepare(settings=SETTINGS + "Daily Limit=3\n", listing=FIVE)
+        self.assertEqual(2, self.run_clocked("list.txt").status)
+        first = self.sent_times()
+        full_until = first[-1] + DAY + 2
+        start = (full_until - 3600) // 60 * 60
+        self.set_clock(start - 600)
+        moves = {"に送信を始めます": start + 1, "に再開します": full_until}
+
+        def watch(shown):
+            for text, epoch in list(moves.items()):
+                if text.encode() in shown:
+                    # Waiting: nothing sent, and the log is held.
+                    self.assertEqual(3, len(self.folder.messages()))
+                    self.assertEqual(2, self.run_program("list.txt").status)
+                    self.set_clock(moves.pop(text))
+
+        env = dict(RUNNER.env, PINEMAIL_CLOCK_FILE=str(self.folder.file("clock")))
+        status, shown = harness.run_on_terminal(
+            [str(self.folder.exe), "list.txt", "/resume", "--at", minute_text(start)], env,
+            columns=200, watch=watch)
+        self.assertEqual((0, {}), (status, moves), shown.decode())
+        self.assertIn(f"{minute_text(first[0] + DAY)} に再開します", shown.decode())
+        self.assertEqual(5, len(self.folder.messages()))
+        self.assertTrue(all(sent >= full_until - 2 for sent in self.sent_times()[3:]))
+
+
 def main():
     global EXE, RUNNER
     parser = argparse.ArgumentParser()

@@ -111,11 +111,12 @@ TEST(LoadSettingsTest, ReadsInOrderAndCreatesOnlyTheFirstThreeKeys) {
   RecordingProfile profile;
   Settings settings = LoadSettings(profile);  // every write fails: ignored
   EXPECT_EQ(settings.user_name, "ab");        // text ends at a NUL
-  EXPECT_EQ(profile.reads_, (std::vector<std::string>{
-                                "User Name", "Password", "Subst Key Word", "NO_INSERT_TEXT",
-                                "Mail Server", "From", "Send Rate", "Messages Per Connection",
-                                "Auth", "OAuth Provider", "OAuth Client ID", "OAuth Client Secret",
-                                "OAuth Refresh Token", "Password Command", "Attach Key Word"}));
+  EXPECT_EQ(profile.reads_,
+            (std::vector<std::string>{"User Name", "Password", "Subst Key Word", "NO_INSERT_TEXT",
+                                      "Mail Server", "From", "Send Rate", "Messages Per Connection",
+                                      "Daily Limit", "Auth", "OAuth Provider", "OAuth Client ID",
+                                      "OAuth Client Secret", "OAuth Refresh Token",
+                                      "Password Command", "Attach Key Word"}));
   EXPECT_EQ(profile.writes_, (std::vector<std::string>{"Password=", "Subst Key Word="}));
   EXPECT_EQ(ReadSetting(profile, kConfigSection, "From", false), "");
   EXPECT_EQ(profile.writes_.size(), 2u);

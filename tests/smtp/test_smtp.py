@@ -277,14 +277,20 @@ class SmtpTest(TransportTest):
         self.assertNotIn(PASSWORD.encode(), log)
 
     def test_wrong_password_is_a_sign_on_failure(self):
-        server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
-        result = self.run_batch(f"smtp://localhost:{server.port}", user="taro", password="wrong")
-        self.assertEqual(2, result.status)
-        self.assertEqual(log_block(*self.credential_lines("taro", "wrong"), SIGN_ON_FAILED
-                                   + "(535 5.7.8 Authentication credentials invalid)"),
-                         self.folder.log())
-        self.assertEqual([], server.messages())
-        self.assertEqual(1, server.state()["failed_logins"])
+        # With /at too, at once (its check's block), not at the time.
+        checked = ("送信前の確認です。メールは送信しません。", "")
+        for args, check in [((), ()), (("/at", "0:00"), checked)]:
+            server = self.server("--starttls", *CERTS, "--auth", f"taro:{PASSWORD}")
+            self.folder.file("pinemail.log").unlink(missing_ok=True)
+            result = self.run_batch(f"smtp://localhost:{server.port}", user="taro",
+                                    password="wrong", args=args)
+            self.assertEqual(2, result.status)
+            self.assertEqual(log_block(*check, *self.credential_lines("taro", "wrong"),
+                                       SIGN_ON_FAILED
+                                       + "(535 5.7.8 Authentication credentials invalid)"),
+                             self.folder.log())
+            self.assertEqual([], server.messages())
+            self.assertEqual(1, server.state()["failed_logins"])
 
     def test_a_refusal_users_meet_is_explained_after_the_servers_words(self):
         refusal = "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled"

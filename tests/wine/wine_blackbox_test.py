@@ -636,6 +636,33 @@ class SmtpTest(SmtpTestCase):
                 self.assertNotIn("MAIL", state["commands"])
                 self.assertEqual(read_calls(self.folder.path), [])
 
+    def test_at_checks_the_sign_on_then_waits_awake_and_sends_at_its_time(self):
+        server = self.server("--starttls", *self.certs, "--auth", "taro:s3cret")
+        self.standard_folder("taro", "s3cret",
+                             extra=f"Mail Server=smtp://localhost:{server.port}\r\n{SENDER}")
+        start = (int(time.time()) // 60 + 10) * 60
+
+        def set_clock(epoch):  # the program's clock reads `epoch` now
+            (self.folder.path / "clock.tmp").write_text(str(round(epoch - time.time())))
+            os.replace(self.folder.path / "clock.tmp", self.folder.path / "clock")
+        set_clock(start - 600)
+        at = time.strftime("%Y-%m-%dT%H:%M", time.localtime(start))
+        program = RUNNER.start(self.folder, ["list.txt", "/at", at], env={
+            "PINEMAIL_CA_FILE": windows_path(self.certs[0]), "PINEMAIL_WINEDEBUG": "warn+ntdll",
+            "PINEMAIL_CLOCK_FILE": windows_path(self.folder.path / "clock")})
+        self.addCleanup(program.kill)
+        # Signed on and off, then waiting: nothing sent before the time.
+        deadline = time.monotonic() + 60
+        while "QUIT" not in server.state()["commands"] and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(server.messages(), [])
+        set_clock(start + 1)
+        _, errors = program.communicate(timeout=60)
+        self.assertEqual(program.returncode, 0, errors[-2000:])
+        self.assertDelivered(server)
+        self.assertEqual(server.state()["logins"], 2)
+        self.assertRegex(errors, rb"(?s)ExecutionState \(0x80000001,.*ExecutionState \(0x80000000,")
+
     def test_refusals_retries_and_a_new_connection(self):
         (tanaka, tanaka_name, _, _), (sato, sato_name, _, _) = RECORDS
         for options, outcome, status, connections in [
