@@ -65,16 +65,21 @@ std::vector<std::size_t> CharacterSizes(std::string_view utf8) {
   return sizes;
 }
 
-// RFC 2231 attribute-char: what a parameter value may hold unencoded.
-bool IsAttributeCharacter(char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-  return std::string_view("!#$&+-.^_`{|}~").find(c) != std::string_view::npos;
-}
+// RFC 2231 attribute-char punctuation: with letters and digits, what a
+// parameter value may hold unencoded.
+constexpr std::string_view kAttributePunctuation = "!#$&+-.^_`{|}~";
+// What a cid: URL (RFC 2392) keeps as it is; the rest is also unsafe inside
+// an HTML attribute.
+constexpr std::string_view kUrlPunctuation = ".-_~@";
 
-std::string PercentEncoded(std::string_view bytes) {
+// `bytes` with every byte but ASCII letters, digits and `plain_punctuation`
+// written as %XX.
+std::string PercentEncoded(std::string_view bytes, std::string_view plain_punctuation) {
   std::string out;
   for (char c : bytes) {
-    if (IsAttributeCharacter(c)) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       plain_punctuation.find(c) != std::string_view::npos;
+    if (plain) {
       out += c;
     } else {
       char escaped[4];
@@ -165,19 +170,7 @@ std::string BoundaryToken(std::string_view message_id) {
 // The URL form of a Content-ID (RFC 2392): what a URL may not hold is
 // percent-encoded; this also keeps it safe inside an HTML attribute.
 std::string ContentIdUrl(std::string_view content_id) {
-  std::string url = "cid:";
-  for (char c : content_id) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       std::string_view(".-_~@").find(c) != std::string_view::npos;
-    if (plain) {
-      url += c;
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-      url += escaped;
-    }
-  }
-  return url;
+  return "cid:" + PercentEncoded(content_id, kUrlPunctuation);
 }
 
 // ---------------------------------------------------------------------------
@@ -381,7 +374,7 @@ std::vector<std::string> ExtendedParameterPieces(std::string_view utf8, std::siz
   std::size_t piece_length = 0;
   std::size_t pos = 0;
   for (std::size_t size : CharacterSizes(utf8)) {
-    std::string encoded = PercentEncoded(utf8.substr(pos, size));
+    std::string encoded = PercentEncoded(utf8.substr(pos, size), kAttributePunctuation);
     pos += size;
     if (piece_length > 0 && piece_length + encoded.size() > piece_limit) {
       pieces.emplace_back();

@@ -22,6 +22,17 @@ struct TxtAnswer {
   std::vector<std::string> records;
   // kNoAnswer: why, in a few words.
   std::string reason;
+
+  static TxtAnswer NoRecords() {
+    TxtAnswer answer;
+    answer.outcome = Outcome::kNoRecords;
+    return answer;
+  }
+  static TxtAnswer NoAnswer(std::string reason) {
+    TxtAnswer answer;
+    answer.reason = std::move(reason);
+    return answer;
+  }
 };
 
 // Looks up the TXT records of a domain name.

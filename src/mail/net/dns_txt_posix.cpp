@@ -41,12 +41,6 @@ class ResolverState {
   bool ready_;
 };
 
-TxtAnswer NoAnswer(std::string reason) {
-  TxtAnswer answer;
-  answer.reason = std::move(reason);
-  return answer;
-}
-
 // Makes `address`:`port` the only server asked. glibc keeps IPv6 servers
 // from resolv.conf apart and asks them in place of nsaddr_list's entry at
 // the same index, so those are dropped first.
@@ -79,12 +73,13 @@ std::string JoinStrings(const unsigned char* data, std::size_t size) {
 // The TXT records among the answers of a reply `size` bytes long.
 TxtAnswer ReadTxtRecords(const unsigned char* reply, int size) {
   ns_msg message;
-  if (ns_initparse(reply, size, &message) != 0) return NoAnswer("DNS の応答が壊れています");
-  TxtAnswer answer;
-  answer.outcome = TxtAnswer::Outcome::kNoRecords;
+  if (ns_initparse(reply, size, &message) != 0)
+    return TxtAnswer::NoAnswer("DNS の応答が壊れています");
+  TxtAnswer answer = TxtAnswer::NoRecords();
   for (int i = 0; i < ns_msg_count(message, ns_s_an); ++i) {
     ns_rr record;
-    if (ns_parserr(&message, ns_s_an, i, &record) != 0) return NoAnswer("DNS の応答が壊れています");
+    if (ns_parserr(&message, ns_s_an, i, &record) != 0)
+      return TxtAnswer::NoAnswer("DNS の応答が壊れています");
     if (ns_rr_type(record) != ns_t_txt) continue;
     answer.records.push_back(JoinStrings(ns_rr_rdata(record), ns_rr_rdlen(record)));
     answer.outcome = TxtAnswer::Outcome::kRecords;
@@ -95,26 +90,25 @@ TxtAnswer ReadTxtRecords(const unsigned char* reply, int size) {
 // A failed query: the name or its records do not exist, or no answer came.
 TxtAnswer QueryFailure(int resolver_error) {
   if (resolver_error == HOST_NOT_FOUND || resolver_error == NO_DATA) {
-    TxtAnswer answer;
-    answer.outcome = TxtAnswer::Outcome::kNoRecords;
-    return answer;
+    return TxtAnswer::NoRecords();
   }
-  return NoAnswer(resolver_error == TRY_AGAIN ? "DNS サーバーから答えがありません"
-                                              : "DNS に問い合わせできません");
+  return TxtAnswer::NoAnswer(resolver_error == TRY_AGAIN ? "DNS サーバーから答えがありません"
+                                                         : "DNS に問い合わせできません");
 }
 
 }  // namespace
 
 TxtAnswer SystemTxtLookup::LookUpTxt(std::string_view name) {
   ResolverState resolver;
-  if (!resolver.ready()) return NoAnswer("DNS の設定を読めません");
+  if (!resolver.ready()) return TxtAnswer::NoAnswer("DNS の設定を読めません");
   res_state state = resolver.get();
   state->retrans = kWaitSeconds;
   state->retry = kTries;
   if (!server_.empty()) {
     std::string address;
     int port = 0;
-    if (!ParseDnsServer(server_, &address, &port)) return NoAnswer("DNS サーバーの指定が不正です");
+    if (!ParseDnsServer(server_, &address, &port))
+      return TxtAnswer::NoAnswer("DNS サーバーの指定が不正です");
     AskOnly(state, address, port);
   }
   std::vector<unsigned char> reply(kAnswerLimit);

@@ -32,12 +32,6 @@ class RecordList {
   PDNS_RECORD records_ = nullptr;
 };
 
-TxtAnswer NoAnswer(std::string reason) {
-  TxtAnswer answer;
-  answer.reason = std::move(reason);
-  return answer;
-}
-
 // The record's strings joined (RFC 7208 3.3).
 std::string JoinStrings(const DNS_TXT_DATAW& text) {
   std::string joined;
@@ -46,8 +40,7 @@ std::string JoinStrings(const DNS_TXT_DATAW& text) {
 }
 
 TxtAnswer ReadTxtRecords(const DNS_RECORDW* record) {
-  TxtAnswer answer;
-  answer.outcome = TxtAnswer::Outcome::kNoRecords;
+  TxtAnswer answer = TxtAnswer::NoRecords();
   for (; record != nullptr; record = record->pNext) {
     if (record->wType != DNS_TYPE_TEXT) continue;
     answer.records.push_back(JoinStrings(record->Data.TXT));
@@ -58,12 +51,10 @@ TxtAnswer ReadTxtRecords(const DNS_RECORDW* record) {
 
 TxtAnswer QueryFailure(DNS_STATUS status) {
   if (status == DNS_ERROR_RCODE_NAME_ERROR || status == DNS_INFO_NO_RECORDS) {
-    TxtAnswer answer;
-    answer.outcome = TxtAnswer::Outcome::kNoRecords;
-    return answer;
+    return TxtAnswer::NoRecords();
   }
-  return NoAnswer(status == ERROR_TIMEOUT ? "DNS サーバーから答えがありません"
-                                          : "DNS に問い合わせできません");
+  return TxtAnswer::NoAnswer(status == ERROR_TIMEOUT ? "DNS サーバーから答えがありません"
+                                                     : "DNS に問い合わせできません");
 }
 
 }  // namespace
@@ -75,7 +66,7 @@ TxtAnswer SystemTxtLookup::LookUpTxt(std::string_view name) {
     std::string address;
     int port = 0;
     if (!ParseDnsServer(server_, &address, &port) || port != kDnsPort) {
-      return NoAnswer("DNS サーバーの指定が不正です");
+      return TxtAnswer::NoAnswer("DNS サーバーの指定が不正です");
     }
     servers.AddrCount = 1;
     servers.AddrArray[0] = inet_addr(address.c_str());
