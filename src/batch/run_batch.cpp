@@ -511,19 +511,18 @@ class BatchRun {
   bool stopped_ = false;                          // the run stops after the record in hand
 };
 
-// One run from opening the log to closing it; `start`: `/at`'s time.
-BatchOutcome RunHoldingTheLog(const BatchEnvironment& env,
-                              std::optional<WallClock::time_point> start, BatchProgress* totals) {
+// One run over the log that RunBatch holds (or failed to open: then
+// `log_failure` says why); `start`: `/at`'s time.
+BatchOutcome RunOnTheLog(const BatchEnvironment& env, RunLog& log, const std::string& log_path,
+                         const OpenFailure* log_failure,
+                         std::optional<WallClock::time_point> start, BatchProgress* totals) {
   Settings settings = LoadRunSettings(env);
   WarnOfReadableSecrets(env, settings);
-  std::string log_path = env.app_folder + std::string(kLogFileName);
   std::string list_path = ResolvePath(env.list_path, env.app_folder);
 
   // Both opens are tried, so that the warning names every file at fault.
   std::vector<OpenFailure> failures;
-  RunLog log;
-  OpenFailure log_failure;
-  if (!log.Open(log_path, &log_failure)) failures.push_back(std::move(log_failure));
+  if (log_failure) failures.push_back(*log_failure);
   File list = OpenList(list_path, failures);
   // The journal belongs to the run holding the log: it is opened once the
   // log and the list are, so that a run finding the log in use names the
@@ -572,24 +571,31 @@ BatchEnvironment DefaultBatchEnvironment(std::string app_folder, std::string lis
 }
 
 BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
+  // The log is held from here to the end, so that no other run starts
+  // while this one checks, waits or sends.
+  const std::string log_path = env.app_folder + std::string(kLogFileName);
+  RunLog log;
+  OpenFailure log_failure;
+  const OpenFailure* failed = log.Open(log_path, &log_failure) ? nullptr : &log_failure;
   if (env.start_at.empty() || env.kind != RunKind::kSend) {
-    return RunHoldingTheLog(env, std::nullopt, totals);
+    return RunOnTheLog(env, log, log_path, failed, std::nullopt, totals);
   }
   // `/at`: first what `/check` does, so that a run that could not start
-  // stops now, not at the time; then the run holds the log and waits. The
-  // time is read before the check, which must not move it to the next day.
+  // stops now, not at the time; then the run waits. The time is read before
+  // the check, which must not move it to the next day.
   WallClock::time_point start;
   std::string reason;
   if (!ParseStartTime(env.start_at, env.wall_clock ? env.wall_clock() : WallClock::now(), &start,
                       &reason)) {
-    return RunHoldingTheLog(env, std::nullopt, totals);  // which says why it stops
+    return RunOnTheLog(env, log, log_path, failed, std::nullopt, totals);  // which says why
   }
   BatchEnvironment check = env;
   check.kind = RunKind::kCheck;
-  if (RunHoldingTheLog(check, std::nullopt, totals) == BatchOutcome::kStoppedEarly) {
+  if (RunOnTheLog(check, log, log_path, failed, std::nullopt, totals) ==
+      BatchOutcome::kStoppedEarly) {
     return BatchOutcome::kStoppedEarly;
   }
-  return RunHoldingTheLog(env, start, totals);
+  return RunOnTheLog(env, log, log_path, nullptr, start, totals);
 }
 
 std::string LocalTimestamp() { return LocalTimestampAt(WallClock::now()); }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/journal.h"
+#include "batch/local_time.h"
 #include "test_support.h"
 #include "text/codepage.h"
 #include "text/file_io.h"
@@ -433,6 +434,46 @@ TEST_F(RunBatchTest, ALogHeldByAnotherRunStopsThisOneAtTheOpen) {
   EXPECT_EQ("earlier\r\n" + kHeader + kCredentials +
                 RecordHead("a@example.jp", "A", "newyear.txt") + Sent("A Happy New Year"),
             Log());
+}
+
+// `/at` checks, waits and sends holding the log throughout: whenever it
+// reads its settings, signs on or waits, another run finds the log in use.
+TEST_F(RunBatchTest, AnAtRunHoldsTheLogFromItsCheckToItsEnd) {
+  Write("pinemail.ini", kSettings);
+  Write("newyear.txt", kNewYear);
+  Write("list.txt", "pinemail.exe\r\na@example.jp,A,newyear.txt\r\n");
+  std::vector<bool> held;
+  const auto another_run = [&] {
+    std::string reason;
+    bool in_use = false;
+    held.push_back(!OpenSoleWriter(folder_ / "pinemail.log", &reason, &in_use) && in_use);
+  };
+  BatchEnvironment env = Env();
+  WallClock::time_point wall{};
+  ASSERT_TRUE(ParseStartTime("2026-12-31T23:59", wall, &wall, &totals_.stop_reason));
+  env.start_at = "0:00";
+  env.wall_clock = [&] { return wall; };
+  env.sleep = [&](std::chrono::nanoseconds length) {
+    wall += std::chrono::duration_cast<WallClock::duration>(length);
+  };
+  const auto open_profile = env.open_profile;
+  env.open_profile = [&] {
+    another_run();
+    return open_profile();
+  };
+  const auto make_transport = env.make_transport;
+  env.make_transport = [&](const Settings& settings, std::string* reason) {
+    another_run();
+    return make_transport(settings, reason);
+  };
+  env.waiting = [&](const BatchWait&) { another_run(); };
+  env.dns = nullptr;
+
+  EXPECT_EQ(BatchOutcome::kAllSent, RunBatch(env, &totals_));
+  EXPECT_EQ(2, recording_.made);       // the check's sign-on, then the run's
+  EXPECT_GE(held.size(), 2u + 2 + 60);  // and a minute's wait, a second at a time
+  EXPECT_EQ(std::vector<bool>(held.size(), true), held);
+  EXPECT_EQ(1u, recording_.messages.size());
 }
 
 TEST_F(RunBatchTest, EveryLoggedFieldHasItsControlsBlanked) {
