@@ -194,8 +194,11 @@ class WineTestCase(unittest.TestCase):
         self.folder.write(PINE_NAME, PINE)
 
     def assertExit(self, result, status):
-        self.assertEqual(result.status, status,
-                         f"stdout={result.stdout!r} stderr={result.stderr[-2000:]!r}")
+        if result.status != status:
+            log = self.folder.path / "pinemail.log"
+            text = log.read_bytes().decode("cp932", "replace") if log.exists() else "(no log)"
+            self.fail(f"exit {result.status} != {status}: stdout={result.stdout!r} "
+                      f"stderr={result.stderr[-2000:]!r}\nlog:\n{text[-3000:]}")
 
 
 class MapiRunTest(WineTestCase):
@@ -584,24 +587,30 @@ class SmtpTest(SmtpTestCase):
                  ("--implicit-tls", *self.certs, *auth, "--pipelining", "--chunking"), "taro", 0)]:
             with self.subTest(url=url, options=options):
                 server = self.server(*options)
-                password = "s3cret" if user else ""
-                result = self.run_smtp(url.format(port=server.port), user, password)
-                self.assertExit(result, 0)
-                self.assertLog(header() + credentials(user, password)
-                               + "".join(record(address, name, "newyear.txt",
-                                                sent("謹賀新年　%NAME%様"))
-                                         for address, name, _, _ in RECORDS))
-                self.assertDelivered(server)
-                state = server.state()
-                # One connection, one sign-on, one message after the other.
-                transaction = ["MAIL", "BDAT"] if "--chunking" in options else ["MAIL"]
-                self.assertEqual(state["commands"],
-                                 ["CONNECT", "EHLO"] + ["TLS", "EHLO"] * tls
-                                 + transaction * len(RECORDS) + ["QUIT"])
-                self.assertEqual((state["logins"], state["failed_logins"]), (1 if user else 0, 0))
-                self.assertEqual(state["pipelined"], len(RECORDS) if "--pipelining" in options
-                                 else 0)
-                self.assertEqual(read_calls(self.folder.path), [])
+                # Stopped at the end of its case: a server left listening (on
+                # [::1]) could take a later case's connection to "localhost".
+                try:
+                    password = "s3cret" if user else ""
+                    result = self.run_smtp(url.format(port=server.port), user, password)
+                    self.assertExit(result, 0)
+                    self.assertLog(header() + credentials(user, password)
+                                   + "".join(record(address, name, "newyear.txt",
+                                                    sent("謹賀新年　%NAME%様"))
+                                             for address, name, _, _ in RECORDS))
+                    self.assertDelivered(server)
+                    state = server.state()
+                    # One connection, one sign-on, one message after the other.
+                    transaction = ["MAIL", "BDAT"] if "--chunking" in options else ["MAIL"]
+                    self.assertEqual(state["commands"],
+                                     ["CONNECT", "EHLO"] + ["TLS", "EHLO"] * tls
+                                     + transaction * len(RECORDS) + ["QUIT"])
+                    self.assertEqual((state["logins"], state["failed_logins"]),
+                                     (1 if user else 0, 0))
+                    self.assertEqual(state["pipelined"], len(RECORDS) if "--pipelining" in options
+                                     else 0)
+                    self.assertEqual(read_calls(self.folder.path), [])
+                finally:
+                    server.stop()
 
     def test_sign_on_fails_before_any_record(self):
         own_address = own_network_address()
