@@ -2,8 +2,8 @@
 #include "batch/daily_limit.h"
 
 #include <algorithm>
-#include <charconv>
 
+#include "text/count.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -14,12 +14,7 @@ bool ParseDailyLimit(std::string_view value, std::size_t* limit, std::string* re
     *limit = 0;
     return true;
   }
-  std::size_t count = 0;
-  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
-  if (ec == std::errc() && end == value.data() + value.size() && count > 0) {
-    *limit = count;
-    return true;
-  }
+  if (ParseCount(value, limit)) return true;
   *reason = "Daily Limit の値は 500 のように、1 以上の整数で書いてください: " + std::string(value);
   return false;
 }

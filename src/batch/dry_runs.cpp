@@ -6,7 +6,6 @@
 #include <system_error>
 #include <utility>
 
-#include "batch/exit_status.h"
 #include "config/startup.h"
 #include "mail/message/message_writer.h"
 #include "mail/transport_factory.h"
@@ -136,12 +135,42 @@ std::vector<std::string> PreviewSummaryLines(std::size_t written, std::size_t no
   return lines;
 }
 
-CheckResult CheckRun(BatchEnvironment env) {
-  env.kind = RunKind::kCheck;
-  CheckResult result;
-  result.outcome = RunBatch(env, &result.totals);
-  result.exit_status = ExitStatus(result.outcome);
-  return result;
+std::unique_ptr<MailTransport> MakeRunTransport(const BatchEnvironment& env,
+                                                const Settings& settings,
+                                                std::vector<DeliverabilityRecipient>* checked,
+                                                BatchProgress* progress, std::string* reason) {
+  if (!env.make_transport) return nullptr;
+  if (env.kind == RunKind::kPreview) {
+    const std::string folder = PreviewFolder(env.app_folder);
+    progress->preview_folder = folder;
+    if (!ClearPreviewFolder(folder, reason)) return nullptr;
+    return env.make_transport(PreviewSettings(settings, folder), reason);
+  }
+  std::unique_ptr<MailTransport> transport = env.make_transport(settings, reason);
+  if (!transport || env.kind != RunKind::kCheck) return transport;
+  TransportConfig config;
+  ReadTransportConfig(settings, PlatformDefaultTransport(), &config, nullptr);
+  return std::make_unique<CheckingTransport>(std::move(transport), config.sender,
+                                             SystemMessageStamps(), checked);
+}
+
+BatchOutcome ConcludeDryRun(const BatchEnvironment& env, const Settings& settings,
+                            const std::vector<DeliverabilityRecipient>& checked,
+                            BatchOutcome outcome, BatchProgress* progress, LogBlock* block) {
+  if (env.kind != RunKind::kCheck && env.kind != RunKind::kTest) return outcome;
+  const std::size_t not_going = progress->rejected + progress->failed;
+  if (env.kind == RunKind::kCheck && env.dns) {
+    const PreflightReport preflight = Preflight(settings, checked, *env.dns);
+    for (const std::string& line : preflight.lines) block->Line(line);
+    progress->summary = preflight.lines;
+    if (preflight.refused) outcome = BatchOutcome::kSomeNotSent;
+  }
+  const std::string summary = env.kind == RunKind::kCheck
+                                  ? CheckSummaryLine(progress->records, not_going)
+                                  : TestSummaryLine(progress->sent, not_going, env.test_address);
+  progress->summary.insert(progress->summary.begin(), summary);
+  block->Line(summary).Line();
+  return outcome;
 }
 
 }  // namespace pinemail

@@ -12,6 +12,7 @@
 
 #include "batch/deliverability.h"
 #include "batch/run_batch.h"
+#include "batch/run_log.h"
 #include "config/settings.h"
 #include "mail/message/mailbox.h"
 #include "mail/message/message_stamps.h"
@@ -101,16 +102,23 @@ std::string TestSummaryLine(std::size_t sent, std::size_t not_sent, const std::s
 std::vector<std::string> PreviewSummaryLines(std::size_t written, std::size_t not_made,
                                              const std::string& folder);
 
-// How a check ended, for a caller that goes on to send after it (/at).
-struct CheckResult {
-  BatchOutcome outcome = BatchOutcome::kStoppedEarly;
-  int exit_status = 2;   // 0 every record would go, 1 some would not, 2 it could not start
-  BatchProgress totals;  // totals.summary: the summary line and the findings
-};
+// The transport a run of `env.kind` goes through: the configured one; for
+// a check wrapped so that nothing is sent, its messages noted in `checked`;
+// for a preview the outbox of the preview folder (named in
+// progress->preview_folder), emptied first. Null, with the reason, when it
+// cannot be made.
+std::unique_ptr<MailTransport> MakeRunTransport(const BatchEnvironment& env,
+                                                const Settings& settings,
+                                                std::vector<DeliverabilityRecipient>* checked,
+                                                BatchProgress* progress, std::string* reason);
 
-// Checks the list as `env` would send it (env.kind is set to kCheck):
-// everything a run does but sending, the log's check block and the
-// deliverability check.
-CheckResult CheckRun(BatchEnvironment env);
+// What a check or a test adds at the end of its block (left empty for any
+// other run): a check's deliverability findings over the messages it
+// `checked`, and the summary line, which also goes to progress->summary for
+// a person. A deliverability error means some messages would not be taken:
+// the outcome then says so.
+BatchOutcome ConcludeDryRun(const BatchEnvironment& env, const Settings& settings,
+                            const std::vector<DeliverabilityRecipient>& checked,
+                            BatchOutcome outcome, BatchProgress* progress, LogBlock* block);
 
 }  // namespace pinemail

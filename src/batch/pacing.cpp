@@ -2,10 +2,10 @@
 #include "batch/pacing.h"
 
 #include <array>
-#include <charconv>
 #include <cstdint>
 
 #include "text/ascii.h"
+#include "text/count.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -35,12 +35,9 @@ bool ParseSendRate(std::string_view value, std::chrono::nanoseconds* gap, std::s
   const std::string_view unit_text =
       slash == std::string_view::npos ? std::string_view() : TrimBlanks(value.substr(slash + 1));
   std::uint32_t count = 0;
-  const auto [end, ec] =
-      std::from_chars(count_text.data(), count_text.data() + count_text.size(), count);
-  const bool count_ok =
-      !count_text.empty() && ec == std::errc() && end == count_text.data() + count_text.size();
+  const bool count_ok = ParseCount(count_text, &count);
   for (const RateUnit& unit : kRateUnits) {
-    if (!count_ok || count == 0 || !EqualsNoCase(unit_text, unit.name)) continue;
+    if (!count_ok || !EqualsNoCase(unit_text, unit.name)) continue;
     const std::chrono::nanoseconds period = unit.period;
     *gap = std::chrono::nanoseconds((period.count() + count - 1) / count);
     return true;

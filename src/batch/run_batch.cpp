@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <deque>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,7 +18,7 @@
 #include "batch/run_journal.h"
 #include "batch/run_log.h"
 #include "batch/run_report.h"
-#include "batch/stay_awake.h"
+#include "batch/wall_wait.h"
 #include "config/product.h"
 #include "config/startup.h"
 #include "mail/message/message_stamps.h"
@@ -193,10 +192,6 @@ class BatchRun {
     return true;
   }
 
-  WallClock::time_point WallNow() const {
-    return env_.wall_clock ? env_.wall_clock() : WallClock::now();
-  }
-
   // `/at`: the run has been checked (RunBatch); it waits for its time
   // holding the log, so that no other run starts meanwhile. A time that
   // cannot be read, or has passed, stops it with the reason.
@@ -205,35 +200,11 @@ class BatchRun {
     if (!start_) {
       WallClock::time_point ignored;
       std::string reason;
-      ParseStartTime(env_.start_at, WallNow(), &ignored, &reason);
+      ParseStartTime(env_.start_at, wall_.Now(), &ignored, &reason);
       return report_.StopBeforeRecords(reason);
     }
-    return WaitUntil(*start_, BatchWait::Kind::kStart) ||
+    return wall_.Until(*start_, BatchWait::Kind::kStart) ||
            report_.StopBeforeRecords(std::string(kStopAskedReason));
-  }
-
-  // Waits by the wall clock, in steps of at most a second: a machine that
-  // slept past `until`, or a clock set forward, ends the wait at once; a
-  // clock set back lengthens it. False when a person stopped the run.
-  bool WaitUntil(WallClock::time_point until, BatchWait::Kind kind) {
-    const StayAwake awake;
-    BatchWait wait;
-    wait.kind = kind;
-    wait.until = LocalMinuteText(until);
-    for (;;) {
-      if (sender_.StopAsked()) return false;
-      const WallClock::duration left = until - WallNow();
-      if (left <= WallClock::duration::zero()) return true;
-      wait.length = std::chrono::ceil<std::chrono::milliseconds>(left);
-      if (env_.waiting) env_.waiting(wait);
-      const std::chrono::nanoseconds step = std::min<std::chrono::nanoseconds>(
-          std::chrono::seconds(1), std::chrono::ceil<std::chrono::nanoseconds>(left));
-      if (env_.sleep) {
-        env_.sleep(step);
-      } else {
-        std::this_thread::sleep_for(step);
-      }
-    }
   }
 
   // Whether the run takes the record: a test takes the first of each
@@ -244,48 +215,12 @@ class BatchRun {
     return counted_templates_.Takes(ResolveTemplatePath(name, env_.app_folder));
   }
 
-  // The transport the run goes through: the configured one; for a check
-  // wrapped so that nothing is sent; for a preview the outbox of the
-  // preview folder, emptied first.
-  std::unique_ptr<MailTransport> MakeRunTransport(std::string* reason) {
-    if (!env_.make_transport) return nullptr;
-    if (env_.kind == RunKind::kPreview) {
-      const std::string folder = PreviewFolder(env_.app_folder);
-      report_.progress().preview_folder = folder;
-      if (!ClearPreviewFolder(folder, reason)) return nullptr;
-      return env_.make_transport(PreviewSettings(settings_, folder), reason);
-    }
-    std::unique_ptr<MailTransport> transport = env_.make_transport(settings_, reason);
-    if (!transport || env_.kind != RunKind::kCheck) return transport;
-    TransportConfig config;
-    ReadTransportConfig(settings_, PlatformDefaultTransport(), &config, nullptr);
-    return std::make_unique<CheckingTransport>(std::move(transport), config.sender,
-                                               SystemMessageStamps(), &checked_);
-  }
-
-  // What a check or a test adds at the end: the check's deliverability
-  // findings, and the summary line in the log and for a person. A
-  // deliverability error means some messages would not be taken.
+  // A check's and a test's block end with their findings and summary.
   BatchOutcome Conclude(BatchOutcome outcome) {
-    BatchProgress& progress = report_.progress();
-    const std::size_t not_going = progress.rejected + progress.failed;
-    // A preview writes no log; the entry points tell where its messages are.
-    if (env_.kind == RunKind::kSend || env_.kind == RunKind::kPreview ||
-        outcome == BatchOutcome::kStoppedEarly) {
-      return outcome;
-    }
+    if (outcome == BatchOutcome::kStoppedEarly) return outcome;
     LogBlock block;
-    if (env_.kind == RunKind::kCheck && env_.dns) {
-      const PreflightReport preflight = Preflight(settings_, checked_, *env_.dns);
-      for (const std::string& line : preflight.lines) block.Line(line);
-      progress.summary = preflight.lines;
-      if (preflight.refused) outcome = BatchOutcome::kSomeNotSent;
-    }
-    const std::string summary = env_.kind == RunKind::kCheck
-                                    ? CheckSummaryLine(progress.records, not_going)
-                                    : TestSummaryLine(progress.sent, not_going, env_.test_address);
-    progress.summary.insert(progress.summary.begin(), summary);
-    report_.Write(block.Line(summary).Line());
+    outcome = ConcludeDryRun(env_, settings_, checked_, outcome, &report_.progress(), &block);
+    if (!block.text().empty()) report_.Write(block);
     return outcome;
   }
 
@@ -295,7 +230,9 @@ class BatchRun {
   std::unique_ptr<MailTransport> SignOn() {
     std::string reason;
     std::unique_ptr<MailTransport> transport;
-    if (ReadLimits(&reason)) transport = MakeRunTransport(&reason);
+    if (ReadLimits(&reason)) {
+      transport = MakeRunTransport(env_, settings_, &checked_, &report_.progress(), &reason);
+    }
     if (!report_.Write(
             LogBlock().Credentials(settings_.user_name, PasswordMask(settings_.password)))) {
       return nullptr;
@@ -340,7 +277,7 @@ class BatchRun {
   // `/resume`; one with `/at` signs off, waits for room and signs on again.
   // False, the run stopped and the message not tried, otherwise.
   bool RoomInWindow(MailTransport& transport) {
-    const WallClock::time_point now = WallNow();
+    const WallClock::time_point now = wall_.Now();
     const WallClock::time_point next = window_.NextAt(now);
     if (next <= now) return true;
     if (env_.start_at.empty()) {
@@ -348,7 +285,7 @@ class BatchRun {
       return false;
     }
     transport.SignOff();
-    if (!WaitUntil(next, BatchWait::Kind::kDailyLimit)) {
+    if (!wall_.Until(next, BatchWait::Kind::kDailyLimit)) {
       Stop(std::string(kStopAskedReason));
       return false;
     }
@@ -420,7 +357,7 @@ class BatchRun {
   // A journal that cannot follow stops the run.
   void Sent(PendingRecord& record, const std::string& message_id) {
     report_.Sent(record);
-    const WallClock::time_point now = WallNow();
+    const WallClock::time_point now = wall_.Now();
     window_.Sent(now);
     std::string reason;
     if (!journal_.Sent(record.identity, message_id, JournalSeconds(now), &reason) && !stopped_) {
@@ -503,6 +440,7 @@ class BatchRun {
   RunJournal& journal_;
   ReadAhead queue_;  // the record in hand first, then those read ahead
   MessageSender sender_;
+  WallWait wall_{env_};
   SendWindow window_;                             // "Daily Limit"'s last 24 hours
   std::optional<WallClock::time_point> start_;    // `/at`'s time, when it could be read
   TemplateChooser counted_templates_;             // a test's records, as counted

@@ -2,11 +2,11 @@
 #include "mail/transport_config.h"
 
 #include <array>
-#include <charconv>
 #include <cstdint>
 
 #include "mail/message/mailbox.h"
 #include "text/ascii.h"
+#include "text/count.h"
 #include "text/utf8.h"
 
 namespace pinemail {
@@ -80,8 +80,7 @@ bool ParseMessagesPerConnection(std::string_view value, std::size_t* out, std::s
     return true;
   }
   std::uint32_t count = 0;
-  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
-  if (ec != std::errc() || end != value.data() + value.size() || count == 0) {
+  if (!ParseCount(value, &count)) {
     *reason = "Messages Per Connection の値は 1 以上の整数で書いてください: " + std::string(value);
     return false;
   }
