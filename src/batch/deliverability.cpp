@@ -185,16 +185,40 @@ class Checker {
                               " に SPF レコードがありません。受信側で迷惑メールと"
                               "見なされることがあります");
     }
-    const TxtAnswer dmarc_answer = dns_.LookUpTxt("_dmarc." + from_domain_);
-    if (NoAnswer(dmarc_answer)) return;
-    const std::string dmarc = FindRecord(dmarc_answer, "v=DMARC1");
-    if (dmarc.empty()) {
+    const DmarcPolicy dmarc = FindPolicy();
+    if (!dmarc.answered) return;
+    if (!dmarc.found) {
       Add(Kind::kWarning, from_domain_ +
                               " に DMARC レコードがありません。Gmail などの受信側で"
                               "断られることがあります");
       return;
     }
-    CheckPolicy(DmarcTag(dmarc, "p"), spf);
+    CheckPolicy(dmarc.policy, spf);
+  }
+
+  struct DmarcPolicy {
+    bool answered = true;     // false: a lookup had no answer (a warning says so)
+    bool found = false;       // a DMARC record applies to the domain
+    std::string policy = {};  // its policy for the domain, in lower case
+  };
+
+  // The DMARC policy the receivers apply to the From domain: its own
+  // record's "p=", else, for a subdomain, its organisation's "sp=" or "p="
+  // (RFC 7489 6.6.3).
+  DmarcPolicy FindPolicy() {
+    const TxtAnswer own = dns_.LookUpTxt("_dmarc." + from_domain_);
+    if (NoAnswer(own)) return {.answered = false};
+    if (const std::string record = FindRecord(own, "v=DMARC1"); !record.empty()) {
+      return {.found = true, .policy = DmarcTag(record, "p")};
+    }
+    const std::string organisation = RegistrableDomain(from_domain_);
+    if (organisation == from_domain_) return {};
+    const TxtAnswer parent = dns_.LookUpTxt("_dmarc." + organisation);
+    if (NoAnswer(parent)) return {.answered = false};
+    const std::string record = FindRecord(parent, "v=DMARC1");
+    if (record.empty()) return {};
+    const std::string subdomains = DmarcTag(record, "sp");
+    return {.found = true, .policy = subdomains.empty() ? DmarcTag(record, "p") : subdomains};
   }
 
   bool NoAnswer(const TxtAnswer& answer) {

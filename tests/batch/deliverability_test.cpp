@@ -28,7 +28,8 @@ class FakeTxtLookup : public TxtLookup {
         {"_dmarc.outlook.jp", "v=DMARC1; p=reject"},
         {"hosted.jp", "v=spf1 include:_spf.google.com ~all"},
         {"_dmarc.hosted.jp", "v=DMARC1; p=reject"},
-        {"_dmarc.none.jp", "v=DMARC1; p=none"}};
+        {"_dmarc.none.jp", "v=DMARC1; p=none"},
+        {"_dmarc.lenient.jp", "v=DMARC1; p=reject; sp=none"}};
     asked.emplace_back(name);
     if (name == "silent.jp") return {Outcome::kNoAnswer, {}, "timeout"};
     const auto found = zone.find(name);
@@ -41,6 +42,7 @@ struct Case {
   std::string from, host;
   std::vector<std::pair<DeliverabilityFinding::Kind, std::string>> expected;  // kind, a part
   std::vector<DeliverabilityRecipient> recipients = {};
+  std::size_t lookups = 2;  // SPF, then DMARC
 };
 
 TEST(DeliverabilityTest, FindingsFollowTheRecordsTheServerAndTheRecipients) {
@@ -51,6 +53,11 @@ TEST(DeliverabilityTest, FindingsFollowTheRecordsTheServerAndTheRecipients) {
       {"taro@gmail.com", "smtp.gmail.com", {}},
       {"a@example.co.jp", "smtp.other.co.jp", {{W, "SPF"}, {E, "smtp.other.co.jp"}}},
       {"a@mail.example.co.jp", "smtp.example.co.jp", {{W, "SPF"}}},
+      // A subdomain without a record of its own: its organisation's "sp=",
+      // else its "p=".
+      {"a@shop.example.co.jp", "smtp.other.co.jp", {{W, "SPF"}, {E, "smtp.other.co.jp"}}, {}, 3},
+      {"a@news.lenient.jp", "smtp.hosting.ne.jp", {{W, "SPF"}}, {}, 3},
+      {"a@news.bare.jp", "", {{W, "news.bare.jp に SPF"}, {W, "news.bare.jp に DMARC"}}, {}, 3},
       {"hana@outlook.jp", "smtp.office365.com", {{W, "SPF"}}},
       {"a@hosted.jp", "smtp.gmail.com", {}},
       {"a@hosted.jp", "", {}},
@@ -72,7 +79,7 @@ TEST(DeliverabilityTest, FindingsFollowTheRecordsTheServerAndTheRecipients) {
       EXPECT_NE(found[i].text.find(c.expected[i].second), std::string::npos) << found[i].text;
     }
     // A name that does not answer is not asked again under another name.
-    EXPECT_EQ(dns.asked.size(), c.from.empty() ? 0u : c.from == "a@silent.jp" ? 1u : 2u);
+    EXPECT_EQ(dns.asked.size(), c.from.empty() ? 0u : c.from == "a@silent.jp" ? 1u : c.lookups);
   }
 }
 
