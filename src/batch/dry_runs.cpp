@@ -77,9 +77,19 @@ bool ClearPreviewFolder(const std::string& folder, std::string* reason) {
 }
 
 Settings PreviewSettings(Settings settings, const std::string& folder) {
+  TransportConfig configured;
+  const bool mapi =
+      ReadTransportConfig(settings, PlatformDefaultTransport(), &configured, nullptr) &&
+      configured.kind == TransportKind::kMapi;
   settings.mail_server = "outbox:" + folder;
   settings.auth.clear();
   settings.password_command.clear();
+  // Through MAPI the mail client puts in the sender, so the settings need
+  // name none; the preview's messages then say so in their From.
+  TransportConfig preview;
+  if (mapi && !ReadTransportConfig(settings, PlatformDefaultTransport(), &preview, nullptr)) {
+    settings.from = std::string(kMailClientSender);
+  }
   return settings;
 }
 

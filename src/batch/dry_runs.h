@@ -63,6 +63,11 @@ std::string PreviewFolder(const std::string& app_folder);
 // when it is not a folder or a file could not be removed.
 bool ClearPreviewFolder(const std::string& folder, std::string* reason);
 
+// A preview's From when the mail client (MAPI) would put in the sender and
+// the settings name no sender address.
+inline constexpr std::string_view kMailClientSender =
+    "メールソフトの差出人 <sender@mail-client.invalid>";
+
 // The settings a preview runs with: those of the run, the messages going
 // into `folder` as an outbox's would; no password is fetched for it.
 Settings PreviewSettings(Settings settings, const std::string& folder);

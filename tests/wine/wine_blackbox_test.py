@@ -963,6 +963,15 @@ class CheckAndTestTest(SmtpTestCase):
         self.assertEqual([(f["recip"], f["subject"].decode()) for f in sends],
                          [([(1, "田中 一郎".encode(), b"Me@example.jp", 0)],
                            "[テスト] 謹賀新年　%NAME%様")])
+        # A preview needs no sender address: the mail client would put it in.
+        (self.folder.path / "mapi_calls.txt").unlink()
+        self.assertExit(self.folder.run("list.txt", "/preview", "/quiet"), 1)
+        self.assertEqual(read_calls(self.folder.path), [])
+        written = [message_from_bytes(eml.read_bytes(), policy=policy.default)
+                   for eml in sorted((self.folder.path / "preview").glob("*.eml"))]
+        self.assertEqual([(m["To"].addresses[0].addr_spec, m["From"].addresses[0].domain)
+                          for m in written],
+                         [(address, "mail-client.invalid") for address, *_ in RECORDS])
 
     def test_through_smtp(self):
         server = self.server()
