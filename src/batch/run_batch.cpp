@@ -452,8 +452,8 @@ class BatchRun {
 // One run over the log that RunBatch holds (or failed to open: then
 // `log_failure` says why); `start`: `/at`'s time.
 BatchOutcome RunOnTheLog(const BatchEnvironment& env, RunLog& log, const std::string& log_path,
-                         const OpenFailure* log_failure,
-                         std::optional<WallClock::time_point> start, BatchProgress* totals) {
+                         const OpenFailure* log_failure, std::optional<WallClock::time_point> start,
+                         BatchProgress* totals) {
   Settings settings = LoadRunSettings(env);
   WarnOfReadableSecrets(env, settings);
   std::string list_path = ResolvePath(env.list_path, env.app_folder);

@@ -587,30 +587,24 @@ class SmtpTest(SmtpTestCase):
                  ("--implicit-tls", *self.certs, *auth, "--pipelining", "--chunking"), "taro", 0)]:
             with self.subTest(url=url, options=options):
                 server = self.server(*options)
-                # Stopped at the end of its case: a server left listening (on
-                # [::1]) could take a later case's connection to "localhost".
-                try:
-                    password = "s3cret" if user else ""
-                    result = self.run_smtp(url.format(port=server.port), user, password)
-                    self.assertExit(result, 0)
-                    self.assertLog(header() + credentials(user, password)
-                                   + "".join(record(address, name, "newyear.txt",
-                                                    sent("謹賀新年　%NAME%様"))
-                                             for address, name, _, _ in RECORDS))
-                    self.assertDelivered(server)
-                    state = server.state()
-                    # One connection, one sign-on, one message after the other.
-                    transaction = ["MAIL", "BDAT"] if "--chunking" in options else ["MAIL"]
-                    self.assertEqual(state["commands"],
-                                     ["CONNECT", "EHLO"] + ["TLS", "EHLO"] * tls
-                                     + transaction * len(RECORDS) + ["QUIT"])
-                    self.assertEqual((state["logins"], state["failed_logins"]),
-                                     (1 if user else 0, 0))
-                    self.assertEqual(state["pipelined"], len(RECORDS) if "--pipelining" in options
-                                     else 0)
-                    self.assertEqual(read_calls(self.folder.path), [])
-                finally:
-                    server.stop()
+                password = "s3cret" if user else ""
+                result = self.run_smtp(url.format(port=server.port), user, password)
+                self.assertExit(result, 0)
+                self.assertLog(header() + credentials(user, password)
+                               + "".join(record(address, name, "newyear.txt",
+                                                sent("謹賀新年　%NAME%様"))
+                                         for address, name, _, _ in RECORDS))
+                self.assertDelivered(server)
+                state = server.state()
+                # One connection, one sign-on, one message after the other.
+                transaction = ["MAIL", "BDAT"] if "--chunking" in options else ["MAIL"]
+                self.assertEqual(state["commands"],
+                                 ["CONNECT", "EHLO"] + ["TLS", "EHLO"] * tls
+                                 + transaction * len(RECORDS) + ["QUIT"])
+                self.assertEqual((state["logins"], state["failed_logins"]), (1 if user else 0, 0))
+                self.assertEqual(state["pipelined"], len(RECORDS) if "--pipelining" in options
+                                 else 0)
+                self.assertEqual(read_calls(self.folder.path), [])
 
     def test_sign_on_fails_before_any_record(self):
         own_address = own_network_address()
