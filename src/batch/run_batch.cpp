@@ -455,7 +455,7 @@ BatchOutcome RunOnTheLog(const BatchEnvironment& env, RunLog& log, const std::st
                          const OpenFailure* log_failure, std::optional<WallClock::time_point> start,
                          BatchProgress* totals) {
   Settings settings = LoadRunSettings(env);
-  WarnOfReadableSecrets(env, settings);
+  if (!start) WarnOfReadableSecrets(env, settings);  // `/at`'s check has warned
   std::string list_path = ResolvePath(env.list_path, env.app_folder);
 
   // Both opens are tried, so that the warning names every file at fault.
