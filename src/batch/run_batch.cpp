@@ -203,6 +203,7 @@ class BatchRun {
       ParseStartTime(env_.start_at, wall_.Now(), &ignored, &reason);
       return report_.StopBeforeRecords(reason);
     }
+    report_.Show();  // nothing sent yet, of the list's total
     return wall_.Until(*start_, BatchWait::Kind::kStart) ||
            report_.StopBeforeRecords(std::string(kStopAskedReason));
   }
@@ -529,6 +530,7 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   }
   BatchEnvironment check = env;
   check.kind = RunKind::kCheck;
+  check.progress = nullptr;  // its counts are not the run's: none would be sent yet
   if (RunOnTheLog(check, log, log_path, failed, std::nullopt, totals) ==
       BatchOutcome::kStoppedEarly) {
     return BatchOutcome::kStoppedEarly;

@@ -10,6 +10,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "batch/journal.h"
@@ -461,7 +462,11 @@ TEST_F(RunBatchTest, AnAtRunHoldsTheLogFromItsCheckToItsEnd) {
     another_run();
     return open_profile();
   };
-  env.waiting = [&](const BatchWait&) { another_run(); };
+  std::vector<BatchProgress> shown_at_waits;  // what a person sees while the run waits
+  env.waiting = [&](const BatchWait&) {
+    another_run();
+    shown_at_waits.push_back(progress_.empty() ? BatchProgress{} : progress_.back());
+  };
   int cautions = 0;  // the settings file others may read (POSIX) is named once
   env.caution = [&](const std::string&) { ++cautions; };
   env.dns = nullptr;
@@ -472,6 +477,10 @@ TEST_F(RunBatchTest, AnAtRunHoldsTheLogFromItsCheckToItsEnd) {
   EXPECT_EQ(std::vector<bool>(held.size(), true), held);
   EXPECT_EQ(1u, recording_.messages.size());
   EXPECT_LE(cautions, 1);
+  ASSERT_FALSE(shown_at_waits.empty());
+  EXPECT_EQ(std::make_tuple(1u, 0u, 0u), std::make_tuple(shown_at_waits.back().total,
+                                                         shown_at_waits.back().records,
+                                                         shown_at_waits.back().sent));
 }
 
 TEST_F(RunBatchTest, EveryLoggedFieldHasItsControlsBlanked) {
