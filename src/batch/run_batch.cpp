@@ -531,9 +531,17 @@ BatchOutcome RunBatch(const BatchEnvironment& env, BatchProgress* totals) {
   BatchEnvironment check = env;
   check.kind = RunKind::kCheck;
   check.progress = nullptr;  // its counts are not the run's: none would be sent yet
-  if (RunOnTheLog(check, log, log_path, failed, std::nullopt, totals) ==
+  BatchProgress checked;
+  if (RunOnTheLog(check, log, log_path, failed, std::nullopt, &checked) ==
       BatchOutcome::kStoppedEarly) {
+    if (totals) *totals = checked;
     return BatchOutcome::kStoppedEarly;
+  }
+  // What the check found, told now, while there is still time to mend it:
+  // its findings, then its summary line (first in `summary`), as in the log.
+  if (env.notice && !checked.summary.empty()) {
+    std::for_each(checked.summary.begin() + 1, checked.summary.end(), env.notice);
+    env.notice(checked.summary.front());
   }
   return RunOnTheLog(env, log, log_path, nullptr, start, totals);
 }

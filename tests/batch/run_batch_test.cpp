@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "batch/dry_runs.h"
 #include "batch/journal.h"
 #include "batch/local_time.h"
 #include "test_support.h"
@@ -477,6 +478,7 @@ TEST_F(RunBatchTest, AnAtRunHoldsTheLogFromItsCheckToItsEnd) {
   EXPECT_EQ(std::vector<bool>(held.size(), true), held);
   EXPECT_EQ(1u, recording_.messages.size());
   EXPECT_LE(cautions, 1);
+  EXPECT_EQ(std::vector<std::string>{CheckSummaryLine(1, 0)}, notices_);
   ASSERT_FALSE(shown_at_waits.empty());
   EXPECT_EQ(std::make_tuple(1u, 0u, 0u), std::make_tuple(shown_at_waits.back().total,
                                                          shown_at_waits.back().records,
