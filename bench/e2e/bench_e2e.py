@@ -126,18 +126,24 @@ def count_sent(log_path):
     return log_path.read_bytes().count("メッセージ送信\r\n".encode("utf-8"))
 
 
-def message_size(work, exe):
-    """The average size of pinemail's messages for this template and list."""
-    folder = program_folder(work / "size", exe, "outbox:out")
-    make_list(folder / "list.txt", 200)
+def outbox_message_size(folder, count):
+    """The average size of the `count` messages a run in `folder` (an
+    outbox:out program folder) writes; the folder is removed after."""
     subprocess.run([str(folder / "pinemail"), "list.txt"], cwd=folder, check=False,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    env=dict(os.environ, LC_ALL="C.UTF-8"))
     sizes = [p.stat().st_size for p in (folder / "out").glob("*.eml")]
     shutil.rmtree(folder)
-    if len(sizes) != 200:
-        raise RuntimeError(f"the outbox run wrote {len(sizes)} messages, not 200")
+    if len(sizes) != count:
+        raise RuntimeError(f"the outbox run wrote {len(sizes)} messages, not {count}")
     return sum(sizes) // len(sizes)
+
+
+def message_size(work, exe):
+    """The average size of pinemail's messages for this template and list."""
+    folder = program_folder(work / "size", exe, "outbox:out")
+    make_list(folder / "list.txt", 200)
+    return outbox_message_size(folder, 200)
 
 
 def journal_cost(work, exe, count, rounds=3):
@@ -209,15 +215,7 @@ def source_seconds(port, count, size):
 def card_case(work, exe, count, rounds=3):
     """(pinemail msg/s, smtp-source msg/s, message size, peak RSS MiB,
     problems) for `count` records with a card each, medians of `rounds`."""
-    folder = card_folder(work / "card-size", exe, "outbox:out", 20)
-    subprocess.run([str(folder / "pinemail"), "list.txt"], cwd=folder, check=False,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   env=dict(os.environ, LC_ALL="C.UTF-8"))
-    sizes = [p.stat().st_size for p in (folder / "out").glob("*.eml")]
-    shutil.rmtree(folder)
-    if len(sizes) != 20:
-        raise RuntimeError(f"the card outbox run wrote {len(sizes)} messages, not 20")
-    size = sum(sizes) // len(sizes)
+    size = outbox_message_size(card_folder(work / "card-size", exe, "outbox:out", 20), 20)
     port = free_port()
     sink = start_sink(port)
     rates, source_rates, peaks, problems = [], [], [], []

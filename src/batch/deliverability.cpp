@@ -6,6 +6,7 @@
 #include <array>
 
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace pinemail {
 namespace {
@@ -44,17 +45,12 @@ const std::vector<Provider> kProviders = {
     {{"me.com", "icloud.com"}, {"icloud.com", "me.com", "mac.com"}, "icloud.com"},
 };
 
-std::string LowerCase(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), AsciiLower);
-  return lower;
-}
-
 // The domain of an address, or the text itself when it holds no "@";
 // lower case, without a trailing dot.
 std::string DomainOf(std::string_view address) {
   const std::size_t at = address.rfind('@');
-  std::string domain = LowerCase(at == std::string_view::npos ? address : address.substr(at + 1));
+  std::string domain =
+      AsciiLowerCase(at == std::string_view::npos ? address : address.substr(at + 1));
   while (!domain.empty() && domain.back() == '.') domain.pop_back();
   return domain;
 }
@@ -114,18 +110,13 @@ std::string FindRecord(const TxtAnswer& answer, std::string_view tag) {
 std::string DmarcTag(std::string_view record, std::string_view name) {
   while (!record.empty()) {
     const std::size_t end = std::min(record.find(';'), record.size());
-    std::string_view pair = record.substr(0, end);
+    const std::string_view pair = record.substr(0, end);
     record.remove_prefix(std::min(end + 1, record.size()));
-    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
     const std::size_t equals = pair.find('=');
-    if (equals == std::string_view::npos) continue;
-    std::string_view key = pair.substr(0, equals);
-    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-    if (!EqualsNoCase(key, name)) continue;
-    std::string_view value = pair.substr(equals + 1);
-    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
-    return LowerCase(value);
+    if (equals != std::string_view::npos &&
+        EqualsNoCase(TrimBlanks(pair.substr(0, equals)), name)) {
+      return AsciiLowerCase(TrimBlanks(pair.substr(equals + 1)));
+    }
   }
   return {};
 }

@@ -23,6 +23,13 @@ inline std::string AsciiUpperCase(std::string_view text) {
   return upper;
 }
 
+// `text` with its ASCII letters in lower case.
+inline std::string AsciiLowerCase(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), AsciiLower);
+  return lower;
+}
+
 // True when `a` and `b` differ at most in the case of ASCII letters.
 constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

@@ -14,7 +14,7 @@ bool ParseCount(std::string_view text, Count* count) {
   Count value{};
   const char* const end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || value == 0) return false;
+  if (text.empty() || error != std::errc() || stop != end || value < Count{1}) return false;
   *count = value;
   return true;
 }

@@ -1,8 +1,10 @@
-// The parts of the TXT lookup both platforms share: the test server's
-// address.
+// The parts of the TXT lookup both platforms share: what a failed query
+// means, and the test server's address.
 #include "mail/net/dns_txt.h"
 
 #include <charconv>
+
+#include "text/count.h"
 
 namespace pinemail {
 namespace {
@@ -24,19 +26,20 @@ bool IsDottedIpv4(std::string_view text) {
   }
 }
 
-bool ParsePort(std::string_view text, int* port) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *port);
-  return error == std::errc() && end == text.data() + text.size() && *port >= 1 && *port <= 65535;
-}
-
 }  // namespace
+
+TxtAnswer TxtAnswer::QueryFailed(bool no_such_records, bool timed_out) {
+  if (no_such_records) return NoRecords();
+  return NoAnswer(timed_out ? "DNS サーバーから答えがありません" : "DNS に問い合わせできません");
+}
 
 bool ParseDnsServer(std::string_view server, std::string* address, int* port) {
   const std::size_t colon = server.find(':');
   const std::string_view host = server.substr(0, colon);
   int parsed_port = kDnsPort;
   if (!IsDottedIpv4(host)) return false;
-  if (colon != std::string_view::npos && !ParsePort(server.substr(colon + 1), &parsed_port)) {
+  if (colon != std::string_view::npos &&
+      (!ParseCount(server.substr(colon + 1), &parsed_port) || parsed_port > 65535)) {
     return false;
   }
   address->assign(host);

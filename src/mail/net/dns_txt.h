@@ -33,6 +33,15 @@ struct TxtAnswer {
     answer.reason = std::move(reason);
     return answer;
   }
+  // A query that failed: the name or its TXT records do not exist
+  // (`no_such_records`), no reply came (`timed_out`), or it could not be made.
+  static TxtAnswer QueryFailed(bool no_such_records, bool timed_out);
+
+  // One TXT record of the answer, its strings joined.
+  void Add(std::string record) {
+    records.push_back(std::move(record));
+    outcome = Outcome::kRecords;
+  }
 };
 
 // Looks up the TXT records of a domain name.

@@ -81,19 +81,15 @@ TxtAnswer ReadTxtRecords(const unsigned char* reply, int size) {
     if (ns_parserr(&message, ns_s_an, i, &record) != 0)
       return TxtAnswer::NoAnswer("DNS の応答が壊れています");
     if (ns_rr_type(record) != ns_t_txt) continue;
-    answer.records.push_back(JoinStrings(ns_rr_rdata(record), ns_rr_rdlen(record)));
-    answer.outcome = TxtAnswer::Outcome::kRecords;
+    answer.Add(JoinStrings(ns_rr_rdata(record), ns_rr_rdlen(record)));
   }
   return answer;
 }
 
 // A failed query: the name or its records do not exist, or no answer came.
 TxtAnswer QueryFailure(int resolver_error) {
-  if (resolver_error == HOST_NOT_FOUND || resolver_error == NO_DATA) {
-    return TxtAnswer::NoRecords();
-  }
-  return TxtAnswer::NoAnswer(resolver_error == TRY_AGAIN ? "DNS サーバーから答えがありません"
-                                                         : "DNS に問い合わせできません");
+  return TxtAnswer::QueryFailed(resolver_error == HOST_NOT_FOUND || resolver_error == NO_DATA,
+                                resolver_error == TRY_AGAIN);
 }
 
 }  // namespace

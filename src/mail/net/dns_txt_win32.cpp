@@ -43,18 +43,15 @@ TxtAnswer ReadTxtRecords(const DNS_RECORDW* record) {
   TxtAnswer answer = TxtAnswer::NoRecords();
   for (; record != nullptr; record = record->pNext) {
     if (record->wType != DNS_TYPE_TEXT) continue;
-    answer.records.push_back(JoinStrings(record->Data.TXT));
-    answer.outcome = TxtAnswer::Outcome::kRecords;
+    answer.Add(JoinStrings(record->Data.TXT));
   }
   return answer;
 }
 
 TxtAnswer QueryFailure(DNS_STATUS status) {
-  if (status == DNS_ERROR_RCODE_NAME_ERROR || status == DNS_INFO_NO_RECORDS) {
-    return TxtAnswer::NoRecords();
-  }
-  return TxtAnswer::NoAnswer(status == ERROR_TIMEOUT ? "DNS サーバーから答えがありません"
-                                                     : "DNS に問い合わせできません");
+  return TxtAnswer::QueryFailed(
+      status == DNS_ERROR_RCODE_NAME_ERROR || status == DNS_INFO_NO_RECORDS,
+      status == ERROR_TIMEOUT);
 }
 
 }  // namespace
