@@ -12,6 +12,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "mail/smtp/smtp_refusal.h"
+#include "mail/smtp/smtp_refusal_advice.h"
 #include "mail/smtp/smtp_reply.h"
 #include "text/base64.h"
 #include "text/utf8.h"
@@ -69,14 +70,22 @@ void CheckReply(const SmtpReply& reply) {
 }
 
 // The reason shown for a refusal holds no form of the credentials and stays
-// on one printable line.
+// on one printable line. The advice the program adds after the server's
+// text is its own, and a short password may be a part of it.
 void CheckReason(const SmtpReply& reply, std::string_view password) {
-  const std::string reason =
+  const std::string shown =
       pinemail::SmtpFailureReason(reply.code, reply.text, "", kUserName, password);
-  for (unsigned char c : reason) {
-    Check(c >= 0x20 && c != 0x7f, "the reason has no control characters", reason);
+  std::string_view reason = shown;
+  const std::string_view advice = pinemail::RefusalAdvice(reply.code, reply.text);
+  if (!advice.empty()) {
+    const std::string added = " (" + std::string(advice) + ")";
+    Check(reason.ends_with(added), "the advice follows the server's text", shown);
+    reason.remove_suffix(added.size());
   }
-  Check(pinemail::IsValidUtf8(reason), "the reason is UTF-8", reason);
+  for (unsigned char c : shown) {
+    Check(c >= 0x20 && c != 0x7f, "the reason has no control characters", shown);
+  }
+  Check(pinemail::IsValidUtf8(shown), "the reason is UTF-8", shown);
   std::string plain(1, '\0');
   plain.append(kUserName);
   plain += '\0';
